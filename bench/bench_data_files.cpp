@@ -1,0 +1,116 @@
+// Reader and writer throughput beside bare std::from_chars / std::to_chars
+// loops over the same bytes and values (pairs named .../varnix and
+// .../reference; scripts/bench.sh prints the ratios).
+#include <benchmark/benchmark.h>
+
+#include <charconv>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "workspace/data_file_reader.h"
+#include "workspace/data_file_writer.h"
+#include "workspace/number_text.h"
+
+namespace {
+
+constexpr int kLines = 2000000;
+
+std::string makeFile(int columns) {
+  std::string text;
+  text.reserve(static_cast<std::size_t>(kLines) * 12 * columns);
+  char buf[64];
+  for (int i = 0; i < kLines; ++i) {
+    const double x = 1.2 + 2.0 * i / kLines;
+    for (int c = 0; c < columns; ++c) {
+      const double v = c == 0 ? x : 1000.0 * c + (i % 977) * 0.123457;
+      auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 7);
+      text.append(buf, r.ptr);
+      text += c + 1 < columns ? ' ' : '\n';
+    }
+  }
+  return text;
+}
+
+const std::string& file(int columns) {
+  static std::string two = makeFile(2), four = makeFile(4);
+  return columns == 2 ? two : four;
+}
+
+void Read_varnix(benchmark::State& state) {
+  const std::string& text = file(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    varnix::DataFileContent c = varnix::parseDataFile(text);
+    benchmark::DoNotOptimize(c.columns.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+// The bare loop: split at blanks and newlines, std::from_chars each field.
+void Read_reference(benchmark::State& state) {
+  const std::string& text = file(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    double sum = 0;
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (p < end) {
+      double v;
+      auto r = std::from_chars(p, end, v);
+      sum += v;
+      p = r.ptr + 1;
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+varnix::Graph makeGraph() {
+  varnix::Graph g;
+  std::vector<varnix::Point> pts;
+  pts.reserve(kLines);
+  for (int i = 0; i < kLines; ++i)
+    pts.push_back({1.2 + 2.0 * i / kLines, 1000.0 + (i % 977) * 0.123457});
+  g.series.assignSorted(std::move(pts));
+  return g;
+}
+
+void Write_varnix(benchmark::State& state) {
+  static varnix::Graph g = makeGraph();
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    std::string text = varnix::dataFileText(g);
+    bytes += text.size();
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(bytes));
+}
+
+// The bare loop: std::to_chars with 7 significant digits per value.
+void Write_reference(benchmark::State& state) {
+  static varnix::Graph g = makeGraph();
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    std::string text;
+    text.reserve(g.series.count() * 24);
+    char buf[64];
+    for (const varnix::Point& p : g.series.points()) {
+      auto r = std::to_chars(buf, buf + sizeof buf, p.x, std::chars_format::general, 7);
+      text.append(buf, r.ptr);
+      text += ' ';
+      r = std::to_chars(buf, buf + sizeof buf, p.y, std::chars_format::general, 7);
+      text.append(buf, r.ptr);
+      text += "\r\n";
+    }
+    bytes += text.size();
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(bytes));
+}
+
+}  // namespace
+
+BENCHMARK(Read_varnix)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(Read_reference)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(Write_varnix)->Unit(benchmark::kMillisecond);
+BENCHMARK(Write_reference)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine, builds every target and runs every test:
+# the unit and end-to-end tests (also under a decimal-comma locale), the same
+# tests built with AddressSanitizer and UndefinedBehaviorSanitizer, and a
+# short run of each fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+jobs=$(nproc)
+
+echo "== build (RelWithDebInfo)"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+echo "== tests"
+(cd build && ctest --output-on-failure -j "$jobs")
+echo "== tests under LC_ALL=de_DE.UTF-8"
+(cd build && LC_ALL=de_DE.UTF-8 ctest --output-on-failure -j "$jobs")
+
+echo "== build with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNIX_SANITIZE=ON \
+  -DVARNIX_BUILD_BENCH=OFF -DVARNIX_BUILD_GUI=OFF -DVARNIX_BUILD_FUZZ=OFF >/dev/null
+cmake --build build-asan -j "$jobs"
+echo "== sanitizer tests"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure -j "$jobs")
+
+echo "== fuzz targets (clang, libFuzzer)"
+CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVARNIX_BUILD_BENCH=OFF -DVARNIX_BUILD_GUI=OFF >/dev/null
+cmake --build build-fuzz -j "$jobs" --target fuzz_data_file_reader fuzz_expression
+for target in fuzz_data_file_reader fuzz_expression; do
+  corpus=$(mktemp -d)
+  cp fuzz/corpus/"${target#fuzz_}"/* "$corpus"/ 2>/dev/null || true
+  build-fuzz/"$target" -max_total_time="${FUZZ_SECONDS:-20}" -max_len=4096 -timeout=5 \
+    -rss_limit_mb=2048 "$corpus" 2>&1 | tail -n 2
+  rm -rf "$corpus"
+done
+echo "== all tests passed"

@@ -1,0 +1,356 @@
+#include "cli/cli_runner.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "expr/compiled_expression.h"
+#include "expr/expression.h"
+#include "expr/math_commands.h"
+#include "processing/delete_point.h"
+#include "processing/point_transforms.h"
+#include "processing/slicer.h"
+#include "processing/smoothing.h"
+#include "workspace/data_file_reader.h"
+#include "workspace/data_file_writer.h"
+#include "workspace/error.h"
+#include "workspace/file_io.h"
+#include "workspace/graph_list_commands.h"
+#include "workspace/number_text.h"
+#include "workspace/version.h"
+
+namespace varnix::cli {
+namespace {
+
+/// A mistake in the script itself (unknown command, wrong arguments).
+class UsageError : public Error {
+ public:
+  using Error::Error;
+};
+
+}  // namespace
+
+Runner::Runner(std::ostream& out, std::ostream& err)
+    : m_out(out), m_err(err), m_info(std::string(kProgramName) + " " + kVersion) {}
+
+const std::vector<Runner::Command>& Runner::commands() {
+  static const std::vector<Command> table = {
+      {"load", 0, -1, "FILE...", "Add Files with these files, in order", &Runner::cmdLoad},
+      {"select", 1, -1, "all|none|N...", "the selected rows become exactly these slots",
+       &Runner::cmdSelect},
+      {"current", 1, 1, "N", "the current row (focus row) becomes slot N", &Runner::cmdCurrent},
+      {"info", 0, 0, "", "prints the information line", &Runner::cmdInfo},
+      {"dump", 0, 0, "", "prints the whole store", &Runner::cmdDump},
+      {"highlight", 0, 0, "", "highlights the current graph", &Runner::cmdHighlight},
+      {"delete", 0, 0, "", "Delete from list (the current graph)", &Runner::cmdDelete},
+      {"delete-all", 0, 0, "", "Delete All", &Runner::cmdDeleteAll},
+      {"rename", 1, 1, "NAME", "Rename the current graph", &Runner::cmdRename},
+      {"undo", 0, 0, "", "Undo (when enabled)", &Runner::cmdUndo},
+      {"save", 0, 0, "", "Save the current graph to its path", &Runner::cmdSave},
+      {"save-as", 1, 1, "PATH", "Save As: the current graph to PATH", &Runner::cmdSaveAs},
+      {"save-selected", 0, 0, "", "Save Selected", &Runner::cmdSaveSelected},
+      {"normalize", 0, 0, "", "Normalize the selected graphs", &Runner::cmdTransform},
+      {"ln", 0, 0, "", "Ln of the selected graphs", &Runner::cmdTransform},
+      {"exp", 0, 0, "", "Exp of the selected graphs", &Runner::cmdTransform},
+      {"filin", 0, 0, "", "Filin of the selected graphs", &Runner::cmdTransform},
+      {"ev-a", 0, 0, "", "eV<=>A (selected graphs, or the current one)", &Runner::cmdTransform},
+      {"remove-shelf", 0, 0, "", "Remove constant shelf (selected graphs, or the current one)",
+       &Runner::cmdTransform},
+      {"normalize-integral", 2, 2, "L U", "Normalize integral over the visible x range L..U",
+       &Runner::cmdNormalizeIntegral},
+      {"moments", 2, 2, "L U", "Calculate Moments over the visible x range L..U",
+       &Runner::cmdMoments},
+      {"moments-save", 2, 2, "0|1|2|3 FILE", "Save M0..M3 of the last moments table",
+       &Runner::cmdMomentsSave},
+      {"slice", 6, 6, "FROM TO STEP PREFIX SUFFIX DIR", "Slicing with these dialog texts",
+       &Runner::cmdSlice},
+      {"smooth", 0, 0, "", "DISPO smoothing of the selected graphs", &Runner::cmdSmooth},
+      {"delete-point", 1, 1, "X", "Delete point at cursor with the cursor at x = X",
+       &Runner::cmdDeletePoint},
+      {"math-yx", 2, 2, "XFORMULA YFORMULA", "Math on y and x, OK pressed", &Runner::cmdMathYx},
+      {"simple-math-y", 4, 4, "B A C D", "Simple math on y, OK pressed", &Runner::cmdSimpleMathY},
+      {"simple-math-x", 2, 2, "B A", "Simple math on x, OK pressed", &Runner::cmdSimpleMathX},
+      {"math-graphs", 2, 2, "OP SLOT", "Math on graphs: OP + - * / or none, SLOT or none",
+       &Runner::cmdMathGraphs},
+      {"postfix", 1, 1, "FORMULA", "prints the postfix text of FORMULA", &Runner::cmdPostfix},
+      {"eval", 3, 3, "FORMULA X Y", "prints the value of FORMULA at x = X, y = Y",
+       &Runner::cmdEval},
+  };
+  return table;
+}
+
+std::string Runner::helpText() {
+  std::ostringstream s;
+  s << "usage: varnix-cli SCRIPT        run the commands in SCRIPT (\"-\" for standard input)\n"
+       "       varnix-cli -c 'CMD; CMD'  run commands given inline\n"
+       "       varnix-cli --help         list the commands\n\n"
+       "One command per line, or several separated by \";\". \"#\" at the start of a line\n"
+       "starts a comment. Double quotes group an argument with blanks or \";\".\n\n"
+       "commands:\n";
+  for (const Command& c : commands()) {
+    std::string head = std::string(c.name) + (c.usage[0] ? " " : "") + c.usage;
+    s << "  " << head;
+    for (std::size_t i = head.size(); i < 40; ++i) s << ' ';
+    s << ' ' << c.summary << '\n';
+  }
+  return s.str();
+}
+
+int Runner::run(const std::vector<ScriptCommand>& script) {
+  for (const ScriptCommand& sc : script) {
+    const std::string& name = sc.words[0];
+    const Args args(sc.words.begin() + 1, sc.words.end());
+    try {
+      auto it = std::find_if(commands().begin(), commands().end(),
+                             [&](const Command& c) { return name == c.name; });
+      if (it == commands().end()) throw UsageError("Unknown command " + name);
+      const int n = static_cast<int>(args.size());
+      if (n < it->minArgs || (it->maxArgs >= 0 && n > it->maxArgs))
+        throw UsageError("Usage: " + std::string(it->name) + " " + it->usage);
+      m_commandName = &name;
+      (this->*(it->handler))(args);
+    } catch (const UsageError& e) {
+      m_err << "line " << sc.line << ": " << e.what() << ".\n";
+      return 1;
+    } catch (const Error& e) {
+      m_err << e.what() << ".\n";
+      return 1;
+    }
+  }
+  return 0;
+}
+
+// --- workspace helpers -------------------------------------------------------
+
+void Runner::syncRows() { m_selected.resize(m_store.count(), false); }
+
+Selection Runner::selection() const {
+  Selection s;
+  for (std::size_t i = 0; i < m_selected.size() && i < m_store.count(); ++i)
+    if (m_selected[i]) s.rows.push_back(i);
+  s.current = m_current;
+  return s;
+}
+
+void Runner::setSelectedRows(const std::vector<std::size_t>& rows, bool on) {
+  syncRows();
+  for (std::size_t r : rows)
+    if (r < m_selected.size()) m_selected[r] = on;
+}
+
+void Runner::removeRow(std::size_t row) {
+  if (row < m_selected.size()) m_selected.erase(m_selected.begin() + static_cast<long>(row));
+  // The list keeps the focus on the row that takes the removed one's place.
+  if (m_store.count() == 0)
+    m_current = 0;
+  else if (m_current >= m_store.count())
+    m_current = m_store.count() - 1;
+}
+
+void Runner::message(const std::string& text) { m_err << text << '\n'; }
+
+bool Runner::confirm(const std::string&) { return true; }
+
+std::size_t Runner::slotArg(const std::string& text) const {
+  std::size_t value = 0;
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    throw UsageError("Not a slot number: " + text);
+  for (char c : text) value = value * 10 + static_cast<std::size_t>(c - '0');
+  return value;
+}
+
+double Runner::numberArg(const std::string& text) {
+  std::optional<double> v = readNumber(text);
+  if (!v) throw UsageError("Not a number: " + text);
+  return *v;
+}
+
+// --- graph workspace ---------------------------------------------------------
+
+void Runner::cmdLoad(const Args& a) {
+  auto info = addFiles(m_store, a, [this](const std::string& t) { message(t); });
+  syncRows();
+  if (info) m_info = *info;
+}
+
+void Runner::cmdSelect(const Args& a) {
+  syncRows();
+  if (a.size() == 1 && (a[0] == "all" || a[0] == "none")) {
+    std::fill(m_selected.begin(), m_selected.end(), a[0] == "all");
+    return;
+  }
+  std::vector<bool> chosen(m_store.count(), false);
+  for (const std::string& s : a) {
+    std::size_t slot = slotArg(s);
+    if (slot >= m_store.count()) throw UsageError("No graph in slot " + s);
+    chosen[slot] = true;
+  }
+  m_selected = chosen;
+}
+
+void Runner::cmdCurrent(const Args& a) {
+  std::size_t slot = slotArg(a[0]);
+  if (slot >= m_store.count()) throw UsageError("No graph in slot " + a[0]);
+  m_current = slot;
+}
+
+void Runner::cmdInfo(const Args&) { m_out << m_info << '\n'; }
+
+void Runner::cmdDump(const Args&) {
+  std::string out;
+  for (std::size_t i = 0; i < m_store.count(); ++i) {
+    const Graph& g = m_store.graph(i);
+    out += "slot " + std::to_string(i) + " name=" + g.name + " path=" + g.path +
+           " points=" + std::to_string(g.series.count()) + " mark=" + (g.undoMark ? "1" : "0") +
+           "\n";
+    for (const std::string& c : g.comments) out += "# " + c + "\n";
+    for (const Point& p : g.series.points()) {
+      out += formatShortest(p.x);
+      out += ' ';
+      out += formatShortest(p.y);
+      out += '\n';
+    }
+  }
+  out += "count=" + std::to_string(m_store.count()) +
+         " undo=" + (m_store.undoEnabled() ? "on" : "off") +
+         " highlighted=" + std::to_string(m_store.highlightedIndex()) + "\n";
+  m_out << out;
+}
+
+void Runner::cmdHighlight(const Args&) {
+  std::string info = highlightGraph(m_store, m_current);
+  if (!info.empty()) m_info = info;
+}
+
+void Runner::cmdDelete(const Args&) {
+  if (m_store.empty()) return;
+  const std::size_t i = m_current;
+  m_info = deleteGraph(m_store, i);
+  removeRow(i);
+  const std::size_t n = m_store.count();
+  const std::size_t f = m_current;
+  if (n > 0 && f < n - 1) m_selected[f == 0 ? 0 : f + 1] = true;
+}
+
+void Runner::cmdDeleteAll(const Args&) {
+  auto info = deleteAllGraphs(m_store, [this](const std::string& q) { return confirm(q); });
+  if (!info) return;
+  m_info = *info;
+  m_selected.clear();
+  m_current = 0;
+}
+
+void Runner::cmdRename(const Args& a) { renameGraph(m_store, m_current, a[0]); }
+
+void Runner::cmdUndo(const Args&) {
+  if (!m_store.undoEnabled()) return;
+  setSelectedRows(m_store.restoreUndoCopies(), true);
+}
+
+void Runner::cmdSave(const Args&) {
+  saveGraph(
+      m_store, m_current, [this](const std::string& q) { return confirm(q); },
+      [this](const std::string& t) { message(t); });
+}
+
+void Runner::cmdSaveAs(const Args& a) {
+  saveGraphAs(m_store, m_current, withDefaultExtension(a[0]),
+              [this](const std::string& t) { message(t); });
+}
+
+void Runner::cmdSaveSelected(const Args&) {
+  const Selection s = selection();
+  setSelectedRows(saveSelected(
+                      m_store, s.rows, [this](const std::string& q) { return confirm(q); },
+                      [this](const std::string& t) { message(t); }),
+                  false);
+}
+
+// --- curve processing --------------------------------------------------------
+
+void Runner::cmdTransform(const Args&) {
+  const Selection s = selection();
+  const std::string& n = *m_commandName;
+  if (n == "normalize")
+    normalizeGraphs(m_store, s);
+  else if (n == "ln")
+    lnGraphs(m_store, s);
+  else if (n == "exp")
+    expGraphs(m_store, s);
+  else if (n == "filin")
+    filinGraphs(m_store, s);
+  else if (n == "ev-a")
+    evAngstromGraphs(m_store, s);
+  else
+    removeShelfGraphs(m_store, s);
+}
+
+void Runner::cmdNormalizeIntegral(const Args& a) {
+  normalizeIntegral(m_store, selection(), numberArg(a[0]), numberArg(a[1]));
+}
+
+void Runner::cmdMoments(const Args& a) {
+  const double L = numberArg(a[0]), U = numberArg(a[1]);
+  auto run = calculateMoments(m_store, selection(), L, U, m_table);
+  if (!run) return;
+  std::string out = formatDataNumber(run->lower) + " " + formatDataNumber(run->upper) + "\n";
+  auto line = [&](const MomentsRow& r) {
+    out += r.name + "\t" + r.value + "\t" + r.m0 + "\t" + r.m1 + "\t" + r.d + "\t" + r.a + "\n";
+  };
+  if (run->isTable)
+    for (const MomentsRow& r : m_table.rows) line(r);
+  else
+    line(run->single);
+  m_out << out;
+}
+
+void Runner::cmdMomentsSave(const Args& a) {
+  if (a[0].size() != 1 || a[0][0] < '0' || a[0][0] > '3')
+    throw UsageError("Usage: moments-save 0|1|2|3 FILE");
+  WriteResult r =
+      writeFileAtomically(withDefaultExtension(a[1]), momentFileText(m_table, a[0][0] - '0'));
+  if (!r.ok) message(r.message);
+}
+
+void Runner::cmdSlice(const Args& a) {
+  SlicerFields f{a[0], a[1], a[2], a[3], a[4], a[5]};
+  sliceGraphs(m_store, f, [this](const std::string& t) { message(t); });
+}
+
+void Runner::cmdSmooth(const Args&) { dispoSmoothGraphs(m_store, selection()); }
+
+void Runner::cmdDeletePoint(const Args& a) {
+  deletePointAtCursor(m_store, m_current, numberArg(a[0]));
+}
+
+// --- expression math ---------------------------------------------------------
+
+void Runner::cmdMathYx(const Args& a) { mathOnYX(m_store, selection(), a[0], a[1]); }
+
+void Runner::cmdSimpleMathY(const Args& a) {
+  simpleMathOnY(m_store, selection(), a[0], a[1], a[2], a[3]);
+}
+
+void Runner::cmdSimpleMathX(const Args& a) { simpleMathOnX(m_store, selection(), a[0], a[1]); }
+
+void Runner::cmdMathGraphs(const Args& a) {
+  std::optional<char> op;
+  if (a[0] == "+" || a[0] == "-" || a[0] == "*" || a[0] == "/")
+    op = a[0][0];
+  else if (a[0] != "none")
+    throw UsageError("Usage: math-graphs + | - | * | / | none SLOT");
+  std::optional<std::size_t> second;
+  if (a[1] != "none" && a[1] != "-") second = slotArg(a[1]);
+  if (!m_store.empty())
+    mathOnGraphs(m_store, selection(), op, second, [this](const std::string& t) { message(t); });
+  mathOnGraphsFinished(m_store);
+}
+
+void Runner::cmdPostfix(const Args& a) { m_out << expressionToPostfix(a[0]) << '\n'; }
+
+void Runner::cmdEval(const Args& a) {
+  const double x = numberArg(a[1]), y = numberArg(a[2]);
+  const std::string postfix = expressionToPostfix(a[0]) + " ";
+  m_out << formatShortest(evaluatePostfix(postfix, x, y)) << '\n';
+}
+
+}  // namespace varnix::cli

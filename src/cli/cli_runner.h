@@ -1,0 +1,86 @@
+#pragma once
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/script.h"
+#include "processing/moments.h"
+#include "workspace/graph_store.h"
+#include "workspace/selection.h"
+
+namespace varnix::cli {
+
+/// Runs script commands on one workspace: the graph store, the selected
+/// rows, the current row, the information line and the last moments table.
+class Runner {
+ public:
+  Runner(std::ostream& out, std::ostream& err);
+
+  /// Runs the commands in order; returns the exit status (1 after an error
+  /// that ended a command, which also ends the run).
+  int run(const std::vector<ScriptCommand>& commands);
+
+  /// One line per command: its words and what it does.
+  static std::string helpText();
+
+ private:
+  using Args = std::vector<std::string>;
+  struct Command {
+    const char* name;
+    int minArgs;
+    int maxArgs;  // -1: any number
+    const char* usage;
+    const char* summary;
+    void (Runner::*handler)(const Args&);
+  };
+  static const std::vector<Command>& commands();
+
+  Selection selection() const;
+  void setSelectedRows(const std::vector<std::size_t>& rows, bool on);
+  void removeRow(std::size_t row);
+  void syncRows();
+  void message(const std::string& text);
+  bool confirm(const std::string& text);
+  std::size_t slotArg(const std::string& text) const;
+  static double numberArg(const std::string& text);
+
+  void cmdLoad(const Args& a);
+  void cmdSelect(const Args& a);
+  void cmdCurrent(const Args& a);
+  void cmdInfo(const Args& a);
+  void cmdDump(const Args& a);
+  void cmdDelete(const Args& a);
+  void cmdDeleteAll(const Args& a);
+  void cmdRename(const Args& a);
+  void cmdUndo(const Args& a);
+  void cmdSave(const Args& a);
+  void cmdSaveAs(const Args& a);
+  void cmdSaveSelected(const Args& a);
+  void cmdHighlight(const Args& a);
+  void cmdTransform(const Args& a);
+  void cmdNormalizeIntegral(const Args& a);
+  void cmdMoments(const Args& a);
+  void cmdMomentsSave(const Args& a);
+  void cmdSlice(const Args& a);
+  void cmdSmooth(const Args& a);
+  void cmdDeletePoint(const Args& a);
+  void cmdMathYx(const Args& a);
+  void cmdSimpleMathY(const Args& a);
+  void cmdSimpleMathX(const Args& a);
+  void cmdMathGraphs(const Args& a);
+  void cmdPostfix(const Args& a);
+  void cmdEval(const Args& a);
+
+  std::ostream& m_out;
+  std::ostream& m_err;
+  GraphStore m_store;
+  std::vector<bool> m_selected;
+  std::size_t m_current = 0;
+  std::string m_info;
+  MomentsTable m_table;
+  const std::string* m_commandName = nullptr;
+};
+
+}  // namespace varnix::cli

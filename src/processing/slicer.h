@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "workspace/data_file_reader.h"
+#include "workspace/graph_store.h"
+
+namespace varnix {
+
+/// The Slicer dialog's field texts.
+struct SlicerFields {
+  std::string from = "10";
+  std::string to = "300";
+  std::string step = "5";
+  std::string prefix = "d";
+  std::string suffix;
+  std::string directory;
+};
+
+/// The area of a series in the window starting at p, w wide: the segments
+/// walked in index order from the first whose right end is at or after p,
+/// up to and including the first whose right end lies beyond p + w.
+/// Fewer than two points give 0.
+double sliceValue(const Series& s, double p, double w);
+
+/// The slice file name for window start p: directory "/" prefix count
+/// suffix ".Dat", count being p rounded half to even.
+std::string sliceFileName(const SlicerFields& f, double p);
+
+/// The text of one slice: "Value area" per graph in list order, CR LF ends.
+std::string sliceText(const GraphStore& store, double p, double w);
+
+/// OK of the Slicer: writes one slice file per window start from `from`
+/// while below `to` (at least one). A step that is not positive, or one too
+/// small to move the window on, is refused through message before anything
+/// is written. A missing folder throws "Invalid filename", a file that
+/// cannot be created "File access denied"; slices written before remain.
+/// Returns the files written, in order.
+std::vector<std::string> sliceGraphs(const GraphStore& store, const SlicerFields& f,
+                                     const MessageFn& message);
+
+}  // namespace varnix

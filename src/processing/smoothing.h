@@ -1,0 +1,21 @@
+#pragma once
+
+#include "workspace/data_file_reader.h"
+#include "workspace/graph_store.h"
+#include "workspace/selection.h"
+
+namespace varnix {
+
+/// The DISPO weights by distance 0..5 from the centre (they sum to 1.001
+/// over the 11 positions).
+inline constexpr double kDispoWeights[6] = {0.207, 0.196, 0.161, 0.103, 0.021, -0.084};
+
+/// Smooths one series in place with the 11-point DISPO filter, reading only
+/// the values from before the call; the five points at each end stay.
+void dispoSmooth(Series& s);
+
+/// DISPO smoothing of the selected graphs: undo copy, filter, cached y range;
+/// enables Undo (also with no graph loaded).
+void dispoSmoothGraphs(GraphStore& store, const Selection& sel, const ProgressFn& progress = {});
+
+}  // namespace varnix

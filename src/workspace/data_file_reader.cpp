@@ -1,0 +1,296 @@
+#include "workspace/data_file_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+#include "workspace/file_io.h"
+#include "workspace/number_text.h"
+
+namespace varnix {
+namespace {
+
+bool isRangeChar(unsigned char c) { return c >= '.' && c <= '9'; }
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+constexpr std::array<bool, 256> makeNumberCharTable() {
+  std::array<bool, 256> t{};
+  for (int c = '.'; c <= '9'; ++c) t[static_cast<std::size_t>(c)] = true;
+  t['+'] = t['-'] = t['E'] = t['e'] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kNumberChar = makeNumberCharTable();
+
+bool isNumberChar(char c) { return kNumberChar[static_cast<unsigned char>(c)]; }
+
+}  // namespace
+
+bool isDataLine(std::string_view line) {
+  if (line.size() <= 2 || line[0] == '"') return false;
+  return isRangeChar(static_cast<unsigned char>(line[0])) ||
+         isRangeChar(static_cast<unsigned char>(line[1]));
+}
+
+bool isCommentLine(std::string_view line) {
+  if (line.empty()) return false;
+  if (line[0] == '"') return true;
+  const bool second = line.size() > 1 && isRangeChar(static_cast<unsigned char>(line[1]));
+  return !isRangeChar(static_cast<unsigned char>(line[0])) && !second;
+}
+
+namespace {
+
+/// Calls f(line) for every line of bytes (see forEachLine).
+template <typename F>
+void scanLines(std::string_view bytes, F&& f) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  if (const void* eof = std::memchr(bytes.data(), '\x1A', bytes.size()))
+    bytes = bytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(eof) - bytes.data()));
+  const char* p = bytes.data();
+  const char* const end = p + bytes.size();
+  const char* nextLf = nullptr;  // the next LF at or after p, or end
+  while (p < end) {
+    // The line ends at the first LF or CR, whichever comes first.
+    if (nextLf < p) {
+      nextLf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+      if (!nextLf) nextLf = end;
+    }
+    const char* q = nextLf;
+    if (const void* cr = std::memchr(p, '\r', static_cast<std::size_t>(q - p)))
+      q = static_cast<const char*>(cr);
+    f(std::string_view(p, static_cast<std::size_t>(q - p)));
+    if (q < end && *q == '\r' && q + 1 < end && q[1] == '\n') ++q;
+    p = q + 1;
+  }
+}
+
+std::size_t countByte(std::string_view bytes, char c) {
+  std::size_t n = 0;
+  const char* p = bytes.data();
+  const char* const end = p + bytes.size();
+  while (p < end) {
+    const void* hit = std::memchr(p, c, static_cast<std::size_t>(end - p));
+    if (!hit) break;
+    ++n;
+    p = static_cast<const char*>(hit) + 1;
+  }
+  return n;
+}
+
+}  // namespace
+
+void forEachLine(std::string_view bytes, const std::function<void(std::string_view)>& f) {
+  scanLines(bytes, f);
+}
+
+DataFileContent parseDataFile(std::string_view bytes) {
+  DataFileContent out;
+  out.columns.resize(1);
+  // Every column gets room for as many points as the file has lines.
+  std::size_t lines = countByte(bytes, '\n');
+  if (lines == 0) lines = countByte(bytes, '\r');
+  bool reserved = false;
+  std::size_t count = 0;
+  bool singleValueMode = false;
+  bool columnsPrepared = false;
+  bool stop = false;
+
+  scanLines(bytes, [&](std::string_view line) {
+    if (isCommentLine(line)) out.comments.emplace_back(line);
+    if (stop || !isDataLine(line)) return;
+    if (!reserved) {
+      out.columns[0].reserve(lines + 1);
+      reserved = true;
+    }
+
+    // Fast path for clean lines: at most one leading space, then numbers
+    // separated by blanks, trailing spaces. Each number is then exactly one
+    // run of number characters, and the first blank ends field A. Anything
+    // else takes the general path below.
+    if (!singleValueMode) {
+      constexpr std::size_t kMaxFast = 16;
+      double v[kMaxFast];
+      std::size_t m = 0;
+      bool onlySpacesAfterFirstBlank = true;
+      const char* p = line.data();
+      const char* const end = p + line.size();
+      const char* q = p + (*p == ' ' ? 1 : 0);
+      bool clean = true;
+      while (true) {
+        const char* r = scanDataNumber(q, end, v[m]);
+        if (!r || r == q) {
+          clean = false;
+          break;
+        }
+        ++m;
+        q = r;
+        if (q == end) break;
+        if (!isBlank(*q)) {
+          clean = false;
+          break;
+        }
+        const char* sep = q++;
+        while (q < end && isBlank(*q)) {
+          if (*q == '\t') onlySpacesAfterFirstBlank = false;
+          ++q;
+        }
+        if (m > 1 && *sep == '\t') onlySpacesAfterFirstBlank = false;
+        if (q == end) break;
+        if (m == kMaxFast) {
+          clean = false;
+          break;
+        }
+      }
+      if (clean && m == 2 && onlySpacesAfterFirstBlank && q == end) {
+        out.result = 1;
+        out.columns[0].push_back({v[0], v[1]});
+        ++count;
+        return;
+      }
+      if (clean && m >= 3) {
+        out.result = static_cast<int>(m) - 1;
+        if (!columnsPrepared) {
+          out.columns.resize(m - 1);
+          for (auto& c : out.columns) c.reserve(lines + 1);
+          columnsPrepared = true;
+        }
+        const std::size_t k = std::min(m - 1, out.columns.size());
+        for (std::size_t i = 0; i < k; ++i) out.columns[i].push_back({v[0], v[i + 1]});
+        return;
+      }
+    }
+
+    // One pass: count the runs of number characters and find the first
+    // blank at the second position or later (the end of field A).
+    const std::size_t len = line.size();
+    std::size_t n = 0, blank = len;
+    bool inRun = false;
+    for (std::size_t i = 0; i < len; ++i) {
+      const char c = line[i];
+      const bool num = isNumberChar(c);
+      n += num && !inRun;
+      inRun = num;
+      if (blank == len && i >= 1 && isBlank(c)) blank = i;
+    }
+    out.result = static_cast<int>(n) - 1;
+    if (blank >= len - 1) singleValueMode = true;
+
+    if (n > 2) {
+      if (!columnsPrepared) {
+        out.columns.resize(n - 1);
+        for (auto& c : out.columns) c.reserve(lines + 1);
+        columnsPrepared = true;
+      }
+      const char* p = line.data();
+      const char* const lineEnd = p + line.size();
+      // The next maximal run of number characters, [first, last).
+      auto nextRun = [&](const char*& first, const char*& last) {
+        while (p < lineEnd && !isNumberChar(*p)) ++p;
+        if (p == lineEnd) return false;
+        first = p;
+        while (p < lineEnd && isNumberChar(*p)) ++p;
+        last = p;
+        return true;
+      };
+      const char *first = nullptr, *last = nullptr;
+      nextRun(first, last);
+      double x = 0;
+      const bool xConverts = scanDataNumber(first, last, x) == last;
+      // Values beyond the columns the first multi-column line prepared are
+      // ignored.
+      for (std::size_t k = 1; k <= out.columns.size() && nextRun(first, last); ++k) {
+        double y = 0;
+        if (!xConverts || scanDataNumber(first, last, y) != last) {
+          stop = true;
+          break;
+        }
+        out.columns[k - 1].push_back({x, y});
+      }
+      if (stop) out.badLine = std::string(line);
+      return;
+    }
+
+    const std::string_view fieldA = line.substr(0, blank);
+    std::optional<Point> p;
+    if (singleValueMode) {
+      if (auto y = parseDataValue(fieldA)) p = Point{static_cast<double>(count), *y};
+    } else {
+      auto x = parseDataValue(fieldA);
+      auto y = x ? parseDataValue(line.substr(blank + 1)) : std::nullopt;
+      if (x && y) p = Point{*x, *y};
+    }
+    if (!p) {
+      stop = true;
+      out.badLine = std::string(line);
+      return;
+    }
+    out.columns[0].push_back(*p);
+    ++count;
+  });
+  // The columns were reserved generously; give back what a real file left.
+  for (auto& c : out.columns)
+    if (c.capacity() > c.size() + c.size() / 2) c.shrink_to_fit();
+  return out;
+}
+
+std::string wrongDataMessage(const std::string& path, std::string_view line) {
+  std::string m = "Wrong data in ";
+  m += path;
+  m += ";String \"";
+  m += line;
+  m += "\" is invalid";
+  return m;
+}
+
+std::size_t loadDataFile(GraphStore& store, const std::string& path, const MessageFn& message) {
+  std::optional<std::string> bytes = readWholeFile(path);
+  DataFileContent content = parseDataFile(bytes ? std::string_view(*bytes) : std::string_view());
+  bytes.reset();
+
+  // The file's own graph and one column graph per further y column of the
+  // last data line.
+  const std::size_t graphs = content.result >= 2 ? static_cast<std::size_t>(content.result) : 1;
+  if (store.count() + graphs > GraphStore::kMaxGraphs) {
+    if (message)
+      message("Cannot load " + path + ": it needs " + std::to_string(graphs) +
+              (graphs == 1 ? " graph slot" : " graph slots") + " and only " +
+              std::to_string(GraphStore::kMaxGraphs - store.count()) + " of " +
+              std::to_string(GraphStore::kMaxGraphs) + " are free");
+    return 0;
+  }
+  if (content.badLine && message) message(wrongDataMessage(path, *content.badLine));
+
+  content.columns.resize(std::max(content.columns.size(), graphs));
+  for (std::size_t k = 0; k < graphs; ++k) {
+    Graph& g = k == 0 ? store.append(fileNameOf(path), path)
+                      : store.append(std::to_string(k), std::to_string(k));
+    g.series.assignSorted(std::move(content.columns[k]));
+    if (k == 0) g.comments = std::move(content.comments);
+  }
+  store.setUndoEnabled(false);
+  return graphs;
+}
+
+std::optional<std::string> addFiles(GraphStore& store, const std::vector<std::string>& paths,
+                                    const MessageFn& message, const ProgressFn& progress) {
+  if (paths.empty()) return std::nullopt;
+  std::size_t listLength = paths.size();
+  std::size_t added = 0;
+  for (std::size_t p = 0; p < paths.size(); ++p) {
+    const std::size_t graphs = loadDataFile(store, paths[p], message);
+    // A refused file leaves the chosen list; column graphs join it.
+    if (graphs == 0)
+      --listLength;
+    else
+      listLength += graphs - 1;
+    added += graphs;
+    if (progress && listLength > 0)
+      progress(static_cast<int>(std::nearbyint(100.0 * static_cast<double>(p) /
+                                               static_cast<double>(listLength))));
+  }
+  if (progress) progress(0);
+  return " " + std::to_string(added) + " files loaded. Press <R> to rescale";
+}
+
+}  // namespace varnix

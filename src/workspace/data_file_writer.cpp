@@ -1,0 +1,75 @@
+#include "workspace/data_file_writer.h"
+
+#include "workspace/number_text.h"
+
+namespace varnix {
+
+std::string dataFileText(const Graph& g) {
+  std::string out;
+  out.reserve(g.series.count() * 24 + 64);
+  for (const std::string& c : g.comments) {
+    if (c.empty()) continue;
+    if (c[0] != '"') out += '"';
+    out += c;
+    out += "\r\n";
+  }
+  char line[80];
+  for (const Point& p : g.series.points()) {
+    char* end = formatDataNumberTo(line, p.x, 7);
+    *end++ = ' ';
+    end = formatDataNumberTo(end, p.y, 7);
+    *end++ = '\r';
+    *end++ = '\n';
+    out.append(line, end);
+  }
+  return out;
+}
+
+WriteResult writeDataFile(const std::string& path, const Graph& g) {
+  return writeFileAtomically(path, dataFileText(g));
+}
+
+namespace {
+
+void writeAndReport(const std::string& path, const Graph& g, const MessageFn& message) {
+  WriteResult r = writeDataFile(path, g);
+  if (!r.ok && message) message(r.message);
+}
+
+}  // namespace
+
+void saveGraph(const GraphStore& store, std::size_t current, const ConfirmFn& confirm,
+               const MessageFn& message) {
+  if (store.empty() || current >= store.count()) return;
+  const Graph& g = store.graph(current);
+  if (fileExists(g.path) && !(confirm && confirm("File already exists. Overwrite?"))) return;
+  writeAndReport(g.path, g, message);
+}
+
+void saveGraphAs(const GraphStore& store, std::size_t current, const std::string& path,
+                 const MessageFn& message) {
+  if (store.empty() || current >= store.count()) return;
+  writeAndReport(path, store.graph(current), message);
+}
+
+std::vector<std::size_t> saveSelected(const GraphStore& store,
+                                      const std::vector<std::size_t>& selectedRows,
+                                      const ConfirmFn& confirm, const MessageFn& message) {
+  if (store.empty()) return {};
+  if (!(confirm && confirm("This will overwrite existing files!"))) return {};
+  std::vector<std::size_t> done;
+  for (std::size_t i : selectedRows) {
+    if (i >= store.count()) continue;
+    writeAndReport(store.graph(i).path, store.graph(i), message);
+    done.push_back(i);
+  }
+  return done;
+}
+
+std::string withDefaultExtension(const std::string& path) {
+  const std::string name = fileNameOf(path);
+  if (name.find('.') != std::string::npos) return path;
+  return path + ".dat";
+}
+
+}  // namespace varnix

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "workspace/data_file_reader.h"
+#include "workspace/file_io.h"
+#include "workspace/graph_store.h"
+
+namespace varnix {
+
+/// Asks a warning question with Yes, No and Cancel; true only for Yes.
+using ConfirmFn = std::function<bool(const std::string&)>;
+
+/// The text of a data file for a graph: its non-empty comment lines (each
+/// starting with a double quote), then "x y" per point with 7 significant
+/// digits; every line ends with CR LF.
+std::string dataFileText(const Graph& g);
+
+/// Writes graph g to path, replacing the file only once all of it is written.
+WriteResult writeDataFile(const std::string& path, const Graph& g);
+
+/// Save: writes the current graph to its own path, asking "File already
+/// exists. Overwrite?" first when a file is there. A failed write is
+/// reported through message.
+void saveGraph(const GraphStore& store, std::size_t current, const ConfirmFn& confirm,
+               const MessageFn& message);
+
+/// Save As once the save dialog returned path; name and path stay unchanged.
+void saveGraphAs(const GraphStore& store, std::size_t current, const std::string& path,
+                 const MessageFn& message);
+
+/// Save Selected: after "This will overwrite existing files!" is answered
+/// Yes, writes every selected graph to its own path. Returns the rows to
+/// deselect (every row written or attempted); empty when not confirmed.
+std::vector<std::size_t> saveSelected(const GraphStore& store,
+                                      const std::vector<std::size_t>& selectedRows,
+                                      const ConfirmFn& confirm, const MessageFn& message);
+
+/// Adds ".dat" to a path whose file name has no extension (the save
+/// dialog's default extension).
+std::string withDefaultExtension(const std::string& path);
+
+}  // namespace varnix

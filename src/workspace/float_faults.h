@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cmath>
+
+namespace varnix {
+
+inline constexpr const char* kInvalidOperationText = "Invalid floating point operation";
+inline constexpr const char* kDivisionByZeroText = "Floating point division by zero";
+inline constexpr const char* kOverflowText = "Floating point overflow";
+
+enum class FloatFault { InvalidOperation, DivisionByZero, Overflow };
+
+/// Throws varnix::Error with the standard text of the fault.
+[[noreturn]] void throwFloatFault(FloatFault fault);
+
+// Faults are detected per operation from the result: a non-finite result from
+// finite operands is a fault (NaN: invalid operation; infinity: overflow, or
+// division by zero where the divisor is 0). Non-finite operands propagate
+// silently, as quiet NaNs and infinities do in IEEE arithmetic.
+
+/// Checks the result r of a + b, a - b or a * b.
+inline double checkArith(double r, double a, double b) {
+  if (!std::isfinite(r)) [[unlikely]] {
+    if (std::isfinite(a) && std::isfinite(b))
+      throwFloatFault(std::isnan(r) ? FloatFault::InvalidOperation : FloatFault::Overflow);
+  }
+  return r;
+}
+
+/// Checks the result r of a / b.
+inline double checkDiv(double r, double a, double b) {
+  if (!std::isfinite(r)) [[unlikely]] {
+    if (std::isfinite(a) && std::isfinite(b)) {
+      if (b == 0)
+        throwFloatFault(a == 0 ? FloatFault::InvalidOperation : FloatFault::DivisionByZero);
+      throwFloatFault(std::isnan(r) ? FloatFault::InvalidOperation : FloatFault::Overflow);
+    }
+  }
+  return r;
+}
+
+/// Checks the result r of a one-argument function of v (ln, exp, sin, ...):
+/// ln(0) is a division by zero, other infinities from finite v overflow.
+inline double checkFunction(double r, double v, bool poleAtZero = false) {
+  if (!std::isfinite(r)) [[unlikely]] {
+    if (std::isfinite(v)) {
+      if (std::isnan(r)) throwFloatFault(FloatFault::InvalidOperation);
+      throwFloatFault(poleAtZero && v == 0 ? FloatFault::DivisionByZero : FloatFault::Overflow);
+    }
+  }
+  return r;
+}
+
+/// Rounds an extended-precision result to 64 bits; a value beyond the 64-bit
+/// range overflows, a NaN from finite operands is an invalid operation.
+inline double storeExtended(long double r) {
+  const double d = static_cast<double>(r);
+  if (!std::isfinite(d)) [[unlikely]] {
+    throwFloatFault(std::isnan(d) ? FloatFault::InvalidOperation : FloatFault::Overflow);
+  }
+  return d;
+}
+
+/// Extended-precision division a / b, faults as checkDiv, stored as 64 bits.
+inline double divideExtended(long double a, long double b) {
+  if (b == 0) [[unlikely]]
+    throwFloatFault(a == 0 ? FloatFault::InvalidOperation : FloatFault::DivisionByZero);
+  return storeExtended(a / b);
+}
+
+}  // namespace varnix

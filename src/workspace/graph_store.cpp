@@ -1,0 +1,129 @@
+#include "workspace/graph_store.h"
+
+#include <algorithm>
+
+namespace varnix {
+
+void Series::addPoint(double x, double y) {
+  if (m_points.empty()) {
+    m_minX = m_maxX = x;
+    m_minY = m_maxY = y;
+  } else {
+    m_minX = std::min(m_minX, x);
+    m_maxX = std::max(m_maxX, x);
+    m_minY = std::min(m_minY, y);
+    m_maxY = std::max(m_maxY, y);
+  }
+  if (m_points.empty() || m_points.back().x <= x) {
+    m_points.push_back({x, y});
+    return;
+  }
+  auto pos = std::upper_bound(m_points.begin(), m_points.end(), x,
+                              [](double v, const Point& p) { return v < p.x; });
+  m_points.insert(pos, {x, y});
+}
+
+void Series::deletePoint(std::size_t j) {
+  m_points.erase(m_points.begin() + static_cast<std::ptrdiff_t>(j));
+  recomputeXRange();
+  recomputeYRange();
+}
+
+void Series::assignSorted(std::vector<Point> points) {
+  bool ascending = true;
+  for (std::size_t j = 1; j < points.size() && ascending; ++j)
+    ascending = points[j - 1].x <= points[j].x;
+  if (!ascending)
+    std::stable_sort(points.begin(), points.end(),
+                     [](const Point& a, const Point& b) { return a.x < b.x; });
+  m_points = std::move(points);
+  if (!m_points.empty()) {
+    // The widening rule gives the plain minimum and maximum.
+    recomputeXRange();
+    recomputeYRange();
+  }
+}
+
+void Series::recomputeXRange() {
+  if (m_points.empty()) {
+    m_minX = m_maxX = 0;
+    return;
+  }
+  double lo = m_points[0].x, hi = lo;
+  for (const Point& p : m_points) {
+    lo = std::min(lo, p.x);
+    hi = std::max(hi, p.x);
+  }
+  m_minX = lo;
+  m_maxX = hi;
+}
+
+void Series::recomputeYRange() {
+  if (m_points.empty()) {
+    m_minY = m_maxY = 0;
+    return;
+  }
+  double lo = m_points[0].y, hi = lo;
+  for (const Point& p : m_points) {
+    lo = std::min(lo, p.y);
+    hi = std::max(hi, p.y);
+  }
+  m_minY = lo;
+  m_maxY = hi;
+}
+
+Graph& GraphStore::append(std::string name, std::string path) {
+  Graph& g = m_graphs.emplace_back();
+  g.name = std::move(name);
+  g.path = std::move(path);
+  g.colour = m_normalColour;
+  return g;
+}
+
+void GraphStore::removeGraphSlot(std::size_t i) {
+  m_graphs.erase(m_graphs.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+void GraphStore::takeUndoCopy(std::size_t i) {
+  Graph& g = m_graphs[i];
+  g.undoMark = true;
+  g.undoCopy = g.series.points();
+}
+
+std::vector<std::size_t> GraphStore::restoreUndoCopies() {
+  std::vector<std::size_t> restored;
+  for (std::size_t i = 0; i < m_graphs.size(); ++i) {
+    Graph& g = m_graphs[i];
+    if (!g.undoMark) continue;
+    restored.push_back(i);
+    g.undoMark = false;
+    g.series.clear();
+    // The undo copy is kept: restoring adds its points in order.
+    g.series.assignSorted(g.undoCopy);
+  }
+  m_undoEnabled = false;
+  return restored;
+}
+
+void GraphStore::highlight(std::size_t c) {
+  if (m_highlighted < m_graphs.size()) m_graphs[m_highlighted].colour = m_normalColour;
+  if (c < m_graphs.size()) m_graphs[c].colour = m_highlightColour;
+  m_highlighted = c;
+}
+
+void GraphStore::recolourAll() {
+  for (Graph& g : m_graphs) g.colour = m_normalColour;
+}
+
+double GraphStore::overallLargestY() const {
+  bool any = false;
+  double best = 0;
+  for (const Graph& g : m_graphs) {
+    if (g.series.empty()) continue;
+    if (!any || g.series.maxY() > best) best = g.series.maxY();
+    any = true;
+  }
+  return best;
+}
+
+}  // namespace varnix
