@@ -1,1 +1,190 @@
+#include "workspace/data_file_reader.h"
+
 #include <gtest/gtest.h>
+
+#include "test_util.h"
+
+namespace varnix {
+namespace {
+
+using test::addGraph;
+using test::TempDir;
+using test::writeFile;
+
+TEST(LineKinds, Table) {
+  struct Case {
+    const char* line;
+    bool data;
+    bool comment;
+  };
+  const Case cases[] = {
+      {"1.5 2.5", true, false}, {" 1 2", true, false},   {"-1 -2", true, false},
+      {"a1 2", true, false},    {"-a", false, true},     {"\"1 2", false, true},
+      {"\"", false, true},      {"5", false, false},     {"12", false, false},
+      {"a", false, true},       {"ab", false, true},     {"", false, false},
+      {"x=1", false, true},     {"#1 2", true, false},   {"/x", false, false},
+      {"Sample 1", false, true}, {"a/", false, false},   {"+1", false, false}, {"+12", true, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(isDataLine(c.line), c.data) << '"' << c.line << '"';
+    EXPECT_EQ(isCommentLine(c.line), c.comment) << '"' << c.line << '"';
+  }
+}
+
+TEST(LineSplitting, LineEndsCtrlZAndByteOrderMark) {
+  struct Case {
+    std::string bytes;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"a\rb\r", {"a", "b"}},
+      {"a\nb\n", {"a", "b"}},
+      {"a\r\nb\nc\rd", {"a", "b", "c", "d"}},
+      {"a\n\rb", {"a", "", "b"}},
+      {"a\r\n\r\nb", {"a", "", "b"}},
+      {"a\x1a\r\nb", {"a"}},
+      {"\xEF\xBB\xBF" "a\nb", {"a", "b"}},
+      {"", {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> got;
+    forEachLine(c.bytes, [&](std::string_view l) { got.emplace_back(l); });
+    EXPECT_EQ(got, c.lines) << c.bytes;
+  }
+}
+
+struct FileCase {
+  const char* name;
+  std::string bytes;
+  std::vector<std::vector<Point>> columns;
+  int result;
+  bool bad;
+};
+
+TEST(ParseDataFile, EdgeCases) {
+  const FileCase cases[] = {
+      {"two values", "1.5 2.5\r\n", {{{1.5, 2.5}}}, 1, false},
+      {"leading space", " 1 2\r\n", {{{1, 2}}}, 1, false},
+      {"single values", "10.5\r\n11.25\r\n12\r\n", {{{0, 10.5}, {1, 11.25}}}, 0, false},
+      {"single mode stays", "10.5\r\n3 4\r\n", {{{0, 10.5}, {1, 3}}}, 1, false},
+      {"blank at the end", "7.5 \r\n1 2\r\n", {{{0, 7.5}, {1, 1}}}, 1, false},
+      {"four values", "1 2 3 4\r\n", {{{1, 2}}, {{1, 3}}, {{1, 4}}}, 3, false},
+      {"negative", "-1 -2\r\n", {{{-1, -2}}}, 1, false},
+      {"comment word", "1 2 # run 5\r\n", {{{1, 2}}, {{1, 5}}}, 2, false},
+      {"trailing tab", "1 2\t\r\n0 1\r\n", {{}}, 1, true},
+      {"tab separator", "1\t2\r\n", {{{1, 2}}}, 1, false},
+      {"commas then pair", "1,2,3\r\n4 5\r\n", {{{1, 2}, {0, 4}}, {{1, 3}}}, 1, false},
+      {"one value and text", "1 abc\r\n", {{}}, 0, true},
+      {"bad stops", "0 1\r\n1.2.3 4\r\n5 6\r\n", {{{0, 1}}}, 1, true},
+      {"no data", "\"only a comment\r\nhello\r\n", {{}}, 0, false},
+      {"lone LF ends lines", "1 2\n3 4\n", {{{1, 2}, {3, 4}}}, 1, false},
+      {"file order", "3 1\r\n1 2\r\n3 3\r\n2 4\r\n", {{{3, 1}, {1, 2}, {3, 3}, {2, 4}}}, 1, false},
+      {"two-value line in multi file", "1 2 3\r\n4 5\r\n", {{{1, 2}, {4, 5}}, {{1, 3}}}, 1, false},
+      {"bad value in a later column", "1 2 3\r\n4 5 x6-\r\n", {{{1, 2}, {4, 5}}, {{1, 3}}}, 2, true},
+      {"more values than prepared", "1 2 3\r\n4 5 6 7\r\n", {{{1, 2}, {4, 5}}, {{1, 3}, {4, 6}}}, 3,
+       false},
+      {"comma line fails", "1,2\r\n", {{}}, 1, true},
+      {"multi-value with tabs", "1\t2\t3\r\n", {{{1, 2}}, {{1, 3}}}, 2, false},
+      {"two spaces make a comment", "  1 2\r\n", {{}}, 0, false},
+      {"tab before a number", "\t1 2\r\n", {{}}, 1, true},
+      {"exponent without digits", "1e 2E\r\n", {{{1, 2}}}, 1, false},
+      {"lone point", ". .\r\n", {{{0, 0}}}, 1, false},
+  };
+  for (const FileCase& c : cases) {
+    DataFileContent got = parseDataFile(c.bytes);
+    EXPECT_EQ(got.columns, c.columns) << c.name;
+    EXPECT_EQ(got.result, c.result) << c.name;
+    EXPECT_EQ(got.badLine.has_value(), c.bad) << c.name;
+  }
+}
+
+TEST(ParseDataFile, CommentsAreCollectedFromTheWholeFile) {
+  DataFileContent c = parseDataFile("\"head\r\nSample 1\r\n1 2\r\nbad x\r\n1.2.3 4\r\nafter\r\n");
+  EXPECT_EQ(c.comments, (std::vector<std::string>{"\"head", "Sample 1", "bad x", "after"}));
+  ASSERT_TRUE(c.badLine);
+  EXPECT_EQ(*c.badLine, "1.2.3 4");
+}
+
+TEST(LoadDataFile, ColumnGraphsNamesAndMessage) {
+  TempDir dir;
+  writeFile(dir.file("a.dat"), "1 2\r\n");
+  writeFile(dir.file("b.dat"), "\"b\r\n1 10 20 30\r\n2 11 21 31\r\n");
+  writeFile(dir.file("bad.dat"), "1 2\r\n2 x\r\n");
+  GraphStore store;
+  addGraph(store, "x", {{0, 0}});
+  addGraph(store, "y", {{0, 0}});
+  store.setUndoEnabled(true);
+  std::vector<std::string> messages;
+  auto info = addFiles(store, {dir.file("a.dat"), dir.file("b.dat"), dir.file("bad.dat")},
+                       [&](const std::string& m) { messages.push_back(m); });
+  ASSERT_TRUE(info);
+  EXPECT_EQ(*info, " 5 files loaded. Press <R> to rescale");
+  ASSERT_EQ(store.count(), 7u);
+  const char* names[] = {"x", "y", "a.dat", "b.dat", "1", "2", "bad.dat"};
+  for (std::size_t i = 0; i < 7; ++i) EXPECT_EQ(store.graph(i).name, names[i]);
+  EXPECT_EQ(store.graph(3).path, dir.file("b.dat"));
+  EXPECT_EQ(store.graph(4).path, "1");
+  EXPECT_EQ(store.graph(5).path, "2");
+  EXPECT_EQ(store.graph(3).comments, std::vector<std::string>{"\"b"});
+  EXPECT_TRUE(store.graph(4).comments.empty());
+  EXPECT_EQ(test::ys(store.series(5)), (std::vector<double>{30, 31}));
+  EXPECT_EQ(store.series(6).count(), 1u);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], "Wrong data in " + dir.file("bad.dat") + ";String \"2 x\" is invalid");
+  EXPECT_FALSE(store.undoEnabled());
+}
+
+TEST(LoadDataFile, PointsAreSortedByXStably) {
+  TempDir dir;
+  writeFile(dir.file("u.dat"), "3 1\r\n1 2\r\n3 3\r\n2 4\r\n1 5\n");
+  GraphStore store;
+  loadDataFile(store, dir.file("u.dat"), {});
+  EXPECT_EQ(store.series(0).points(), (std::vector<Point>{{1, 2}, {1, 5}, {2, 4}, {3, 1}, {3, 3}}));
+  EXPECT_EQ(store.series(0).minX(), 1);
+  EXPECT_EQ(store.series(0).maxY(), 5);
+}
+
+TEST(LoadDataFile, MissingFileGivesAnEmptyGraphWithoutMessage) {
+  TempDir dir;
+  GraphStore store;
+  std::vector<std::string> messages;
+  auto info = addFiles(store, {dir.file("missing.dat"), dir.path()},
+                       [&](const std::string& m) { messages.push_back(m); });
+  EXPECT_EQ(*info, " 2 files loaded. Press <R> to rescale");
+  EXPECT_EQ(store.count(), 2u);
+  EXPECT_TRUE(store.series(0).empty());
+  EXPECT_TRUE(messages.empty());
+  EXPECT_FALSE(addFiles(store, {}, {}).has_value());
+}
+
+TEST(LoadDataFile, CapacityRefusesTheWholeFile) {
+  TempDir dir;
+  writeFile(dir.file("wide.dat"), "1 2 3 4\r\n");
+  writeFile(dir.file("one.dat"), "1 2\r\n");
+  GraphStore store;
+  for (int i = 0; i < 299; ++i) addGraph(store, "g", {{0, 0}});
+  std::vector<std::string> messages;
+  auto info = addFiles(store, {dir.file("wide.dat"), dir.file("one.dat")},
+                       [&](const std::string& m) { messages.push_back(m); });
+  EXPECT_EQ(*info, " 1 files loaded. Press <R> to rescale");
+  EXPECT_EQ(store.count(), 300u);
+  EXPECT_EQ(store.graph(299).name, "one.dat");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("wide.dat"), std::string::npos);
+  EXPECT_NE(messages[0].find("301"), std::string::npos);
+}
+
+TEST(LoadDataFile, ProgressEndsAtZero) {
+  TempDir dir;
+  writeFile(dir.file("a.dat"), "1 2 3\r\n");
+  GraphStore store;
+  std::vector<int> progress;
+  addFiles(store, {dir.file("a.dat"), dir.file("a.dat")}, {},
+           [&](int p) { progress.push_back(p); });
+  // Two files, each adding a column graph: the list grows to 3 and then 4.
+  EXPECT_EQ(progress, (std::vector<int>{0, 25, 0}));
+}
+
+}  // namespace
+}  // namespace varnix

@@ -1,1 +1,147 @@
+#include "workspace/data_file_writer.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "test_util.h"
+#include "workspace/number_text.h"
+
+namespace varnix {
+namespace {
+
+using test::addGraph;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+TEST(WriteDataFile, CommentsThenPointsWithCrLf) {
+  Graph g;
+  g.comments = {"Sample 1", "\"quoted", "", "x"};
+  g.series.addPoint(1000000, 0.00001);
+  g.series.addPoint(1234.5678, -2.5);
+  EXPECT_EQ(dataFileText(g),
+            "\"Sample 1\r\n\"quoted\r\n\"x\r\n1234.568 -2.5\r\n1000000 1E-5\r\n");
+  Graph empty;
+  EXPECT_EQ(dataFileText(empty), "");
+}
+
+TEST(WriteDataFile, ReadBackGivesTheSameGraphAtSevenDigits) {
+  TempDir dir;
+  std::mt19937_64 rng(3);
+  std::uniform_real_distribution<double> v(-1e6, 1e6);
+  Graph g;
+  g.comments = {"\"run 7", "Sample"};
+  for (int i = 0; i < 2000; ++i) g.series.addPoint(v(rng), v(rng) * 1e-9);
+  ASSERT_TRUE(writeDataFile(dir.file("r.dat"), g).ok);
+  GraphStore store;
+  loadDataFile(store, dir.file("r.dat"), {});
+  const Series& back = store.series(0);
+  ASSERT_EQ(back.count(), g.series.count());
+  for (std::size_t j = 0; j < back.count(); ++j) {
+    EXPECT_EQ(back.x(j), *parseDataValue(formatDataNumber(g.series.x(j))));
+    EXPECT_EQ(back.y(j), *parseDataValue(formatDataNumber(g.series.y(j))));
+  }
+  EXPECT_EQ(store.graph(0).comments, (std::vector<std::string>{"\"run 7", "\"Sample"}));
+}
+
+TEST(Save, AsksBeforeReplacingAndReportsFailures) {
+  TempDir dir;
+  GraphStore store;
+  Graph& g = addGraph(store, "a.dat", {{1, 2}});
+  g.path = dir.file("a.dat");
+  std::vector<std::string> asked, messages;
+  auto no = [&](const std::string& q) {
+    asked.push_back(q);
+    return false;
+  };
+  auto yes = [&](const std::string& q) {
+    asked.push_back(q);
+    return true;
+  };
+  auto msg = [&](const std::string& m) { messages.push_back(m); };
+
+  saveGraph(store, 0, no, msg);  // no file yet: written without a question
+  EXPECT_TRUE(asked.empty());
+  EXPECT_EQ(readFile(g.path), "1 2\r\n");
+  store.series(0).setY(0, 3);
+  saveGraph(store, 0, no, msg);
+  EXPECT_EQ(asked, std::vector<std::string>{"File already exists. Overwrite?"});
+  EXPECT_EQ(readFile(g.path), "1 2\r\n");
+  saveGraph(store, 0, yes, msg);
+  EXPECT_EQ(readFile(g.path), "1 3\r\n");
+  EXPECT_TRUE(messages.empty());
+
+  // Save As leaves name and path alone; Save then writes the old path again.
+  saveGraphAs(store, 0, dir.file("b.dat"), msg);
+  EXPECT_EQ(readFile(dir.file("b.dat")), "1 3\r\n");
+  EXPECT_EQ(store.graph(0).path, dir.file("a.dat"));
+}
+
+TEST(Save, AFailedWriteKeepsTheOldFileAndIsReported) {
+  TempDir dir;
+  GraphStore store;
+  addGraph(store, "g", {{1, 2}});
+  std::vector<std::string> messages;
+  auto msg = [&](const std::string& m) { messages.push_back(m); };
+  // A folder in the way, and a folder that does not exist.
+  std::filesystem::create_directory(dir.file("folder.dat"));
+  saveGraphAs(store, 0, dir.file("folder.dat"), msg);
+  saveGraphAs(store, 0, dir.file("missing/x.dat"), msg);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_NE(messages[0].find("folder.dat"), std::string::npos);
+  EXPECT_NE(messages[1].find("missing/x.dat"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder.dat")));
+  // No temporary files are left behind.
+  std::size_t entries = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.path())) (void)e, ++entries;
+  EXPECT_EQ(entries, 1u);
+}
+
+TEST(Save, ReplacingKeepsTheOldContentUntilTheNewIsComplete) {
+  TempDir dir;
+  writeFile(dir.file("old.dat"), "old content");
+  std::filesystem::permissions(dir.file("old.dat"), std::filesystem::perms::owner_read |
+                                                        std::filesystem::perms::owner_write |
+                                                        std::filesystem::perms::group_read);
+  Graph g;
+  g.series.addPoint(5, 6);
+  ASSERT_TRUE(writeDataFile(dir.file("old.dat"), g).ok);
+  EXPECT_EQ(readFile(dir.file("old.dat")), "5 6\r\n");
+  // The file keeps its permissions.
+  auto perms = std::filesystem::status(dir.file("old.dat")).permissions();
+  EXPECT_EQ(perms & std::filesystem::perms::group_read, std::filesystem::perms::group_read);
+  EXPECT_EQ(perms & std::filesystem::perms::others_read, std::filesystem::perms::none);
+}
+
+TEST(SaveSelected, WritesEverySelectedGraphAfterTheWarning) {
+  TempDir dir;
+  GraphStore store;
+  for (int i = 0; i < 4; ++i) {
+    Graph& g = addGraph(store, "g", {{double(i), 1}});
+    g.path = dir.file("g" + std::to_string(i) + ".dat");
+  }
+  std::vector<std::string> asked;
+  auto no = [&](const std::string& q) {
+    asked.push_back(q);
+    return false;
+  };
+  EXPECT_TRUE(saveSelected(store, {0, 2, 3}, no, {}).empty());
+  EXPECT_EQ(asked, std::vector<std::string>{"This will overwrite existing files!"});
+  EXPECT_FALSE(std::filesystem::exists(dir.file("g0.dat")));
+  auto done = saveSelected(store, {0, 2, 3}, [](const std::string&) { return true; }, {});
+  EXPECT_EQ(done, (std::vector<std::size_t>{0, 2, 3}));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("g0.dat")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("g1.dat")));
+  EXPECT_EQ(readFile(dir.file("g3.dat")), "3 1\r\n");
+}
+
+TEST(SaveAs, DefaultExtension) {
+  EXPECT_EQ(withDefaultExtension("/tmp/a"), "/tmp/a.dat");
+  EXPECT_EQ(withDefaultExtension("/tmp/a.txt"), "/tmp/a.txt");
+  EXPECT_EQ(withDefaultExtension("/tmp.d/a"), "/tmp.d/a.dat");
+}
+
+}  // namespace
+}  // namespace varnix
