@@ -60,11 +60,30 @@ TopLevelMatches scanTopLevel(std::string_view text) {
   for (std::size_t i = 1; i < text.size(); ++i) {
     const char c = text[i - 1];
     if (depth == 0 && !(i > 1 && text[i - 2] == 'e')) {
-      for (std::size_t k = 0; k < kOperators.size(); ++k)
-        if (c == kOperators[k][0]) m.op[k] = i;
       const char d = text[i];
-      for (std::size_t k = 0; k < kFunctions.size(); ++k)
-        if (c == kFunctions[k][0] && d == kFunctions[k][1]) m.fn[k] = i;
+      // Operators by character; functions by their first two letters.
+      switch (c) {
+        case '+': m.op[0] = i; break;
+        case '-': m.op[1] = i; break;
+        case '/': m.op[2] = i; break;
+        case '*': m.op[3] = i; break;
+        case '^': m.op[4] = i; break;
+        case 'l': if (d == 'n') m.fn[0] = i; break;
+        case 'e': if (d == 'x') m.fn[1] = i; break;
+        case 'a':
+          if (d == 'c') m.fn[2] = i;
+          if (d == 's') m.fn[3] = i;
+          if (d == 'b') m.fn[8] = i;
+          break;
+        case 'c':
+          if (d == 'o') m.fn[4] = i;
+          if (d == 't') m.fn[7] = i;
+          break;
+        case 's': if (d == 'i') m.fn[5] = i; break;
+        case 't': if (d == 'a') m.fn[6] = i; break;
+        case 'f': if (d == 'i') m.fn[9] = i; break;
+        default: break;
+      }
     }
     if (c == '(') ++depth;
     if (c == ')') --depth;
