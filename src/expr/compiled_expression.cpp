@@ -1,5 +1,6 @@
 #include "expr/compiled_expression.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <optional>
@@ -47,56 +48,114 @@ std::string_view nextToken(std::string_view text, std::size_t& i) {
   return token;
 }
 
-/// Applies a one-value function; faults as the language defines them.
-inline double applyUnary(Op op, double v) {
+/// a^b as exp(b ln a): a base that is not positive gives 0, never a fault.
+/// A square is the correctly rounded product itself.
+inline double power(double a, double b, int& fault) {
+  fault = 0;
+  if (!(a > 0)) return 0.0;
+  const double r = b == 2 ? a * a : std::pow(a, b);
+  fault = arithFault(r, a, b);
+  return r;
+}
+
+/// A one-value function; sets fault (0: none) as the language defines them.
+inline double unaryValue(Op op, double v, int& fault) {
+  fault = 0;
+  double r = v;
   switch (op) {
     case Op::Sin:
-      return checkFunction(std::sin(v), v);
+      r = std::sin(v);
+      break;
     case Op::Cos:
-      return checkFunction(std::cos(v), v);
+      r = std::cos(v);
+      break;
     case Op::Ln:
-      return checkFunction(std::log(v), v, true);
+      r = std::log(v);
+      fault = functionFault(r, v, true);
+      return r;
     case Op::Exp:
-      return checkFunction(std::exp(v), v);
+      r = std::exp(v);
+      break;
     case Op::Abs:
       return std::fabs(v);
     case Op::Fil:
       return v > 1 ? v : 1.0;
     case Op::Tan:
-      return checkFunction(std::tan(v), v);
+      r = std::tan(v);
+      break;
     case Op::Ctg: {
-      const double t = checkFunction(std::tan(v), v);
-      return checkDiv(1.0 / t, 1.0, t);
+      const double t = std::tan(v);
+      if ((fault = functionFault(t, v))) return t;
+      r = 1.0 / t;
+      fault = divFault(r, 1.0, t);
+      return r;
     }
     case Op::Acos:
     case Op::Asin: {
       const long double lv = v;
       const long double rest = 1.0L - lv * lv;
-      if (rest < 0) throwFloatFault(FloatFault::InvalidOperation);
+      if (rest < 0) {
+        fault = 1 + static_cast<int>(FloatFault::InvalidOperation);
+        return std::nan("");
+      }
       const long double root = std::sqrt(rest);
-      return storeExtended(op == Op::Acos ? std::atan2(root, lv) : std::atan2(lv, root));
+      const long double e = op == Op::Acos ? std::atan2(root, lv) : std::atan2(lv, root);
+      r = static_cast<double>(e);
+      break;
     }
     default:
       return v;
   }
+  fault = functionFault(r, v);
+  return r;
 }
 
-inline double applyBinary(Op op, double a, double b) {
+inline double binaryValue(Op op, double a, double b, int& fault) {
+  fault = 0;
+  double r;
   switch (op) {
     case Op::Add:
-      return checkArith(a + b, a, b);
+      r = a + b;
+      break;
     case Op::Sub:
-      return checkArith(a - b, a, b);
+      r = a - b;
+      break;
     case Op::Mul:
-      return checkArith(a * b, a, b);
+      r = a * b;
+      break;
     case Op::Div:
-      return checkDiv(a / b, a, b);
+      r = a / b;
+      fault = divFault(r, a, b);
+      return r;
     case Op::Pow:
-      // A base that is not positive gives 0, never a fault.
-      return a > 0 ? checkArith(std::pow(a, b), a, b) : 0.0;
+      return power(a, b, fault);
     default:
       return a;
   }
+  fault = arithFault(r, a, b);
+  return r;
+}
+
+inline double applyUnary(Op op, double v) {
+  int fault = 0;
+  const double r = unaryValue(op, v, fault);
+  varnix::raiseFault(fault);
+  return r;
+}
+
+inline double applyBinary(Op op, double a, double b) {
+  int fault = 0;
+  const double r = binaryValue(op, a, b, fault);
+  varnix::raiseFault(fault);
+  return r;
+}
+
+bool isBinary(Op op) {
+  return op == Op::Add || op == Op::Sub || op == Op::Mul || op == Op::Div || op == Op::Pow;
+}
+
+bool isPush(Op op) {
+  return op == Op::PushX || op == Op::PushY || op == Op::PushConst || op == Op::PushPi;
 }
 
 }  // namespace
@@ -148,7 +207,7 @@ CompiledExpression CompiledExpression::compile(std::string_view text) {
   CompiledExpression c;
   int depth = 0;
   auto fail = [&](std::string_view detail) {
-    c.m_code.push_back({Op::FailExpression, static_cast<double>(c.m_details.size())});
+    c.m_code.push_back({Op::FailExpression, Src::Stack, static_cast<double>(c.m_details.size())});
     c.m_details.emplace_back(detail);
   };
   auto push = [&](Instr in) {
@@ -158,6 +217,7 @@ CompiledExpression CompiledExpression::compile(std::string_view text) {
     }
     c.m_code.push_back(in);
     ++depth;
+    c.m_maxDepth = std::max(c.m_maxDepth, depth);
     return true;
   };
   std::size_t i = 0;
@@ -169,19 +229,19 @@ CompiledExpression CompiledExpression::compile(std::string_view text) {
       try {
         v = numberTextValue(token);
       } catch (...) {
-        c.m_code.push_back({Op::FailOverflow, 0});
+        c.m_code.push_back({Op::FailOverflow, Src::Stack, 0});
         failed = true;
         break;
       }
-      if (!push({Op::PushConst, *v})) failed = true;
+      if (!push({Op::PushConst, Src::Stack, *v})) failed = true;
     } else if (const TokenInfo* t = lookUp(token)) {
       if (t->pops == 0) {
-        if (!push({t->op, 0})) failed = true;
+        if (!push({t->op, Src::Stack, 0})) failed = true;
       } else if (depth < t->pops) {
         fail("Empty stack");
         failed = true;
       } else {
-        c.m_code.push_back({t->op, 0});
+        c.m_code.push_back({t->op, Src::Stack, 0});
         depth -= t->pops - 1;
       }
     } else {
@@ -193,48 +253,232 @@ CompiledExpression CompiledExpression::compile(std::string_view text) {
     if (depth == 0)
       fail("Empty stack");
     else
-      c.m_code.push_back({Op::Return, 0});
+      c.m_code.push_back({Op::Return, Src::Stack, 0});
   }
+  if (c.m_code.size() == 2 && c.m_code[1].op == Op::Return) {
+    if (c.m_code[0].op == Op::PushX) c.m_identity = 1;
+    if (c.m_code[0].op == Op::PushY) c.m_identity = 2;
+  }
+  c.fuseOperands();
   return c;
 }
 
-double CompiledExpression::evaluate(double x, double y) const {
-  double stack[kStackSize + 1];
-  int top = -1;
+void CompiledExpression::fuseOperands() {
+  std::vector<Instr> out;
+  out.reserve(m_code.size());
   for (const Instr& in : m_code) {
+    const bool fusable = in.op != Op::Return && in.op != Op::FailExpression &&
+                         in.op != Op::FailOverflow && !isPush(in.op);
+    if (fusable && !out.empty() && out.back().src == Src::Stack) {
+      const Instr prev = out.back();
+      Src src = Src::Stack;
+      double value = 0;
+      if (prev.op == Op::PushX) src = Src::X;
+      if (prev.op == Op::PushY) src = Src::Y;
+      if (prev.op == Op::PushConst) src = Src::Const, value = prev.value;
+      if (prev.op == Op::PushPi) src = Src::Const, value = std::numbers::pi;
+      if (src != Src::Stack) {
+        out.back() = {in.op, src, value};
+        continue;
+      }
+    }
+    out.push_back(in);
+  }
+  m_code = std::move(out);
+}
+
+namespace {
+
+constexpr int code(Op op, int src) { return static_cast<int>(op) * 4 + src; }
+
+}  // namespace
+
+double CompiledExpression::evaluate(double x, double y) const {
+  // The top of the stack lives in `top`; the values below it in `below`.
+  // One switch over operation and operand source together: a folded push
+  // gives a binary operation its right-hand value, a function its argument.
+  double below[kStackSize + 1];
+  int n = 0;  // values in below
+  double top = 0;
+  constexpr int S = 0, X = 1, Y = 2, C = 3;
+#define VARNIX_BINARY(OP, APPLY)                            \
+  case code(Op::OP, S): {                                   \
+    const double a = below[--n], b = top;                   \
+    top = APPLY;                                            \
+    break;                                                  \
+  }                                                         \
+  case code(Op::OP, X): {                                   \
+    const double a = top, b = x;                            \
+    top = APPLY;                                            \
+    break;                                                  \
+  }                                                         \
+  case code(Op::OP, Y): {                                   \
+    const double a = top, b = y;                            \
+    top = APPLY;                                            \
+    break;                                                  \
+  }                                                         \
+  case code(Op::OP, C): {                                   \
+    const double a = top, b = in->value;                    \
+    top = APPLY;                                            \
+    break;                                                  \
+  }
+  for (const Instr* in = m_code.data();; ++in) {
+    switch (code(in->op, static_cast<int>(in->src))) {
+      case code(Op::PushX, S):
+        below[n++] = top;
+        top = x;
+        break;
+      case code(Op::PushY, S):
+        below[n++] = top;
+        top = y;
+        break;
+      case code(Op::PushConst, S):
+        below[n++] = top;
+        top = in->value;
+        break;
+      case code(Op::PushPi, S):
+        below[n++] = top;
+        top = std::numbers::pi;
+        break;
+      VARNIX_BINARY(Add, checkArith(a + b, a, b))
+      VARNIX_BINARY(Sub, checkArith(a - b, a, b))
+      VARNIX_BINARY(Mul, checkArith(a * b, a, b))
+      VARNIX_BINARY(Div, checkDiv(a / b, a, b))
+      VARNIX_BINARY(Pow, applyBinary(Op::Pow, a, b))
+      case code(Op::FailExpression, S):
+        raiseExpressionError(m_details[static_cast<std::size_t>(in->value)]);
+      case code(Op::FailOverflow, S):
+        throwFloatFault(FloatFault::Overflow);
+      case code(Op::Return, S):
+        return top;
+      default: {
+        // Functions.
+        double v = top;
+        switch (in->src) {
+          case Src::X:
+            v = x;
+            break;
+          case Src::Y:
+            v = y;
+            break;
+          case Src::Const:
+            v = in->value;
+            break;
+          default:
+            break;
+        }
+        if (in->src != Src::Stack) below[n++] = top;
+        top = applyUnary(in->op, v);
+        break;
+      }
+    }
+  }
+#undef VARNIX_BINARY
+}
+
+void CompiledExpression::raiseCode(int code) const {
+  if (code >= 4) raiseExpressionError(m_details[static_cast<std::size_t>(code - 4)]);
+  varnix::raiseFault(code);
+  throwFloatFault(FloatFault::Overflow);  // not reached: code is never 0 here
+}
+
+void CompiledExpression::raiseFault(std::size_t i) const { raiseCode(m_faults[i]); }
+
+std::size_t CompiledExpression::evaluateBlock(const double* xs, const double* ys, std::size_t n,
+                                              double* out) const {
+  // Every operation runs over all points of the block before the next one;
+  // the first fault of each point is kept, later operations of that point
+  // see NaN and cannot fault again. The point that fails first in point
+  // order is the one evaluate() would have met first.
+  constexpr std::size_t B = kBlock;
+  m_stack.resize(static_cast<std::size_t>(m_maxDepth + 2) * B);
+  m_faults.assign(B, 0);
+  int* faults = m_faults.data();
+  auto slot = [&](int d) { return m_stack.data() + static_cast<std::size_t>(d) * B; };
+  auto note = [&](std::size_t i, int code, double* value) {
+    if (code) [[unlikely]] {
+      if (!faults[i]) faults[i] = code;
+      *value = std::nan("");
+    }
+  };
+  int d = 0;  // values on the stack
+  for (const Instr& in : m_code) {
+    const double* operand = nullptr;  // a folded push: x, y, or the constant
+    double constant = in.value;
+    switch (in.src) {
+      case Src::X:
+        operand = xs;
+        break;
+      case Src::Y:
+        operand = ys;
+        break;
+      default:
+        break;
+    }
     switch (in.op) {
       case Op::PushX:
-        stack[++top] = x;
+        std::copy(xs, xs + n, slot(d++));
         break;
       case Op::PushY:
-        stack[++top] = y;
+        std::copy(ys, ys + n, slot(d++));
         break;
       case Op::PushConst:
-        stack[++top] = in.value;
+        std::fill(slot(d), slot(d) + n, in.value);
+        ++d;
         break;
       case Op::PushPi:
-        stack[++top] = std::numbers::pi;
-        break;
-      case Op::Add:
-      case Op::Sub:
-      case Op::Mul:
-      case Op::Div:
-      case Op::Pow:
-        --top;
-        stack[top] = applyBinary(in.op, stack[top], stack[top + 1]);
+        std::fill(slot(d), slot(d) + n, std::numbers::pi);
+        ++d;
         break;
       case Op::FailExpression:
-        raiseExpressionError(m_details[static_cast<std::size_t>(in.value)]);
-      case Op::FailOverflow:
-        throwFloatFault(FloatFault::Overflow);
+      case Op::FailOverflow: {
+        const int code = in.op == Op::FailOverflow
+                             ? 1 + static_cast<int>(FloatFault::Overflow)
+                             : 4 + static_cast<int>(in.value);
+        for (std::size_t i = 0; i < n; ++i)
+          if (!faults[i]) faults[i] = code;
+        return 0;
+      }
       case Op::Return:
-        return stack[top];
+        std::copy(slot(d - 1), slot(d - 1) + n, out);
+        break;
       default:
-        stack[top] = applyUnary(in.op, stack[top]);
+        if (isBinary(in.op)) {
+          double* a = slot(in.src == Src::Stack ? d - 2 : d - 1);
+          const double* b = in.src == Src::Stack ? slot(d - 1) : operand;
+          if (in.src == Src::Stack) --d;
+          int fault = 0;
+          if (b) {
+            for (std::size_t i = 0; i < n; ++i) {
+              a[i] = binaryValue(in.op, a[i], b[i], fault);
+              note(i, fault, &a[i]);
+            }
+          } else {
+            for (std::size_t i = 0; i < n; ++i) {
+              a[i] = binaryValue(in.op, a[i], constant, fault);
+              note(i, fault, &a[i]);
+            }
+          }
+        } else {
+          // A function: of the top value, or of a folded push (a new value).
+          double* v = slot(in.src == Src::Stack ? d - 1 : d);
+          if (in.src == Src::X || in.src == Src::Y)
+            std::copy(operand, operand + n, v);
+          else if (in.src == Src::Const)
+            std::fill(v, v + n, constant);
+          if (in.src != Src::Stack) ++d;
+          int fault = 0;
+          for (std::size_t i = 0; i < n; ++i) {
+            v[i] = unaryValue(in.op, v[i], fault);
+            note(i, fault, &v[i]);
+          }
+        }
         break;
     }
   }
-  return stack[top];
+  for (std::size_t i = 0; i < n; ++i)
+    if (faults[i]) return i;
+  return n;
 }
 
 }  // namespace varnix

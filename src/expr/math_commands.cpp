@@ -1,5 +1,6 @@
 #include "expr/math_commands.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "expr/compiled_expression.h"
@@ -11,6 +12,40 @@
 
 namespace varnix {
 
+namespace {
+
+/// Sets y := fy(x, y) and then x := fx(x, y) for every point, both from the
+/// old coordinates, in blocks of points. A failing point stops the walk as
+/// evaluating point by point would: earlier points are done, the failing
+/// point keeps its new y when only fx fails there, later points stay.
+void rewritePoints(std::vector<Point>& pts, const CompiledExpression& fx,
+                   const CompiledExpression& fy) {
+  constexpr std::size_t B = CompiledExpression::kBlock;
+  // The identity formulas (the dialog's defaults) leave their coordinate.
+  const bool keepX = fx.isX(), keepY = fy.isY();
+  if (keepX && keepY) return;
+  double x[B], y[B], nx[B], ny[B];
+  for (std::size_t first = 0; first < pts.size(); first += B) {
+    const std::size_t n = std::min(B, pts.size() - first);
+    Point* p = pts.data() + first;
+    for (std::size_t i = 0; i < n; ++i) x[i] = p[i].x, y[i] = p[i].y;
+    const std::size_t badY = keepY ? n : fy.evaluateBlock(x, y, n, ny);
+    const std::size_t badX = keepX ? n : fx.evaluateBlock(x, y, n, nx);
+    const std::size_t done = std::min(badX, badY);
+    for (std::size_t i = 0; i < done; ++i) {
+      if (!keepY) p[i].y = ny[i];
+      if (!keepX) p[i].x = nx[i];
+    }
+    if (done < n) {
+      if (badY == done) fy.raiseFault(done);
+      p[done].y = keepY ? p[done].y : ny[done];
+      fx.raiseFault(done);
+    }
+  }
+}
+
+}  // namespace
+
 void mathOnYX(GraphStore& store, const Selection& sel, const std::string& xFormula,
               const std::string& yFormula, const ProgressFn& progress) {
   if (store.empty()) return;
@@ -21,13 +56,8 @@ void mathOnYX(GraphStore& store, const Selection& sel, const std::string& xFormu
     if (!sel.isSelected(s)) continue;
     store.takeUndoCopy(s);
     Series& series = store.series(s);
-    for (Point& p : series.points()) {
-      const double x = p.x, y = p.y;
-      p.y = fy.evaluate(x, y);
-      p.x = fx.evaluate(x, y);
-    }
-    series.recomputeXRange();
-    series.recomputeYRange();
+    rewritePoints(series.points(), fx, fy);
+    series.recomputeRanges();
     if (progress)
       progress(static_cast<int>(
           std::nearbyint(100.0 * static_cast<double>(s) / static_cast<double>(n) - 1)));

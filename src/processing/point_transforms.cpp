@@ -14,6 +14,13 @@ void rewriteY(Series& s, F&& f) {
   for (Point& p : s.points()) p.y = f(p.y);
 }
 
+/// The same, taking the undo copy of slot g and recomputing its cached y
+/// range in the same pass; f must not fault but by overflowing.
+template <typename F>
+void rewriteYWithUndo(GraphStore& store, std::size_t g, F&& f) {
+  store.rewriteYWithUndo(g, [&](const std::vector<Point>& old, std::size_t j) { return f(old[j].y); });
+}
+
 void reportProgress(const ProgressFn& progress, std::size_t done, std::size_t rows) {
   if (progress && rows > 0)
     progress(static_cast<int>(std::nearbyint(100.0 * static_cast<double>(done) /
@@ -49,14 +56,20 @@ std::vector<std::size_t> selectedOrCurrent(const GraphStore& store, const Select
 
 void normalizeGraphs(GraphStore& store, const Selection& sel, const ProgressFn& progress) {
   forSelectedRows(store, sel, progress, [&](std::size_t g) {
-    store.takeUndoCopy(g);
     Series& s = store.series(g);
     const long double ymaxG = s.maxY();
     // Read once per graph: within a graph the overall largest y cannot
     // change, since this graph's cache is only recomputed at its end.
     const long double ymaxAll = store.overallLargestY();
-    rewriteY(s, [&](double y) { return divideExtended(ymaxAll * y, ymaxG); });
-    s.recomputeYRange();
+    if (ymaxG == 0) {
+      // Every point divides by zero: the first one faults.
+      store.takeUndoCopy(g);
+      if (!s.empty()) divideExtended(ymaxAll * s.y(0), 0);
+      s.recomputeYRange();
+      return;
+    }
+    // Otherwise only a result beyond the 64-bit range can fault.
+    rewriteYWithUndo(store, g, [&](double y) { return static_cast<double>(ymaxAll * y / ymaxG); });
   });
   store.setUndoEnabled(true);
 }
@@ -79,10 +92,7 @@ void expGraphs(GraphStore& store, const Selection& sel, const ProgressFn& progre
 
 void filinGraphs(GraphStore& store, const Selection& sel, const ProgressFn& progress) {
   forSelectedRows(store, sel, progress, [&](std::size_t g) {
-    store.takeUndoCopy(g);
-    Series& s = store.series(g);
-    rewriteY(s, [](double y) { return y < 1.0 ? 1.0 : y; });
-    s.recomputeYRange();
+    rewriteYWithUndo(store, g, [](double y) { return y < 1.0 ? 1.0 : y; });
   });
   store.setUndoEnabled(true);
 }
@@ -98,19 +108,15 @@ void evAngstromGraphs(GraphStore& store, const Selection& sel) {
 void removeShelfGraphs(GraphStore& store, const Selection& sel) {
   if (store.empty()) return;
   for (std::size_t g : selectedOrCurrent(store, sel)) {
-    store.takeUndoCopy(g);
-    Series& s = store.series(g);
-    const long double yminG = s.minY();
-    rewriteY(s, [&](double y) { return storeExtended(y - yminG); });
-    s.recomputeYRange();
+    const long double yminG = store.series(g).minY();
+    rewriteYWithUndo(store, g, [&](double y) { return static_cast<double>(y - yminG); });
   }
   store.setUndoEnabled(true);
 }
 
 void recomputeAllRanges(GraphStore& store) {
   for (std::size_t i = 0; i < store.count(); ++i) {
-    store.series(i).recomputeXRange();
-    store.series(i).recomputeYRange();
+    store.series(i).recomputeRanges();
   }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include "workspace/data_file_reader.h"
 #include "workspace/graph_store.h"
 #include "workspace/selection.h"
@@ -10,9 +12,9 @@ namespace varnix {
 /// over the 11 positions).
 inline constexpr double kDispoWeights[6] = {0.207, 0.196, 0.161, 0.103, 0.021, -0.084};
 
-/// Smooths one series in place with the 11-point DISPO filter, reading only
-/// the values from before the call; the five points at each end stay.
-void dispoSmooth(Series& s);
+/// y of point i of a series smoothed with the 11-point DISPO filter, computed
+/// from the points y; the five points at each end keep their values.
+double dispoValue(const std::vector<Point>& y, std::size_t i);
 
 /// DISPO smoothing of the selected graphs: undo copy, filter, cached y range;
 /// enables Undo (also with no graph loaded).

@@ -17,37 +17,55 @@ enum class FloatFault { InvalidOperation, DivisionByZero, Overflow };
 // finite operands is a fault (NaN: invalid operation; infinity: overflow, or
 // division by zero where the divisor is 0). Non-finite operands propagate
 // silently, as quiet NaNs and infinities do in IEEE arithmetic.
+//
+// The *Fault functions return 0 for a sound result, otherwise 1 + the
+// FloatFault; the check* functions throw instead.
+
+inline int arithFault(double r, double a, double b) {
+  if (std::isfinite(r) || !std::isfinite(a) || !std::isfinite(b)) [[likely]]
+    return 0;
+  return 1 + static_cast<int>(std::isnan(r) ? FloatFault::InvalidOperation : FloatFault::Overflow);
+}
+
+inline int divFault(double r, double a, double b) {
+  if (std::isfinite(r) || !std::isfinite(a) || !std::isfinite(b)) [[likely]]
+    return 0;
+  if (b == 0)
+    return 1 + static_cast<int>(a == 0 ? FloatFault::InvalidOperation : FloatFault::DivisionByZero);
+  return 1 + static_cast<int>(std::isnan(r) ? FloatFault::InvalidOperation : FloatFault::Overflow);
+}
+
+/// For a one-argument function of v (ln, exp, sin, ...): ln(0) is a
+/// division by zero, other infinities from finite v overflow.
+inline int functionFault(double r, double v, bool poleAtZero = false) {
+  if (std::isfinite(r) || !std::isfinite(v)) [[likely]]
+    return 0;
+  if (std::isnan(r)) return 1 + static_cast<int>(FloatFault::InvalidOperation);
+  return 1 + static_cast<int>(poleAtZero && v == 0 ? FloatFault::DivisionByZero
+                                                   : FloatFault::Overflow);
+}
+
+/// Throws the fault of a *Fault code (nothing for 0).
+inline void raiseFault(int code) {
+  if (code) [[unlikely]]
+    throwFloatFault(static_cast<FloatFault>(code - 1));
+}
 
 /// Checks the result r of a + b, a - b or a * b.
 inline double checkArith(double r, double a, double b) {
-  if (!std::isfinite(r)) [[unlikely]] {
-    if (std::isfinite(a) && std::isfinite(b))
-      throwFloatFault(std::isnan(r) ? FloatFault::InvalidOperation : FloatFault::Overflow);
-  }
+  raiseFault(arithFault(r, a, b));
   return r;
 }
 
 /// Checks the result r of a / b.
 inline double checkDiv(double r, double a, double b) {
-  if (!std::isfinite(r)) [[unlikely]] {
-    if (std::isfinite(a) && std::isfinite(b)) {
-      if (b == 0)
-        throwFloatFault(a == 0 ? FloatFault::InvalidOperation : FloatFault::DivisionByZero);
-      throwFloatFault(std::isnan(r) ? FloatFault::InvalidOperation : FloatFault::Overflow);
-    }
-  }
+  raiseFault(divFault(r, a, b));
   return r;
 }
 
-/// Checks the result r of a one-argument function of v (ln, exp, sin, ...):
-/// ln(0) is a division by zero, other infinities from finite v overflow.
+/// Checks the result r of a one-argument function of v.
 inline double checkFunction(double r, double v, bool poleAtZero = false) {
-  if (!std::isfinite(r)) [[unlikely]] {
-    if (std::isfinite(v)) {
-      if (std::isnan(r)) throwFloatFault(FloatFault::InvalidOperation);
-      throwFloatFault(poleAtZero && v == 0 ? FloatFault::DivisionByZero : FloatFault::Overflow);
-    }
-  }
+  raiseFault(functionFault(r, v, poleAtZero));
   return r;
 }
 

@@ -1,6 +1,9 @@
 #include "workspace/graph_store.h"
 
 #include <algorithm>
+#include <cmath>
+
+#include "workspace/float_faults.h"
 
 namespace varnix {
 
@@ -25,8 +28,7 @@ void Series::addPoint(double x, double y) {
 
 void Series::deletePoint(std::size_t j) {
   m_points.erase(m_points.begin() + static_cast<std::ptrdiff_t>(j));
-  recomputeXRange();
-  recomputeYRange();
+  recomputeRanges();
 }
 
 void Series::assignSorted(std::vector<Point> points) {
@@ -37,11 +39,8 @@ void Series::assignSorted(std::vector<Point> points) {
     std::stable_sort(points.begin(), points.end(),
                      [](const Point& a, const Point& b) { return a.x < b.x; });
   m_points = std::move(points);
-  if (!m_points.empty()) {
-    // The widening rule gives the plain minimum and maximum.
-    recomputeXRange();
-    recomputeYRange();
-  }
+  // The widening rule gives the plain minimum and maximum.
+  if (!m_points.empty()) recomputeRanges();
 }
 
 void Series::recomputeXRange() {
@@ -72,6 +71,24 @@ void Series::recomputeYRange() {
   m_maxY = hi;
 }
 
+void Series::recomputeRanges() {
+  if (m_points.empty()) {
+    m_minX = m_maxX = m_minY = m_maxY = 0;
+    return;
+  }
+  double xlo = m_points[0].x, xhi = xlo, ylo = m_points[0].y, yhi = ylo;
+  for (const Point& p : m_points) {
+    xlo = std::min(xlo, p.x);
+    xhi = std::max(xhi, p.x);
+    ylo = std::min(ylo, p.y);
+    yhi = std::max(yhi, p.y);
+  }
+  m_minX = xlo;
+  m_maxX = xhi;
+  m_minY = ylo;
+  m_maxY = yhi;
+}
+
 Graph& GraphStore::append(std::string name, std::string path) {
   Graph& g = m_graphs.emplace_back();
   g.name = std::move(name);
@@ -88,6 +105,19 @@ void GraphStore::takeUndoCopy(std::size_t i) {
   Graph& g = m_graphs[i];
   g.undoMark = true;
   g.undoCopy = g.series.points();
+}
+
+void GraphStore::restoreFromFirstFault(std::size_t i) {
+  Graph& g = m_graphs[i];
+  std::vector<Point>& pts = g.series.points();
+  const std::vector<Point>& old = g.undoCopy;
+  for (std::size_t j = 0; j < pts.size(); ++j) {
+    if (std::isfinite(pts[j].y) || !std::isfinite(old[j].y)) continue;
+    const bool nan = std::isnan(pts[j].y);
+    std::copy(old.begin() + static_cast<std::ptrdiff_t>(j), old.end(),
+              pts.begin() + static_cast<std::ptrdiff_t>(j));
+    throwFloatFault(nan ? FloatFault::InvalidOperation : FloatFault::Overflow);
+  }
 }
 
 std::vector<std::size_t> GraphStore::restoreUndoCopies() {

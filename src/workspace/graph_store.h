@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -39,6 +41,13 @@ class Series {
   /// Scans all points; an empty series gives 0 and 0.
   void recomputeXRange();
   void recomputeYRange();
+  /// Both ranges in one pass.
+  void recomputeRanges();
+  /// Sets the cached y range to a scan's result.
+  void setYRange(double lo, double hi) {
+    m_minY = lo;
+    m_maxY = hi;
+  }
   double minX() const { return m_minX; }
   double maxX() const { return m_maxX; }
   double minY() const { return m_minY; }
@@ -91,6 +100,14 @@ class GraphStore {
 
   /// Sets the undo mark of slot i and refills its undo copy with its points.
   void takeUndoCopy(std::size_t i);
+  /// takeUndoCopy(i) and a rewrite of every y in one pass, y_j := f(old, j),
+  /// for rewrites whose only possible fault is a result beyond the 64-bit
+  /// range (f itself does not check): the first point whose new y is not
+  /// finite while its old one was is the faulting point. It and the later
+  /// points get their old values back, the cache stays, and the fault is
+  /// thrown. Otherwise the cached y range is recomputed (in the same pass).
+  template <typename F>
+  void rewriteYWithUndo(std::size_t i, F&& f);
   /// Restores every marked graph from its undo copy (clearing the mark),
   /// disables Undo and returns the restored slots in ascending order: the
   /// rows the graph list selects.
@@ -118,11 +135,41 @@ class GraphStore {
   double overallLargestY() const;
 
  private:
+  /// The fault part of rewriteYWithUndo; throws when a point faulted.
+  void restoreFromFirstFault(std::size_t i);
+
   std::vector<Graph> m_graphs;
   std::size_t m_highlighted = 0;
   bool m_undoEnabled = false;
   Colour m_normalColour = kDefaultGraphsColour;
   Colour m_highlightColour = kDefaultHighlightColour;
 };
+
+template <typename F>
+void GraphStore::rewriteYWithUndo(std::size_t i, F&& f) {
+  Graph& g = m_graphs[i];
+  std::vector<Point>& pts = g.series.points();
+  g.undoMark = true;
+  std::swap(g.undoCopy, pts);
+  const std::vector<Point>& old = g.undoCopy;
+  const std::size_t n = old.size();
+  pts.resize(n);
+  if (n == 0) {
+    g.series.recomputeYRange();
+    return;
+  }
+  double lo = f(old, 0), hi = lo;
+  bool finite = true;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double y = f(old, j);
+    pts[j] = {old[j].x, y};
+    lo = std::min(lo, y);
+    hi = std::max(hi, y);
+    finite &= std::isfinite(y);
+  }
+  if (!finite) [[unlikely]]
+    restoreFromFirstFault(i);
+  g.series.setYRange(lo, hi);
+}
 
 }  // namespace varnix
