@@ -1,3 +1,4 @@
+#include <clocale>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -9,6 +10,9 @@
 
 int main(int argc, char** argv) {
   using varnix::cli::Runner;
+  // Numbers are read and written the same way in every locale; taking the
+  // user's locale here keeps that honest.
+  std::setlocale(LC_ALL, "");
   if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     std::cout << Runner::helpText();
     return argc < 2 ? 2 : 0;

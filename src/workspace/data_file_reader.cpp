@@ -44,6 +44,7 @@ namespace {
 /// Calls f(line) for every line of bytes (see forEachLine).
 template <typename F>
 void scanLines(std::string_view bytes, F&& f) {
+  if (bytes.empty()) return;
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
   if (const void* eof = std::memchr(bytes.data(), '\x1A', bytes.size()))
     bytes = bytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(eof) - bytes.data()));
@@ -67,6 +68,7 @@ void scanLines(std::string_view bytes, F&& f) {
 
 std::size_t countByte(std::string_view bytes, char c) {
   std::size_t n = 0;
+  if (bytes.empty()) return 0;
   const char* p = bytes.data();
   const char* const end = p + bytes.size();
   while (p < end) {
