@@ -1,0 +1,1102 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QScreen>
+#include <QSvgGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+#include <cmath>
+
+#include "expr/math_commands.h"
+#include "processing/delete_point.h"
+#include "processing/point_transforms.h"
+#include "processing/slicer.h"
+#include "processing/smoothing.h"
+#include "workspace/data_file_reader.h"
+#include "workspace/data_file_writer.h"
+#include "workspace/error.h"
+#include "workspace/file_association.h"
+#include "workspace/file_io.h"
+#include "workspace/graph_list_commands.h"
+#include "workspace/number_text.h"
+#include "workspace/version.h"
+
+namespace varnix {
+
+namespace {
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+std::string ss(const QString& s) { return s.toStdString(); }
+
+QString number(double v, int digits) { return qs(formatDataNumber(v, digits)); }
+
+const char* kIconSvg =
+    "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 64 64'>"
+    "<rect width='64' height='64' rx='8' fill='black'/>"
+    "<polyline points='4,52 14,50 22,40 28,14 34,44 42,48 50,30 60,50' fill='none' "
+    "stroke='aqua' stroke-width='3'/>"
+    "<line x1='28' y1='6' x2='28' y2='60' stroke='yellow' stroke-width='1.5'/>"
+    "<line x1='42' y1='6' x2='42' y2='60' stroke='lime' stroke-width='1.5'/></svg>\n";
+
+}  // namespace
+
+MainWindow::MainWindow(UserPrompts& prompts, SettingsFile& settings, const QStringList& arguments,
+                       QWidget* parent)
+    : QMainWindow(parent), m_prompts(prompts), m_settings(settings), m_arguments(arguments) {
+  // FormCreate.
+  setWindowTitle("Varnix");
+  QLocale::setDefault(QLocale::c());  // '.' as decimal separator, no grouping
+  auto* central = new QWidget(this);
+  setCentralWidget(central);
+  m_chart = new ChartView(central);
+  m_print = new ChartView(nullptr);
+  m_print->setParent(this);
+  m_print->hide();
+  m_print->resize(800, 600);
+  m_print->usePrintLook();
+  m_list = new QListWidget(central);
+  m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  QFont listFont("Arial");
+  listFont.setPixelSize(13);
+  listFont.setBold(true);
+  m_list->setFont(listFont);
+  m_list->setStyleSheet("QListWidget { background: black; color: lime; }"
+                        "QListWidget::item { height: 16px; }");
+  m_list->setContextMenuPolicy(Qt::ActionsContextMenu);
+  m_addFiles = new QPushButton("Add Files", central);
+  m_readoutFrame = new QFrame(central);
+  m_readoutFrame->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  m_lx = new QLabel("X= xxx.xxx", m_readoutFrame);
+  m_ly = new QLabel("Y= xxx.xxx", m_readoutFrame);
+  QFont readout("Arial");
+  readout.setPixelSize(13);
+  readout.setBold(true);
+  m_lx->setFont(readout);
+  m_ly->setFont(readout);
+  m_lx->setStyleSheet("color: black;");
+  m_ly->setStyleSheet("color: navy;");
+  m_progress = new QProgressBar(central);
+  m_progress->setRange(0, 100);
+  m_progress->setValue(0);
+  m_progress->setTextVisible(false);
+  m_infoFrame = new QFrame(central);
+  m_infoFrame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  m_info = new QLabel(QString("%1 %2").arg(kProgramName, kVersion), central);
+  buildMenus();
+  setAcceptDrops(true);
+
+  m_colours = readColours(m_settings);
+  m_store.setColours(m_colours.graphs, m_colours.highlight);
+  applyColours();
+  m_store.setUndoEnabled(false);
+  refreshUndo();
+
+  connect(m_addFiles, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+  connect(m_list, &QListWidget::itemDoubleClicked, this, [this] { highlight(); });
+  connect(m_chart, &ChartView::mouseMoved, this, &MainWindow::chartMouseMoved);
+  connect(m_chart, &ChartView::mousePressed, this, &MainWindow::chartMouseDown);
+  connect(m_chart, &ChartView::drawn, this, &MainWindow::afterDraw);
+  m_list->installEventFilter(this);
+
+  createWindows(arguments.size() > 1 && !arguments.at(1).isEmpty());
+
+  resize(587, 433);
+  if (QScreen* s = QGuiApplication::primaryScreen())
+    move(s->availableGeometry().center() - rect().center());
+}
+
+// --- menus ------------------------------------------------------------------
+
+QAction* MainWindow::addAction(QMenu* menu, const QString& caption, const QKeySequence& key,
+                               void (MainWindow::*handler)()) {
+  auto* a = new QAction(caption, this);
+  if (!key.isEmpty()) a->setShortcut(key);
+  a->setShortcutContext(Qt::WindowShortcut);
+  connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+  if (menu) menu->addAction(a);
+  QMainWindow::addAction(a);
+  m_actions.insert(caption, a);
+  return a;
+}
+
+void MainWindow::buildMenus() {
+  QMenu* file = menuBar()->addMenu("&File");
+  addAction(file, "Add Files", QKeySequence(Qt::Key_A), &MainWindow::BitBtn1Click);
+  addAction(file, "Save", QKeySequence(Qt::Key_F2), &MainWindow::SaveFile1Click);
+  addAction(file, "Save As", {}, &MainWindow::SaveAs1Click);
+  addAction(file, "Save Selected ", QKeySequence(Qt::Key_S), &MainWindow::SaveAll1Click);
+  addAction(file, "Delete All", QKeySequence(Qt::CTRL | Qt::Key_Delete), &MainWindow::New1Click);
+  file->addSeparator();
+  addAction(file, "Print...", QKeySequence(Qt::CTRL | Qt::Key_P), &MainWindow::Print1Click);
+  addAction(file, "Export picture...", {}, &MainWindow::ExportPicture1Click);
+  file->addSeparator();
+  addAction(file, "Exit", QKeySequence(Qt::Key_Escape), &MainWindow::Exit1Click);
+
+  QMenu* view = menuBar()->addMenu("&View");
+  addAction(view, "Copy to clipboard", QKeySequence(Qt::CTRL | Qt::Key_C),
+            &MainWindow::CopyImage1Click);
+  addAction(view, "Rescale", QKeySequence(Qt::Key_R), &MainWindow::RefreshView1Click);
+  addAction(view, "Zoom Out", QKeySequence(Qt::Key_Z), &MainWindow::ZoomOut1Click);
+  addAction(view, "Zoom In", QKeySequence(Qt::Key_X), &MainWindow::ZoomIn1Click);
+  addAction(view, "Increase Y scale", QKeySequence(Qt::Key_PageUp),
+            &MainWindow::IncreaseYscale1Click);
+  addAction(view, "Decrease Y scale", QKeySequence(Qt::Key_PageDown),
+            &MainWindow::DecreaseYscale1Click);
+  addAction(view, "Zoom between cursors", QKeySequence(Qt::Key_W),
+            &MainWindow::Zoombetweencursors1Click);
+  addAction(view, "3D View", {}, &MainWindow::N3DView1Click);
+  m_scaleAction = addAction(view, "Log Scale", {}, &MainWindow::Scale1Click);
+  addAction(view, "Select All", QKeySequence(Qt::CTRL | Qt::Key_A), &MainWindow::SelectAll1Click);
+  m_animatedAction = addAction(view, "Animated Zoom", {}, &MainWindow::AnimatedZomm1Click);
+  m_animatedAction->setCheckable(true);
+
+  QMenu* tools = menuBar()->addMenu("&Tools");
+  m_undoAction = addAction(tools, "Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &MainWindow::Undo1Click);
+  addAction(tools, "eV<=>A", QKeySequence(Qt::Key_F3), &MainWindow::eVA1Click);
+  QMenu* functions = tools->addMenu("Functions");
+  addAction(functions, "Filin", QKeySequence(Qt::Key_F), &MainWindow::Filin1Click);
+  addAction(functions, "Ln", QKeySequence(Qt::Key_L), &MainWindow::Ln1Click);
+  addAction(functions, "Exp", QKeySequence(Qt::Key_E), &MainWindow::Exp1Click);
+  addAction(tools, "Normalize", QKeySequence(Qt::Key_N), &MainWindow::Normalize1Click);
+  addAction(tools, "Normalize integral", QKeySequence(Qt::Key_I),
+            &MainWindow::NormalizeIntegral1Click);
+  addAction(tools, "Remove constant shelf", QKeySequence(Qt::Key_C), &MainWindow::RemoveShelf1Click);
+  addAction(tools, "Calculate Moments", QKeySequence(Qt::Key_M),
+            &MainWindow::CalculateMoments1Click);
+  addAction(tools, "Slicing", {}, &MainWindow::Slicing1Click);
+  addAction(tools, "Math on y and x", QKeySequence(Qt::Key_Y), &MainWindow::MathadvClick);
+  addAction(tools, "Simple math on y", QKeySequence(Qt::Key_Apostrophe),
+            &MainWindow::SimpleMathonY1Click);
+  addAction(tools, "Simple math on x", QKeySequence(Qt::Key_Semicolon),
+            &MainWindow::Simplemathonx1Click);
+  addAction(tools, "Math on graphs", QKeySequence(Qt::Key_F4), &MainWindow::simplemathongraphs1Click);
+  addAction(tools, "Picker", QKeySequence(Qt::Key_P), &MainWindow::Picker1Click);
+  addAction(tools, "DISPO smoothing", QKeySequence(Qt::Key_F10), &MainWindow::DISPOsmoothing1Click);
+  addAction(tools, "Delete point at cursor", QKeySequence(Qt::Key_D), &MainWindow::DeletePoint1Click);
+
+  QMenu* options = menuBar()->addMenu("&Options");
+  addAction(options, "Labels", {}, &MainWindow::Labels1Click);
+  addAction(options, "Colors", {}, &MainWindow::Colors1Click);
+  addAction(options, "Associate .dat files", {}, &MainWindow::Associatefiles1Click);
+  addAction(options, "Show Cursors", {}, &MainWindow::ShowRulers1Click);
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  addAction(help, "Documentation", QKeySequence(Qt::Key_F1), &MainWindow::Documentation1Click);
+  addAction(help, "About", {}, &MainWindow::About1Click);
+
+  // The graph list's pop-up menu; its keys act in the whole window.
+  auto popup = [this](const QString& caption, const QKeySequence& key, void (MainWindow::*h)()) {
+    auto* a = new QAction(caption, m_list);
+    a->setShortcut(key);
+    a->setShortcutContext(key.isEmpty() ? Qt::WidgetShortcut : Qt::WindowShortcut);
+    connect(a, &QAction::triggered, this, [this, h] { (this->*h)(); });
+    m_list->addAction(a);
+    m_actions.insert("popup:" + caption, a);
+  };
+  auto* selectAll = new QAction("Select All", m_list);
+  connect(selectAll, &QAction::triggered, this, [this] { SelectAll1Click(); });
+  m_list->addAction(selectAll);  // its key is the View menu's Ctrl+A
+  m_actions.insert("popup:Select All", selectAll);
+  popup("Add Files to list", QKeySequence(Qt::Key_Insert), &MainWindow::BitBtn1Click);
+  popup("Delete from list", QKeySequence(Qt::Key_Delete), &MainWindow::DeleteClick);
+  popup("Rename", QKeySequence(Qt::Key_F6), &MainWindow::RenameClick);
+  popup("Save As", {}, &MainWindow::SaveAs1Click);
+  for (QAction* a : m_list->actions()) QMainWindow::addAction(a);
+}
+
+void MainWindow::createWindows(bool haveArgument) {
+  m_about = new AboutBox(this);
+  m_open = new OpenFilesDialog(this, m_settings, !haveArgument);
+  m_cursors = new CursorsWindow(this);
+  connect(m_cursors->hideButton, &QPushButton::clicked, this, [this] { HideCursorsClick(); });
+  m_colorsDialog = new ColorsDialog(this);
+  m_colorsDialog->fill(m_colours);
+  connect(m_colorsDialog->ok, &QPushButton::clicked, this, [this] {
+    colorsApply();
+    m_colorsDialog->accept();
+  });
+  connect(m_colorsDialog->apply, &QPushButton::clicked, this, [this] { colorsApply(); });
+  connect(m_colorsDialog->defaults, &QPushButton::clicked, this, [this] { colorsDefaults(); });
+  m_rename = new RenameDialog(this);
+  m_comment = new CommentDialog(this);
+  m_simpleMath = new SimpleMathDialog(this, m_prompts);
+  m_slicer = new SlicerDialog(this, m_prompts);
+  m_simpleMathX = new SimpleMathXDialog(this);
+  m_labels = new LabelsDialog(this);
+  m_calcMoments = new CalculateMomentsDialog(this);
+  for (int i = 0; i < 4; ++i)
+    connect(m_calcMoments->save[i], &QPushButton::clicked, this, [this, i] { saveMoment(i); });
+  connect(m_calcMoments->preview, &QPushButton::clicked, this, [this] { previewMoments(); });
+  m_momentsPreview = new MomentsPreview(this);
+  m_mathOnGraphs = new MathOnGraphsDialog(this);
+  m_picker = new PickerWindow(this);
+  connect(m_picker->save, &QPushButton::clicked, this, [this] { pickerSave(); });
+  connect(m_picker->clear, &QPushButton::clicked, this, [this] { pickerClear(); });
+  m_moments = new MomentsDialog(this);
+  m_math = new MathDialog(this);
+}
+
+// --- start-up, layout and shut-down -----------------------------------------
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (m_shownOnce) return;
+  m_shownOnce = true;
+  m_cursors->show();
+  loadCommandLineFile();
+}
+
+void MainWindow::loadCommandLineFile() {
+  if (m_arguments.size() < 2) return;
+  const QString a = m_arguments.at(1);
+  if (a.isEmpty()) return;
+  if (!QFileInfo::exists(a)) {
+    m_prompts.message(a + " doesn't exist.Use \" to wrap  long file names containing spaces");
+    return;
+  }
+  run([&] {
+    const std::size_t before = m_store.count();
+    loadDataFile(m_store, ss(a), [this](const std::string& m) { m_prompts.message(qs(m)); });
+    for (std::size_t i = before; i < m_store.count(); ++i)
+      m_list->addItem(qs(m_store.graph(i).name));
+    syncChart();
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  const int W = centralWidget()->width(), H = centralWidget()->height();
+  m_chart->setGeometry(2, 2, std::max(0, W - 184), std::max(0, H - 22));
+  m_list->setGeometry(W - 180, 38, 177, std::max(0, H - 84));
+  m_addFiles->setGeometry(W - 180, H - 44, 179, 24);
+  m_readoutFrame->setGeometry(W - 180, 2, 177, 36);
+  m_lx->setGeometry(5, 2, 170, 16);
+  m_ly->setGeometry(5, 18, 170, 16);
+  m_progress->setGeometry(2, H - 18, 95, 16);
+  m_infoFrame->setGeometry(98, H - 18, std::max(0, W - 99), 16);
+  m_info->setGeometry(106, H - 18, std::max(0, W - 110), 16);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // FormClose: every way of closing asks first.
+  if (m_prompts.question("Exit now?") != UserPrompts::Answer::Yes) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  // The tool windows go with the main window; the program ends.
+  QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+void MainWindow::Exit1Click() { close(); }
+
+// --- helpers ----------------------------------------------------------------
+
+Selection MainWindow::selection() const {
+  Selection s;
+  for (int r = 0; r < m_list->count(); ++r)
+    if (m_list->item(r)->isSelected()) s.rows.push_back(static_cast<std::size_t>(r));
+  s.current = m_list->currentRow() < 0 ? 0 : static_cast<std::size_t>(m_list->currentRow());
+  return s;
+}
+
+void MainWindow::run(const std::function<void()>& command) {
+  try {
+    command();
+  } catch (const Error& e) {
+    m_chart->setCrosshairCursor();
+    syncChart();
+    m_chart->redraw();
+    refreshUndo();
+    m_prompts.error(qs(e.what()));
+    return;
+  }
+  refreshUndo();
+}
+
+void MainWindow::syncChart() {
+  for (std::size_t i = 0; i < m_store.count(); ++i)
+    m_chart->setSeries(static_cast<int>(i), m_store.series(i), m_store.graph(i).colour);
+  m_chart->truncateSeries(static_cast<int>(m_store.count()));
+}
+
+void MainWindow::syncSlots(const std::vector<std::size_t>& changed) {
+  for (std::size_t i : changed)
+    if (i < m_store.count())
+      m_chart->setSeries(static_cast<int>(i), m_store.series(i), m_store.graph(i).colour);
+}
+
+void MainWindow::selectRows(const std::vector<std::size_t>& rows) {
+  for (std::size_t r : rows)
+    if (r < static_cast<std::size_t>(m_list->count())) m_list->item(static_cast<int>(r))->setSelected(true);
+}
+
+void MainWindow::refreshUndo() { m_undoAction->setEnabled(m_store.undoEnabled()); }
+
+void MainWindow::setProgress(int p) {
+  m_progress->setValue(p);
+  m_progress->repaint();
+}
+
+ProgressFn MainWindow::progressFn() {
+  return [this](int p) { setProgress(p); };
+}
+
+// --- graph list -------------------------------------------------------------
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != m_list) return QMainWindow::eventFilter(watched, event);
+  if (event->type() == QEvent::KeyPress) {
+    auto* e = static_cast<QKeyEvent*>(event);
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+      if (!(e->modifiers() & Qt::KeypadModifier) || e->key() == Qt::Key_Enter) {
+        CommentClick();
+        return true;
+      }
+    }
+    if ((e->key() == Qt::Key_Left || e->key() == Qt::Key_Right) && m_cursorsShown) {
+      moveCursor(e->key() == Qt::Key_Right, e->modifiers() & ~Qt::KeypadModifier);
+      return true;
+    }
+    if (e->modifiers() & Qt::KeypadModifier) {
+      if (e->key() == Qt::Key_Plus) {
+        ZoomIn1Click();
+        return true;
+      }
+      if (e->key() == Qt::Key_Minus) {
+        ZoomOut1Click();
+        return true;
+      }
+    }
+  } else if (event->type() == QEvent::KeyRelease) {
+    if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) highlight();
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::highlight() {
+  if (m_store.empty()) return;
+  const std::size_t c = selection().current;
+  const std::size_t before = m_store.highlightedIndex();
+  const std::string info = highlightGraph(m_store, c);
+  if (info.empty()) return;
+  m_info->setText(qs(info));
+  syncSlots({before, c});
+  m_chart->redraw();
+}
+
+void MainWindow::CommentClick() {
+  if (m_store.empty()) return;
+  const std::size_t c = selection().current;
+  Graph& g = m_store.graph(c);
+  m_comment->setWindowTitle(" Comment for " + qs(g.name));
+  QStringList lines;
+  for (const std::string& l : g.comments) lines << qs(l);
+  m_comment->text->setPlainText(lines.join('\n'));
+  if (m_comment->exec() == QDialog::Accepted) {
+    std::vector<std::string> out;
+    const QString text = m_comment->text->toPlainText();
+    if (!text.isEmpty())
+      for (const QString& l : text.split('\n')) out.push_back(ss(l));
+    m_store.graph(c).comments = std::move(out);
+  }
+  m_list->update();
+}
+
+void MainWindow::RenameClick() {
+  if (m_store.empty()) return;
+  const std::size_t c = selection().current;
+  m_rename->oldName->setText(qs(m_store.graph(c).name));
+  m_rename->newName->setText(qs(m_store.graph(c).name));
+  if (m_rename->exec() != QDialog::Accepted) return;
+  const QString n = m_rename->newName->text();
+  renameGraph(m_store, c, ss(n));
+  m_list->item(static_cast<int>(c))->setText(n);
+}
+
+void MainWindow::DeleteClick() {
+  if (m_store.empty()) return;
+  const std::size_t i = selection().current;
+  m_info->setText(qs(deleteGraph(m_store, i)));
+  delete m_list->takeItem(static_cast<int>(i));
+  m_chart->removeSeries(static_cast<int>(i));
+  const int n = m_list->count();
+  const int f = m_list->currentRow();
+  if (n > 0 && f >= 0 && f < n - 1) m_list->item(f == 0 ? 0 : f + 1)->setSelected(true);
+  refreshUndo();
+  m_chart->redraw();
+}
+
+void MainWindow::New1Click() {
+  if (m_store.empty()) return;
+  if (m_prompts.warning("Remove all data? (Unsaved changes will be lost)") != UserPrompts::Answer::Yes)
+    return;
+  deleteAllGraphs(m_store, [](const std::string&) { return true; });
+  m_list->clear();
+  m_chart->truncateSeries(0);
+  m_info->setText("No Data loaded");
+  m_chart->redraw();
+  refreshUndo();
+}
+
+void MainWindow::SelectAll1Click() {
+  m_list->setUpdatesEnabled(false);
+  m_list->hide();
+  m_list->selectAll();
+  m_list->show();
+  m_list->setUpdatesEnabled(true);
+  m_list->setFocus();
+}
+
+void MainWindow::Undo1Click() {
+  if (!m_store.undoEnabled()) return;
+  const std::vector<std::size_t> rows = m_store.restoreUndoCopies();
+  selectRows(rows);
+  syncSlots(rows);
+  m_chart->redraw();
+  refreshUndo();
+}
+
+// --- files ------------------------------------------------------------------
+
+void MainWindow::BitBtn1Click() {
+  m_open->clearChosen();
+  if (m_open->exec() != QDialog::Accepted || m_open->chosenPaths().isEmpty()) return;
+  addFiles(m_open->chosenPaths());
+}
+
+void MainWindow::addFiles(const QStringList& paths) {
+  if (paths.isEmpty()) return;
+  m_chart->setBusyCursor();
+  std::vector<std::string> list;
+  for (const QString& p : paths) list.push_back(ss(p));
+  const std::size_t before = m_store.count();
+  run([&] {
+    auto info = varnix::addFiles(
+        m_store, list, [this](const std::string& m) { m_prompts.message(qs(m)); }, progressFn());
+    if (info) m_info->setText(qs(*info));
+  });
+  m_chart->recomputeGeometry();
+  setProgress(0);
+  m_chart->setCrosshairCursor();
+  for (std::size_t i = before; i < m_store.count(); ++i) m_list->addItem(qs(m_store.graph(i).name));
+  if (m_list->currentRow() < 0 && m_list->count() > 0)
+    m_list->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+  syncChart();
+  m_chart->redraw();
+  m_list->setFocus();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& u : event->mimeData()->urls())
+    if (u.isLocalFile()) paths << u.toLocalFile();
+  addFiles(paths);
+  event->acceptProposedAction();
+}
+
+void MainWindow::SaveFile1Click() {
+  if (m_store.empty()) return;
+  saveGraph(
+      m_store, selection().current,
+      [this](const std::string& q) { return m_prompts.warning(qs(q)) == UserPrompts::Answer::Yes; },
+      [this](const std::string& m) { m_prompts.message(qs(m)); });
+}
+
+void MainWindow::SaveAs1Click() {
+  if (m_store.empty()) return;
+  const std::size_t c = selection().current;
+  const QString path = m_prompts.saveFileName(qs(m_store.graph(c).path));
+  if (path.isEmpty()) return;
+  saveGraphAs(m_store, c, ss(path), [this](const std::string& m) { m_prompts.message(qs(m)); });
+}
+
+void MainWindow::SaveAll1Click() {
+  if (m_store.empty()) return;
+  const auto rows = saveSelected(
+      m_store, selection().rows,
+      [this](const std::string& q) { return m_prompts.warning(qs(q)) == UserPrompts::Answer::Yes; },
+      [this](const std::string& m) { m_prompts.message(qs(m)); });
+  for (std::size_t r : rows) m_list->item(static_cast<int>(r))->setSelected(false);
+}
+
+// --- cursors and readouts ---------------------------------------------------
+
+void MainWindow::drawCursors() { m_chart->setCursorLines(m_cursor1, m_cursor2, m_cursorsShown); }
+
+void MainWindow::afterDraw() {
+  if (!m_cursorsShown) return;
+  drawCursors();
+  updateReadouts(7);
+}
+
+void MainWindow::updateReadouts(int dxDigits) {
+  const double a = m_chart->xAtColumn(m_cursor1), b = m_chart->xAtColumn(m_cursor2);
+  m_cursors->x1->setText(number(b, 7));
+  m_cursors->x2->setText(number(a, 7));
+  m_cursors->dx->setText("dx=" + number(a - b, dxDigits));
+}
+
+void MainWindow::moveCursor(bool right, Qt::KeyboardModifiers mods) {
+  const int sign = right ? 1 : -1;
+  mods &= Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+  if (mods == Qt::NoModifier)
+    m_cursor1 += sign;
+  else if (mods == Qt::ControlModifier)
+    m_cursor1 += 10 * sign;
+  else if (mods == Qt::ShiftModifier)
+    m_cursor2 += sign;
+  else if (mods == (Qt::ShiftModifier | Qt::ControlModifier))
+    m_cursor2 += 10 * sign;
+  m_drawn1 = m_cursor1;
+  m_drawn2 = m_cursor2;
+  drawCursors();
+  updateReadouts(right ? 5 : 7);
+}
+
+void MainWindow::ShowRulers1Click() {
+  m_cursorsShown = true;
+  m_cursors->show();
+  drawCursors();
+  updateReadouts(7);
+}
+
+void MainWindow::HideCursorsClick() {
+  m_cursorsShown = false;
+  m_cursors->hide();
+  drawCursors();
+}
+
+void MainWindow::chartMouseMoved(int x, int y) {
+  m_lx->setText("x = " + number(m_chart->xAtColumn(x), 5));
+  m_ly->setText("y = " + number(m_chart->yAtRow(y), 5));
+}
+
+void MainWindow::chartMouseDown(int x, int y) {
+  if (!m_picker->isVisible()) return;
+  const QString px = number(m_chart->xAtColumn(x), 5), py = number(m_chart->yAtRow(y), 5);
+  const bool wantX = m_picker->pickX->isChecked(), wantY = m_picker->pickY->isChecked();
+  if (wantX && wantY)
+    m_picker->memo->appendPlainText(px + " " + py);
+  else if (wantX)
+    m_picker->memo->appendPlainText(px);
+  else if (wantY)
+    m_picker->memo->appendPlainText(py);
+}
+
+// --- view commands ----------------------------------------------------------
+
+void MainWindow::RefreshView1Click() {
+  run([&] {
+    if (!m_store.empty()) recomputeAllRanges(m_store);
+    m_chart->setAxisAutomatic(ChartView::Axis::Bottom, true);
+    m_chart->setAxisAutomatic(ChartView::Axis::Left, true);
+    m_chart->undoZoom();
+    // Undo zoom may bring back a fixed range; Rescale always ends fitted.
+    m_chart->setAxisAutomatic(ChartView::Axis::Bottom, true);
+    m_chart->setAxisAutomatic(ChartView::Axis::Left, true);
+    m_chart->redraw();
+  });
+}
+
+namespace {
+
+/// Zoom Out (factor +0.1) or In (-0.1) of one axis; the factor is extended
+/// precision and the new maximum is used for the minimum.
+void zoomAxis(ChartView& c, ChartView::Axis a, long double factor) {
+  c.setAxisAutomatic(a, false);
+  const long double max = c.axisMax(a), min = c.axisMin(a);
+  c.setAxisMax(a, static_cast<double>(max + std::fabs(max - min) * factor));
+  const long double newMax = c.axisMax(a);
+  c.setAxisMin(a, static_cast<double>(min - std::fabs(newMax - min) * factor));
+}
+
+}  // namespace
+
+void MainWindow::ZoomOut1Click() {
+  run([&] {
+    zoomAxis(*m_chart, ChartView::Axis::Left, 0.1L);
+    zoomAxis(*m_chart, ChartView::Axis::Bottom, 0.1L);
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::ZoomIn1Click() {
+  run([&] {
+    zoomAxis(*m_chart, ChartView::Axis::Left, -0.1L);
+    zoomAxis(*m_chart, ChartView::Axis::Bottom, -0.1L);
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::IncreaseYscale1Click() {
+  run([&] {
+    const auto L = ChartView::Axis::Left;
+    m_chart->setAxisAutomatic(L, false);
+    const long double max = m_chart->axisMax(L), min = m_chart->axisMin(L);
+    m_chart->setAxisMax(L, static_cast<double>(max - std::fabs(max - min) * 0.5L));
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::DecreaseYscale1Click() {
+  run([&] {
+    const auto L = ChartView::Axis::Left;
+    m_chart->setAxisAutomatic(L, false);
+    const long double max = m_chart->axisMax(L), min = m_chart->axisMin(L);
+    m_chart->setAxisMax(L, static_cast<double>(max + std::fabs(max - min) * 0.5L));
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::Zoombetweencursors1Click() {
+  if (m_store.empty() || m_cursor1 == m_cursor2 || !m_cursorsShown) return;
+  run([&] {
+    const auto B = ChartView::Axis::Bottom;
+    m_chart->setAxisAutomatic(B, false);
+    const double lo = m_chart->xAtColumn(std::min(m_cursor1, m_cursor2));
+    const double hi = m_chart->xAtColumn(std::max(m_cursor1, m_cursor2));
+    m_chart->setAxisMin(B, lo);
+    m_chart->setAxisMax(B, hi);
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::N3DView1Click() {
+  m_chart->set3D(!m_chart->is3D());
+  m_chart->redraw();
+}
+
+void MainWindow::Scale1Click() {
+  run([&] {
+    const auto L = ChartView::Axis::Left;
+    if (m_scaleAction->text() == "Log Scale") {
+      m_scaleAction->setText("Linear Scale");
+      m_chart->setPanning(ChartView::Panning::Horizontal);
+      m_chart->setAxisAutomatic(L, false);
+      m_chart->setAxisMin(L, 0);
+      m_chart->setAxisLogarithmic(L, true);
+      m_chart->setAxisMin(L, 0);
+    } else {
+      m_chart->setPanning(ChartView::Panning::Both);
+      m_scaleAction->setText("Log Scale");
+      m_chart->setAxisLogarithmic(L, false);
+    }
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::AnimatedZomm1Click() {
+  // The item checks itself when triggered; the chart follows it.
+  m_chart->setAnimatedZoom(m_animatedAction->isChecked());
+}
+
+// --- curve commands ---------------------------------------------------------
+
+void MainWindow::Normalize1Click() {
+  run([&] {
+    m_chart->setBusyCursor();
+    const Selection s = selection();
+    normalizeGraphs(m_store, s, progressFn());
+    syncSlots(s.rows);
+    m_chart->setCrosshairCursor();
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::Ln1Click() {
+  run([&] {
+    const Selection s = selection();
+    lnGraphs(m_store, s, progressFn());
+    syncSlots(s.rows);
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::Exp1Click() {
+  run([&] {
+    const Selection s = selection();
+    expGraphs(m_store, s, progressFn());
+    syncSlots(s.rows);
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::Filin1Click() {
+  run([&] {
+    const Selection s = selection();
+    filinGraphs(m_store, s, progressFn());
+    syncSlots(s.rows);
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::eVA1Click() {
+  run([&] {
+    const Selection s = selection();
+    evAngstromGraphs(m_store, s);
+    syncSlots(selectedOrCurrent(m_store, s));
+  });
+  RefreshView1Click();
+}
+
+void MainWindow::RemoveShelf1Click() {
+  run([&] {
+    const Selection s = selection();
+    removeShelfGraphs(m_store, s);
+    syncSlots(selectedOrCurrent(m_store, s));
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::NormalizeIntegral1Click() {
+  run([&] {
+    m_chart->setBusyCursor();
+    const Selection s = selection();
+    normalizeIntegral(m_store, s, m_chart->axisMin(ChartView::Axis::Bottom),
+                      m_chart->axisMax(ChartView::Axis::Bottom), progressFn());
+    syncSlots(s.rows);
+    m_chart->setCrosshairCursor();
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::DISPOsmoothing1Click() {
+  run([&] {
+    const Selection s = selection();
+    dispoSmoothGraphs(m_store, s, progressFn());
+    syncSlots(s.rows);
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::DeletePoint1Click() {
+  if (m_store.empty()) return;
+  run([&] {
+    const std::size_t c = selection().current;
+    deletePointAtCursor(m_store, c, m_chart->xAtColumn(m_cursor1));
+    syncSlots({c});
+    m_chart->redraw();
+  });
+}
+
+// --- dialog commands --------------------------------------------------------
+
+void MainWindow::CalculateMoments1Click() {
+  const double L = m_chart->axisMin(ChartView::Axis::Bottom);
+  const double U = m_chart->axisMax(ChartView::Axis::Bottom);
+  if (m_store.empty()) return;
+  std::optional<MomentsRun> result;
+  run([&] { result = calculateMoments(m_store, selection(), L, U, m_table); });
+  if (!result) {
+    m_calcMoments->fill(m_table);
+    return;
+  }
+  if (!result->isTable) {
+    m_moments->from->setText(number(L, 7));
+    m_moments->to->setText(number(U, 7));
+    m_moments->m0->setText(qs(result->single.m0));
+    m_moments->m1->setText(qs(result->single.m1));
+    m_moments->d->setText(qs(result->single.d));
+    m_moments->a->setText(qs(result->single.a));
+    m_moments->exec();
+  } else {
+    m_calcMoments->fill(m_table);
+    m_calcMoments->exec();
+  }
+}
+
+void MainWindow::saveMoment(int order) {
+  const QString path = m_prompts.saveFileName(QString());
+  if (path.isEmpty()) return;
+  const WriteResult r = writeFileAtomically(ss(path), momentFileText(m_table, order));
+  if (!r.ok) m_prompts.message(qs(r.message));
+}
+
+void MainWindow::previewMoments() {
+  auto [lower, upper] = varnix::momentsPreview(m_table);
+  m_momentsPreview->lower->setSeries(0, lower, 65280);
+  m_momentsPreview->upper->setSeries(0, upper, 65280);
+  m_momentsPreview->lower->redraw();
+  m_momentsPreview->upper->redraw();
+  m_momentsPreview->show();
+  m_momentsPreview->raise();
+}
+
+void MainWindow::Slicing1Click() {
+  m_slicer->table->setRowCount(m_list->count());
+  for (int r = 0; r < m_list->count(); ++r) {
+    const std::string name = m_store.graph(static_cast<std::size_t>(r)).name;
+    m_slicer->table->setItem(r, 0, new QTableWidgetItem(qs(name)));
+    m_slicer->table->setItem(r, 1, new QTableWidgetItem(qs(digitsOf(name))));
+  }
+  if (m_slicer->exec() != QDialog::Accepted) return;
+  SlicerFields f;
+  f.from = ss(m_slicer->from->text());
+  f.to = ss(m_slicer->to->text());
+  f.step = ss(m_slicer->step->text());
+  f.prefix = ss(m_slicer->prefix->text());
+  f.suffix = ss(m_slicer->suffix->text());
+  f.directory = ss(m_slicer->directory->text());
+  run([&] {
+    const auto files =
+        sliceGraphs(m_store, f, [this](const std::string& m) { m_prompts.message(qs(m)); });
+    if (!files.empty())
+      m_info->setText(QString(" %1 slices written to %2").arg(files.size()).arg(m_slicer->directory->text()));
+  });
+}
+
+void MainWindow::MathadvClick() {
+  if (m_store.empty()) return;
+  if (m_math->exec() == QDialog::Accepted) {
+    bool failed = true;
+    run([&] {
+      mathOnYX(m_store, selection(), ss(m_math->xFormula->text()), ss(m_math->yFormula->text()),
+               progressFn());
+      failed = false;
+    });
+    syncChart();
+    if (failed) return;
+    setProgress(0);
+    m_chart->redraw();
+  } else {
+    mathOnYXCancelled(m_store);
+  }
+  refreshUndo();
+}
+
+void MainWindow::SimpleMathonY1Click() {
+  if (m_store.empty()) return;
+  if (m_simpleMath->exec() != QDialog::Accepted) return;
+  run([&] {
+    const Selection s = selection();
+    simpleMathOnY(m_store, s, ss(m_simpleMath->b->text()), ss(m_simpleMath->a->text()),
+                  ss(m_simpleMath->c->text()), ss(m_simpleMath->d->text()));
+    syncSlots(selectedOrCurrent(m_store, s));
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::Simplemathonx1Click() {
+  if (m_store.empty()) return;
+  if (m_simpleMathX->exec() != QDialog::Accepted) return;
+  run([&] {
+    const Selection s = selection();
+    simpleMathOnX(m_store, s, ss(m_simpleMathX->b->text()), ss(m_simpleMathX->a->text()));
+    syncSlots(selectedOrCurrent(m_store, s));
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::simplemathongraphs1Click() {
+  if (!m_store.empty()) {
+    const Selection s = selection();
+    m_mathOnGraphs->in1->clearContents();
+    m_mathOnGraphs->in1->setRowCount(std::max<int>(1, static_cast<int>(s.rows.size())));
+    int row = 0;
+    for (std::size_t r : s.rows)
+      m_mathOnGraphs->in1->setItem(row++, 0, new QTableWidgetItem(qs(m_store.graph(r).name)));
+    m_mathOnGraphs->secondGraph->clear();
+    for (int r = 0; r < m_list->count(); ++r)
+      m_mathOnGraphs->secondGraph->addItem(m_list->item(r)->text());
+    m_mathOnGraphs->secondGraph->setCurrentRow(-1);
+    m_mathOnGraphs->secondGraph->clearSelection();
+    if (m_mathOnGraphs->exec() == QDialog::Accepted) {
+      std::optional<std::size_t> second;
+      const auto picked = m_mathOnGraphs->secondGraph->selectedItems();
+      if (!picked.isEmpty())
+        second = static_cast<std::size_t>(m_mathOnGraphs->secondGraph->row(picked.first()));
+      run([&] {
+        mathOnGraphs(m_store, s, m_mathOnGraphs->operation(), second,
+                     [this](const std::string& m) { m_prompts.message(qs(m)); });
+      });
+      syncSlots(s.rows);
+      m_chart->redraw();
+    }
+  }
+  mathOnGraphsFinished(m_store);
+  refreshUndo();
+}
+
+void MainWindow::Picker1Click() {
+  m_picker->show();
+  m_picker->raise();
+}
+
+void MainWindow::pickerSave() {
+  const QString path = m_prompts.saveFileName(QString());
+  if (path.isEmpty()) return;
+  QString text = m_picker->memo->toPlainText();
+  std::string out;
+  if (!text.isEmpty())
+    for (const QString& l : text.split('\n')) out += ss(l) + "\r\n";
+  const WriteResult r = writeFileAtomically(ss(path), out);
+  if (!r.ok) m_prompts.message(qs(r.message));
+}
+
+void MainWindow::pickerClear() {
+  if (m_prompts.question("Clear All?") == UserPrompts::Answer::Yes) m_picker->memo->clear();
+}
+
+bool MainWindow::applyColours() {
+  try {
+    writeColours(m_settings, m_colours);
+  } catch (const Error& e) {
+    m_prompts.error(qs(e.what()));
+    return false;
+  }
+  m_store.setColours(m_colours.graphs, m_colours.highlight);
+  m_store.recolourAll();
+  for (std::size_t i = 0; i < m_store.count(); ++i)
+    m_chart->setSeriesColour(static_cast<int>(i), m_colours.graphs);
+  m_chart->setColours(m_colours.background, m_colours.axis, m_colours.grid, m_colours.graphs);
+  return true;
+}
+
+void MainWindow::colorsApply() {
+  m_colours = m_colorsDialog->chosen();
+  applyColours();
+  m_chart->redraw();
+}
+
+void MainWindow::colorsDefaults() {
+  m_colours = ColourSettings{};
+  applyColours();
+  m_colorsDialog->fill(m_colours);
+  m_chart->redraw();
+}
+
+void MainWindow::Colors1Click() {
+  m_colorsDialog->exec();
+  applyColours();
+  m_chart->redraw();
+}
+
+void MainWindow::Labels1Click() {
+  if (m_labels->exec() != QDialog::Accepted) return;
+  for (ChartView* c : {m_chart, m_print}) {
+    c->setAxisTitle(ChartView::Axis::Left, m_labels->left->text());
+    c->setAxisTitle(ChartView::Axis::Bottom, m_labels->bottom->text());
+  }
+  if (m_labels->title->isChecked())
+    m_chart->setTitle(m_labels->memo->toPlainText().split('\n'), true);
+  else
+    m_chart->setTitle(m_chart->titleLines(), false);
+  m_chart->redraw();
+}
+
+// --- output -----------------------------------------------------------------
+
+void MainWindow::rebuildPrintChart() {
+  m_print->truncateSeries(0);
+  m_print->setTitle(m_chart->titleLines(), m_chart->titleVisible());
+  const bool log = m_chart->axisLogarithmic(ChartView::Axis::Left);
+  if (m_print->axisLogarithmic(ChartView::Axis::Left) != log) {
+    // Switching on needs a range without negative ends; the chart refits anyway.
+    m_print->setAxisMin(ChartView::Axis::Left, 0);
+    if (m_print->axisMax(ChartView::Axis::Left) < 0) m_print->setAxisMax(ChartView::Axis::Left, 1);
+    m_print->setAxisLogarithmic(ChartView::Axis::Left, log);
+  }
+  const double bx0 = m_chart->axisMin(ChartView::Axis::Bottom);
+  const double bx1 = m_chart->axisMax(ChartView::Axis::Bottom);
+  const double ly0 = m_chart->axisMin(ChartView::Axis::Left);
+  const double ly1 = m_chart->axisMax(ChartView::Axis::Left);
+  for (std::size_t i = 0; i < m_store.count(); ++i) {
+    Series copy;
+    std::vector<Point> pts;
+    for (const Point& p : m_store.series(i).points()) {
+      if (p.x >= bx0 && p.x <= bx1 && ((p.y >= ly0 && p.y <= ly1 && !log) || p.y >= 1))
+        pts.push_back(p);
+    }
+    copy.points() = std::move(pts);
+    m_print->setSeries(static_cast<int>(i), copy, 0);
+  }
+  m_print->setAxisAutomatic(ChartView::Axis::Bottom, true);
+  m_print->setAxisAutomatic(ChartView::Axis::Left, true);
+}
+
+void MainWindow::Print1Click() {
+  rebuildPrintChart();
+  QPrinter printer(QPrinter::HighResolution);
+  QPrintDialog dialog(&printer, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const auto orientation = printer.pageLayout().orientation();
+  printer.setPageOrientation(QPageLayout::Landscape);
+  const QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
+  m_print->renderTo(&printer, page.width(), page.height());
+  printer.setPageOrientation(orientation);
+}
+
+void MainWindow::CopyImage1Click() {
+  rebuildPrintChart();
+  m_print->resize(640, 480);
+  QByteArray svg;
+  {
+    QBuffer buffer(&svg);
+    buffer.open(QIODevice::WriteOnly);
+    QSvgGenerator gen;
+    gen.setOutputDevice(&buffer);
+    gen.setSize(QSize(640, 480));
+    gen.setViewBox(QRect(0, 0, 640, 480));
+    m_print->renderTo(&gen, 640, 480);
+  }
+  QImage image(640, 480, QImage::Format_ARGB32);
+  image.fill(Qt::white);
+  m_print->renderTo(&image, 640, 480);
+  auto* mime = new QMimeData;
+  mime->setData("image/svg+xml", svg);
+  mime->setImageData(image);
+  QApplication::clipboard()->setMimeData(mime);
+  m_print->resize(800, 600);
+}
+
+void MainWindow::ExportPicture1Click() {
+  const QString path = m_prompts.savePictureName(QDir::homePath() + "/varnix.png");
+  if (path.isEmpty()) return;
+  rebuildPrintChart();
+  bool ok = false;
+  const QString lower = path.toLower();
+  if (lower.endsWith(".svg"))
+    ok = m_print->saveSvg(path, 800, 600);
+  else if (lower.endsWith(".pdf"))
+    ok = m_print->savePdf(path, 800, 600);
+  else
+    ok = m_print->savePng(path, 800, 600);
+  if (!ok) m_prompts.message("Could not write " + path);
+}
+
+void MainWindow::Documentation1Click() {
+  const QString dir = QCoreApplication::applicationDirPath();
+  QDir::setCurrent(dir);
+  m_prompts.openExternally(dir + "/doc/varnix.html");
+}
+
+void MainWindow::About1Click() {
+  m_about->show();
+  m_about->raise();
+}
+
+void MainWindow::Associatefiles1Click() {
+  run([&] {
+    associateDatFiles(userDataDirectory(), ss(QCoreApplication::applicationFilePath()), kIconSvg);
+  });
+}
+
+}  // namespace varnix

@@ -1,0 +1,212 @@
+#pragma once
+
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QMap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <functional>
+#include <vector>
+
+#include "app/dialogs.h"
+#include "app/open_files_dialog.h"
+#include "app/user_prompts.h"
+#include "processing/moments.h"
+#include "view/chart_view.h"
+#include "workspace/graph_store.h"
+#include "workspace/selection.h"
+#include "workspace/settings_file.h"
+
+namespace varnix {
+
+/// The main window: owns the graph store, the main and print charts and
+/// every dialog; one handler per menu command.
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  /// arguments[1], when present, names the data file to load when the window
+  /// is first shown.
+  MainWindow(UserPrompts& prompts, SettingsFile& settings, const QStringList& arguments,
+             QWidget* parent = nullptr);
+
+  GraphStore& store() { return m_store; }
+  ChartView* chart() const { return m_chart; }
+  ChartView* printChart() const { return m_print; }
+  QListWidget* graphList() const { return m_list; }
+  QLabel* information() const { return m_info; }
+  QLabel* mouseX() const { return m_lx; }
+  QLabel* mouseY() const { return m_ly; }
+  QProgressBar* progressBar() const { return m_progress; }
+  QPushButton* addFilesButton() const { return m_addFiles; }
+  /// A menu or pop-up action by its caption ("Normalize", "Save Selected ").
+  QAction* action(const QString& caption) const { return m_actions.value(caption); }
+  const ColourSettings& colours() const { return m_colours; }
+  int firstCursorColumn() const { return m_cursor1; }
+  int secondCursorColumn() const { return m_cursor2; }
+  bool cursorsShown() const { return m_cursorsShown; }
+
+  OpenFilesDialog* openFilesDialog() const { return m_open; }
+  CursorsWindow* cursorsWindow() const { return m_cursors; }
+  ColorsDialog* colorsDialog() const { return m_colorsDialog; }
+  LabelsDialog* labelsDialog() const { return m_labels; }
+  RenameDialog* renameDialog() const { return m_rename; }
+  CommentDialog* commentDialog() const { return m_comment; }
+  SimpleMathDialog* simpleMathDialog() const { return m_simpleMath; }
+  SimpleMathXDialog* simpleMathXDialog() const { return m_simpleMathX; }
+  SlicerDialog* slicerDialog() const { return m_slicer; }
+  CalculateMomentsDialog* calculateMomentsDialog() const { return m_calcMoments; }
+  MomentsPreview* momentsPreview() const { return m_momentsPreview; }
+  MathOnGraphsDialog* mathOnGraphsDialog() const { return m_mathOnGraphs; }
+  PickerWindow* picker() const { return m_picker; }
+  MomentsDialog* momentsDialog() const { return m_moments; }
+  MathDialog* mathDialog() const { return m_math; }
+  AboutBox* aboutBox() const { return m_about; }
+  const MomentsTable& momentsTable() const { return m_table; }
+
+  /// The selection of the graph list: selected rows and the focus row.
+  Selection selection() const;
+  /// Loads the data file named on the command line (once, when first shown).
+  void loadCommandLineFile();
+  /// Puts the five colour settings into effect and writes them to the settings file.
+  bool applyColours();
+  /// Rebuilds the print chart from the main chart (what Print and Copy use).
+  void rebuildPrintChart();
+  /// Loads files as Add Files does after its dialog (also for dropped files).
+  void addFiles(const QStringList& paths);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  QAction* addAction(QMenu* menu, const QString& caption, const QKeySequence& key,
+                     void (MainWindow::*handler)());
+  void buildMenus();
+  void createWindows(bool haveArgument);
+  /// Runs a command: errors go to the general error report; the chart and
+  /// the Undo item are brought up to date afterwards.
+  void run(const std::function<void()>& command);
+  void syncChart();
+  void syncSlots(const std::vector<std::size_t>& changed);
+  void selectRows(const std::vector<std::size_t>& rows);
+  void refreshUndo();
+  void setProgress(int p);
+  ProgressFn progressFn();
+  void afterDraw();
+  void updateReadouts(int dxDigits);
+  void drawCursors();
+  void moveCursor(bool right, Qt::KeyboardModifiers mods);
+  void highlight();
+  void chartMouseMoved(int x, int y);
+  void chartMouseDown(int x, int y);
+
+ public:
+  // Menu commands.
+  void BitBtn1Click();        // Add Files
+  void SaveFile1Click();      // Save
+  void SaveAs1Click();        // Save As
+  void SaveAll1Click();       // Save Selected
+  void New1Click();           // Delete All
+  void Print1Click();
+  void ExportPicture1Click();
+  void Exit1Click();
+  void CopyImage1Click();
+  void RefreshView1Click();   // Rescale
+  void ZoomOut1Click();
+  void ZoomIn1Click();
+  void IncreaseYscale1Click();
+  void DecreaseYscale1Click();
+  void Zoombetweencursors1Click();
+  void N3DView1Click();
+  void Scale1Click();         // Log Scale / Linear Scale
+  void SelectAll1Click();
+  void AnimatedZomm1Click();
+  void Undo1Click();
+  void eVA1Click();
+  void Filin1Click();
+  void Ln1Click();
+  void Exp1Click();
+  void Normalize1Click();
+  void NormalizeIntegral1Click();
+  void RemoveShelf1Click();
+  void CalculateMoments1Click();
+  void Slicing1Click();
+  void MathadvClick();        // Math on y and x
+  void SimpleMathonY1Click();
+  void Simplemathonx1Click();
+  void simplemathongraphs1Click();
+  void Picker1Click();
+  void DISPOsmoothing1Click();
+  void DeletePoint1Click();
+  void Labels1Click();
+  void Colors1Click();
+  void Associatefiles1Click();
+  void ShowRulers1Click();    // Show Cursors
+  void Documentation1Click();
+  void About1Click();
+  void DeleteClick();         // Delete from list
+  void RenameClick();
+  void CommentClick();        // Enter in the graph list
+  void HideCursorsClick();    // "hide" of the Cursors window
+
+ private:
+  void saveMoment(int order);
+  void previewMoments();
+  void pickerSave();
+  void pickerClear();
+  void colorsApply();
+  void colorsDefaults();
+
+  UserPrompts& m_prompts;
+  SettingsFile& m_settings;
+  QStringList m_arguments;
+  bool m_shownOnce = false;
+  GraphStore m_store;
+  ColourSettings m_colours;
+  MomentsTable m_table;
+
+  ChartView* m_chart;
+  ChartView* m_print;
+  QListWidget* m_list;
+  QPushButton* m_addFiles;
+  QFrame* m_readoutFrame;
+  QLabel* m_lx;
+  QLabel* m_ly;
+  QProgressBar* m_progress;
+  QFrame* m_infoFrame;
+  QLabel* m_info;
+  QMap<QString, QAction*> m_actions;
+  QAction* m_undoAction = nullptr;
+  QAction* m_scaleAction = nullptr;
+  QAction* m_animatedAction = nullptr;
+
+  // Cursor state.
+  int m_cursor1 = 0, m_cursor2 = 0;
+  int m_drawn1 = 0, m_drawn2 = 0;
+  bool m_cursorsShown = true;
+
+  AboutBox* m_about = nullptr;
+  OpenFilesDialog* m_open = nullptr;
+  CursorsWindow* m_cursors = nullptr;
+  ColorsDialog* m_colorsDialog = nullptr;
+  RenameDialog* m_rename = nullptr;
+  CommentDialog* m_comment = nullptr;
+  SimpleMathDialog* m_simpleMath = nullptr;
+  SlicerDialog* m_slicer = nullptr;
+  SimpleMathXDialog* m_simpleMathX = nullptr;
+  LabelsDialog* m_labels = nullptr;
+  CalculateMomentsDialog* m_calcMoments = nullptr;
+  MomentsPreview* m_momentsPreview = nullptr;
+  MathOnGraphsDialog* m_mathOnGraphs = nullptr;
+  PickerWindow* m_picker = nullptr;
+  MomentsDialog* m_moments = nullptr;
+  MathDialog* m_math = nullptr;
+};
+
+}  // namespace varnix

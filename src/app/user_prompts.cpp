@@ -1,0 +1,63 @@
+#include "app/user_prompts.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace varnix {
+
+UserPrompts::Answer QtUserPrompts::warning(const QString& text) {
+  const auto b = QMessageBox::warning(m_parent, "Varnix", text,
+                                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                                      QMessageBox::Cancel);
+  return b == QMessageBox::Yes ? Answer::Yes : b == QMessageBox::No ? Answer::No : Answer::Cancel;
+}
+
+UserPrompts::Answer QtUserPrompts::question(const QString& text) {
+  QMessageBox box(QMessageBox::Information, "Varnix", text, QMessageBox::Yes | QMessageBox::No,
+                  m_parent);
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
+}
+
+void QtUserPrompts::message(const QString& text) {
+  QMessageBox box(QMessageBox::NoIcon, "Varnix", text, QMessageBox::Ok, m_parent);
+  box.exec();
+}
+
+void QtUserPrompts::error(const QString& text) {
+  QMessageBox::critical(m_parent, "Varnix", text + ".");
+}
+
+QString QtUserPrompts::saveFileName(const QString& preset) {
+  QFileDialog dialog(m_parent, "Save As", preset, "ASCII DAT (*.dat)");
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix("dat");
+  dialog.setOption(QFileDialog::ReadOnly, false);
+  dialog.selectFile(preset);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
+QString QtUserPrompts::savePictureName(const QString& preset) {
+  QFileDialog dialog(m_parent, "Export picture", preset,
+                     "PNG picture (*.png);;SVG picture (*.svg);;PDF document (*.pdf)");
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix("png");
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
+QString QtUserPrompts::folder(const QString& dir) {
+  return QFileDialog::getExistingDirectory(m_parent, "Directory", dir);
+}
+
+void QtUserPrompts::beep() { QApplication::beep(); }
+
+bool QtUserPrompts::openExternally(const QString& path) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+}  // namespace varnix

@@ -1,0 +1,537 @@
+#include "view/chart_view.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QRubberBand>
+#include <QSvgGenerator>
+#include <QVBoxLayout>
+#include <cmath>
+#include <qcustomplot.h>
+
+#include "workspace/error.h"
+
+namespace varnix {
+
+namespace {
+
+QColor toQColor(Colour c) {
+  return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
+                static_cast<int>((c >> 16) & 0xFF));
+}
+
+/// Axis labels in the format "###0.###": at most three decimals, no
+/// thousands separators, '.' as decimal point.
+QString tickText(double v) {
+  QString s = QString::number(v, 'f', 3);
+  if (s.contains('.')) {
+    while (s.endsWith('0')) s.chop(1);
+    if (s.endsWith('.')) s.chop(1);
+  }
+  if (s == "-0") s = "0";
+  return s;
+}
+
+class PlainTicker : public QCPAxisTicker {
+ protected:
+  QString getTickLabel(double tick, const QLocale&, QChar, int) override { return tickText(tick); }
+};
+
+class PlainLogTicker : public QCPAxisTickerLog {
+ protected:
+  QString getTickLabel(double tick, const QLocale&, QChar, int) override { return tickText(tick); }
+};
+
+}  // namespace
+
+/// The two cursor lines, drawn on their own buffered layer so that moving
+/// them repaints only that layer.
+class CursorLayer : public QCPLayerable {
+ public:
+  explicit CursorLayer(QCustomPlot* plot) : QCPLayerable(plot, "overlay") {}
+  int first = 0, second = 0, depth = 0;
+  bool shown = false;
+
+ protected:
+  void applyDefaultAntialiasingHint(QCPPainter* painter) const override {
+    painter->setAntialiasing(false);
+  }
+  void draw(QCPPainter* painter) override {
+    if (!shown) return;
+    const QRect r = mParentPlot->axisRect()->rect();
+    painter->setPen(QPen(QColor(255, 255, 0), 1));
+    painter->drawLine(QLineF(first, r.top() - depth, first, r.bottom() - depth));
+    painter->setPen(QPen(QColor(0, 255, 0), 1));
+    painter->drawLine(QLineF(second, r.top() - depth, second, r.bottom() - depth));
+  }
+};
+
+/// The pseudo-3-D look: a back wall offset up and to the right by the depth,
+/// joined to the plot rectangle's corners.
+class DepthWall : public QCPLayerable {
+ public:
+  explicit DepthWall(QCustomPlot* plot) : QCPLayerable(plot, "background") {}
+  int depth = 0;
+  QColor colour = Qt::gray;
+
+ protected:
+  void applyDefaultAntialiasingHint(QCPPainter* painter) const override {
+    painter->setAntialiasing(false);
+  }
+  void draw(QCPPainter* painter) override {
+    if (depth <= 0) return;
+    const QRect r = mParentPlot->axisRect()->rect();
+    const QRect back = r.translated(depth, -depth);
+    painter->setPen(QPen(colour, 1));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(back);
+    painter->drawLine(r.topLeft(), back.topLeft());
+    painter->drawLine(r.topRight(), back.topRight());
+    painter->drawLine(r.bottomRight(), back.bottomRight());
+    painter->drawLine(r.bottomLeft(), back.bottomLeft());
+  }
+};
+
+ChartView::ChartView(QWidget* parent) : QWidget(parent), m_plot(new QCustomPlot(this)) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(m_plot);
+  m_plot->setAutoAddPlottableToLegend(false);
+  m_plot->legend->setVisible(false);
+  m_plot->setNotAntialiasedElements(QCP::aeAll);
+  m_plot->setPlottingHint(QCP::phFastPolylines, true);
+  m_plot->xAxis2->setVisible(false);
+  m_plot->yAxis2->setVisible(false);
+  m_plot->xAxis->setTicker(QSharedPointer<QCPAxisTicker>(new PlainTicker));
+  m_plot->yAxis->setTicker(QSharedPointer<QCPAxisTicker>(new PlainTicker));
+  QFont bottomFont("Arial");
+  bottomFont.setPixelSize(10);
+  QFont leftFont("Arial Narrow");
+  leftFont.setPixelSize(8);
+  m_plot->xAxis->setTickLabelFont(bottomFont);
+  m_plot->yAxis->setTickLabelFont(leftFont);
+  QFont titleFont("Arial");
+  titleFont.setPixelSize(11);
+  m_plot->xAxis->setLabelFont(titleFont);
+  m_plot->yAxis->setLabelFont(titleFont);
+  applyRange(Axis::Bottom, 0, 1);
+  applyRange(Axis::Left, 0, 1);
+  m_plot->layer("overlay")->setMode(QCPLayer::lmBuffered);
+  m_cursors = new CursorLayer(m_plot);
+  m_wall = new DepthWall(m_plot);
+  m_plot->installEventFilter(this);
+  m_plot->setMouseTracking(true);
+  m_plot->setCursor(Qt::CrossCursor);
+  m_band = new QRubberBand(QRubberBand::Rectangle, m_plot);
+  connect(m_plot, &QCustomPlot::afterReplot, this, &ChartView::drawn);
+  setColours(0, 12632256, 8421504, 16776960);
+}
+
+ChartView::~ChartView() = default;
+
+QCPAxis* ChartView::axis(Axis a) const {
+  return a == Axis::Bottom ? m_plot->xAxis : m_plot->yAxis;
+}
+
+// --- series -----------------------------------------------------------------
+
+void ChartView::setSeries(int i, const Series& s, Colour colour) {
+  while (seriesCount() <= i) {
+    m_series.push_back(nullptr);
+    m_hasPoints.push_back(false);
+  }
+  const std::vector<Point>& pts = s.points();
+  bool ascending = true;
+  for (std::size_t j = 1; j < pts.size() && ascending; ++j) ascending = pts[j - 1].x <= pts[j].x;
+  QCPAbstractPlottable* p = m_series[static_cast<std::size_t>(i)];
+  const bool isGraph = p && qobject_cast<QCPGraph*>(p);
+  if (!p || isGraph != ascending) {
+    if (p) m_plot->removePlottable(p);
+    if (ascending)
+      p = new QCPGraph(m_plot->xAxis, m_plot->yAxis);
+    else
+      p = new QCPCurve(m_plot->xAxis, m_plot->yAxis);
+    m_series[static_cast<std::size_t>(i)] = p;
+  }
+  if (auto* g = qobject_cast<QCPGraph*>(p)) {
+    QVector<QCPGraphData> data(static_cast<qsizetype>(pts.size()));
+    for (std::size_t j = 0; j < pts.size(); ++j) data[static_cast<qsizetype>(j)] = {pts[j].x, pts[j].y};
+    g->data()->set(data, true);
+    g->setAdaptiveSampling(true);
+  } else if (auto* c = qobject_cast<QCPCurve*>(p)) {
+    QVector<QCPCurveData> data(static_cast<qsizetype>(pts.size()));
+    for (std::size_t j = 0; j < pts.size(); ++j)
+      data[static_cast<qsizetype>(j)] = {static_cast<double>(j), pts[j].x, pts[j].y};
+    c->data()->set(data, true);
+  }
+  m_hasPoints[static_cast<std::size_t>(i)] = !pts.empty();
+  setSeriesColour(i, colour);
+}
+
+void ChartView::setSeriesColour(int i, Colour colour) {
+  if (i < 0 || i >= seriesCount() || !m_series[static_cast<std::size_t>(i)]) return;
+  m_series[static_cast<std::size_t>(i)]->setPen(QPen(m_allBlack ? Qt::black : toQColor(colour), 1));
+}
+
+void ChartView::removeSeries(int i) {
+  if (i < 0 || i >= seriesCount()) return;
+  if (auto* p = m_series[static_cast<std::size_t>(i)]) m_plot->removePlottable(p);
+  m_series.erase(m_series.begin() + i);
+  m_hasPoints.erase(m_hasPoints.begin() + i);
+}
+
+void ChartView::truncateSeries(int count) {
+  while (seriesCount() > count) removeSeries(seriesCount() - 1);
+}
+
+int ChartView::seriesPointCount(int i) const {
+  if (i < 0 || i >= seriesCount() || !m_series[static_cast<std::size_t>(i)]) return 0;
+  auto* p = m_series[static_cast<std::size_t>(i)];
+  if (auto* g = qobject_cast<QCPGraph*>(p)) return g->data()->size();
+  if (auto* c = qobject_cast<QCPCurve*>(p)) return c->data()->size();
+  return 0;
+}
+
+// --- axes -------------------------------------------------------------------
+
+double ChartView::axisMin(Axis a) const { return m_lo[index(a)]; }
+double ChartView::axisMax(Axis a) const { return m_hi[index(a)]; }
+
+void ChartView::applyRange(Axis a, double lo, double hi) {
+  // The range the program set is what it reads back; the engine gets a
+  // drawable version of it (positive on a logarithmic axis, not empty).
+  m_lo[index(a)] = lo;
+  m_hi[index(a)] = hi;
+  QCPAxis* ax = axis(a);
+  double dlo = lo, dhi = hi;
+  if (ax->scaleType() == QCPAxis::stLogarithmic) {
+    if (!(dhi > 0)) dhi = 1;
+    if (!(dlo > 0)) dlo = dhi / 1000;
+  }
+  if (!(dhi > dlo)) {
+    const double pad = dlo == 0 ? 1 : std::fabs(dlo) * 1e-3;
+    dlo -= pad;
+    dhi += pad;
+  }
+  ax->setRange(QCPRange(dlo, dhi));
+}
+
+void ChartView::setAxisMin(Axis a, double v) {
+  if (v > axisMax(a)) throw Error("Axis Minimum Value must be <= Maximum");
+  applyRange(a, v, axisMax(a));
+}
+
+void ChartView::setAxisMax(Axis a, double v) {
+  if (v < axisMin(a)) throw Error("Axis Maximum Value must be >= Minimum");
+  applyRange(a, axisMin(a), v);
+}
+
+bool ChartView::axisLogarithmic(Axis a) const {
+  return axis(a)->scaleType() == QCPAxis::stLogarithmic;
+}
+
+void ChartView::setAxisLogarithmic(Axis a, bool on) {
+  QCPAxis* ax = axis(a);
+  if (on && (axisMin(a) < 0 || axisMax(a) < 0))
+    throw Error("Logarithmic Axis Min and Max values should be >= 0");
+  const double lo = axisMin(a), hi = axisMax(a);
+  if (on) {
+    ax->setScaleType(QCPAxis::stLogarithmic);
+    ax->setTicker(QSharedPointer<QCPAxisTicker>(new PlainLogTicker));
+  } else {
+    ax->setScaleType(QCPAxis::stLinear);
+    ax->setTicker(QSharedPointer<QCPAxisTicker>(new PlainTicker));
+  }
+  applyRange(a, lo, hi);
+}
+
+void ChartView::setAxisTitle(Axis a, const QString& title) { axis(a)->setLabel(title); }
+QString ChartView::axisTitle(Axis a) const { return axis(a)->label(); }
+
+void ChartView::setTitle(const QStringList& lines, bool visible) {
+  m_titleLines = lines;
+  m_titleVisible = visible;
+  if (visible && !m_title) {
+    m_plot->plotLayout()->insertRow(0);
+    m_title = new QCPTextElement(m_plot, QString());
+    QFont f("Times New Roman");
+    f.setPixelSize(11);
+    m_title->setFont(f);
+    m_plot->plotLayout()->addElement(0, 0, m_title);
+  }
+  if (!visible && m_title) {
+    m_plot->plotLayout()->remove(m_title);
+    m_plot->plotLayout()->simplify();
+    m_title = nullptr;
+  }
+  if (m_title) {
+    m_title->setText(lines.join('\n'));
+    m_title->setTextColor(toQColor(m_labelColour));
+  }
+}
+
+void ChartView::setColours(Colour background, Colour axisLine, Colour grid, Colour labels) {
+  m_labelColour = labels;
+  m_plot->setBackground(QBrush(toQColor(background)));
+  m_wall->colour = toQColor(grid);
+  for (QCPAxis* ax : {m_plot->xAxis, m_plot->yAxis}) {
+    ax->grid()->setPen(QPen(toQColor(grid), 1, Qt::DotLine));
+    ax->setBasePen(QPen(toQColor(axisLine), 1));
+    ax->setTickPen(QPen(toQColor(axisLine), 1));
+    ax->setSubTickPen(QPen(toQColor(axisLine), 1));
+    ax->setTickLabelColor(toQColor(labels));
+    ax->setLabelColor(toQColor(labels));
+  }
+  if (m_title) m_title->setTextColor(toQColor(labels));
+}
+
+// --- geometry ---------------------------------------------------------------
+
+QRect ChartView::plotRect() const { return m_plot->axisRect()->rect(); }
+
+int ChartView::depth() const { return m_3d ? height() / 10 : 0; }
+
+double ChartView::xAtColumn(int px) const {
+  const QRect r = plotRect();
+  if (r.width() <= 0) return 0;
+  const double f = static_cast<double>(px - r.left()) / r.width();
+  const double lo = axisMin(Axis::Bottom), hi = axisMax(Axis::Bottom);
+  if (axisLogarithmic(Axis::Bottom) && lo > 0 && hi > 0)
+    return std::exp(std::log(lo) + f * (std::log(hi) - std::log(lo)));
+  return lo + f * (hi - lo);
+}
+
+double ChartView::yAtRow(int py) const {
+  const QRect r = plotRect();
+  if (r.height() <= 0) return 0;
+  const double f = static_cast<double>(py - r.top()) / r.height();
+  const double lo = axisMin(Axis::Left), hi = axisMax(Axis::Left);
+  if (axisLogarithmic(Axis::Left) && lo > 0 && hi > 0)
+    return std::exp(std::log(hi) - f * (std::log(hi) - std::log(lo)));
+  return hi - f * (hi - lo);
+}
+
+// --- view state -------------------------------------------------------------
+
+void ChartView::set3D(bool on) {
+  m_3d = on;
+  const int d = depth();
+  m_wall->depth = d;
+  m_plot->axisRect()->setAutoMargins(QCP::msAll);
+  QMargins extra(0, d, d, 0);
+  m_plot->axisRect()->setMinimumMargins(extra);
+}
+
+void ChartView::undoZoom() {
+  if (m_zoomSaved) {
+    for (Axis a : {Axis::Bottom, Axis::Left}) {
+      const AxisState& s = m_beforeZoom[index(a)];
+      applyRange(a, s.min, s.max);
+      m_automatic[index(a)] = s.automatic;
+    }
+    m_zoomSaved = false;
+  }
+  redraw();
+}
+
+void ChartView::zoomTo(double x0, double x1, double y0, double y1) {
+  if (!m_zoomSaved) {
+    for (Axis a : {Axis::Bottom, Axis::Left})
+      m_beforeZoom[index(a)] = {axisMin(a), axisMax(a), m_automatic[index(a)]};
+    m_zoomSaved = true;
+  }
+  m_automatic[0] = m_automatic[1] = false;
+  if (m_animated) {
+    double bx0 = axisMin(Axis::Bottom), bx1 = axisMax(Axis::Bottom);
+    double ly0 = axisMin(Axis::Left), ly1 = axisMax(Axis::Left);
+    for (int step = 0; step < 7; ++step) {
+      bx0 += (x0 - bx0) / 3;
+      bx1 += (x1 - bx1) / 3;
+      ly0 += (y0 - ly0) / 3;
+      ly1 += (y1 - ly1) / 3;
+      applyRange(Axis::Bottom, bx0, bx1);
+      applyRange(Axis::Left, ly0, ly1);
+      m_plot->replot(QCustomPlot::rpImmediateRefresh);
+    }
+  }
+  applyRange(Axis::Bottom, x0, x1);
+  applyRange(Axis::Left, y0, y1);
+  redraw();
+}
+
+void ChartView::fitAutomaticAxes() {
+  for (Axis a : {Axis::Bottom, Axis::Left}) {
+    if (!m_automatic[index(a)]) continue;
+    const bool log = axisLogarithmic(a);
+    bool found = false;
+    QCPRange total;
+    for (std::size_t i = 0; i < m_series.size(); ++i) {
+      if (!m_series[i] || !m_hasPoints[i]) continue;
+      bool ok = false;
+      const QCP::SignDomain domain = log ? QCP::sdPositive : QCP::sdBoth;
+      QCPRange r = a == Axis::Bottom ? m_series[i]->getKeyRange(ok, domain)
+                                     : m_series[i]->getValueRange(ok, domain);
+      if (!ok) continue;
+      if (!found)
+        total = r;
+      else
+        total.expand(r);
+      found = true;
+    }
+    if (found) applyRange(a, total.lower, total.upper);
+  }
+}
+
+void ChartView::redraw() {
+  fitAutomaticAxes();
+  m_cursors->depth = depth();
+  m_plot->replot(QCustomPlot::rpImmediateRefresh);
+}
+
+void ChartView::recomputeGeometry() {
+  m_plot->plotLayout()->update(QCPLayoutElement::upPreparation);
+  m_plot->plotLayout()->update(QCPLayoutElement::upMargins);
+  m_plot->plotLayout()->update(QCPLayoutElement::upLayout);
+}
+
+void ChartView::setBusyCursor() { m_plot->setCursor(Qt::WaitCursor); }
+void ChartView::setCrosshairCursor() { m_plot->setCursor(Qt::CrossCursor); }
+
+void ChartView::setCursorLines(int firstColumn, int secondColumn, bool shown) {
+  m_cursors->first = firstColumn;
+  m_cursors->second = secondColumn;
+  m_cursors->shown = shown;
+  m_cursors->depth = depth();
+  m_plot->layer("overlay")->replot();
+}
+
+// --- mouse ------------------------------------------------------------------
+
+bool ChartView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != m_plot) return QWidget::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::MouseMove: {
+      auto* e = static_cast<QMouseEvent*>(event);
+      const QPoint p = e->position().toPoint();
+      emit mouseMoved(p.x(), p.y());
+      if (m_dragButton == Qt::LeftButton) {
+        m_band->setGeometry(QRect(m_dragStart, p).normalized());
+      } else if (m_dragButton == Qt::RightButton) {
+        const QRect r = plotRect();
+        if (r.width() > 0 && (m_panning == Panning::Both || m_panning == Panning::Horizontal)) {
+          const double dx = (m_panStart[1] - m_panStart[0]) * (p.x() - m_dragStart.x()) / r.width();
+          applyRange(Axis::Bottom, m_panStart[0] - dx, m_panStart[1] - dx);
+          m_automatic[0] = false;
+        }
+        if (r.height() > 0 && m_panning == Panning::Both) {
+          const double dy = (m_panStart[3] - m_panStart[2]) * (p.y() - m_dragStart.y()) / r.height();
+          applyRange(Axis::Left, m_panStart[2] + dy, m_panStart[3] + dy);
+          m_automatic[1] = false;
+        }
+        m_plot->replot(QCustomPlot::rpQueuedReplot);
+      }
+      return true;
+    }
+    case QEvent::MouseButtonPress: {
+      auto* e = static_cast<QMouseEvent*>(event);
+      const QPoint p = e->position().toPoint();
+      emit mousePressed(p.x(), p.y());
+      if (!m_mouseEnabled) return true;
+      m_dragStart = p;
+      m_dragButton = e->button();
+      if (m_dragButton == Qt::LeftButton) {
+        m_band->setGeometry(QRect(p, QSize()));
+        m_band->show();
+      } else if (m_dragButton == Qt::RightButton) {
+        m_panStart[0] = axisMin(Axis::Bottom);
+        m_panStart[1] = axisMax(Axis::Bottom);
+        m_panStart[2] = axisMin(Axis::Left);
+        m_panStart[3] = axisMax(Axis::Left);
+      }
+      return true;
+    }
+    case QEvent::MouseButtonRelease: {
+      auto* e = static_cast<QMouseEvent*>(event);
+      if (m_dragButton == Qt::LeftButton && e->button() == Qt::LeftButton) {
+        m_band->hide();
+        m_dragButton = Qt::NoButton;
+        endDrag(e->position().toPoint());
+      } else if (e->button() == m_dragButton) {
+        m_dragButton = Qt::NoButton;
+      }
+      return true;
+    }
+    default:
+      return QWidget::eventFilter(watched, event);
+  }
+}
+
+void ChartView::endDrag(QPoint end) {
+  const int dx = end.x() - m_dragStart.x();
+  const int dy = end.y() - m_dragStart.y();
+  if (std::abs(dx) <= 16 || std::abs(dy) <= 16) return;
+  if (dx > 0 && dy > 0) {
+    const double x0 = xAtColumn(m_dragStart.x()), x1 = xAtColumn(end.x());
+    const double y1 = yAtRow(m_dragStart.y()), y0 = yAtRow(end.y());
+    zoomTo(x0, x1, y0, y1);
+  } else {
+    undoZoom();
+  }
+}
+
+// --- output -----------------------------------------------------------------
+
+void ChartView::usePrintLook() {
+  m_plot->setBackground(Qt::NoBrush);
+  m_allBlack = true;
+  m_labelColour = 0;
+  QFont labelFont("Arial Narrow");
+  labelFont.setPixelSize(11);
+  QFont titleFont("Arial");
+  titleFont.setPixelSize(13);
+  titleFont.setBold(true);
+  for (QCPAxis* ax : {m_plot->xAxis, m_plot->yAxis}) {
+    ax->setTickLabelFont(labelFont);
+    ax->setLabelFont(titleFont);
+    ax->setTickLabelColor(Qt::black);
+    ax->setLabelColor(Qt::black);
+    ax->setBasePen(QPen(Qt::black, 1));
+    ax->setTickPen(QPen(Qt::black, 1));
+    ax->setSubTickPen(QPen(Qt::black, 1));
+    ax->grid()->setPen(QPen(QColor(200, 200, 200), 1, Qt::DotLine));
+  }
+  m_wall->depth = 0;
+  m_mouseEnabled = false;
+}
+
+void ChartView::renderTo(QPaintDevice* device, int width, int height) {
+  fitAutomaticAxes();
+  QCPPainter painter(device);
+  m_plot->toPainter(&painter, width, height);
+}
+
+bool ChartView::savePng(const QString& path, int width, int height) {
+  fitAutomaticAxes();
+  return m_plot->savePng(path, width, height);
+}
+
+bool ChartView::savePdf(const QString& path, int width, int height) {
+  fitAutomaticAxes();
+  return m_plot->savePdf(path, width, height);
+}
+
+bool ChartView::saveSvg(const QString& path, int width, int height) {
+  fitAutomaticAxes();
+  QSvgGenerator svg;
+  svg.setFileName(path);
+  svg.setSize(QSize(width, height));
+  svg.setViewBox(QRect(0, 0, width, height));
+  svg.setTitle("Varnix chart");
+  QCPPainter painter;
+  if (!painter.begin(&svg)) return false;
+  m_plot->toPainter(&painter, width, height);
+  painter.end();
+  return true;
+}
+
+}  // namespace varnix

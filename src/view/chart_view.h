@@ -1,0 +1,161 @@
+#pragma once
+
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+#include "workspace/graph_store.h"
+
+class QCustomPlot;
+class QCPAbstractPlottable;
+class QCPAxis;
+class QPaintDevice;
+class QCPTextElement;
+class QRubberBand;
+
+namespace varnix {
+
+class CursorLayer;
+class DepthWall;
+
+/// The chart: one line series per graph slot, a bottom and a left axis, a
+/// title, mouse zoom and pan, and an overlay for the cursor lines. The only
+/// code that knows the chart engine.
+class ChartView : public QWidget {
+  Q_OBJECT
+ public:
+  enum class Axis { Bottom, Left };
+  enum class Panning { Both, Horizontal, None };
+
+  explicit ChartView(QWidget* parent = nullptr);
+  ~ChartView() override;
+
+  // --- series -------------------------------------------------------------
+  int seriesCount() const { return static_cast<int>(m_series.size()); }
+  /// Shows the points of s as series i (appending empty series up to i);
+  /// a series whose x is not ascending is drawn in list order.
+  void setSeries(int i, const Series& s, Colour colour);
+  void setSeriesColour(int i, Colour colour);
+  /// Removes series i; the later series move down.
+  void removeSeries(int i);
+  /// Removes series from `count` on.
+  void truncateSeries(int count);
+  /// Number of points drawn by series i (for tests and the print chart).
+  int seriesPointCount(int i) const;
+  void setLineColourOverride(bool black) { m_allBlack = black; }
+
+  // --- axes ---------------------------------------------------------------
+  double axisMin(Axis a) const;
+  double axisMax(Axis a) const;
+  /// Refuses a minimum above the maximum: "Axis Minimum Value must be <= Maximum".
+  void setAxisMin(Axis a, double v);
+  /// Refuses a maximum below the minimum: "Axis Maximum Value must be >= Minimum".
+  void setAxisMax(Axis a, double v);
+  bool axisAutomatic(Axis a) const { return m_automatic[index(a)]; }
+  void setAxisAutomatic(Axis a, bool on) { m_automatic[index(a)] = on; }
+  bool axisLogarithmic(Axis a) const;
+  /// Refuses switching on with a negative minimum or maximum:
+  /// "Logarithmic Axis Min and Max values should be >= 0".
+  void setAxisLogarithmic(Axis a, bool on);
+  void setAxisTitle(Axis a, const QString& title);
+  QString axisTitle(Axis a) const;
+
+  void setTitle(const QStringList& lines, bool visible);
+  QStringList titleLines() const { return m_titleLines; }
+  bool titleVisible() const { return m_titleVisible; }
+
+  /// Background, axis lines, grid lines, and labels with titles (0x00BBGGRR).
+  void setColours(Colour background, Colour axisLine, Colour grid, Colour labels);
+
+  // --- geometry -----------------------------------------------------------
+  /// The plot rectangle relative to the chart's top-left corner.
+  QRect plotRect() const;
+  /// The vertical 3-D depth offset in pixels (0 in 2-D view).
+  int depth() const;
+  /// Linear map of the plot rectangle onto the axis (in the logarithm on a
+  /// logarithmic axis); 0 for a plot rectangle without width or height.
+  double xAtColumn(int px) const;
+  double yAtRow(int py) const;
+
+  // --- view state ---------------------------------------------------------
+  void set3D(bool on);
+  bool is3D() const { return m_3d; }
+  void setAnimatedZoom(bool on) { m_animated = on; }
+  bool animatedZoom() const { return m_animated; }
+  void setPanning(Panning p) { m_panning = p; }
+  Panning panning() const { return m_panning; }
+  void setMouseEnabled(bool on) { m_mouseEnabled = on; }
+  /// Puts the axes back as they were before the first mouse zoom since the
+  /// last undo zoom (if any), then redraws.
+  void undoZoom();
+  /// Zooms both axes to a data rectangle as the mouse does (animated when on).
+  void zoomTo(double x0, double x1, double y0, double y1);
+
+  /// Fits automatic axes to the data of the series, then paints.
+  void redraw();
+  /// Brings the plot rectangle up to date without painting.
+  void recomputeGeometry();
+  void setBusyCursor();
+  void setCrosshairCursor();
+  /// Redraws only the overlay with the two cursor lines.
+  void setCursorLines(int firstColumn, int secondColumn, bool shown);
+
+  // --- output -------------------------------------------------------------
+  void renderTo(QPaintDevice* device, int width, int height);
+  bool savePng(const QString& path, int width, int height);
+  bool saveSvg(const QString& path, int width, int height);
+  bool savePdf(const QString& path, int width, int height);
+  /// The look of the print chart: white page, black lines and labels.
+  void usePrintLook();
+
+ signals:
+  /// After every full repaint of the chart (the after-draw hook).
+  void drawn();
+  void mouseMoved(int x, int y);
+  void mousePressed(int x, int y);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct AxisState {
+    double min, max;
+    bool automatic;
+  };
+  static int index(Axis a) { return a == Axis::Bottom ? 0 : 1; }
+  QCPAxis* axis(Axis a) const;
+  void fitAutomaticAxes();
+  void applyRange(Axis a, double lo, double hi);
+  void endDrag(QPoint end);
+
+  QCustomPlot* m_plot;
+  CursorLayer* m_cursors = nullptr;
+  DepthWall* m_wall = nullptr;
+  std::vector<QCPAbstractPlottable*> m_series;
+  std::vector<bool> m_hasPoints;
+  bool m_automatic[2] = {true, true};
+  double m_lo[2] = {0, 0};
+  double m_hi[2] = {1, 1};
+  bool m_3d = false;
+  bool m_animated = false;
+  bool m_allBlack = false;
+  bool m_mouseEnabled = true;
+  Panning m_panning = Panning::Both;
+  QStringList m_titleLines;
+  bool m_titleVisible = false;
+  QCPTextElement* m_title = nullptr;
+  Colour m_labelColour = 16776960;
+
+  // Mouse zoom and pan.
+  QRubberBand* m_band = nullptr;
+  QPoint m_dragStart;
+  Qt::MouseButton m_dragButton = Qt::NoButton;
+  double m_panStart[4] = {0, 0, 0, 0};
+  bool m_zoomSaved = false;
+  AxisState m_beforeZoom[2] = {};
+};
+
+}  // namespace varnix
