@@ -391,10 +391,14 @@ void MainWindow::highlight() {
   if (m_store.empty()) return;
   const std::size_t c = selection().current;
   const std::size_t before = m_store.highlightedIndex();
+  const bool unchanged = before == c && c < m_store.count() &&
+                         m_store.graph(c).colour == m_store.highlightColour();
   const std::string info = highlightGraph(m_store, c);
   if (info.empty()) return;
   m_info->setText(qs(info));
-  syncSlots({before, c});
+  if (unchanged) return;  // nothing to repaint
+  for (std::size_t i : {before, c})
+    if (i < m_store.count()) m_chart->setSeriesColour(static_cast<int>(i), m_store.graph(i).colour);
   m_chart->redraw();
 }
 

@@ -1,0 +1,625 @@
+#include "app/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <cmath>
+#include <functional>
+
+#include "processing/delete_point.h"
+#include "processing/point_transforms.h"
+#include "scripted_prompts.h"
+#include "test_util.h"
+#include "workspace/data_file_reader.h"
+#include "workspace/number_text.h"
+
+namespace varnix {
+namespace {
+
+using test::readFile;
+using test::ScriptedPrompts;
+using test::writeFile;
+using Axis = ChartView::Axis;
+
+QString samples() { return QString(VARNIX_SOURCE_DIR) + "/data/samples"; }
+
+/// A main window on a temporary settings file, shown and active.
+struct Fixture {
+  QTemporaryDir dir;
+  ScriptedPrompts prompts;
+  std::unique_ptr<SettingsFile> settings;
+  std::unique_ptr<MainWindow> window;
+
+  explicit Fixture(QStringList args = {"varnix"}, const QString& ini = QString()) {
+    const QString iniPath = dir.filePath("Varnix.ini");
+    if (!ini.isEmpty()) writeFile(iniPath.toStdString(), ini.toStdString());
+    settings = std::make_unique<SettingsFile>(iniPath.toStdString());
+    window = std::make_unique<MainWindow>(prompts, *settings, args);
+    window->resize(1000, 700);
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    (void)QTest::qWaitForWindowActive(window.get());
+    window->graphList()->setFocus();
+  }
+  ~Fixture() {
+    prompts.answers = {UserPrompts::Answer::Yes};
+    window->close();
+  }
+  MainWindow& w() { return *window; }
+  QListWidget* list() { return window->graphList(); }
+  /// A key pressed and released in the graph list, the main window active
+  /// (as it is again after a modal dialog closes).
+  void key(int k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+    QApplication::setActiveWindow(window.get());
+    if (!list()->hasFocus()) list()->setFocus();
+    QTest::keyClick(list(), static_cast<Qt::Key>(k), m);
+  }
+  void load(const QStringList& files) { window->addFiles(files); }
+  void trigger(const QString& caption) {
+    QAction* a = window->action(caption);
+    ASSERT_NE(a, nullptr) << caption.toStdString();
+    a->trigger();
+  }
+  /// Runs f once the next modal dialog is open.
+  static void whenOpen(std::function<void()> f) { QTimer::singleShot(0, f); }
+  std::string iniText() { return readFile(dir.filePath("Varnix.ini").toStdString()); }
+};
+
+TEST(MainWindowStart, CommandLineFileAndSettings) {
+  Fixture f({"varnix", samples() + "/two_detectors.dat"}, "[Colors]\r\nGraphs=0x00FF00\r\n");
+  ASSERT_EQ(f.list()->count(), 2);
+  EXPECT_EQ(f.list()->item(0)->text(), "two_detectors.dat");
+  EXPECT_EQ(f.list()->item(1)->text(), "1");
+  EXPECT_EQ(f.w().store().graph(1).path, "1");
+  EXPECT_EQ(f.w().information()->text(), "Varnix 0.1.0");  // not changed by the start file
+  EXPECT_EQ(f.w().colours().graphs, 65280u);
+  EXPECT_EQ(f.w().store().graph(0).colour, 65280u);
+  const std::string ini = f.iniText();
+  EXPECT_NE(ini.find("Graphs=65280"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("Hlghtd graph=255"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("BackGround=0"), std::string::npos) << ini;
+  EXPECT_FALSE(f.w().action("Undo")->isEnabled());
+  EXPECT_TRUE(f.w().cursorsWindow()->isVisible());
+}
+
+TEST(MainWindowStart, MissingFileAndPathWithBlank) {
+  Fixture missing({"varnix", "/no/such/file.dat"});
+  ASSERT_EQ(missing.prompts.messages.size(), 1);
+  EXPECT_EQ(missing.prompts.messages[0],
+            "/no/such/file.dat doesn't exist.Use \" to wrap  long file names containing spaces");
+  EXPECT_EQ(missing.list()->count(), 0);
+
+  QTemporaryDir dir;
+  const QString spaced = dir.filePath("with blank.dat");
+  writeFile(spaced.toStdString(), "1 2\r\n2 3\r\n");
+  Fixture quoted({"varnix", spaced});
+  ASSERT_EQ(quoted.list()->count(), 1);
+  EXPECT_EQ(quoted.list()->item(0)->text(), "with blank.dat");
+}
+
+TEST(MainWindowStart, GarbledSettingsGiveDefaults) {
+  Fixture f({"varnix"}, "\x01\x02garbage\r\n[Colors\r\nGraphs=blue\r\n");
+  EXPECT_EQ(f.w().colours(), ColourSettings{});
+}
+
+TEST(MainWindowExit, NoKeepsEverything) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  f.list()->item(0)->setSelected(true);
+  f.prompts.answers = {UserPrompts::Answer::No};
+  f.key(Qt::Key_Escape);
+  EXPECT_EQ(f.prompts.asked.last(), "Exit now?");
+  EXPECT_TRUE(f.w().isVisible());
+  EXPECT_EQ(f.list()->count(), 1);
+  EXPECT_TRUE(f.list()->item(0)->isSelected());
+}
+
+TEST(AddFiles, TwoFoldersAndAMultiColumnFile) {
+  QTemporaryDir a, b;
+  writeFile(a.filePath("one.dat").toStdString(), "1 10\r\n2 20\r\n");
+  writeFile(b.filePath("wide.dat").toStdString(), "1 1 2 3\r\n2 2 3 4\r\n");
+  writeFile(b.filePath("notes.txt").toStdString(), "1 2\r\n");
+  Fixture f;
+  f.whenOpen([&] {
+    OpenFilesDialog* d = f.w().openFilesDialog();
+    ASSERT_TRUE(d->setCurrentDirectory(a.path()));
+    d->files->selectAll();
+    d->addSelected();
+    ASSERT_TRUE(d->setCurrentDirectory(b.path()));
+    EXPECT_EQ(d->files->count(), 1);  // the mask shows *.dat only
+    d->addAll();
+    EXPECT_EQ(d->chosenNames(), (QStringList{"one.dat", "wide.dat"}));
+    EXPECT_EQ(d->chosenPaths(), (QStringList{a.filePath("one.dat"), b.filePath("wide.dat")}));
+    d->ok->click();
+  });
+  f.trigger("Add Files");
+  ASSERT_EQ(f.list()->count(), 4);
+  EXPECT_EQ(f.list()->item(2)->text(), "1");
+  EXPECT_EQ(f.list()->item(3)->text(), "2");
+  EXPECT_EQ(f.w().information()->text(), " 4 files loaded. Press <R> to rescale");
+  EXPECT_EQ(f.w().progressBar()->value(), 0);
+  EXPECT_EQ(f.w().chart()->seriesCount(), 4);
+  EXPECT_EQ(f.w().chart()->seriesPointCount(3), 2);
+  // OK remembered the folder.
+  EXPECT_EQ(f.settings->readString("Directories", "Last", ""), b.path().toStdString());
+
+  // Cancel changes nothing, not even the information line.
+  f.whenOpen([&] { f.w().openFilesDialog()->cancel->click(); });
+  f.trigger("Add Files");
+  EXPECT_EQ(f.list()->count(), 4);
+  EXPECT_EQ(f.w().information()->text(), " 4 files loaded. Press <R> to rescale");
+}
+
+TEST(GraphList, DeleteRenameSaveUndo) {
+  QTemporaryDir dir;
+  QStringList files;
+  for (int i = 0; i < 4; ++i) {
+    files << dir.filePath(QString("g%1.dat").arg(i));
+    writeFile(files.last().toStdString(), "1 " + std::to_string(i + 1) + "\r\n2 5\r\n");
+  }
+  Fixture f;
+  f.load(files);
+  // Delete from list with rows 1, 2 and 3 selected and the focus on row 2.
+  f.list()->setCurrentRow(2, QItemSelectionModel::NoUpdate);
+  for (int r : {1, 2, 3}) f.list()->item(r)->setSelected(true);
+  f.trigger("popup:Delete from list");
+  ASSERT_EQ(f.list()->count(), 3);
+  EXPECT_EQ(f.w().information()->text(), " g2.dat deleted from memory");
+  EXPECT_EQ(f.w().store().graph(2).name, "g3.dat");
+  EXPECT_EQ(f.w().chart()->seriesCount(), 3);
+
+  // Rename then Save writes the new path; the old file stays.
+  f.list()->setCurrentRow(0);
+  f.whenOpen([&] {
+    f.w().renameDialog()->newName->setText("renamed.dat");
+    f.w().renameDialog()->ok->click();
+  });
+  f.key(Qt::Key_F6);
+  EXPECT_EQ(f.list()->item(0)->text(), "renamed.dat");
+  f.key(Qt::Key_F2);
+  EXPECT_EQ(readFile(dir.filePath("renamed.dat").toStdString()), "1 1\r\n2 5\r\n");
+  EXPECT_EQ(readFile(files[0].toStdString()), "1 1\r\n2 5\r\n");
+
+  // Normalize then Undo restores the graphs and selects their rows.
+  f.list()->clearSelection();
+  f.list()->item(0)->setSelected(true);
+  f.list()->item(1)->setSelected(true);
+  f.key(Qt::Key_N);
+  EXPECT_TRUE(f.w().action("Undo")->isEnabled());
+  EXPECT_EQ(f.w().store().series(0).y(1), 5);  // scaled to the overall largest y (5)
+  f.list()->clearSelection();
+  f.key(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(f.w().store().series(0).y(0), 1);
+  EXPECT_TRUE(f.list()->item(0)->isSelected());
+  EXPECT_TRUE(f.list()->item(1)->isSelected());
+  EXPECT_FALSE(f.list()->item(2)->isSelected());
+  EXPECT_FALSE(f.w().action("Undo")->isEnabled());
+
+  // Delete All asks first.
+  f.prompts.answers = {UserPrompts::Answer::No};
+  f.key(Qt::Key_Delete, Qt::ControlModifier);
+  EXPECT_EQ(f.list()->count(), 3);
+  f.key(Qt::Key_Delete, Qt::ControlModifier);
+  EXPECT_EQ(f.list()->count(), 0);
+  EXPECT_EQ(f.w().information()->text(), "No Data loaded");
+}
+
+TEST(GraphList, HighlightAndComment) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  f.load({samples() + "/T020K.dat"});
+  const QPoint at = f.list()->visualItemRect(f.list()->item(1)).center();
+  QTest::mouseClick(f.list()->viewport(), Qt::LeftButton, {}, at);
+  EXPECT_EQ(f.w().information()->text(), " 1 files loaded. Press <R> to rescale");  // a click selects only
+  QTest::mouseDClick(f.list()->viewport(), Qt::LeftButton, {}, at);
+  EXPECT_EQ(f.w().information()->text(), "T020K.dat highlighted");
+  EXPECT_EQ(f.w().store().graph(1).colour, 255u);
+  f.whenOpen([&] {
+    EXPECT_EQ(f.w().commentDialog()->windowTitle(), " Comment for T020K.dat");
+    f.w().commentDialog()->text->setPlainText("\"new comment\nSecond");
+    f.w().commentDialog()->ok->click();
+  });
+  f.key(Qt::Key_Return);
+  EXPECT_EQ(f.w().store().graph(1).comments,
+            (std::vector<std::string>{"\"new comment", "Second"}));
+}
+
+TEST(Cursors, KeysMoveTheLines) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  for (int i = 0; i < 3; ++i) f.key(Qt::Key_Right, Qt::ControlModifier);
+  f.key(Qt::Key_Right, Qt::ShiftModifier);
+  EXPECT_EQ(f.w().firstCursorColumn(), 30);
+  EXPECT_EQ(f.w().secondCursorColumn(), 1);
+  const double a = f.w().chart()->xAtColumn(30), b = f.w().chart()->xAtColumn(1);
+  EXPECT_EQ(f.w().cursorsWindow()->dx->text().toStdString(), "dx=" + formatDataNumber(a - b, 5));
+  EXPECT_EQ(f.w().cursorsWindow()->x2->text().toStdString(), formatDataNumber(a, 7));
+  EXPECT_EQ(f.w().cursorsWindow()->x1->text().toStdString(), formatDataNumber(b, 7));
+  f.key(Qt::Key_Left);
+  EXPECT_EQ(f.w().firstCursorColumn(), 29);
+  EXPECT_EQ(f.w().cursorsWindow()->dx->text().toStdString(),
+            "dx=" + formatDataNumber(f.w().chart()->xAtColumn(29) - b, 7));
+  // Alt: nothing moves and the list keeps its row.
+  f.load({samples() + "/T020K.dat"});
+  f.list()->setCurrentRow(1);
+  f.key(Qt::Key_Left, Qt::AltModifier);
+  EXPECT_EQ(f.w().firstCursorColumn(), 29);
+  EXPECT_EQ(f.list()->currentRow(), 1);
+  f.key(Qt::Key_Left, Qt::ShiftModifier | Qt::ControlModifier);
+  EXPECT_EQ(f.w().secondCursorColumn(), -9);
+  // Hidden cursors: the arrows belong to the list, Zoom between cursors does nothing.
+  f.w().cursorsWindow()->hideButton->click();
+  EXPECT_FALSE(f.w().cursorsShown());
+  const double before = f.w().chart()->axisMin(Axis::Bottom);
+  f.key(Qt::Key_W);
+  EXPECT_EQ(f.w().chart()->axisMin(Axis::Bottom), before);
+  f.key(Qt::Key_Right);
+  EXPECT_EQ(f.w().firstCursorColumn(), 29);
+  f.trigger("Show Cursors");
+  EXPECT_TRUE(f.w().cursorsWindow()->isVisible());
+}
+
+TEST(ViewCommands, ZoomArithmeticAndRefusals) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  ChartView* c = f.w().chart();
+  auto setLeft = [&](double lo, double hi) {
+    c->setAxisAutomatic(Axis::Left, false);
+    c->setAxisMin(Axis::Left, std::min(lo, c->axisMin(Axis::Left)));
+    c->setAxisMax(Axis::Left, hi);
+    c->setAxisMin(Axis::Left, lo);
+  };
+  setLeft(0, 100);
+  f.key(Qt::Key_Z);
+  EXPECT_DOUBLE_EQ(c->axisMin(Axis::Left), -11);
+  EXPECT_DOUBLE_EQ(c->axisMax(Axis::Left), 110);
+  setLeft(0, 100);
+  f.key(Qt::Key_X);
+  EXPECT_DOUBLE_EQ(c->axisMin(Axis::Left), 9);
+  EXPECT_DOUBLE_EQ(c->axisMax(Axis::Left), 90);
+  f.key(Qt::Key_Plus, Qt::KeypadModifier);  // keypad + is Zoom In too
+  EXPECT_DOUBLE_EQ(c->axisMax(Axis::Left), 90 - 81 * 0.1);
+  setLeft(0, 100);
+  f.key(Qt::Key_PageUp);
+  EXPECT_EQ(c->axisMax(Axis::Left), 50);
+  f.key(Qt::Key_PageDown);
+  EXPECT_EQ(c->axisMax(Axis::Left), 75);
+  EXPECT_FALSE(c->axisAutomatic(Axis::Left));
+
+  // Log Scale twice: linear again, 0 to the previous maximum, not automatic.
+  f.trigger("Log Scale");
+  EXPECT_TRUE(c->axisLogarithmic(Axis::Left));
+  EXPECT_EQ(f.w().action("Log Scale")->text(), "Linear Scale");
+  f.w().action("Log Scale")->trigger();
+  EXPECT_FALSE(c->axisLogarithmic(Axis::Left));
+  EXPECT_EQ(c->axisMin(Axis::Left), 0);
+  EXPECT_EQ(c->axisMax(Axis::Left), 75);
+  EXPECT_EQ(f.w().action("Log Scale")->text(), "Log Scale");
+
+  // Log Scale with a maximum below 0: refused, caption already switched.
+  setLeft(-10, -5);
+  f.trigger("Log Scale");
+  ASSERT_EQ(f.prompts.errors.size(), 1);
+  EXPECT_EQ(f.prompts.errors[0], "Axis Minimum Value must be <= Maximum.");
+  EXPECT_EQ(f.w().action("Log Scale")->text(), "Linear Scale");
+  EXPECT_FALSE(c->axisLogarithmic(Axis::Left));
+
+  // Zoom between cursors right of the plot area: refused by the chart.
+  const int right = c->width() + 50;
+  for (int i = 0; i < right / 10; ++i) f.key(Qt::Key_Right, Qt::ControlModifier);
+  for (int i = 0; i < right / 10 + 3; ++i) f.key(Qt::Key_Right, Qt::ShiftModifier | Qt::ControlModifier);
+  f.key(Qt::Key_W);
+  ASSERT_EQ(f.prompts.errors.size(), 2);
+  EXPECT_EQ(f.prompts.errors[1], "Axis Minimum Value must be <= Maximum.");
+  EXPECT_FALSE(c->axisAutomatic(Axis::Bottom));
+
+  // Rescale fits both axes again.
+  f.key(Qt::Key_R);
+  EXPECT_TRUE(c->axisAutomatic(Axis::Bottom));
+  EXPECT_TRUE(c->axisAutomatic(Axis::Left));
+  EXPECT_DOUBLE_EQ(c->axisMin(Axis::Bottom), 1.2);
+  EXPECT_DOUBLE_EQ(c->axisMax(Axis::Bottom), 3.2);
+}
+
+TEST(ViewCommands, MouseZoomAndUndoZoom) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  ChartView* c = f.w().chart();
+  const QRect r = c->plotRect();
+  QWidget* plot = c->findChild<QWidget*>();
+  ASSERT_NE(plot, nullptr);
+  const QPoint a = r.topLeft() + QPoint(20, 20), b = r.topLeft() + QPoint(120, 90);
+  const double x0 = c->xAtColumn(a.x()), x1 = c->xAtColumn(b.x());
+  QTest::mousePress(plot, Qt::LeftButton, {}, a);
+  QTest::mouseMove(plot, b);
+  QTest::mouseRelease(plot, Qt::LeftButton, {}, b);
+  EXPECT_DOUBLE_EQ(c->axisMin(Axis::Bottom), x0);
+  EXPECT_DOUBLE_EQ(c->axisMax(Axis::Bottom), x1);
+  EXPECT_FALSE(c->axisAutomatic(Axis::Left));
+  // A drag towards the upper left undoes the zoom.
+  QTest::mousePress(plot, Qt::LeftButton, {}, b);
+  QTest::mouseRelease(plot, Qt::LeftButton, {}, a);
+  EXPECT_TRUE(c->axisAutomatic(Axis::Bottom));
+  EXPECT_DOUBLE_EQ(c->axisMin(Axis::Bottom), 1.2);
+}
+
+TEST(CurveCommands, KeysRunTheCoreFunctions) {
+  struct Case {
+    int key;
+    Qt::KeyboardModifiers mods;
+    void (*core)(GraphStore&, const Selection&);
+  };
+  const Case cases[] = {
+      {Qt::Key_N, {}, [](GraphStore& s, const Selection& sel) { normalizeGraphs(s, sel); }},
+      {Qt::Key_F, {}, [](GraphStore& s, const Selection& sel) { filinGraphs(s, sel); }},
+      {Qt::Key_C, {}, [](GraphStore& s, const Selection& sel) { removeShelfGraphs(s, sel); }},
+      {Qt::Key_F3, {}, [](GraphStore& s, const Selection& sel) { evAngstromGraphs(s, sel); }},
+  };
+  for (const Case& c : cases) {
+    Fixture f({"varnix", samples() + "/T010K.dat"});
+    f.load({samples() + "/T300K.dat"});
+    f.list()->setCurrentRow(1);
+    GraphStore expected = f.w().store();
+    const Selection sel = f.w().selection();
+    c.core(expected, sel);
+    f.key(c.key, c.mods);
+    for (std::size_t g = 0; g < 2; ++g)
+      EXPECT_EQ(f.w().store().series(g).points(), expected.series(g).points()) << c.key;
+  }
+}
+
+TEST(CurveCommands, LnFaultReachesTheErrorReport) {
+  QTemporaryDir dir;
+  writeFile(dir.filePath("z.dat").toStdString(), "1 1\r\n2 0\r\n3 2\r\n");
+  Fixture f({"varnix", dir.filePath("z.dat")});
+  f.list()->item(0)->setSelected(true);
+  f.key(Qt::Key_L);
+  ASSERT_EQ(f.prompts.errors.size(), 1);
+  EXPECT_EQ(f.prompts.errors[0], "Floating point division by zero.");
+  EXPECT_EQ(f.w().store().series(0).y(0), 0);
+  EXPECT_EQ(f.w().store().series(0).y(1), 0);
+}
+
+TEST(CurveCommands, DeletePointAtTheFirstCursor) {
+  QTemporaryDir dir;
+  std::string text;
+  for (int i = 0; i <= 100; ++i) text += std::to_string(i) + " 1\r\n";
+  writeFile(dir.filePath("line.dat").toStdString(), text);
+  Fixture f({"varnix", dir.filePath("line.dat")});
+  ChartView* c = f.w().chart();
+  const int column = c->plotRect().left() + c->plotRect().width() / 2;
+  for (int i = 0; i < column; ++i) f.key(Qt::Key_Right);
+  const double x = c->xAtColumn(column);
+  const auto expected = pointAtCursor(f.w().store().series(0), x);
+  ASSERT_TRUE(expected);
+  f.key(Qt::Key_D);
+  EXPECT_EQ(f.w().store().series(0).count(), 100u);
+  EXPECT_TRUE(f.w().store().graph(0).undoMark);
+  for (const Point& p : f.w().store().series(0).points())
+    EXPECT_NE(p.x, static_cast<double>(*expected));  // x = index on this line
+}
+
+TEST(Dialogs, SimpleMathThroughItsKeyFilter) {
+  QTemporaryDir dir;
+  QStringList files;
+  for (int i = 0; i < 10; ++i) {
+    files << dir.filePath(QString("s%1.dat").arg(i));
+    writeFile(files.last().toStdString(), "0 1\r\n1 1\r\n");
+  }
+  Fixture f;
+  f.load(files);
+  for (int r : {2, 5, 9}) f.list()->item(r)->setSelected(true);
+  f.whenOpen([&] {
+    SimpleMathDialog* d = f.w().simpleMathDialog();
+    d->c->clear();
+    QTest::keyClicks(d->c, "1+0x");  // "+" and "x" are swallowed with a beep
+    EXPECT_EQ(d->c->text(), "10");
+    d->ok->click();
+  });
+  f.key(Qt::Key_Apostrophe);
+  EXPECT_EQ(f.prompts.beeps, 2);
+  const double expected[] = {1, 1, 1, 1, 1, 11, 1, 1, 1, 21};
+  for (std::size_t g = 0; g < 10; ++g) EXPECT_EQ(f.w().store().series(g).y(0), expected[g]) << g;
+  EXPECT_TRUE(f.w().action("Undo")->isEnabled());
+}
+
+TEST(Dialogs, MathCancelStillEnablesUndo) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  f.whenOpen([&] {
+    EXPECT_EQ(f.w().mathDialog()->xFormula->text(), "x");
+    EXPECT_EQ(f.w().mathDialog()->yFormula->text(), "y");
+    f.w().mathDialog()->cancel->click();
+  });
+  f.key(Qt::Key_Y);
+  EXPECT_TRUE(f.w().action("Undo")->isEnabled());
+  // A formula error changes nothing and keeps the formulas for next time.
+  f.w().store().setUndoEnabled(false);
+  f.whenOpen([&] {
+    f.w().mathDialog()->yFormula->setText("2*-y");
+    f.w().mathDialog()->ok->click();
+  });
+  f.key(Qt::Key_Y);
+  ASSERT_EQ(f.prompts.errors.size(), 1);
+  EXPECT_EQ(f.prompts.errors[0], "error in expression: 2*.");
+  EXPECT_FALSE(f.w().action("Undo")->isEnabled());
+  EXPECT_EQ(f.w().mathDialog()->yFormula->text(), "2*-y");
+}
+
+TEST(Dialogs, MathOnGraphsMessages) {
+  QTemporaryDir dir;
+  writeFile(dir.filePath("second.dat").toStdString(), "0 1\r\n1 0\r\n2 1\r\n");
+  writeFile(dir.filePath("a.dat").toStdString(), "0 4\r\n1 5\r\n2 6\r\n");
+  Fixture f;
+  f.load({dir.filePath("second.dat"), dir.filePath("a.dat")});
+  f.list()->item(1)->setSelected(true);
+  f.whenOpen([&] {
+    MathOnGraphsDialog* d = f.w().mathOnGraphsDialog();
+    EXPECT_EQ(d->in1->item(0, 0)->text(), "a.dat");
+    EXPECT_TRUE(d->secondGraph->selectedItems().isEmpty());
+    EXPECT_FALSE(d->operation().has_value());
+    d->radio[3]->setChecked(true);
+    d->ok->click();
+  });
+  f.key(Qt::Key_F4);
+  EXPECT_EQ(f.prompts.messages, QStringList{"Second graph not selected"});
+  f.whenOpen([&] {
+    MathOnGraphsDialog* d = f.w().mathOnGraphsDialog();
+    EXPECT_EQ(d->operation(), '/');  // the choice is kept
+    d->secondGraph->item(0)->setSelected(true);
+    EXPECT_EQ(d->secondGraph->selectedItems().size(), 1);
+    EXPECT_EQ(f.w().selection().rows.size(), 1u);
+    d->ok->click();
+  });
+  f.key(Qt::Key_F4);
+  EXPECT_EQ(f.prompts.messages, (QStringList{"Second graph not selected",
+                                             "Zero denominators!-corresponding values left unmodified"}));
+  EXPECT_TRUE(f.list()->item(1)->isSelected());
+  EXPECT_EQ(test::ys(f.w().store().series(1)), (std::vector<double>{4, 5, 6}));
+}
+
+TEST(Dialogs, MomentsTableSaveAndPreview) {
+  QTemporaryDir dir;
+  Fixture f;
+  f.load({samples() + "/T300K.dat", samples() + "/T010K.dat", samples() + "/T100K.dat"});
+  f.list()->selectAll();
+  f.whenOpen([&] {
+    CalculateMomentsDialog* d = f.w().calculateMomentsDialog();
+    EXPECT_EQ(d->table->rowCount(), 3);
+    EXPECT_EQ(d->table->item(0, 1)->text(), "300");
+    f.prompts.files = {dir.filePath("d.dat")};
+    d->save[2]->click();
+    d->preview->click();
+    d->close->click();
+  });
+  f.key(Qt::Key_M);
+  const MomentsTable& t = f.w().momentsTable();
+  EXPECT_EQ(readFile(dir.filePath("d.dat").toStdString()),
+            "300 " + t.rows[0].d + "\r\n010 " + t.rows[1].d + "\r\n100 " + t.rows[2].d + "\r\n");
+  EXPECT_TRUE(f.w().momentsPreview()->isVisible());
+  // The preview's points are ordered by Value.
+  EXPECT_EQ(f.w().momentsPreview()->lower->seriesPointCount(0), 3);
+}
+
+TEST(Dialogs, SlicerWritesTheFileSet) {
+  QTemporaryDir out;
+  Fixture f;
+  f.load({samples() + "/T010K.dat", samples() + "/T020K.dat"});
+  f.whenOpen([&] {
+    SlicerDialog* d = f.w().slicerDialog();
+    EXPECT_EQ(d->from->text(), "10");
+    EXPECT_EQ(d->table->item(1, 1)->text(), "020");
+    d->from->setText("1.5");
+    d->to->setText("3");
+    d->step->setText("0.5");
+    d->directory->setText(out.path());
+    d->ok->click();
+  });
+  f.trigger("Slicing");
+  EXPECT_EQ(QDir(out.path()).entryList(QDir::Files), (QStringList{"d2.Dat"}));
+  // Windows 1.5, 2.0 and 2.5 all round to 2; the last one is in the file.
+  const std::string text = readFile(out.filePath("d2.Dat").toStdString());
+  EXPECT_EQ(text.substr(0, 4), "010 ");
+}
+
+TEST(Picker, LinesOnClicks) {
+  QTemporaryDir dir;
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  ChartView* c = f.w().chart();
+  QWidget* plot = c->findChild<QWidget*>();
+  const QPoint p = c->plotRect().center();
+  QTest::mouseClick(plot, Qt::LeftButton, {}, p);
+  EXPECT_TRUE(f.w().picker()->memo->toPlainText().isEmpty());  // closed: nothing
+  f.key(Qt::Key_P);
+  QTest::mouseClick(plot, Qt::LeftButton, {}, p);
+  const std::string y = formatDataNumber(c->yAtRow(p.y()), 5);
+  const std::string x = formatDataNumber(c->xAtColumn(p.x()), 5);
+  EXPECT_EQ(f.w().picker()->memo->toPlainText().toStdString(), y);
+  f.w().picker()->pickX->setChecked(true);
+  QTest::mouseClick(plot, Qt::LeftButton, {}, p);
+  EXPECT_EQ(f.w().picker()->memo->toPlainText().toStdString(), y + "\n" + x + " " + y);
+  f.prompts.files = {dir.filePath("picks.dat")};
+  f.w().picker()->save->click();
+  EXPECT_EQ(readFile(dir.filePath("picks.dat").toStdString()), y + "\r\n" + x + " " + y + "\r\n");
+  f.prompts.answers = {UserPrompts::Answer::No};
+  f.w().picker()->clear->click();
+  EXPECT_EQ(f.prompts.asked.last(), "Clear All?");
+  EXPECT_FALSE(f.w().picker()->memo->toPlainText().isEmpty());
+}
+
+TEST(Output, PrintChartKeepsTheShownPart) {
+  QTemporaryDir dir;
+  writeFile(dir.filePath("p.dat").toStdString(), "5 0.3\r\n15 0.3\r\n15 0.7\r\n15 3\r\n25 0.3\r\n");
+  Fixture f({"varnix", dir.filePath("p.dat")});
+  ChartView* c = f.w().chart();
+  c->setAxisAutomatic(Axis::Bottom, false);
+  c->setAxisAutomatic(Axis::Left, false);
+  c->setAxisMax(Axis::Bottom, 20);
+  c->setAxisMin(Axis::Bottom, 10);
+  c->setAxisMin(Axis::Left, 0);
+  c->setAxisMax(Axis::Left, 0.5);
+  f.w().rebuildPrintChart();
+  EXPECT_EQ(f.w().printChart()->seriesPointCount(0), 2);  // (15, 0.3) and (15, 3)
+  // Export pictures and the clipboard.
+  f.prompts.files = {dir.filePath("chart.svg"), dir.filePath("chart.png"), dir.filePath("chart.pdf")};
+  for (int i = 0; i < 3; ++i) f.trigger("Export picture...");
+  EXPECT_NE(readFile(dir.filePath("chart.svg").toStdString()).find("<svg"), std::string::npos);
+  EXPECT_EQ(QImage(dir.filePath("chart.png")).size(), QSize(800, 600));
+  EXPECT_EQ(readFile(dir.filePath("chart.pdf").toStdString()).substr(0, 4), "%PDF");
+  f.key(Qt::Key_C, Qt::ControlModifier);
+  const QMimeData* mime = QApplication::clipboard()->mimeData();
+  ASSERT_NE(mime, nullptr);
+  EXPECT_TRUE(mime->hasFormat("image/svg+xml"));
+  EXPECT_EQ(qvariant_cast<QImage>(mime->imageData()).size(), QSize(640, 480));
+  EXPECT_EQ(f.w().printChart()->size(), QSize(800, 600));
+}
+
+TEST(Options, ColorsLabelsAndAssociation) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  f.whenOpen([&] {
+    ColorsDialog* d = f.w().colorsDialog();
+    d->selector[3]->setCurrentIndex(d->selector[3]->findText("Lime"));
+    d->apply->click();
+    d->cancel->click();
+  });
+  f.trigger("Colors");
+  EXPECT_EQ(f.w().colours().graphs, 0x00FF00u);
+  EXPECT_NE(f.iniText().find("Graphs=65280"), std::string::npos);
+  f.whenOpen([&] {
+    ColorsDialog* d = f.w().colorsDialog();
+    d->defaults->click();
+    d->cancel->click();
+  });
+  f.trigger("Colors");
+  EXPECT_EQ(f.w().colours(), ColourSettings{});
+
+  f.whenOpen([&] {
+    LabelsDialog* d = f.w().labelsDialog();
+    EXPECT_EQ(d->left->text(), "PL Intensity (arb.units)");
+    d->title->setChecked(true);
+    d->memo->setPlainText("Run 7");
+    d->ok->click();
+  });
+  f.trigger("Labels");
+  EXPECT_TRUE(f.w().chart()->titleVisible());
+  EXPECT_EQ(f.w().chart()->axisTitle(Axis::Bottom), "Energy (eV)");
+  EXPECT_EQ(f.w().printChart()->axisTitle(Axis::Left), "PL Intensity (arb.units)");
+
+  QTemporaryDir data;
+  qputenv("XDG_DATA_HOME", data.path().toUtf8());
+  f.trigger("Associate .dat files");
+  f.trigger("Associate .dat files");
+  const std::string desktop = readFile(data.filePath("applications/varnix.desktop").toStdString());
+  EXPECT_NE(desktop.find("Exec=\""), std::string::npos);
+  EXPECT_NE(desktop.find("\" %f"), std::string::npos);
+  EXPECT_NE(readFile(data.filePath("mime/packages/varnix-dat.xml").toStdString()).find("ASCII DAT"),
+            std::string::npos);
+  EXPECT_TRUE(f.prompts.errors.isEmpty());
+  qunsetenv("XDG_DATA_HOME");
+
+  f.key(Qt::Key_F1);
+  ASSERT_EQ(f.prompts.opened.size(), 1);
+  EXPECT_TRUE(f.prompts.opened[0].endsWith("/doc/varnix.html"));
+}
+
+}  // namespace
+}  // namespace varnix

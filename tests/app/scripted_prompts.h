@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QStringList>
+#include <deque>
+
+#include "app/user_prompts.h"
+
+namespace varnix::test {
+
+/// Prompts that answer from a script and record what the program showed.
+class ScriptedPrompts : public UserPrompts {
+ public:
+  std::deque<Answer> answers;  // for warning() and question(); Yes when empty
+  QStringList asked;           // texts of warning() and question()
+  QStringList messages;        // texts of message()
+  QStringList errors;          // texts of error(), with the full stop
+  std::deque<QString> files;   // for saveFileName(), savePictureName() and folder()
+  QStringList opened;          // openExternally()
+  int beeps = 0;
+
+  Answer warning(const QString& text) override { return next(text); }
+  Answer question(const QString& text) override { return next(text); }
+  void message(const QString& text) override { messages << text; }
+  void error(const QString& text) override { errors << text + "."; }
+  QString saveFileName(const QString&) override { return nextFile(); }
+  QString savePictureName(const QString&) override { return nextFile(); }
+  QString folder(const QString&) override { return nextFile(); }
+  void beep() override { ++beeps; }
+  bool openExternally(const QString& path) override {
+    opened << path;
+    return true;
+  }
+
+ private:
+  Answer next(const QString& text) {
+    asked << text;
+    if (answers.empty()) return Answer::Yes;
+    Answer a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  QString nextFile() {
+    if (files.empty()) return {};
+    QString f = files.front();
+    files.pop_front();
+    return f;
+  }
+};
+
+}  // namespace varnix::test
+
+#include <ostream>
+
+/// Readable QStrings in test failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList& l, std::ostream* os) {
+  *os << '{';
+  for (const QString& s : l) *os << '"' << s.toStdString() << "\" ";
+  *os << '}';
+}
