@@ -7,7 +7,11 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build
 if [ -x build/varnix ]; then
-  exec build/varnix "${@:-data/samples/T010K.dat}"
+  # Started in the samples folder with the first spectrum loaded: Add Files
+  # (key A) opens there, so "Add All" and OK bring in the whole series.
+  cd data/samples
+  if [ $# -eq 0 ]; then set -- T010K.dat; fi
+  exec ../../build/varnix "$@"
 fi
 # Until the desktop program is built: load every sample with the batch runner
 # and show what the workspace holds.

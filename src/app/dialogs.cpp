@@ -573,11 +573,15 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   auto* name = new QLabel(QString("%1 %2").arg(kProgramName, kVersion), this);
   name->setFont(arial(15, true));
   l->addWidget(name, 0, Qt::AlignCenter);
-  l->addWidget(new QLabel("Viewing, measuring and editing measured curves", this), 0,
-               Qt::AlignCenter);
-  l->addWidget(new QLabel("Contact: the Varnix developers, varnix@example.org", this), 0,
-               Qt::AlignCenter);
-  setFixedSize(300, 76 + 24);
+  auto* what = new QLabel("Measured curves: view, measure, edit", this);
+  auto* contact = new QLabel("Contact: varnix@example.org", this);
+  for (QLabel* label : {what, contact}) {
+    label->setFont(arial(11));
+    l->addWidget(label, 0, Qt::AlignCenter);
+  }
+  l->setSpacing(2);
+  l->setContentsMargins(6, 4, 6, 4);
+  setFixedSize(300, 76);
 }
 
 }  // namespace varnix
