@@ -34,8 +34,12 @@ void run(benchmark::State& state, const char* yFormula) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kPoints));
 }
 
-void SinXY_varnix(benchmark::State& state) { run(state, "sin(x)*y+1"); }
-void Poly_varnix(benchmark::State& state) { run(state, "x^2+2*x*y-ln(y)"); }
+void SinXY_varnix(benchmark::State& state) {
+  run(state, "sin(x)*y+1");
+}
+void Poly_varnix(benchmark::State& state) {
+  run(state, "x^2+2*x*y-ln(y)");
+}
 
 using varnix::checkArith;
 using varnix::checkFunction;

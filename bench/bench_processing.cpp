@@ -62,8 +62,8 @@ varnix::Selection all(const GraphStore& s) {
 }
 
 void setPoints(benchmark::State& state, int shape) {
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kShapes[shape].graphs *
-                                               kShapes[shape].points));
+  state.SetItemsProcessed(
+      static_cast<int64_t>(state.iterations() * kShapes[shape].graphs * kShapes[shape].points));
 }
 
 void Normalize_varnix(benchmark::State& state) {
@@ -196,9 +196,9 @@ void Moments_reference(benchmark::State& state) {
       for (std::size_t i = 1; i < p.size(); ++i) {
         if (p[i].x >= 1.2) {
           const long double mid = (static_cast<long double>(p[i - 1].x) + p[i].x) / 2;
-          sum = static_cast<double>(sum + mid * (static_cast<long double>(p[i - 1].y) + p[i].y) *
-                                              std::fabs(static_cast<long double>(p[i].x) - p[i - 1].x) *
-                                              0.5L);
+          sum = static_cast<double>(
+              sum + mid * (static_cast<long double>(p[i - 1].y) + p[i].y) *
+                        std::fabs(static_cast<long double>(p[i].x) - p[i - 1].x) * 0.5L);
         }
         if (p[i].x > 3.2) break;
       }
@@ -211,8 +211,8 @@ void Moments_reference(benchmark::State& state) {
 
 }  // namespace
 
-#define VARNIX_PAIR(name)                                                   \
-  BENCHMARK(name##_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);  \
+#define VARNIX_PAIR(name)                                                  \
+  BENCHMARK(name##_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond); \
   BENCHMARK(name##_reference)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)
 
 VARNIX_PAIR(Normalize);

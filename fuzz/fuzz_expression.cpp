@@ -38,8 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const double points[][2] = {{0.5, 2.0}, {-3.0, 0.0}, {1e300, -1e-300}};
   for (const auto& p : points) {
-    if (outcome(postfix, p[0], p[1], false) != outcome(postfix, p[0], p[1], true))
-      __builtin_trap();
+    if (outcome(postfix, p[0], p[1], false) != outcome(postfix, p[0], p[1], true)) __builtin_trap();
   }
   return 0;
 }

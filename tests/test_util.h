@@ -52,7 +52,8 @@ inline Graph& addGraph(GraphStore& store, const std::string& name,
   return g;
 }
 
-inline Graph& addGraph(GraphStore& store, const std::string& name, const std::vector<Point>& points) {
+inline Graph& addGraph(GraphStore& store, const std::string& name,
+                       const std::vector<Point>& points) {
   Graph& g = store.append(name, "/data/" + name);
   for (const Point& p : points) g.series.addPoint(p.x, p.y);
   return g;

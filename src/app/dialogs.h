@@ -91,10 +91,10 @@ class SimpleMathXDialog : public QDialog {
 class MathOnGraphsDialog : public QDialog {
  public:
   explicit MathOnGraphsDialog(QWidget* parent);
-  QTableWidget* in1;          // the graphs that will change
-  QRadioButton* radio[4];     // + - * /
+  QTableWidget* in1;       // the graphs that will change
+  QRadioButton* radio[4];  // + - * /
   QButtonGroup* group;
-  QListWidget* secondGraph;   // ListBox1
+  QListWidget* secondGraph;  // ListBox1
   QPushButton* ok;
   QPushButton* cancel;
   /// The checked operation, if any.

@@ -37,10 +37,16 @@ namespace varnix {
 
 namespace {
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
-std::string ss(const QString& s) { return s.toStdString(); }
+QString qs(const std::string& s) {
+  return QString::fromStdString(s);
+}
+std::string ss(const QString& s) {
+  return s.toStdString();
+}
 
-QString number(double v, int digits) { return qs(formatDataNumber(v, digits)); }
+QString number(double v, int digits) {
+  return qs(formatDataNumber(v, digits));
+}
 
 const char* kIconSvg =
     "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 64 64'>"
@@ -72,8 +78,9 @@ MainWindow::MainWindow(UserPrompts& prompts, SettingsFile& settings, const QStri
   listFont.setPixelSize(13);
   listFont.setBold(true);
   m_list->setFont(listFont);
-  m_list->setStyleSheet("QListWidget { background: black; color: lime; }"
-                        "QListWidget::item { height: 16px; }");
+  m_list->setStyleSheet(
+      "QListWidget { background: black; color: lime; }"
+      "QListWidget::item { height: 16px; }");
   m_list->setContextMenuPolicy(Qt::ActionsContextMenu);
   m_addFiles = new QPushButton("Add Files", central);
   m_readoutFrame = new QFrame(central);
@@ -163,7 +170,8 @@ void MainWindow::buildMenus() {
   m_animatedAction->setCheckable(true);
 
   QMenu* tools = menuBar()->addMenu("&Tools");
-  m_undoAction = addAction(tools, "Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &MainWindow::Undo1Click);
+  m_undoAction =
+      addAction(tools, "Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &MainWindow::Undo1Click);
   addAction(tools, "eV<=>A", QKeySequence(Qt::Key_F3), &MainWindow::eVA1Click);
   QMenu* functions = tools->addMenu("Functions");
   addAction(functions, "Filin", QKeySequence(Qt::Key_F), &MainWindow::Filin1Click);
@@ -172,7 +180,8 @@ void MainWindow::buildMenus() {
   addAction(tools, "Normalize", QKeySequence(Qt::Key_N), &MainWindow::Normalize1Click);
   addAction(tools, "Normalize integral", QKeySequence(Qt::Key_I),
             &MainWindow::NormalizeIntegral1Click);
-  addAction(tools, "Remove constant shelf", QKeySequence(Qt::Key_C), &MainWindow::RemoveShelf1Click);
+  addAction(tools, "Remove constant shelf", QKeySequence(Qt::Key_C),
+            &MainWindow::RemoveShelf1Click);
   addAction(tools, "Calculate Moments", QKeySequence(Qt::Key_M),
             &MainWindow::CalculateMoments1Click);
   addAction(tools, "Slicing", {}, &MainWindow::Slicing1Click);
@@ -181,10 +190,12 @@ void MainWindow::buildMenus() {
             &MainWindow::SimpleMathonY1Click);
   addAction(tools, "Simple math on x", QKeySequence(Qt::Key_Semicolon),
             &MainWindow::Simplemathonx1Click);
-  addAction(tools, "Math on graphs", QKeySequence(Qt::Key_F4), &MainWindow::simplemathongraphs1Click);
+  addAction(tools, "Math on graphs", QKeySequence(Qt::Key_F4),
+            &MainWindow::simplemathongraphs1Click);
   addAction(tools, "Picker", QKeySequence(Qt::Key_P), &MainWindow::Picker1Click);
   addAction(tools, "DISPO smoothing", QKeySequence(Qt::Key_F10), &MainWindow::DISPOsmoothing1Click);
-  addAction(tools, "Delete point at cursor", QKeySequence(Qt::Key_D), &MainWindow::DeletePoint1Click);
+  addAction(tools, "Delete point at cursor", QKeySequence(Qt::Key_D),
+            &MainWindow::DeletePoint1Click);
 
   QMenu* options = menuBar()->addMenu("&Options");
   addAction(options, "Labels", {}, &MainWindow::Labels1Click);
@@ -301,7 +312,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }
 
-void MainWindow::Exit1Click() { close(); }
+void MainWindow::Exit1Click() {
+  close();
+}
 
 // --- helpers ----------------------------------------------------------------
 
@@ -341,10 +354,13 @@ void MainWindow::syncSlots(const std::vector<std::size_t>& changed) {
 
 void MainWindow::selectRows(const std::vector<std::size_t>& rows) {
   for (std::size_t r : rows)
-    if (r < static_cast<std::size_t>(m_list->count())) m_list->item(static_cast<int>(r))->setSelected(true);
+    if (r < static_cast<std::size_t>(m_list->count()))
+      m_list->item(static_cast<int>(r))->setSelected(true);
 }
 
-void MainWindow::refreshUndo() { m_undoAction->setEnabled(m_store.undoEnabled()); }
+void MainWindow::refreshUndo() {
+  m_undoAction->setEnabled(m_store.undoEnabled());
+}
 
 void MainWindow::setProgress(int p) {
   m_progress->setValue(p);
@@ -391,8 +407,8 @@ void MainWindow::highlight() {
   if (m_store.empty()) return;
   const std::size_t c = selection().current;
   const std::size_t before = m_store.highlightedIndex();
-  const bool unchanged = before == c && c < m_store.count() &&
-                         m_store.graph(c).colour == m_store.highlightColour();
+  const bool unchanged =
+      before == c && c < m_store.count() && m_store.graph(c).colour == m_store.highlightColour();
   const std::string info = highlightGraph(m_store, c);
   if (info.empty()) return;
   m_info->setText(qs(info));
@@ -446,7 +462,8 @@ void MainWindow::DeleteClick() {
 
 void MainWindow::New1Click() {
   if (m_store.empty()) return;
-  if (m_prompts.warning("Remove all data? (Unsaved changes will be lost)") != UserPrompts::Answer::Yes)
+  if (m_prompts.warning("Remove all data? (Unsaved changes will be lost)") !=
+      UserPrompts::Answer::Yes)
     return;
   deleteAllGraphs(m_store, [](const std::string&) { return true; });
   m_list->clear();
@@ -543,7 +560,9 @@ void MainWindow::SaveAll1Click() {
 
 // --- cursors and readouts ---------------------------------------------------
 
-void MainWindow::drawCursors() { m_chart->setCursorLines(m_cursor1, m_cursor2, m_cursorsShown); }
+void MainWindow::drawCursors() {
+  m_chart->setCursorLines(m_cursor1, m_cursor2, m_cursorsShown);
+}
 
 void MainWindow::afterDraw() {
   if (!m_cursorsShown) return;
@@ -863,7 +882,8 @@ void MainWindow::Slicing1Click() {
     const auto files =
         sliceGraphs(m_store, f, [this](const std::string& m) { m_prompts.message(qs(m)); });
     if (!files.empty())
-      m_info->setText(QString(" %1 slices written to %2").arg(files.size()).arg(m_slicer->directory->text()));
+      m_info->setText(
+          QString(" %1 slices written to %2").arg(files.size()).arg(m_slicer->directory->text()));
   });
 }
 

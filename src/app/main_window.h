@@ -108,23 +108,23 @@ class MainWindow : public QMainWindow {
 
  public:
   // Menu commands.
-  void BitBtn1Click();        // Add Files
-  void SaveFile1Click();      // Save
-  void SaveAs1Click();        // Save As
-  void SaveAll1Click();       // Save Selected
-  void New1Click();           // Delete All
+  void BitBtn1Click();    // Add Files
+  void SaveFile1Click();  // Save
+  void SaveAs1Click();    // Save As
+  void SaveAll1Click();   // Save Selected
+  void New1Click();       // Delete All
   void Print1Click();
   void ExportPicture1Click();
   void Exit1Click();
   void CopyImage1Click();
-  void RefreshView1Click();   // Rescale
+  void RefreshView1Click();  // Rescale
   void ZoomOut1Click();
   void ZoomIn1Click();
   void IncreaseYscale1Click();
   void DecreaseYscale1Click();
   void Zoombetweencursors1Click();
   void N3DView1Click();
-  void Scale1Click();         // Log Scale / Linear Scale
+  void Scale1Click();  // Log Scale / Linear Scale
   void SelectAll1Click();
   void AnimatedZomm1Click();
   void Undo1Click();
@@ -137,7 +137,7 @@ class MainWindow : public QMainWindow {
   void RemoveShelf1Click();
   void CalculateMoments1Click();
   void Slicing1Click();
-  void MathadvClick();        // Math on y and x
+  void MathadvClick();  // Math on y and x
   void SimpleMathonY1Click();
   void Simplemathonx1Click();
   void simplemathongraphs1Click();
@@ -147,13 +147,13 @@ class MainWindow : public QMainWindow {
   void Labels1Click();
   void Colors1Click();
   void Associatefiles1Click();
-  void ShowRulers1Click();    // Show Cursors
+  void ShowRulers1Click();  // Show Cursors
   void Documentation1Click();
   void About1Click();
-  void DeleteClick();         // Delete from list
+  void DeleteClick();  // Delete from list
   void RenameClick();
-  void CommentClick();        // Enter in the graph list
-  void HideCursorsClick();    // "hide" of the Cursors window
+  void CommentClick();      // Enter in the graph list
+  void HideCursorsClick();  // "hide" of the Cursors window
 
  private:
   void saveMoment(int order);

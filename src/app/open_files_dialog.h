@@ -39,8 +39,8 @@ class OpenFilesDialog : public QDialog {
   /// The full path of a file name in the current folder.
   QString fullPath(const QString& name) const;
 
-  void addSelected();  // Add, or a double click in the file list
-  void addAll();       // Add All
+  void addSelected();     // Add, or a double click in the file list
+  void addAll();          // Add All
   void removeSelected();  // Remove, Delete or "." in the chosen names
   void preview();
 

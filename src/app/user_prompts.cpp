@@ -54,7 +54,9 @@ QString QtUserPrompts::folder(const QString& dir) {
   return QFileDialog::getExistingDirectory(m_parent, "Directory", dir);
 }
 
-void QtUserPrompts::beep() { QApplication::beep(); }
+void QtUserPrompts::beep() {
+  QApplication::beep();
+}
 
 bool QtUserPrompts::openExternally(const QString& path) {
   return QDesktopServices::openUrl(QUrl::fromLocalFile(path));

@@ -121,7 +121,9 @@ int Runner::run(const std::vector<ScriptCommand>& script) {
 
 // --- workspace helpers -------------------------------------------------------
 
-void Runner::syncRows() { m_selected.resize(m_store.count(), false); }
+void Runner::syncRows() {
+  m_selected.resize(m_store.count(), false);
+}
 
 Selection Runner::selection() const {
   Selection s;
@@ -146,9 +148,13 @@ void Runner::removeRow(std::size_t row) {
     m_current = m_store.count() - 1;
 }
 
-void Runner::message(const std::string& text) { m_err << text << '\n'; }
+void Runner::message(const std::string& text) {
+  m_err << text << '\n';
+}
 
-bool Runner::confirm(const std::string&) { return true; }
+bool Runner::confirm(const std::string&) {
+  return true;
+}
 
 std::size_t Runner::slotArg(const std::string& text) const {
   std::size_t value = 0;
@@ -193,7 +199,9 @@ void Runner::cmdCurrent(const Args& a) {
   m_current = slot;
 }
 
-void Runner::cmdInfo(const Args&) { m_out << m_info << '\n'; }
+void Runner::cmdInfo(const Args&) {
+  m_out << m_info << '\n';
+}
 
 void Runner::cmdDump(const Args&) {
   std::string out;
@@ -239,7 +247,9 @@ void Runner::cmdDeleteAll(const Args&) {
   m_current = 0;
 }
 
-void Runner::cmdRename(const Args& a) { renameGraph(m_store, m_current, a[0]); }
+void Runner::cmdRename(const Args& a) {
+  renameGraph(m_store, m_current, a[0]);
+}
 
 void Runner::cmdUndo(const Args&) {
   if (!m_store.undoEnabled()) return;
@@ -316,7 +326,9 @@ void Runner::cmdSlice(const Args& a) {
   sliceGraphs(m_store, f, [this](const std::string& t) { message(t); });
 }
 
-void Runner::cmdSmooth(const Args&) { dispoSmoothGraphs(m_store, selection()); }
+void Runner::cmdSmooth(const Args&) {
+  dispoSmoothGraphs(m_store, selection());
+}
 
 void Runner::cmdDeletePoint(const Args& a) {
   deletePointAtCursor(m_store, m_current, numberArg(a[0]));
@@ -324,13 +336,17 @@ void Runner::cmdDeletePoint(const Args& a) {
 
 // --- expression math ---------------------------------------------------------
 
-void Runner::cmdMathYx(const Args& a) { mathOnYX(m_store, selection(), a[0], a[1]); }
+void Runner::cmdMathYx(const Args& a) {
+  mathOnYX(m_store, selection(), a[0], a[1]);
+}
 
 void Runner::cmdSimpleMathY(const Args& a) {
   simpleMathOnY(m_store, selection(), a[0], a[1], a[2], a[3]);
 }
 
-void Runner::cmdSimpleMathX(const Args& a) { simpleMathOnX(m_store, selection(), a[0], a[1]); }
+void Runner::cmdSimpleMathX(const Args& a) {
+  simpleMathOnX(m_store, selection(), a[0], a[1]);
+}
 
 void Runner::cmdMathGraphs(const Args& a) {
   std::optional<char> op;
@@ -345,7 +361,9 @@ void Runner::cmdMathGraphs(const Args& a) {
   mathOnGraphsFinished(m_store);
 }
 
-void Runner::cmdPostfix(const Args& a) { m_out << expressionToPostfix(a[0]) << '\n'; }
+void Runner::cmdPostfix(const Args& a) {
+  m_out << expressionToPostfix(a[0]) << '\n';
+}
 
 void Runner::cmdEval(const Args& a) {
   const double x = numberArg(a[1]), y = numberArg(a[2]);

@@ -21,11 +21,11 @@ struct TokenInfo {
   int pops;
 };
 constexpr TokenInfo kTokens[] = {
-    {"x", Op::PushX, 0},     {"y", Op::PushY, 0},      {"+", Op::Add, 2},      {"-", Op::Sub, 2},
-    {"*", Op::Mul, 2},       {"/", Op::Div, 2},        {"^", Op::Pow, 2},      {"sin", Op::Sin, 1},
-    {"cos", Op::Cos, 1},     {"ln", Op::Ln, 1},        {"exp", Op::Exp, 1},    {"abs", Op::Abs, 1},
-    {"fil", Op::Fil, 1},     {"tan", Op::Tan, 1},      {"ctg", Op::Ctg, 1},    {"p", Op::PushPi, 0},
-    {"acos", Op::Acos, 1},   {"asin", Op::Asin, 1},
+    {"x", Op::PushX, 0},   {"y", Op::PushY, 0},   {"+", Op::Add, 2},   {"-", Op::Sub, 2},
+    {"*", Op::Mul, 2},     {"/", Op::Div, 2},     {"^", Op::Pow, 2},   {"sin", Op::Sin, 1},
+    {"cos", Op::Cos, 1},   {"ln", Op::Ln, 1},     {"exp", Op::Exp, 1}, {"abs", Op::Abs, 1},
+    {"fil", Op::Fil, 1},   {"tan", Op::Tan, 1},   {"ctg", Op::Ctg, 1}, {"p", Op::PushPi, 0},
+    {"acos", Op::Acos, 1}, {"asin", Op::Asin, 1},
 };
 
 const TokenInfo* lookUp(std::string_view token) {
@@ -289,7 +289,9 @@ void CompiledExpression::fuseOperands() {
 
 namespace {
 
-constexpr int code(Op op, int src) { return static_cast<int>(op) * 4 + src; }
+constexpr int code(Op op, int src) {
+  return static_cast<int>(op) * 4 + src;
+}
 
 }  // namespace
 
@@ -301,26 +303,26 @@ double CompiledExpression::evaluate(double x, double y) const {
   int n = 0;  // values in below
   double top = 0;
   constexpr int S = 0, X = 1, Y = 2, C = 3;
-#define VARNIX_BINARY(OP, APPLY)                            \
-  case code(Op::OP, S): {                                   \
-    const double a = below[--n], b = top;                   \
-    top = APPLY;                                            \
-    break;                                                  \
-  }                                                         \
-  case code(Op::OP, X): {                                   \
-    const double a = top, b = x;                            \
-    top = APPLY;                                            \
-    break;                                                  \
-  }                                                         \
-  case code(Op::OP, Y): {                                   \
-    const double a = top, b = y;                            \
-    top = APPLY;                                            \
-    break;                                                  \
-  }                                                         \
-  case code(Op::OP, C): {                                   \
-    const double a = top, b = in->value;                    \
-    top = APPLY;                                            \
-    break;                                                  \
+#define VARNIX_BINARY(OP, APPLY)          \
+  case code(Op::OP, S): {                 \
+    const double a = below[--n], b = top; \
+    top = APPLY;                          \
+    break;                                \
+  }                                       \
+  case code(Op::OP, X): {                 \
+    const double a = top, b = x;          \
+    top = APPLY;                          \
+    break;                                \
+  }                                       \
+  case code(Op::OP, Y): {                 \
+    const double a = top, b = y;          \
+    top = APPLY;                          \
+    break;                                \
+  }                                       \
+  case code(Op::OP, C): {                 \
+    const double a = top, b = in->value;  \
+    top = APPLY;                          \
+    break;                                \
   }
   for (const Instr* in = m_code.data();; ++in) {
     switch (code(in->op, static_cast<int>(in->src))) {
@@ -340,11 +342,11 @@ double CompiledExpression::evaluate(double x, double y) const {
         below[n++] = top;
         top = std::numbers::pi;
         break;
-      VARNIX_BINARY(Add, checkArith(a + b, a, b))
-      VARNIX_BINARY(Sub, checkArith(a - b, a, b))
-      VARNIX_BINARY(Mul, checkArith(a * b, a, b))
-      VARNIX_BINARY(Div, checkDiv(a / b, a, b))
-      VARNIX_BINARY(Pow, applyBinary(Op::Pow, a, b))
+        VARNIX_BINARY(Add, checkArith(a + b, a, b))
+        VARNIX_BINARY(Sub, checkArith(a - b, a, b))
+        VARNIX_BINARY(Mul, checkArith(a * b, a, b))
+        VARNIX_BINARY(Div, checkDiv(a / b, a, b))
+        VARNIX_BINARY(Pow, applyBinary(Op::Pow, a, b))
       case code(Op::FailExpression, S):
         raiseExpressionError(m_details[static_cast<std::size_t>(in->value)]);
       case code(Op::FailOverflow, S):
@@ -382,7 +384,9 @@ void CompiledExpression::raiseCode(int code) const {
   throwFloatFault(FloatFault::Overflow);  // not reached: code is never 0 here
 }
 
-void CompiledExpression::raiseFault(std::size_t i) const { raiseCode(m_faults[i]); }
+void CompiledExpression::raiseFault(std::size_t i) const {
+  raiseCode(m_faults[i]);
+}
 
 std::size_t CompiledExpression::evaluateBlock(const double* xs, const double* ys, std::size_t n,
                                               double* out) const {
@@ -432,9 +436,8 @@ std::size_t CompiledExpression::evaluateBlock(const double* xs, const double* ys
         break;
       case Op::FailExpression:
       case Op::FailOverflow: {
-        const int code = in.op == Op::FailOverflow
-                             ? 1 + static_cast<int>(FloatFault::Overflow)
-                             : 4 + static_cast<int>(in.value);
+        const int code = in.op == Op::FailOverflow ? 1 + static_cast<int>(FloatFault::Overflow)
+                                                   : 4 + static_cast<int>(in.value);
         for (std::size_t i = 0; i < n; ++i)
           if (!faults[i]) faults[i] = code;
         return 0;

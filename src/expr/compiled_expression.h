@@ -20,8 +20,28 @@ double evaluateTokens(std::string_view postfix, double x, double y);
 class CompiledExpression {
  public:
   enum class Op : unsigned char {
-    PushX, PushY, PushConst, Add, Sub, Mul, Div, Pow, Sin, Cos, Ln, Exp, Abs, Fil, Tan, Ctg,
-    PushPi, Acos, Asin, FailExpression, FailOverflow, Return
+    PushX,
+    PushY,
+    PushConst,
+    Add,
+    Sub,
+    Mul,
+    Div,
+    Pow,
+    Sin,
+    Cos,
+    Ln,
+    Exp,
+    Abs,
+    Fil,
+    Tan,
+    Ctg,
+    PushPi,
+    Acos,
+    Asin,
+    FailExpression,
+    FailOverflow,
+    Return
   };
 
   static CompiledExpression compile(std::string_view postfix);

@@ -63,13 +63,27 @@ TopLevelMatches scanTopLevel(std::string_view text) {
       const char d = text[i];
       // Operators by character; functions by their first two letters.
       switch (c) {
-        case '+': m.op[0] = i; break;
-        case '-': m.op[1] = i; break;
-        case '/': m.op[2] = i; break;
-        case '*': m.op[3] = i; break;
-        case '^': m.op[4] = i; break;
-        case 'l': if (d == 'n') m.fn[0] = i; break;
-        case 'e': if (d == 'x') m.fn[1] = i; break;
+        case '+':
+          m.op[0] = i;
+          break;
+        case '-':
+          m.op[1] = i;
+          break;
+        case '/':
+          m.op[2] = i;
+          break;
+        case '*':
+          m.op[3] = i;
+          break;
+        case '^':
+          m.op[4] = i;
+          break;
+        case 'l':
+          if (d == 'n') m.fn[0] = i;
+          break;
+        case 'e':
+          if (d == 'x') m.fn[1] = i;
+          break;
         case 'a':
           if (d == 'c') m.fn[2] = i;
           if (d == 's') m.fn[3] = i;
@@ -79,10 +93,17 @@ TopLevelMatches scanTopLevel(std::string_view text) {
           if (d == 'o') m.fn[4] = i;
           if (d == 't') m.fn[7] = i;
           break;
-        case 's': if (d == 'i') m.fn[5] = i; break;
-        case 't': if (d == 'a') m.fn[6] = i; break;
-        case 'f': if (d == 'i') m.fn[9] = i; break;
-        default: break;
+        case 's':
+          if (d == 'i') m.fn[5] = i;
+          break;
+        case 't':
+          if (d == 'a') m.fn[6] = i;
+          break;
+        case 'f':
+          if (d == 'i') m.fn[9] = i;
+          break;
+        default:
+          break;
       }
     }
     if (c == '(') ++depth;
@@ -91,7 +112,9 @@ TopLevelMatches scanTopLevel(std::string_view text) {
   return m;
 }
 
-void raiseTooDeep() { raiseExpressionError("formula nested too deeply"); }
+void raiseTooDeep() {
+  raiseExpressionError("formula nested too deeply");
+}
 
 SplitResult split(std::string_view text, int& depth) {
   SplitResult r;
@@ -133,8 +156,8 @@ SplitResult split(std::string_view text, int& depth) {
 }
 
 bool isOperatorKind(std::string_view kind) {
-  return kind.size() == 1 && (kind[0] == '+' || kind[0] == '-' || kind[0] == '/' ||
-                              kind[0] == '*' || kind[0] == '^');
+  return kind.size() == 1 &&
+         (kind[0] == '+' || kind[0] == '-' || kind[0] == '/' || kind[0] == '*' || kind[0] == '^');
 }
 
 bool isFunctionKind(std::string_view kind) {

@@ -132,7 +132,8 @@ double combine(char op, double yj, double xj, const Point& a, const Point& b) {
   const long double dy = static_cast<long double>(b.y) - a.y;
   const long double span = static_cast<long double>(b.x) - a.x;
   const long double num = dx * dy;
-  if (span == 0) throwFloatFault(num == 0 ? FloatFault::InvalidOperation : FloatFault::DivisionByZero);
+  if (span == 0)
+    throwFloatFault(num == 0 ? FloatFault::InvalidOperation : FloatFault::DivisionByZero);
   const long double term = num / span;
   switch (op) {
     case '+':
@@ -190,6 +191,8 @@ void mathOnGraphs(GraphStore& store, const Selection& sel, std::optional<char> o
   }
 }
 
-void mathOnGraphsFinished(GraphStore& store) { store.setUndoEnabled(true); }
+void mathOnGraphsFinished(GraphStore& store) {
+  store.setUndoEnabled(true);
+}
 
 }  // namespace varnix

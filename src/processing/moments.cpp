@@ -13,8 +13,8 @@ inline double addTerm(double sum, int k, double c, const Point& a, const Point& 
   const long double mid = (static_cast<long double>(a.x) + b.x) / 2 - c;
   long double power = 1;
   for (int i = 0; i < k; ++i) power *= mid;
-  const long double term =
-      power * (static_cast<long double>(a.y) + b.y) * std::fabs(static_cast<long double>(b.x) - a.x) * 0.5L;
+  const long double term = power * (static_cast<long double>(a.y) + b.y) *
+                           std::fabs(static_cast<long double>(b.x) - a.x) * 0.5L;
   return static_cast<double>(sum + term);
 }
 
@@ -67,8 +67,8 @@ void rowFor(const Graph& g, double L, double U, MomentsRow& row) {
 
 }  // namespace
 
-std::optional<MomentsRun> calculateMoments(const GraphStore& store, const Selection& sel,
-                                           double L, double U, MomentsTable& table) {
+std::optional<MomentsRun> calculateMoments(const GraphStore& store, const Selection& sel, double L,
+                                           double U, MomentsTable& table) {
   MomentsRun run;
   run.lower = L;
   run.upper = U;
@@ -111,8 +111,9 @@ void normalizeIntegral(GraphStore& store, const Selection& sel, double L, double
       for (Point& p : s.points()) p.y = checkArith(p.y * f, p.y, f);
       s.recomputeYRange();
     }
-    if (progress) progress(static_cast<int>(std::nearbyint(100.0 * static_cast<double>(r + 1) /
-                                                           static_cast<double>(rows))));
+    if (progress)
+      progress(static_cast<int>(
+          std::nearbyint(100.0 * static_cast<double>(r + 1) / static_cast<double>(rows))));
   }
   if (progress) progress(0);
   store.setUndoEnabled(true);
@@ -121,7 +122,10 @@ void normalizeIntegral(GraphStore& store, const Selection& sel, double L, double
 std::string momentFileText(const MomentsTable& table, int order) {
   std::string out;
   for (const MomentsRow& row : table.rows) {
-    const std::string* cell = order == 0 ? &row.m0 : order == 1 ? &row.m1 : order == 2 ? &row.d : &row.a;
+    const std::string* cell = order == 0   ? &row.m0
+                              : order == 1 ? &row.m1
+                              : order == 2 ? &row.d
+                                           : &row.a;
     out += row.value;
     out += ' ';
     out += *cell;

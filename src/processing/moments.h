@@ -48,8 +48,8 @@ struct MomentsRun {
 /// Calculate Moments over the visible x range L..U. With two or more
 /// selected rows the table is emptied, sized and filled row by row (a fault
 /// leaves the rows filled so far). nullopt with no graph loaded.
-std::optional<MomentsRun> calculateMoments(const GraphStore& store, const Selection& sel,
-                                           double L, double U, MomentsTable& table);
+std::optional<MomentsRun> calculateMoments(const GraphStore& store, const Selection& sel, double L,
+                                           double U, MomentsTable& table);
 
 /// Normalize integral over L..U: every selected graph is scaled to the
 /// largest area among the selected graphs. Takes undo copies; enables Undo

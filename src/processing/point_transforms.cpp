@@ -18,13 +18,14 @@ void rewriteY(Series& s, F&& f) {
 /// range in the same pass; f must not fault but by overflowing.
 template <typename F>
 void rewriteYWithUndo(GraphStore& store, std::size_t g, F&& f) {
-  store.rewriteYWithUndo(g, [&](const std::vector<Point>& old, std::size_t j) { return f(old[j].y); });
+  store.rewriteYWithUndo(g,
+                         [&](const std::vector<Point>& old, std::size_t j) { return f(old[j].y); });
 }
 
 void reportProgress(const ProgressFn& progress, std::size_t done, std::size_t rows) {
   if (progress && rows > 0)
-    progress(static_cast<int>(std::nearbyint(100.0 * static_cast<double>(done) /
-                                             static_cast<double>(rows))));
+    progress(static_cast<int>(
+        std::nearbyint(100.0 * static_cast<double>(done) / static_cast<double>(rows))));
 }
 
 /// Walks the list rows in order, calling f for each selected one and

@@ -31,8 +31,8 @@ double sliceValue(const Series& s, double p, double w) {
 std::string sliceFileName(const SlicerFields& f, double p) {
   const double rounded = std::nearbyint(p);
   if (!(std::fabs(rounded) < 9.2e18)) throwFloatFault(FloatFault::InvalidOperation);
-  return f.directory + "/" + f.prefix + std::to_string(static_cast<long long>(rounded)) +
-         f.suffix + ".Dat";
+  return f.directory + "/" + f.prefix + std::to_string(static_cast<long long>(rounded)) + f.suffix +
+         ".Dat";
 }
 
 std::string sliceText(const GraphStore& store, double p, double w) {

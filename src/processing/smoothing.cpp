@@ -32,8 +32,9 @@ void dispoSmoothGraphs(GraphStore& store, const Selection& sel, const ProgressFn
       // values from before the command.
       store.rewriteYWithUndo(r, dispoValue);
     }
-    if (progress) progress(static_cast<int>(std::nearbyint(100.0 * static_cast<double>(r + 1) /
-                                                           static_cast<double>(rows))));
+    if (progress)
+      progress(static_cast<int>(
+          std::nearbyint(100.0 * static_cast<double>(r + 1) / static_cast<double>(rows))));
   }
   if (progress) progress(0);
   store.setUndoEnabled(true);

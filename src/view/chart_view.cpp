@@ -1,5 +1,6 @@
 #include "view/chart_view.h"
 
+#include <qcustomplot.h>
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
@@ -7,7 +8,6 @@
 #include <QSvgGenerator>
 #include <QVBoxLayout>
 #include <cmath>
-#include <qcustomplot.h>
 
 #include "workspace/error.h"
 
@@ -155,7 +155,8 @@ void ChartView::setSeries(int i, const Series& s, Colour colour) {
   }
   if (auto* g = qobject_cast<QCPGraph*>(p)) {
     QVector<QCPGraphData> data(static_cast<qsizetype>(pts.size()));
-    for (std::size_t j = 0; j < pts.size(); ++j) data[static_cast<qsizetype>(j)] = {pts[j].x, pts[j].y};
+    for (std::size_t j = 0; j < pts.size(); ++j)
+      data[static_cast<qsizetype>(j)] = {pts[j].x, pts[j].y};
     g->data()->set(data, true);
     g->setAdaptiveSampling(true);
   } else if (auto* c = qobject_cast<QCPCurve*>(p)) {
@@ -194,8 +195,12 @@ int ChartView::seriesPointCount(int i) const {
 
 // --- axes -------------------------------------------------------------------
 
-double ChartView::axisMin(Axis a) const { return m_lo[index(a)]; }
-double ChartView::axisMax(Axis a) const { return m_hi[index(a)]; }
+double ChartView::axisMin(Axis a) const {
+  return m_lo[index(a)];
+}
+double ChartView::axisMax(Axis a) const {
+  return m_hi[index(a)];
+}
 
 void ChartView::applyRange(Axis a, double lo, double hi) {
   // The range the program set is what it reads back; the engine gets a
@@ -245,8 +250,12 @@ void ChartView::setAxisLogarithmic(Axis a, bool on) {
   applyRange(a, lo, hi);
 }
 
-void ChartView::setAxisTitle(Axis a, const QString& title) { axis(a)->setLabel(title); }
-QString ChartView::axisTitle(Axis a) const { return axis(a)->label(); }
+void ChartView::setAxisTitle(Axis a, const QString& title) {
+  axis(a)->setLabel(title);
+}
+QString ChartView::axisTitle(Axis a) const {
+  return axis(a)->label();
+}
 
 void ChartView::setTitle(const QStringList& lines, bool visible) {
   m_titleLines = lines;
@@ -287,9 +296,13 @@ void ChartView::setColours(Colour background, Colour axisLine, Colour grid, Colo
 
 // --- geometry ---------------------------------------------------------------
 
-QRect ChartView::plotRect() const { return m_plot->axisRect()->rect(); }
+QRect ChartView::plotRect() const {
+  return m_plot->axisRect()->rect();
+}
 
-int ChartView::depth() const { return m_3d ? height() / 10 : 0; }
+int ChartView::depth() const {
+  return m_3d ? height() / 10 : 0;
+}
 
 double ChartView::xAtColumn(int px) const {
   const QRect r = plotRect();
@@ -394,8 +407,12 @@ void ChartView::recomputeGeometry() {
   m_plot->plotLayout()->update(QCPLayoutElement::upLayout);
 }
 
-void ChartView::setBusyCursor() { m_plot->setCursor(Qt::WaitCursor); }
-void ChartView::setCrosshairCursor() { m_plot->setCursor(Qt::CrossCursor); }
+void ChartView::setBusyCursor() {
+  m_plot->setCursor(Qt::WaitCursor);
+}
+void ChartView::setCrosshairCursor() {
+  m_plot->setCursor(Qt::CrossCursor);
+}
 
 void ChartView::setCursorLines(int firstColumn, int secondColumn, bool shown) {
   m_cursors->first = firstColumn;
@@ -424,7 +441,8 @@ bool ChartView::eventFilter(QObject* watched, QEvent* event) {
           m_automatic[0] = false;
         }
         if (r.height() > 0 && m_panning == Panning::Both) {
-          const double dy = (m_panStart[3] - m_panStart[2]) * (p.y() - m_dragStart.y()) / r.height();
+          const double dy =
+              (m_panStart[3] - m_panStart[2]) * (p.y() - m_dragStart.y()) / r.height();
           applyRange(Axis::Left, m_panStart[2] + dy, m_panStart[3] + dy);
           m_automatic[1] = false;
         }

@@ -11,8 +11,12 @@
 namespace varnix {
 namespace {
 
-bool isRangeChar(unsigned char c) { return c >= '.' && c <= '9'; }
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isRangeChar(unsigned char c) {
+  return c >= '.' && c <= '9';
+}
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 constexpr std::array<bool, 256> makeNumberCharTable() {
   std::array<bool, 256> t{};
@@ -22,7 +26,9 @@ constexpr std::array<bool, 256> makeNumberCharTable() {
 }
 constexpr std::array<bool, 256> kNumberChar = makeNumberCharTable();
 
-bool isNumberChar(char c) { return kNumberChar[static_cast<unsigned char>(c)]; }
+bool isNumberChar(char c) {
+  return kNumberChar[static_cast<unsigned char>(c)];
+}
 
 }  // namespace
 
@@ -288,8 +294,8 @@ std::optional<std::string> addFiles(GraphStore& store, const std::vector<std::st
       listLength += graphs - 1;
     added += graphs;
     if (progress && listLength > 0)
-      progress(static_cast<int>(std::nearbyint(100.0 * static_cast<double>(p) /
-                                               static_cast<double>(listLength))));
+      progress(static_cast<int>(
+          std::nearbyint(100.0 * static_cast<double>(p) / static_cast<double>(listLength))));
   }
   if (progress) progress(0);
   return " " + std::to_string(added) + " files loaded. Press <R> to rescale";

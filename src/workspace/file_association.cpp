@@ -58,11 +58,15 @@ FileAssociation associateDatFiles(const std::string& dataDir, const std::string&
           "Type=Application\n"
           "Name=Varnix\n"
           "Comment=View, measure and edit measured curves\n"
-          "Exec=\"" + programPath + "\" %f\n"
-          "Icon=" + a.iconFile + "\n"
-          "MimeType=application/x-varnix-dat;\n"
-          "Categories=Science;Education;\n"
-          "Terminal=false\n");
+          "Exec=\"" +
+              programPath +
+              "\" %f\n"
+              "Icon=" +
+              a.iconFile +
+              "\n"
+              "MimeType=application/x-varnix-dat;\n"
+              "Categories=Science;Education;\n"
+              "Terminal=false\n");
   return a;
 }
 

@@ -41,8 +41,8 @@ inline int functionFault(double r, double v, bool poleAtZero = false) {
   if (std::isfinite(r) || !std::isfinite(v)) [[likely]]
     return 0;
   if (std::isnan(r)) return 1 + static_cast<int>(FloatFault::InvalidOperation);
-  return 1 + static_cast<int>(poleAtZero && v == 0 ? FloatFault::DivisionByZero
-                                                   : FloatFault::Overflow);
+  return 1 +
+         static_cast<int>(poleAtZero && v == 0 ? FloatFault::DivisionByZero : FloatFault::Overflow);
 }
 
 /// Throws the fault of a *Fault code (nothing for 0).

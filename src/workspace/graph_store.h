@@ -65,8 +65,8 @@ class Series {
 /// Colour values are 0x00BBGGRR, red in the low byte.
 using Colour = std::uint32_t;
 
-inline constexpr Colour kDefaultGraphsColour = 16776960;     // aqua
-inline constexpr Colour kDefaultHighlightColour = 255;        // red
+inline constexpr Colour kDefaultGraphsColour = 16776960;  // aqua
+inline constexpr Colour kDefaultHighlightColour = 255;    // red
 
 struct Graph {
   std::string name;

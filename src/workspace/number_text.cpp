@@ -11,7 +11,9 @@
 namespace varnix {
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 struct DecimalParts {
   bool negative = false;
@@ -172,8 +174,7 @@ const char* scanDataNumber(const char* p, const char* end, double& out) {
   }
   // Clinger's fast path: a mantissa below 2^53 scaled by at most 10^22 is
   // exact on both sides, so one correctly rounded operation is exact.
-  const int scale =
-      (d.expNegative ? -exponent : exponent) - static_cast<int>(d.fracDigits.size());
+  const int scale = (d.expNegative ? -exponent : exponent) - static_cast<int>(d.fracDigits.size());
   if (digits <= 18 && w < (std::uint64_t{1} << 53) && scale >= -22 && scale <= 22) {
     double v = static_cast<double>(w);
     v = scale >= 0 ? v * kPowersOf10[scale] : v / kPowersOf10[-scale];

@@ -134,7 +134,8 @@ void SettingsFile::writeStrings(const std::string& section,
       if (!inSection) continue;
       if (!trim(lines[i]).empty()) sectionEnd = i + 1;
       const auto eq = lines[i].find('=');
-      if (eq != std::string::npos && sameName(trim(std::string_view(lines[i]).substr(0, eq)), key)) {
+      if (eq != std::string::npos &&
+          sameName(trim(std::string_view(lines[i]).substr(0, eq)), key)) {
         lines[i] = entry;
         done = true;
       }

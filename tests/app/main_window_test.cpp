@@ -26,7 +26,9 @@ using test::ScriptedPrompts;
 using test::writeFile;
 using Axis = ChartView::Axis;
 
-QString samples() { return QString(VARNIX_SOURCE_DIR) + "/data/samples"; }
+QString samples() {
+  return QString(VARNIX_SOURCE_DIR) + "/data/samples";
+}
 
 /// A main window on a temporary settings file, shown and active.
 struct Fixture {
@@ -213,7 +215,8 @@ TEST(GraphList, HighlightAndComment) {
   f.load({samples() + "/T020K.dat"});
   const QPoint at = f.list()->visualItemRect(f.list()->item(1)).center();
   QTest::mouseClick(f.list()->viewport(), Qt::LeftButton, {}, at);
-  EXPECT_EQ(f.w().information()->text(), " 1 files loaded. Press <R> to rescale");  // a click selects only
+  EXPECT_EQ(f.w().information()->text(),
+            " 1 files loaded. Press <R> to rescale");  // a click selects only
   QTest::mouseDClick(f.list()->viewport(), Qt::LeftButton, {}, at);
   EXPECT_EQ(f.w().information()->text(), "T020K.dat highlighted");
   EXPECT_EQ(f.w().store().graph(1).colour, 255u);
@@ -223,8 +226,7 @@ TEST(GraphList, HighlightAndComment) {
     f.w().commentDialog()->ok->click();
   });
   f.key(Qt::Key_Return);
-  EXPECT_EQ(f.w().store().graph(1).comments,
-            (std::vector<std::string>{"\"new comment", "Second"}));
+  EXPECT_EQ(f.w().store().graph(1).comments, (std::vector<std::string>{"\"new comment", "Second"}));
 }
 
 TEST(Cursors, KeysMoveTheLines) {
@@ -308,7 +310,8 @@ TEST(ViewCommands, ZoomArithmeticAndRefusals) {
   // Zoom between cursors right of the plot area: refused by the chart.
   const int right = c->width() + 50;
   for (int i = 0; i < right / 10; ++i) f.key(Qt::Key_Right, Qt::ControlModifier);
-  for (int i = 0; i < right / 10 + 3; ++i) f.key(Qt::Key_Right, Qt::ShiftModifier | Qt::ControlModifier);
+  for (int i = 0; i < right / 10 + 3; ++i)
+    f.key(Qt::Key_Right, Qt::ShiftModifier | Qt::ControlModifier);
   f.key(Qt::Key_W);
   ASSERT_EQ(f.prompts.errors.size(), 2);
   EXPECT_EQ(f.prompts.errors[1], "Axis Minimum Value must be <= Maximum.");
@@ -471,8 +474,9 @@ TEST(Dialogs, MathOnGraphsMessages) {
     d->ok->click();
   });
   f.key(Qt::Key_F4);
-  EXPECT_EQ(f.prompts.messages, (QStringList{"Second graph not selected",
-                                             "Zero denominators!-corresponding values left unmodified"}));
+  EXPECT_EQ(f.prompts.messages,
+            (QStringList{"Second graph not selected",
+                         "Zero denominators!-corresponding values left unmodified"}));
   EXPECT_TRUE(f.list()->item(1)->isSelected());
   EXPECT_EQ(test::ys(f.w().store().series(1)), (std::vector<double>{4, 5, 6}));
 }
@@ -560,7 +564,8 @@ TEST(Output, PrintChartKeepsTheShownPart) {
   f.w().rebuildPrintChart();
   EXPECT_EQ(f.w().printChart()->seriesPointCount(0), 2);  // (15, 0.3) and (15, 3)
   // Export pictures and the clipboard.
-  f.prompts.files = {dir.filePath("chart.svg"), dir.filePath("chart.png"), dir.filePath("chart.pdf")};
+  f.prompts.files = {dir.filePath("chart.svg"), dir.filePath("chart.png"),
+                     dir.filePath("chart.pdf")};
   for (int i = 0; i < 3; ++i) f.trigger("Export picture...");
   EXPECT_NE(readFile(dir.filePath("chart.svg").toStdString()).find("<svg"), std::string::npos);
   EXPECT_EQ(QImage(dir.filePath("chart.png")).size(), QSize(800, 600));

@@ -76,7 +76,7 @@ TEST(ExpressionToPostfix, Table) {
 struct EvalCase {
   const char* formula;
   double x, y;
-  double value;     // used when error is empty
+  double value;  // used when error is empty
   const char* error;
 };
 
@@ -136,12 +136,9 @@ TEST(EvaluatePostfix, Table) {
 
 TEST(EvaluatePostfix, HandMadeTexts) {
   const std::pair<const char*, const char*> cases[] = {
-      {"x + ", "error in expression: Empty stack"},
-      {"+ ", "error in expression: Empty stack"},
-      {"sin ", "error in expression: Empty stack"},
-      {"", "error in expression: "},
-      {"x foo ", "error in expression: foo"},
-      {"X ", "error in expression: X"},
+      {"x + ", "error in expression: Empty stack"}, {"+ ", "error in expression: Empty stack"},
+      {"sin ", "error in expression: Empty stack"}, {"", "error in expression: "},
+      {"x foo ", "error in expression: foo"},       {"X ", "error in expression: X"},
   };
   for (const auto& [text, error] : cases) {
     for (bool compiled : {false, true}) {
@@ -182,7 +179,8 @@ TEST(EvaluatePostfix, StackHoldsNinetyValues) {
 TEST(IsPlainNumber, Table) {
   for (const char* t : {"2", "2.5", "1e5", "1e-5", "1e+5", "-1e-5", " 5"})
     EXPECT_TRUE(isPlainNumber(t)) << t;
-  for (const char* t : {"-2", "+2", "1E-5", "x", "", "5.", "2-1"}) EXPECT_FALSE(isPlainNumber(t)) << t;
+  for (const char* t : {"-2", "+2", "1E-5", "x", "", "5.", "2-1"})
+    EXPECT_FALSE(isPlainNumber(t)) << t;
 }
 
 TEST(SplitExpression, FindAndStrip) {

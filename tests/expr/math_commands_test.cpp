@@ -192,9 +192,9 @@ TEST(MathOnGraphs, ZeroDenominatorsAndMessages) {
   EXPECT_EQ(ys(store.series(1)), (std::vector<double>{4, 5, 6}));
   EXPECT_EQ(ys(store.series(2)), (std::vector<double>{2, 7}));
   EXPECT_EQ(ys(store.series(3)), (std::vector<double>{2}));
-  EXPECT_EQ(messages, (std::vector<std::string>{
-                          "Zero denominators!-corresponding values left unmodified",
-                          "Zero denominators!-corresponding values left unmodified"}));
+  EXPECT_EQ(messages,
+            (std::vector<std::string>{"Zero denominators!-corresponding values left unmodified",
+                                      "Zero denominators!-corresponding values left unmodified"}));
   messages.clear();
   mathOnGraphs(store, select({1}), '+', {}, msg);
   EXPECT_EQ(messages, std::vector<std::string>{"Second graph not selected"});
@@ -240,10 +240,9 @@ namespace {
 // also where a point in the middle faults.
 TEST(MathOnYX, BlocksAgreeWithPointByPoint) {
   const char* formulas[][2] = {
-      {"x", "ln(y)"},          {"1/x", "y+1"},        {"x+1", "y/(x-3)"},
-      {"ln(x)", "exp(y)"},     {"y", "x"},            {"x*1e300", "y"},
-      {"acos(y)", "asin(x)"},  {"x^y", "ctg(y)"},     {"x y", "y"},
-      {"x", "1e999"},          {"fil(x)", "abs(y)"},  {"sin(x)*y+1", "x^2+2*x*y-ln(y)"},
+      {"x", "ln(y)"}, {"1/x", "y+1"},   {"x+1", "y/(x-3)"},     {"ln(x)", "exp(y)"},
+      {"y", "x"},     {"x*1e300", "y"}, {"acos(y)", "asin(x)"}, {"x^y", "ctg(y)"},
+      {"x y", "y"},   {"x", "1e999"},   {"fil(x)", "abs(y)"},   {"sin(x)*y+1", "x^2+2*x*y-ln(y)"},
   };
   std::vector<Point> base;
   for (int i = 0; i < 700; ++i) base.push_back({(i - 300) * 0.01, (i % 37 - 5) * 0.5});
@@ -275,8 +274,9 @@ TEST(MathOnYX, BlocksAgreeWithPointByPoint) {
     const auto& got = store.series(0).points();
     ASSERT_EQ(got.size(), want.size());
     for (std::size_t j = 0; j < got.size(); ++j) {
-      const bool same = (got[j].x == want[j].x || (std::isnan(got[j].x) && std::isnan(want[j].x))) &&
-                        (got[j].y == want[j].y || (std::isnan(got[j].y) && std::isnan(want[j].y)));
+      const bool same =
+          (got[j].x == want[j].x || (std::isnan(got[j].x) && std::isnan(want[j].x))) &&
+          (got[j].y == want[j].y || (std::isnan(got[j].y) && std::isnan(want[j].y)));
       EXPECT_TRUE(same) << f[0] << " ; " << f[1] << " point " << j;
     }
   }

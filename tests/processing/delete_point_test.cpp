@@ -21,17 +21,17 @@ TEST(DeletePoint, CursorTable) {
   const std::vector<double> up = {0, 1, 2, 3, 4};
   const std::vector<double> down = {4, 3, 2, 1, 0};
   const Case cases[] = {
-      {up, 1.4, 1},  {up, 1.6, 2}, {up, 1.5, 1},   {up, 0.2, {}},  {up, 0.6, 1},
-      {up, 3.5, {}}, {up, 3.0, {}}, {up, 2.0, 2},   {up, -1, {}},   {up, 9, {}},
-      {down, 1.4, 3}, {down, 1.6, 2}, {down, 1.5, 3}, {down, 3.5, {}}, {down, 0.4, 4},
-      {down, 3.0, {}}, {down, 2.0, 2}, {{0, 1}, 0.4, {}}, {{0, 1, 2}, 0.9, 1},
-      {{0, 2, 1, 3, 4}, 1.5, 2},
+      {up, 1.4, 1},   {up, 1.6, 2},      {up, 1.5, 1},        {up, 0.2, {}},
+      {up, 0.6, 1},   {up, 3.5, {}},     {up, 3.0, {}},       {up, 2.0, 2},
+      {up, -1, {}},   {up, 9, {}},       {down, 1.4, 3},      {down, 1.6, 2},
+      {down, 1.5, 3}, {down, 3.5, {}},   {down, 0.4, 4},      {down, 3.0, {}},
+      {down, 2.0, 2}, {{0, 1}, 0.4, {}}, {{0, 1, 2}, 0.9, 1}, {{0, 2, 1, 3, 4}, 1.5, 2},
   };
   for (const Case& c : cases) {
     Series s;
     for (std::size_t i = 0; i < c.x.size(); ++i) s.points().push_back({c.x[i], double(i)});
-    EXPECT_EQ(pointAtCursor(s, c.cursor), c.deleted) << "cursor " << c.cursor << " first x "
-                                                     << c.x.front();
+    EXPECT_EQ(pointAtCursor(s, c.cursor), c.deleted)
+        << "cursor " << c.cursor << " first x " << c.x.front();
   }
 }
 

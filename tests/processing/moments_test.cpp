@@ -149,11 +149,10 @@ TEST(CalculateMoments, SingleGraphOrTable) {
   EXPECT_EQ(table.rows[2].d, "2.165064");
   EXPECT_EQ(momentFileText(table, 2).substr(0, 3), "10 ");
   const std::string d = momentFileText(table, 2);
-  EXPECT_EQ(d, "10 " + table.rows[0].d + "\r\n " + table.rows[1].d + "\r\n3002 " +
-                   table.rows[2].d + "\r\n");
-  EXPECT_EQ(momentFileText(table, 3),
-            "10 " + table.rows[0].a + "\r\n " + table.rows[1].a + "\r\n3002 " + table.rows[2].a +
-                "\r\n");
+  EXPECT_EQ(d, "10 " + table.rows[0].d + "\r\n " + table.rows[1].d + "\r\n3002 " + table.rows[2].d +
+                   "\r\n");
+  EXPECT_EQ(momentFileText(table, 3), "10 " + table.rows[0].a + "\r\n " + table.rows[1].a +
+                                          "\r\n3002 " + table.rows[2].a + "\r\n");
 
   GraphStore empty;
   EXPECT_FALSE(calculateMoments(empty, {}, 0, 1, table));

@@ -84,7 +84,7 @@ TEST(PointTransforms, EvAngstrom) {
   EXPECT_GT(store.series(0).x(0), store.series(0).x(1));
   EXPECT_GT(store.series(0).x(1), store.series(0).x(2));
   EXPECT_EQ(ys(store.series(0)), (std::vector<double>{10, 20, 40}));  // no re-sorting
-  EXPECT_EQ(store.series(0).minX(), store.series(0).x(2));  // ranges recomputed
+  EXPECT_EQ(store.series(0).minX(), store.series(0).x(2));            // ranges recomputed
   EXPECT_FALSE(store.undoEnabled());
   evAngstromGraphs(store, select({}, 0));
   std::vector<double> back = xs(store.series(0));
@@ -147,14 +147,30 @@ TEST(PointTransforms, FaultsStopAtTheFaultingPoint) {
   auto ex = [](GraphStore& s, const Selection& sel) { expGraphs(s, sel); };
   auto norm = [](GraphStore& s, const Selection& sel) { normalizeGraphs(s, sel); };
   const Case cases[] = {
-      {"ln of 0", ln, {{0, 1}, {1, 0}, {2, 5}}, "Floating point division by zero", {0, 0, 5}, false},
-      {"ln of negative", ln, {{0, 1}, {1, -2}, {2, 5}}, "Invalid floating point operation",
-       {0, -2, 5}, false},
-      {"exp overflow", ex, {{0, 0}, {1, 710}, {2, 1}}, "Floating point overflow", {1, 710, 1},
+      {"ln of 0",
+       ln,
+       {{0, 1}, {1, 0}, {2, 5}},
+       "Floating point division by zero",
+       {0, 0, 5},
        false},
-      {"normalize by 0", norm, {{0, -1}, {1, 0}}, "Floating point division by zero", {-1, 0},
-       true},
-      {"normalize 0 by 0", norm, {{0, 0}, {1, 0}}, "Invalid floating point operation", {0, 0},
+      {"ln of negative",
+       ln,
+       {{0, 1}, {1, -2}, {2, 5}},
+       "Invalid floating point operation",
+       {0, -2, 5},
+       false},
+      {"exp overflow",
+       ex,
+       {{0, 0}, {1, 710}, {2, 1}},
+       "Floating point overflow",
+       {1, 710, 1},
+       false},
+      {"normalize by 0", norm, {{0, -1}, {1, 0}}, "Floating point division by zero", {-1, 0}, true},
+      {"normalize 0 by 0",
+       norm,
+       {{0, 0}, {1, 0}},
+       "Invalid floating point operation",
+       {0, 0},
        true},
   };
   for (const Case& c : cases) {

@@ -87,8 +87,8 @@ TEST(Slicer, FractionalStepsAccumulateByAddition) {
 TEST(Slicer, SliceValues) {
   Series s;
   for (int x = 10; x <= 20; ++x) s.addPoint(x, x);
-  EXPECT_EQ(sliceValue(s, 0, 5), 10.5);   // ends before the first x: the first segment
-  EXPECT_EQ(sliceValue(s, 25, 5), 0);     // starts after the last x
+  EXPECT_EQ(sliceValue(s, 0, 5), 10.5);  // ends before the first x: the first segment
+  EXPECT_EQ(sliceValue(s, 25, 5), 0);    // starts after the last x
   EXPECT_EQ(sliceValue(s, 12, 2), 11.5 + 12.5 + 13.5 + 14.5);  // boundary segments whole
   EXPECT_EQ(sliceValue(s, 14, 2), 13.5 + 14.5 + 15.5 + 16.5);
   Series one;

@@ -18,12 +18,13 @@ TEST(LineKinds, Table) {
     bool comment;
   };
   const Case cases[] = {
-      {"1.5 2.5", true, false}, {" 1 2", true, false},   {"-1 -2", true, false},
-      {"a1 2", true, false},    {"-a", false, true},     {"\"1 2", false, true},
-      {"\"", false, true},      {"5", false, false},     {"12", false, false},
-      {"a", false, true},       {"ab", false, true},     {"", false, false},
-      {"x=1", false, true},     {"#1 2", true, false},   {"/x", false, false},
-      {"Sample 1", false, true}, {"a/", false, false},   {"+1", false, false}, {"+12", true, false},
+      {"1.5 2.5", true, false},  {" 1 2", true, false}, {"-1 -2", true, false},
+      {"a1 2", true, false},     {"-a", false, true},   {"\"1 2", false, true},
+      {"\"", false, true},       {"5", false, false},   {"12", false, false},
+      {"a", false, true},        {"ab", false, true},   {"", false, false},
+      {"x=1", false, true},      {"#1 2", true, false}, {"/x", false, false},
+      {"Sample 1", false, true}, {"a/", false, false},  {"+1", false, false},
+      {"+12", true, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(isDataLine(c.line), c.data) << '"' << c.line << '"';
@@ -44,7 +45,9 @@ TEST(LineSplitting, LineEndsCtrlZAndByteOrderMark) {
       {"a\n\rb", {"a", "", "b"}},
       {"a\r\n\r\nb", {"a", "", "b"}},
       {"a\x1a\r\nb", {"a"}},
-      {"\xEF\xBB\xBF" "a\nb", {"a", "b"}},
+      {"\xEF\xBB\xBF"
+       "a\nb",
+       {"a", "b"}},
       {"", {}},
   };
   for (const Case& c : cases) {
@@ -81,8 +84,15 @@ TEST(ParseDataFile, EdgeCases) {
       {"lone LF ends lines", "1 2\n3 4\n", {{{1, 2}, {3, 4}}}, 1, false},
       {"file order", "3 1\r\n1 2\r\n3 3\r\n2 4\r\n", {{{3, 1}, {1, 2}, {3, 3}, {2, 4}}}, 1, false},
       {"two-value line in multi file", "1 2 3\r\n4 5\r\n", {{{1, 2}, {4, 5}}, {{1, 3}}}, 1, false},
-      {"bad value in a later column", "1 2 3\r\n4 5 x6-\r\n", {{{1, 2}, {4, 5}}, {{1, 3}}}, 2, true},
-      {"more values than prepared", "1 2 3\r\n4 5 6 7\r\n", {{{1, 2}, {4, 5}}, {{1, 3}, {4, 6}}}, 3,
+      {"bad value in a later column",
+       "1 2 3\r\n4 5 x6-\r\n",
+       {{{1, 2}, {4, 5}}, {{1, 3}}},
+       2,
+       true},
+      {"more values than prepared",
+       "1 2 3\r\n4 5 6 7\r\n",
+       {{{1, 2}, {4, 5}}, {{1, 3}, {4, 6}}},
+       3,
        false},
       {"comma line fails", "1,2\r\n", {{}}, 1, true},
       {"multi-value with tabs", "1\t2\t3\r\n", {{{1, 2}}, {{1, 3}}}, 2, false},

@@ -21,8 +21,7 @@ TEST(WriteDataFile, CommentsThenPointsWithCrLf) {
   g.comments = {"Sample 1", "\"quoted", "", "x"};
   g.series.addPoint(1000000, 0.00001);
   g.series.addPoint(1234.5678, -2.5);
-  EXPECT_EQ(dataFileText(g),
-            "\"Sample 1\r\n\"quoted\r\n\"x\r\n1234.568 -2.5\r\n1000000 1E-5\r\n");
+  EXPECT_EQ(dataFileText(g), "\"Sample 1\r\n\"quoted\r\n\"x\r\n1234.568 -2.5\r\n1000000 1E-5\r\n");
   Graph empty;
   EXPECT_EQ(dataFileText(empty), "");
 }
