@@ -8,6 +8,10 @@ cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 jobs=$(nproc)
 
+echo "== formatting (clang-format)"
+find src tests bench fuzz \( -name '*.cpp' -o -name '*.h' \) -print0 |
+  xargs -0 clang-format --dry-run --Werror
+
 echo "== build (RelWithDebInfo)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
