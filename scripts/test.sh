@@ -31,8 +31,8 @@ echo "== sanitizer tests"
 echo "== fuzz targets (clang, libFuzzer)"
 CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVARNIX_BUILD_BENCH=OFF -DVARNIX_BUILD_GUI=OFF >/dev/null
-cmake --build build-fuzz -j "$jobs" --target fuzz_data_file_reader fuzz_expression
-for target in fuzz_data_file_reader fuzz_expression; do
+cmake --build build-fuzz -j "$jobs" --target fuzz_data_file_reader fuzz_expression fuzz_settings_file
+for target in fuzz_data_file_reader fuzz_expression fuzz_settings_file; do
   corpus=$(mktemp -d)
   cp fuzz/corpus/"${target#fuzz_}"/* "$corpus"/ 2>/dev/null || true
   build-fuzz/"$target" -max_total_time="${FUZZ_SECONDS:-20}" -max_len=4096 -timeout=5 \

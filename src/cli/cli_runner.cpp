@@ -141,11 +141,12 @@ void Runner::setSelectedRows(const std::vector<std::size_t>& rows, bool on) {
 
 void Runner::removeRow(std::size_t row) {
   if (row < m_selected.size()) m_selected.erase(m_selected.begin() + static_cast<long>(row));
-  // The list keeps the focus on the row that takes the removed one's place.
-  if (m_store.count() == 0)
-    m_current = 0;
-  else if (m_current >= m_store.count())
-    m_current = m_store.count() - 1;
+  // As the desktop program's list does: when the focus row goes, the focus
+  // moves to the row above it, or to the new first row.
+  if (m_current == row)
+    m_current = row > 0 ? row - 1 : 0;
+  else if (m_current > row)
+    --m_current;
 }
 
 void Runner::message(const std::string& text) {

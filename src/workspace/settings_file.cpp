@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 #include "workspace/error.h"
@@ -151,6 +152,10 @@ void SettingsFile::writeStrings(const std::string& section,
   }
   std::string text;
   for (const std::string& l : lines) text += l + "\r\n";
+  // A fresh account may not have its configuration folder yet.
+  std::error_code ec;
+  const std::filesystem::path parent = std::filesystem::path(m_path).parent_path();
+  if (!parent.empty()) std::filesystem::create_directories(parent, ec);
   if (!writeFileAtomically(m_path, text).ok) throw Error("Unable to write to " + m_path);
 }
 
