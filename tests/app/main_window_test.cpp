@@ -156,6 +156,40 @@ TEST(AddFiles, TwoFoldersAndAMultiColumnFile) {
   EXPECT_EQ(f.w().information()->text(), " 4 files loaded. Press <R> to rescale");
 }
 
+TEST(AddFiles, PreviewAndRemoveInTheOpenDialog) {
+  QTemporaryDir a;
+  writeFile(a.filePath("bad.dat").toStdString(), "1 2\r\n2 x\r\n");
+  writeFile(a.filePath("single.dat").toStdString(), "5.5\r\n6.5\r\n7.5\r\n");
+  Fixture f;
+  f.whenOpen([&] {
+    OpenFilesDialog* d = f.w().openFilesDialog();
+    ASSERT_TRUE(d->setCurrentDirectory(a.path()));
+    d->previewBox->setChecked(true);
+    d->files->setCurrentRow(0);  // bad.dat
+    d->preview();
+    EXPECT_EQ(d->previewWindow->windowTitle(), "Invalid Data");
+    EXPECT_EQ(d->previewWindow->chart->seriesPointCount(0), 1);
+    d->files->setCurrentRow(1);  // single.dat: plotted against 0, 1, 2
+    d->preview();
+    EXPECT_EQ(d->previewWindow->windowTitle(), "single.dat");
+    EXPECT_EQ(d->previewWindow->chart->seriesPointCount(0), 3);
+    d->addAll();
+    d->addAll();  // a file added twice is listed twice
+    EXPECT_EQ(d->chosenNames().size(), 4);
+    d->chosen->item(1)->setSelected(true);
+    d->chosen->item(2)->setSelected(true);
+    d->chosen->setFocus();
+    QTest::keyClick(d->chosen, Qt::Key_Delete);
+    EXPECT_EQ(d->chosenNames(), (QStringList{"bad.dat", "single.dat"}));
+    EXPECT_EQ(d->fullPath("x.dat"), a.path() + "/x.dat");
+    d->ok->click();
+  });
+  f.trigger("Add Files");
+  ASSERT_EQ(f.list()->count(), 2);
+  EXPECT_EQ(f.prompts.messages.size(), 1);  // the bad value in bad.dat
+  EXPECT_FALSE(f.w().openFilesDialog()->previewWindow->isVisible());
+}
+
 TEST(GraphList, DeleteRenameSaveUndo) {
   QTemporaryDir dir;
   QStringList files;
