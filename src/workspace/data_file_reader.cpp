@@ -1,11 +1,11 @@
 #include "workspace/data_file_reader.h"
 
+#include <sys/mman.h>
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <sys/mman.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
