@@ -22,7 +22,7 @@ echo "== tests under LC_ALL=de_DE.UTF-8"
 
 echo "== build with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNIX_SANITIZE=ON \
-  -DVARNIX_BUILD_BENCH=OFF -DVARNIX_BUILD_FUZZ=OFF >/dev/null
+  -DVARNIX_BUILD_BENCH=OFF -DVARNIX_BUILD_FUZZ=OFF -DVARNIX_BUILD_GUI=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 echo "== sanitizer tests"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
