@@ -1061,6 +1061,11 @@ void MainWindow::Print1Click() {
   QPrinter printer(QPrinter::HighResolution);
   QPrintDialog dialog(&printer, this);
   if (dialog.exec() != QDialog::Accepted) return;
+  printChart(printer);
+}
+
+void MainWindow::printChart(QPrinter& printer) {
+  // Landscape for this page; the printer's orientation is put back after.
   const auto orientation = printer.pageLayout().orientation();
   printer.setPageOrientation(QPageLayout::Landscape);
   const QRect page = printer.pageLayout().paintRectPixels(printer.resolution());

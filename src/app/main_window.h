@@ -5,6 +5,7 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMap>
+#include <QPrinter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <functional>
@@ -73,6 +74,8 @@ class MainWindow : public QMainWindow {
   bool applyColours();
   /// Rebuilds the print chart from the main chart (what Print and Copy use).
   void rebuildPrintChart();
+  /// Prints the (rebuilt) print chart on printer in landscape orientation.
+  void printChart(QPrinter& printer);
   /// Loads files as Add Files does after its dialog (also for dropped files).
   void addFiles(const QStringList& paths);
 
