@@ -35,6 +35,21 @@ PY
 [ "$(wc -l <"$T/m0.dat")" = 12 ] || fail "m0 file lines"
 expect_eq "m0 first line" "$(head -n 1 "$T/m0.dat" | tr -d '\r')" "010 $(sed -n 2p "$T/out" | cut -f3)"
 expect_eq "d file" "$(tr -d '\r' <"$T/d.dat" | cut -d' ' -f2 | head -n 3)" "$(sed -n 2,4p "$T/out" | cut -f5)"
+# Normalize integral: every selected spectrum gets the largest area of the
+# selection in the frame; the unselected one keeps its own.
+"$CLI" -c "load $files; select 0 3 5; moments 1.9 2.6; normalize-integral 1.9 2.6; select 0 1 3 5; moments 1.9 2.6" >"$T/ni"
+python3 - "$T/ni" <<'PY' || fail "normalize integral"
+import math, sys
+lines = open(sys.argv[1]).read().splitlines()
+before = [float(l.split("\t")[2]) for l in lines[1:4]]
+after = {l.split("\t")[0]: float(l.split("\t")[2]) for l in lines[5:9]}
+target = max(before)
+names = [l.split("\t")[0] for l in lines[1:4]]
+for n in names:
+    assert math.isclose(after[n], target, rel_tol=1e-6), (n, after[n], target)
+other = [n for n in after if n not in names][0]
+assert not math.isclose(after[other], target, rel_tol=1e-3), other
+PY
 # Slices 1.5 .. 3.0 in steps of 0.25 with an empty suffix.
 "$CLI" -c "load $files; slice 1.5 3 0.25 s \"\" $T" || fail "slice"
 expect_eq "slice files" "$(cd "$T" && ls s*.Dat | sort -V | tr '\n' ' ')" "s2.Dat s3.Dat "
