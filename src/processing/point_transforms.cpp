@@ -109,8 +109,8 @@ void evAngstromGraphs(GraphStore& store, const Selection& sel) {
 void removeShelfGraphs(GraphStore& store, const Selection& sel) {
   if (store.empty()) return;
   for (std::size_t g : selectedOrCurrent(store, sel)) {
-    const long double yminG = store.series(g).minY();
-    rewriteYWithUndo(store, g, [&](double y) { return static_cast<double>(y - yminG); });
+    const double yminG = store.series(g).minY();
+    rewriteYWithUndo(store, g, [&](double y) { return subtractExtended(y, yminG); });
   }
   store.setUndoEnabled(true);
 }

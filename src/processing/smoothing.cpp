@@ -30,7 +30,8 @@ void dispoSmoothGraphs(GraphStore& store, const Selection& sel, const ProgressFn
     if (sel.isSelected(r)) {
       // The undo copy is the working copy: every point is computed from the
       // values from before the command.
-      store.rewriteYWithUndo(r, dispoValue);
+      store.rewriteYWithUndo(
+          r, [](const std::vector<Point>& y, std::size_t i) { return dispoValue(y, i); });
     }
     if (progress)
       progress(static_cast<int>(

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace varnix {
 
@@ -77,6 +79,20 @@ inline double storeExtended(long double r) {
     throwFloatFault(std::isnan(d) ? FloatFault::InvalidOperation : FloatFault::Overflow);
   }
   return d;
+}
+
+/// a - b computed in extended precision and rounded to 64 bits. When the
+/// exponents of a and b differ by at most 10, the exact difference has at
+/// most 64 significant bits, so the extended result is exact and its one
+/// rounding is the plain 64-bit subtraction; only other cases need the
+/// extended unit.
+inline double subtractExtended(double a, double b) {
+  std::uint64_t ua, ub;
+  std::memcpy(&ua, &a, sizeof ua);
+  std::memcpy(&ub, &b, sizeof ub);
+  const int ea = static_cast<int>((ua >> 52) & 0x7FF), eb = static_cast<int>((ub >> 52) & 0x7FF);
+  if (ea != 0 && eb != 0 && ea - eb <= 10 && eb - ea <= 10) return a - b;
+  return static_cast<double>(static_cast<long double>(a) - b);
 }
 
 /// Extended-precision division a / b, faults as checkDiv, stored as 64 bits.

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "test_util.h"
 #include "workspace/error.h"
+#include "workspace/float_faults.h"
 
 namespace varnix {
 namespace {
@@ -198,6 +200,28 @@ TEST(PointTransforms, EvAngstromOfZeroFaults) {
   addGraph(store, "g", {{0, 1}, {1, 2}});
   EXPECT_THROW(evAngstromGraphs(store, select({}, 0)), Error);
   EXPECT_EQ(store.series(0).x(0), 0);
+}
+
+}  // namespace
+}  // namespace varnix
+
+namespace varnix {
+namespace {
+
+// The shortcut of subtractExtended gives exactly the extended-precision
+// difference rounded to 64 bits, across close and distant exponents.
+TEST(SubtractExtended, EqualsTheExtendedComputation) {
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> mant(-2, 2);
+  std::uniform_int_distribution<int> exp(-30, 30);
+  for (int i = 0; i < 200000; ++i) {
+    const double a = std::ldexp(mant(rng), exp(rng));
+    const double b = i % 7 == 0 ? a * (1 + 1e-15) : std::ldexp(mant(rng), exp(rng));
+    const double want = static_cast<double>(static_cast<long double>(a) - b);
+    ASSERT_EQ(subtractExtended(a, b), want) << a << " " << b;
+  }
+  EXPECT_EQ(subtractExtended(5, 0), 5);
+  EXPECT_EQ(subtractExtended(1e-310, 1e-310), 0);
 }
 
 }  // namespace
