@@ -772,12 +772,14 @@ void MainWindow::Filin1Click() {
 }
 
 void MainWindow::eVA1Click() {
+  bool done = false;
   run([&] {
     const Selection s = selection();
     evAngstromGraphs(m_store, s);
     syncSlots(selectedOrCurrent(m_store, s));
+    done = true;
   });
-  RefreshView1Click();
+  if (done) RefreshView1Click();  // a fault ends the command before Rescale
 }
 
 void MainWindow::RemoveShelf1Click() {
@@ -878,13 +880,7 @@ void MainWindow::Slicing1Click() {
   f.prefix = ss(m_slicer->prefix->text());
   f.suffix = ss(m_slicer->suffix->text());
   f.directory = ss(m_slicer->directory->text());
-  run([&] {
-    const auto files =
-        sliceGraphs(m_store, f, [this](const std::string& m) { m_prompts.message(qs(m)); });
-    if (!files.empty())
-      m_info->setText(
-          QString(" %1 slices written to %2").arg(files.size()).arg(m_slicer->directory->text()));
-  });
+  run([&] { sliceGraphs(m_store, f, [this](const std::string& m) { m_prompts.message(qs(m)); }); });
 }
 
 void MainWindow::MathadvClick() {
