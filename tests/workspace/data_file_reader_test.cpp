@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
+
 #include "test_util.h"
+#include "workspace/number_text.h"
 
 namespace varnix {
 namespace {
@@ -194,6 +198,113 @@ TEST(LoadDataFile, ProgressEndsAtZero) {
            [&](int p) { progress.push_back(p); });
   // Two files, each adding a column graph: the list grows to 3 and then 4.
   EXPECT_EQ(progress, (std::vector<int>{0, 25, 0}));
+}
+
+}  // namespace
+}  // namespace varnix
+
+namespace varnix {
+namespace {
+
+// A literal reading of the data file rules, line by line and character by
+// character, to compare the reader's fast paths against.
+DataFileContent referenceParse(const std::string& bytes) {
+  DataFileContent out;
+  out.columns.resize(1);
+  std::size_t count = 0;
+  bool single = false, prepared = false, stop = false;
+  auto isNum = [](char c) {
+    return (c >= '.' && c <= '9') || c == '+' || c == '-' || c == 'E' || c == 'e';
+  };
+  forEachLine(bytes, [&](std::string_view line) {
+    if (isCommentLine(line)) out.comments.emplace_back(line);
+    if (stop || !isDataLine(line)) return;
+    std::vector<std::string> runs;
+    std::string run;
+    for (char c : line) {
+      if (isNum(c)) {
+        run += c;
+      } else if (!run.empty()) {
+        runs.push_back(run);
+        run.clear();
+      }
+    }
+    if (!run.empty()) runs.push_back(run);
+    const std::size_t n = runs.size();
+    out.result = static_cast<int>(n) - 1;
+    std::size_t blank = std::string_view::npos;
+    for (std::size_t i = 1; i < line.size(); ++i)
+      if (line[i] == ' ' || line[i] == '\t') {
+        blank = i;
+        break;
+      }
+    if (blank == std::string_view::npos || blank == line.size() - 1) single = true;
+    if (n > 2) {
+      if (!prepared) {
+        out.columns.resize(n - 1);
+        prepared = true;
+      }
+      for (std::size_t k = 1; k < n && k <= out.columns.size(); ++k) {
+        auto x = parseDataValue(runs[0]);
+        auto y = parseDataValue(runs[k]);
+        if (!x || !y) {
+          stop = true;
+          out.badLine = std::string(line);
+          return;
+        }
+        out.columns[k - 1].push_back({*x, *y});
+      }
+      return;
+    }
+    const std::string_view a =
+        line.substr(0, blank == std::string_view::npos ? line.size() : blank);
+    std::optional<Point> p;
+    if (single) {
+      if (auto y = parseDataValue(a)) p = Point{double(count), *y};
+    } else {
+      auto x = parseDataValue(a);
+      auto y = parseDataValue(line.substr(blank + 1));
+      if (x && y) p = Point{*x, *y};
+    }
+    if (!p) {
+      stop = true;
+      out.badLine = std::string(line);
+      return;
+    }
+    out.columns[0].push_back(*p);
+    ++count;
+  });
+  return out;
+}
+
+TEST(ParseDataFile, AgreesWithALiteralReadingOnRandomFiles) {
+  std::mt19937 rng(99);
+  const std::string alphabet = "0123456789012345678901234567890123456789.. \t  -+eE,a\"x";
+  int withPoints = 0;
+  for (int file = 0; file < 100000; ++file) {
+    std::string bytes;
+    const int lines = static_cast<int>(rng() % 6) + 1;
+    for (int l = 0; l < lines; ++l) {
+      const int len = static_cast<int>(rng() % 20);
+      for (int c = 0; c < len; ++c) bytes += alphabet[rng() % alphabet.size()];
+      bytes += (rng() % 3 == 0) ? "\r\n" : "\n";
+    }
+    const DataFileContent got = parseDataFile(bytes);
+    const DataFileContent want = referenceParse(bytes);
+    ASSERT_EQ(got.result, want.result) << bytes;
+    ASSERT_EQ(got.badLine, want.badLine) << bytes;
+    ASSERT_EQ(got.comments, want.comments) << bytes;
+    ASSERT_EQ(got.columns.size(), want.columns.size()) << bytes;
+    withPoints += !got.columns[0].empty();
+    for (std::size_t k = 0; k < got.columns.size(); ++k) {
+      ASSERT_EQ(got.columns[k].size(), want.columns[k].size()) << bytes;
+      for (std::size_t j = 0; j < got.columns[k].size(); ++j) {
+        const Point a = got.columns[k][j], b = want.columns[k][j];
+        ASSERT_TRUE((a.x == b.x || (std::isnan(a.x) && std::isnan(b.x))) && (a.y == b.y)) << bytes;
+      }
+    }
+  }
+  EXPECT_GT(withPoints, 10000);  // the random files do exercise the readers
 }
 
 }  // namespace
