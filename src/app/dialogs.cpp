@@ -28,6 +28,22 @@ QPushButton* button(const QString& text, QWidget* parent) {
   return b;
 }
 
+/// The row of the default button and the cancel button, wired to accept and
+/// reject.
+QHBoxLayout* okCancelRow(QDialog* d, QPushButton*& ok, const QString& okText, QPushButton*& cancel,
+                         const QString& cancelText) {
+  ok = button(okText, d);
+  ok->setDefault(true);
+  cancel = button(cancelText, d);
+  QObject::connect(ok, &QPushButton::clicked, d, &QDialog::accept);
+  QObject::connect(cancel, &QPushButton::clicked, d, &QDialog::reject);
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  row->addWidget(ok);
+  row->addWidget(cancel);
+  return row;
+}
+
 void fixedDialog(QDialog* d, const QString& caption) {
   d->setWindowTitle(caption);
   d->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -57,18 +73,9 @@ CommentDialog::CommentDialog(QWidget* parent) : QDialog(parent) {
   text->setStyleSheet("QPlainTextEdit { background: black; color: aqua; }");
   text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   text->setLineWrapMode(QPlainTextEdit::NoWrap);
-  ok = button("OK", this);
-  ok->setDefault(true);
-  cancel = button("Cancel", this);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
   auto* l = new QVBoxLayout(this);
   l->addWidget(text);
-  l->addLayout(buttons);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  l->addLayout(okCancelRow(this, ok, "OK", cancel, "Cancel"));
 }
 
 RenameDialog::RenameDialog(QWidget* parent) : QDialog(parent) {
@@ -128,9 +135,7 @@ SimpleMathDialog::SimpleMathDialog(QWidget* parent, UserPrompts& prompts) : QDia
     e->installEventFilter(filter);
     e->setFixedWidth(60);
   }
-  ok = button("OK (Enter)", this);
-  ok->setDefault(true);
-  cancel = button("Cancel (ESC)", this);
+  QHBoxLayout* buttons = okCancelRow(this, ok, "OK (Enter)", cancel, "Cancel (ESC)");
   ok->setFocusPolicy(Qt::NoFocus);
   cancel->setFocusPolicy(Qt::NoFocus);
   auto* row = new QHBoxLayout;
@@ -143,18 +148,12 @@ SimpleMathDialog::SimpleMathDialog(QWidget* parent, UserPrompts& prompts) : QDia
   row->addWidget(new QLabel(QString::fromUtf8(" \u00B7N +  "), this));
   row->addWidget(d);
   row->addWidget(new QLabel(QString::fromUtf8(" \u00B7N \u00B7Y "), this));
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
   auto* l = new QVBoxLayout(this);
   l->addLayout(row);
   l->addLayout(buttons);
   setTabOrder(a, b);
   setTabOrder(b, c);
   setTabOrder(c, d);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void SimpleMathDialog::showEvent(QShowEvent* e) {
@@ -168,26 +167,18 @@ SimpleMathXDialog::SimpleMathXDialog(QWidget* parent) : QDialog(parent) {
   a = new QLineEdit("0", this);
   b->setFixedWidth(70);
   a->setFixedWidth(70);
-  ok = button("OK", this);
-  ok->setDefault(true);
-  cancel = button("Cancel", this);
+  QHBoxLayout* buttons = okCancelRow(this, ok, "OK", cancel, "Cancel");
   auto* row = new QHBoxLayout;
   row->addWidget(new QLabel("X =", this));
   row->addWidget(b);
   row->addWidget(new QLabel(QString::fromUtf8(" \u00B7 X + "), this));
   row->addWidget(a);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
   auto* l = new QVBoxLayout(this);
   l->addLayout(row);
   l->addLayout(buttons);
   setTabOrder(ok, cancel);
   setTabOrder(cancel, b);
   setTabOrder(b, a);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 MathOnGraphsDialog::MathOnGraphsDialog(QWidget* parent) : QDialog(parent) {
@@ -207,25 +198,16 @@ MathOnGraphsDialog::MathOnGraphsDialog(QWidget* parent) : QDialog(parent) {
   }
   secondGraph = new QListWidget(this);
   secondGraph->setSelectionMode(QAbstractItemView::SingleSelection);
-  ok = button("OK", this);
-  ok->setDefault(true);
-  cancel = button("Cancel", this);
   auto* frame = new QFrame(this);  // Bevel1
   frame->setFrameShape(QFrame::Box);
   auto* inner = new QHBoxLayout(frame);
   inner->addWidget(in1);
   inner->addLayout(radios);
   inner->addWidget(secondGraph);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
   auto* l = new QVBoxLayout(this);
   l->addWidget(frame);
-  l->addLayout(buttons);
+  l->addLayout(okCancelRow(this, ok, "OK", cancel, "Cancel"));
   resize(560, 300);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 std::optional<char> MathOnGraphsDialog::operation() const {
@@ -252,9 +234,7 @@ SlicerDialog::SlicerDialog(QWidget* parent, UserPrompts& prompts)
   auto* filter = new NumberKeyFilter(prompts, this);
   for (QLineEdit* e : {from, to, step}) e->installEventFilter(filter);
   browse = button("Browse...", this);
-  ok = button("OK", this);
-  ok->setDefault(true);
-  cancel = button("Cancel", this);
+  QHBoxLayout* buttons = okCancelRow(this, ok, "OK", cancel, "Cancel");
   auto* g = new QGridLayout;
   g->addWidget(new QLabel(" From ", this), 0, 0);
   g->addWidget(from, 0, 1);
@@ -270,10 +250,6 @@ SlicerDialog::SlicerDialog(QWidget* parent, UserPrompts& prompts)
   g->addWidget(new QLabel("Directory", this), 4, 0);
   g->addWidget(directory, 4, 1, 1, 2);
   g->addWidget(browse, 4, 3);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
   auto* right = new QVBoxLayout;
   right->addLayout(g);
   right->addStretch();
@@ -282,8 +258,6 @@ SlicerDialog::SlicerDialog(QWidget* parent, UserPrompts& prompts)
   l->addWidget(table, 1);
   l->addLayout(right);
   resize(640, 360);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(browse, &QPushButton::clicked, this, [this] {
     const QString dir = m_prompts.folder(directory->text());
     if (!dir.isEmpty()) directory->setText(QDir::cleanPath(dir));

@@ -733,83 +733,58 @@ void MainWindow::AnimatedZomm1Click() {
 
 // --- curve commands ---------------------------------------------------------
 
-void MainWindow::Normalize1Click() {
+void MainWindow::runCurveCommand(const std::function<void(const Selection&)>& command,
+                                 bool fallsBackToCurrent) {
   run([&] {
     m_chart->setBusyCursor();
     const Selection s = selection();
-    normalizeGraphs(m_store, s, progressFn());
-    syncSlots(s.rows);
+    command(s);
+    syncSlots(fallsBackToCurrent ? selectedOrCurrent(m_store, s) : s.rows);
     m_chart->setCrosshairCursor();
     m_chart->redraw();
   });
 }
 
+void MainWindow::Normalize1Click() {
+  runCurveCommand([&](const Selection& s) { normalizeGraphs(m_store, s, progressFn()); });
+}
+
 void MainWindow::Ln1Click() {
-  run([&] {
-    const Selection s = selection();
-    lnGraphs(m_store, s, progressFn());
-    syncSlots(s.rows);
-    m_chart->redraw();
-  });
+  runCurveCommand([&](const Selection& s) { lnGraphs(m_store, s, progressFn()); });
 }
 
 void MainWindow::Exp1Click() {
-  run([&] {
-    const Selection s = selection();
-    expGraphs(m_store, s, progressFn());
-    syncSlots(s.rows);
-    m_chart->redraw();
-  });
+  runCurveCommand([&](const Selection& s) { expGraphs(m_store, s, progressFn()); });
 }
 
 void MainWindow::Filin1Click() {
-  run([&] {
-    const Selection s = selection();
-    filinGraphs(m_store, s, progressFn());
-    syncSlots(s.rows);
-    m_chart->redraw();
-  });
+  runCurveCommand([&](const Selection& s) { filinGraphs(m_store, s, progressFn()); });
 }
 
 void MainWindow::eVA1Click() {
   bool done = false;
-  run([&] {
-    const Selection s = selection();
-    evAngstromGraphs(m_store, s);
-    syncSlots(selectedOrCurrent(m_store, s));
-    done = true;
-  });
+  runCurveCommand(
+      [&](const Selection& s) {
+        evAngstromGraphs(m_store, s);
+        done = true;
+      },
+      true);
   if (done) RefreshView1Click();  // a fault ends the command before Rescale
 }
 
 void MainWindow::RemoveShelf1Click() {
-  run([&] {
-    const Selection s = selection();
-    removeShelfGraphs(m_store, s);
-    syncSlots(selectedOrCurrent(m_store, s));
-    m_chart->redraw();
-  });
+  runCurveCommand([&](const Selection& s) { removeShelfGraphs(m_store, s); }, true);
 }
 
 void MainWindow::NormalizeIntegral1Click() {
-  run([&] {
-    m_chart->setBusyCursor();
-    const Selection s = selection();
+  runCurveCommand([&](const Selection& s) {
     normalizeIntegral(m_store, s, m_chart->axisMin(ChartView::Axis::Bottom),
                       m_chart->axisMax(ChartView::Axis::Bottom), progressFn());
-    syncSlots(s.rows);
-    m_chart->setCrosshairCursor();
-    m_chart->redraw();
   });
 }
 
 void MainWindow::DISPOsmoothing1Click() {
-  run([&] {
-    const Selection s = selection();
-    dispoSmoothGraphs(m_store, s, progressFn());
-    syncSlots(s.rows);
-    m_chart->redraw();
-  });
+  runCurveCommand([&](const Selection& s) { dispoSmoothGraphs(m_store, s, progressFn()); });
 }
 
 void MainWindow::DeletePoint1Click() {
@@ -905,24 +880,22 @@ void MainWindow::MathadvClick() {
 void MainWindow::SimpleMathonY1Click() {
   if (m_store.empty()) return;
   if (m_simpleMath->exec() != QDialog::Accepted) return;
-  run([&] {
-    const Selection s = selection();
-    simpleMathOnY(m_store, s, ss(m_simpleMath->b->text()), ss(m_simpleMath->a->text()),
-                  ss(m_simpleMath->c->text()), ss(m_simpleMath->d->text()));
-    syncSlots(selectedOrCurrent(m_store, s));
-    m_chart->redraw();
-  });
+  runCurveCommand(
+      [&](const Selection& s) {
+        simpleMathOnY(m_store, s, ss(m_simpleMath->b->text()), ss(m_simpleMath->a->text()),
+                      ss(m_simpleMath->c->text()), ss(m_simpleMath->d->text()));
+      },
+      true);
 }
 
 void MainWindow::Simplemathonx1Click() {
   if (m_store.empty()) return;
   if (m_simpleMathX->exec() != QDialog::Accepted) return;
-  run([&] {
-    const Selection s = selection();
-    simpleMathOnX(m_store, s, ss(m_simpleMathX->b->text()), ss(m_simpleMathX->a->text()));
-    syncSlots(selectedOrCurrent(m_store, s));
-    m_chart->redraw();
-  });
+  runCurveCommand(
+      [&](const Selection& s) {
+        simpleMathOnX(m_store, s, ss(m_simpleMathX->b->text()), ss(m_simpleMathX->a->text()));
+      },
+      true);
 }
 
 void MainWindow::simplemathongraphs1Click() {

@@ -95,6 +95,11 @@ class MainWindow : public QMainWindow {
   /// Runs a command: errors go to the general error report; the chart and
   /// the Undo item are brought up to date afterwards.
   void run(const std::function<void()>& command);
+  /// A curve command on the selection: busy cursor, the command, the changed
+  /// curves (the selected rows, or the current graph for commands that fall
+  /// back to it) and a redraw.
+  void runCurveCommand(const std::function<void(const Selection&)>& command,
+                       bool fallsBackToCurrent = false);
   void syncChart();
   void syncSlots(const std::vector<std::size_t>& changed);
   void selectRows(const std::vector<std::size_t>& rows);

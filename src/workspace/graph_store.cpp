@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
+#include <utility>
 
 #include "workspace/float_faults.h"
 
@@ -43,32 +45,27 @@ void Series::assignSorted(std::vector<Point> points) {
   if (!m_points.empty()) recomputeRanges();
 }
 
+namespace {
+
+/// The smallest and largest of one coordinate over all points (0 and 0 for none).
+std::pair<double, double> rangeOf(const std::vector<Point>& pts, double Point::*coordinate) {
+  if (pts.empty()) return {0, 0};
+  double lo = pts[0].*coordinate, hi = lo;
+  for (const Point& p : pts) {
+    lo = std::min(lo, p.*coordinate);
+    hi = std::max(hi, p.*coordinate);
+  }
+  return {lo, hi};
+}
+
+}  // namespace
+
 void Series::recomputeXRange() {
-  if (m_points.empty()) {
-    m_minX = m_maxX = 0;
-    return;
-  }
-  double lo = m_points[0].x, hi = lo;
-  for (const Point& p : m_points) {
-    lo = std::min(lo, p.x);
-    hi = std::max(hi, p.x);
-  }
-  m_minX = lo;
-  m_maxX = hi;
+  std::tie(m_minX, m_maxX) = rangeOf(m_points, &Point::x);
 }
 
 void Series::recomputeYRange() {
-  if (m_points.empty()) {
-    m_minY = m_maxY = 0;
-    return;
-  }
-  double lo = m_points[0].y, hi = lo;
-  for (const Point& p : m_points) {
-    lo = std::min(lo, p.y);
-    hi = std::max(hi, p.y);
-  }
-  m_minY = lo;
-  m_maxY = hi;
+  std::tie(m_minY, m_maxY) = rangeOf(m_points, &Point::y);
 }
 
 void Series::recomputeRanges() {
