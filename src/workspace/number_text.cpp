@@ -134,18 +134,9 @@ const char* scanDataNumber(const char* p, const char* end, double& out) {
   const char* const mantissa = p;
   std::uint64_t w = 0;
   int digits = 0;  // significant digits taken into w
-  const char* q = p;
-  while (q < end && isDigit(*q)) {
-    if (digits > 0 || *q != '0') {
-      w = w * 10 + static_cast<std::uint64_t>(*q - '0');
-      ++digits;
-    }
-    ++q;
-  }
-  d.intDigits = std::string_view(p, static_cast<std::size_t>(q - p));
-  p = q;
-  if (p < end && *p == '.') {
-    q = ++p;
+  // Takes the digits at p into w (leading zeros do not count) and returns them.
+  auto takeDigits = [&] {
+    const char* q = p;
     while (q < end && isDigit(*q)) {
       if (digits > 0 || *q != '0') {
         w = w * 10 + static_cast<std::uint64_t>(*q - '0');
@@ -153,8 +144,14 @@ const char* scanDataNumber(const char* p, const char* end, double& out) {
       }
       ++q;
     }
-    d.fracDigits = std::string_view(p, static_cast<std::size_t>(q - p));
+    std::string_view taken(p, static_cast<std::size_t>(q - p));
     p = q;
+    return taken;
+  };
+  d.intDigits = takeDigits();
+  if (p < end && *p == '.') {
+    ++p;
+    d.fracDigits = takeDigits();
   }
   if (p == mantissa) return nullptr;
   int exponent = 0;
@@ -164,7 +161,7 @@ const char* scanDataNumber(const char* p, const char* end, double& out) {
       d.expNegative = *p == '-';
       ++p;
     }
-    q = p;
+    const char* q = p;
     while (q < end && isDigit(*q)) {
       if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
       ++q;
