@@ -114,6 +114,7 @@ class NoPrompts : public varnix::UserPrompts {
   QString saveFileName(const QString&) override { return {}; }
   QString savePictureName(const QString&) override { return {}; }
   QString folder(const QString&) override { return {}; }
+  QSize pictureSize(const QSize& s) override { return s; }
   void beep() override {}
   bool openExternally(const QString&) override { return true; }
 };

@@ -1068,15 +1068,17 @@ void MainWindow::CopyImage1Click() {
 void MainWindow::ExportPicture1Click() {
   const QString path = m_prompts.savePictureName(QDir::homePath() + "/varnix.png");
   if (path.isEmpty()) return;
+  const QSize size = m_prompts.pictureSize(QSize(800, 600));
+  if (size.isEmpty()) return;
   rebuildPrintChart();
   bool ok = false;
   const QString lower = path.toLower();
   if (lower.endsWith(".svg"))
-    ok = m_print->saveSvg(path, 800, 600);
+    ok = m_print->saveSvg(path, size.width(), size.height());
   else if (lower.endsWith(".pdf"))
-    ok = m_print->savePdf(path, 800, 600);
+    ok = m_print->savePdf(path, size.width(), size.height());
   else
-    ok = m_print->savePng(path, 800, 600);
+    ok = m_print->savePng(path, size.width(), size.height());
   if (!ok) m_prompts.message("Could not write " + path);
 }
 

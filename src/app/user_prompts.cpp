@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QMessageBox>
+#include <QSpinBox>
 #include <QUrl>
 
 namespace varnix {
@@ -48,6 +51,28 @@ QString QtUserPrompts::savePictureName(const QString& preset) {
   dialog.setDefaultSuffix("png");
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();
+}
+
+QSize QtUserPrompts::pictureSize(const QSize& preset) {
+  QDialog dialog(m_parent);
+  dialog.setWindowTitle("Picture size");
+  auto* width = new QSpinBox(&dialog);
+  auto* height = new QSpinBox(&dialog);
+  for (QSpinBox* b : {width, height}) {
+    b->setRange(16, 20000);
+    b->setSuffix(" px");
+  }
+  width->setValue(preset.width());
+  height->setValue(preset.height());
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* form = new QFormLayout(&dialog);
+  form->addRow("Width", width);
+  form->addRow("Height", height);
+  form->addRow(buttons);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return QSize(width->value(), height->value());
 }
 
 QString QtUserPrompts::folder(const QString& dir) {

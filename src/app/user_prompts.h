@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -28,6 +29,9 @@ class UserPrompts {
   virtual QString saveFileName(const QString& preset) = 0;
   /// The save dialog of pictures (PNG, SVG, PDF). Empty when cancelled.
   virtual QString savePictureName(const QString& preset) = 0;
+  /// The width and height of an exported picture, starting from preset;
+  /// an empty size when cancelled.
+  virtual QSize pictureSize(const QSize& preset) = 0;
   /// A folder chooser starting at dir. Empty when cancelled.
   virtual QString folder(const QString& dir) = 0;
   /// The system's alert sound.
@@ -48,6 +52,7 @@ class QtUserPrompts : public UserPrompts {
   void error(const QString& text) override;
   QString saveFileName(const QString& preset) override;
   QString savePictureName(const QString& preset) override;
+  QSize pictureSize(const QSize& preset) override;
   QString folder(const QString& dir) override;
   void beep() override;
   bool openExternally(const QString& path) override;

@@ -620,9 +620,12 @@ TEST(Output, PrintChartKeepsTheShownPart) {
   // Export pictures and the clipboard.
   f.prompts.files = {dir.filePath("chart.svg"), dir.filePath("chart.png"),
                      dir.filePath("chart.pdf")};
-  for (int i = 0; i < 3; ++i) f.trigger("Export picture...");
+  f.trigger("Export picture...");
+  f.prompts.size = QSize(1024, 512);  // the size the user picks
+  f.trigger("Export picture...");
+  f.trigger("Export picture...");
   EXPECT_NE(readFile(dir.filePath("chart.svg").toStdString()).find("<svg"), std::string::npos);
-  EXPECT_EQ(QImage(dir.filePath("chart.png")).size(), QSize(800, 600));
+  EXPECT_EQ(QImage(dir.filePath("chart.png")).size(), QSize(1024, 512));
   EXPECT_EQ(readFile(dir.filePath("chart.pdf").toStdString()).substr(0, 4), "%PDF");
   f.key(Qt::Key_C, Qt::ControlModifier);
   const QMimeData* mime = QApplication::clipboard()->mimeData();

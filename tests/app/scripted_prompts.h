@@ -25,6 +25,8 @@ class ScriptedPrompts : public UserPrompts {
   QString saveFileName(const QString&) override { return nextFile(); }
   QString savePictureName(const QString&) override { return nextFile(); }
   QString folder(const QString&) override { return nextFile(); }
+  QSize size{800, 600};  // for pictureSize()
+  QSize pictureSize(const QSize&) override { return size; }
   void beep() override { ++beeps; }
   bool openExternally(const QString& path) override {
     opened << path;
