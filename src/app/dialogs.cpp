@@ -60,7 +60,9 @@ bool NumberKeyFilter::eventFilter(QObject* watched, QEvent* event) {
   if (e->key() == Qt::Key_Backspace || t.isEmpty()) return false;  // navigation, Enter, Esc
   const QChar c = t.at(0);
   if (c.isDigit() || c == '.' || c == '-' || c == 'e' || c == 'E') return false;
-  if (c.unicode() < 32) return false;  // Enter, Esc and other control keys
+  // Enter, Esc, Tab, Delete and Ctrl combinations (a paste) are no typed characters.
+  if (c.unicode() < 32 || c.unicode() == 127 || (e->modifiers() & Qt::ControlModifier))
+    return false;
   m_prompts.beep();
   return true;
 }
