@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqcustomplot-dev libgl-dev
   qt6-qpa-plugins xvfb xauth x11-apps imagemagick locales python3
+  fonts-dejavu-core fonts-liberation fonts-liberation2
 )
 
 missing=()
