@@ -1,6 +1,5 @@
 #include "workspace/data_file_reader.h"
 
-#include <sys/mman.h>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -8,6 +7,9 @@
 #include <cstring>
 #ifdef __SSE2__
 #include <emmintrin.h>
+#endif
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
 #endif
 
 #include "workspace/file_io.h"

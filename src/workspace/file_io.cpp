@@ -1,15 +1,74 @@
 #include "workspace/file_io.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace varnix {
+
+#if defined(_WIN32)
+
+// Windows: the standard library's streams and file system; the rename of the
+// finished temporary file replaces the target in one step there too.
+
+std::optional<std::string> readWholeFile(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return data;
+}
+
+WriteResult writeFileAtomically(const std::string& path, std::string_view content) {
+  std::error_code ec;
+  auto failure = [&](const std::string& why) {
+    WriteResult r;
+    r.ok = false;
+    r.errorNumber = ENOENT;
+    r.message = "Could not write " + path + ": " + why;
+    return r;
+  };
+  if (std::filesystem::is_directory(path, ec)) {
+    WriteResult r = failure("it is a folder");
+    r.errorNumber = EISDIR;
+    return r;
+  }
+  const std::string tmp = path + ".varnix-tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) return failure("cannot create the file");
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.flush();
+    if (!out) {
+      out.close();
+      std::filesystem::remove(tmp, ec);
+      return failure("the disk refused the data");
+    }
+  }
+  std::filesystem::rename(tmp, path, ec);
+  if (ec) {
+    std::filesystem::remove(tmp, ec);
+    return failure("cannot replace the file");
+  }
+  return {};
+}
+
+bool fileExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
+}
+
+#else
 
 std::optional<std::string> readWholeFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -105,6 +164,8 @@ bool fileExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
 }
+
+#endif
 
 std::string fileNameOf(const std::string& path) {
   auto pos = path.rfind('/');
