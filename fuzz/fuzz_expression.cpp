@@ -40,5 +40,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& p : points) {
     if (outcome(postfix, p[0], p[1], false) != outcome(postfix, p[0], p[1], true)) __builtin_trap();
   }
+  // Evaluating the three points as one block stops at the first point that
+  // fails point by point, with the same values before it and the same error.
+  const varnix::CompiledExpression c = varnix::CompiledExpression::compile(postfix);
+  const double xs[] = {points[0][0], points[1][0], points[2][0]};
+  const double ys[] = {points[0][1], points[1][1], points[2][1]};
+  double out[3];
+  const std::size_t bad = c.evaluateBlock(xs, ys, 3, out);
+  for (std::size_t i = 0; i < 3 && i <= bad; ++i) {
+    const std::string single = outcome(postfix, xs[i], ys[i], true);
+    std::string block;
+    if (i < bad) {
+      std::uint64_t bits;
+      std::memcpy(&bits, &out[i], sizeof bits);
+      block = std::isnan(out[i]) ? "nan" : std::to_string(bits);
+    } else {
+      try {
+        c.raiseFault(i);
+      } catch (const varnix::Error& e) {
+        block = std::string("error:") + e.what();
+      }
+    }
+    if (single != block) __builtin_trap();
+  }
   return 0;
 }
