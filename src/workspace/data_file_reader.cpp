@@ -131,6 +131,9 @@ void forEachLine(std::string_view bytes, const std::function<void(std::string_vi
   scanLines(bytes, f);
 }
 
+// Columns beyond the store's capacity are never prepared: such a file is
+// refused when it is loaded, and a line of a million values must not cost a
+// million columns first.
 DataFileContent parseDataFile(std::string_view bytes) {
   DataFileContent out;
   out.columns.resize(1);
@@ -199,7 +202,7 @@ DataFileContent parseDataFile(std::string_view bytes) {
       if (clean && m >= 3) {
         out.result = static_cast<int>(m) - 1;
         if (!columnsPrepared) {
-          out.columns.resize(m - 1);
+          out.columns.resize(std::min(m - 1, GraphStore::kMaxGraphs));
           for (auto& c : out.columns) reservePoints(c, lines);
           columnsPrepared = true;
         }
@@ -226,7 +229,7 @@ DataFileContent parseDataFile(std::string_view bytes) {
 
     if (n > 2) {
       if (!columnsPrepared) {
-        out.columns.resize(n - 1);
+        out.columns.resize(std::min(n - 1, GraphStore::kMaxGraphs));
         for (auto& c : out.columns) reservePoints(c, lines);
         columnsPrepared = true;
       }

@@ -189,6 +189,22 @@ TEST(LoadDataFile, CapacityRefusesTheWholeFile) {
   EXPECT_NE(messages[0].find("301"), std::string::npos);
 }
 
+TEST(LoadDataFile, AOneLineFileOfManyValuesIsRefusedCheaply) {
+  TempDir dir;
+  std::string line = "1";
+  for (int i = 0; i < 200000; ++i) line += " 2";
+  writeFile(dir.file("wide.dat"), line + "\n");  // LF only: one very wide line
+  DataFileContent c = parseDataFile(line);
+  EXPECT_EQ(c.result, 200000);
+  EXPECT_EQ(c.columns.size(), GraphStore::kMaxGraphs);
+  GraphStore store;
+  std::vector<std::string> messages;
+  loadDataFile(store, dir.file("wide.dat"), [&](const std::string& m) { messages.push_back(m); });
+  EXPECT_EQ(store.count(), 0u);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("wide.dat"), std::string::npos);
+}
+
 TEST(LoadDataFile, ProgressEndsAtZero) {
   TempDir dir;
   writeFile(dir.file("a.dat"), "1 2 3\r\n");
