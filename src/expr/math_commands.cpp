@@ -157,6 +157,7 @@ void mathOnGraphs(GraphStore& store, const Selection& sel, std::optional<char> o
     if (message) message("Second graph not selected");
     return;
   }
+  if (!op) return;  // no operation chosen: nothing changes
   const std::size_t m = store.series(*second).count();
   if (m < 2) {
     if (message)
@@ -164,7 +165,6 @@ void mathOnGraphs(GraphStore& store, const Selection& sel, std::optional<char> o
               " needs at least two points; no graph was changed");
     return;
   }
-  if (!op) return;
   for (std::size_t s = 0; s < store.count(); ++s) {
     if (!sel.isSelected(s)) continue;
     store.takeUndoCopy(s);
