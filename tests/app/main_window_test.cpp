@@ -387,6 +387,28 @@ TEST(ViewCommands, MouseZoomAndUndoZoom) {
   EXPECT_DOUBLE_EQ(c->axisMin(Axis::Bottom), 1.2);
 }
 
+TEST(ViewCommands, AnimatedZoomAnd3D) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  ChartView* c = f.w().chart();
+  f.trigger("Animated Zoom");
+  EXPECT_TRUE(f.w().action("Animated Zoom")->isChecked());
+  EXPECT_TRUE(c->animatedZoom());
+  int redraws = 0;
+  QObject::connect(c, &ChartView::drawn, [&] { ++redraws; });
+  c->zoomTo(1.5, 2.5, 0, 500);
+  EXPECT_EQ(redraws, 8);  // seven steps of a third of the way, then the target
+  EXPECT_EQ(c->axisMin(Axis::Bottom), 1.5);
+  EXPECT_EQ(c->axisMax(Axis::Left), 500);
+  f.trigger("Animated Zoom");
+  EXPECT_FALSE(c->animatedZoom());
+  EXPECT_EQ(c->depth(), 0);
+  f.trigger("3D View");
+  EXPECT_TRUE(c->is3D());
+  EXPECT_EQ(c->depth(), c->height() / 10);
+  f.trigger("3D View");
+  EXPECT_FALSE(c->is3D());
+}
+
 TEST(CurveCommands, KeysRunTheCoreFunctions) {
   struct Case {
     int key;
