@@ -79,3 +79,20 @@ inline Selection select(std::initializer_list<std::size_t> rows, std::size_t cur
 }
 
 }  // namespace varnix::test
+
+#include "workspace/error.h"
+
+namespace varnix::test {
+
+/// The message of the varnix::Error that f throws, or "" when it throws none.
+template <typename F>
+std::string errorOf(F&& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return {};
+}
+
+}  // namespace varnix::test

@@ -72,12 +72,10 @@ TEST(MathOnYX, ErrorsStopWhereTheyHappen) {
   EXPECT_FALSE(store.graph(0).undoMark);
   EXPECT_FALSE(store.undoEnabled());
   // ln(y) faults at b's second point: a is done, b half done, c untouched.
-  try {
-    mathOnYX(store, select({0, 1, 2}), "x", "ln(y)");
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "Invalid floating point operation");
-  }
+  EXPECT_EQ(test::errorOf([&] {
+              mathOnYX(store, select({0, 1, 2}), "x", "ln(y)");
+            }),
+            "Invalid floating point operation");
   EXPECT_EQ(ys(store.series(0)), (std::vector<double>{std::log(2.0), std::log(3.0)}));
   EXPECT_EQ(ys(store.series(1)), (std::vector<double>{std::log(2.0), -1, 5}));
   EXPECT_EQ(store.graph(1).undoCopy, (std::vector<Point>{{1, 2}, {2, -1}, {3, 5}}));
@@ -127,12 +125,10 @@ TEST(SimpleMathOnY, DefaultsMarkAndOverflowKeepsTheUndoCopy) {
   EXPECT_TRUE(store.graph(0).undoMark);
   store.setUndoEnabled(false);
   addGraph(store, "b", {{0, 1}, {1, 1e10}});
-  try {
-    simpleMathOnY(store, select({0, 1}), "1e300", "0", "0", "0");
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "Floating point overflow");
-  }
+  EXPECT_EQ(test::errorOf([&] {
+              simpleMathOnY(store, select({0, 1}), "1e300", "0", "0", "0");
+            }),
+            "Floating point overflow");
   EXPECT_EQ(ys(store.series(1)), (std::vector<double>{1e300, 1e10}));
   EXPECT_EQ(store.graph(1).undoCopy, (std::vector<Point>{{0, 1}, {1, 1e10}}));
   EXPECT_FALSE(store.undoEnabled());

@@ -115,21 +115,11 @@ TEST(Slicer, RefusalsAndFileErrors) {
 
   f.step = "5";
   f.directory = dir.file("missing");
-  try {
-    sliceGraphs(store, f, msg);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "Invalid filename");
-  }
+  EXPECT_EQ(test::errorOf([&] { sliceGraphs(store, f, msg); }), "Invalid filename");
   // A folder where a slice file should go: the slices before it remain.
   f.directory = dir.path();
   std::filesystem::create_directory(dir.file("d20.Dat"));
-  try {
-    sliceGraphs(store, f, msg);
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "File access denied");
-  }
+  EXPECT_EQ(test::errorOf([&] { sliceGraphs(store, f, msg); }), "File access denied");
   EXPECT_TRUE(std::filesystem::exists(dir.file("d10.Dat")));
   EXPECT_TRUE(std::filesystem::exists(dir.file("d15.Dat")));
   EXPECT_FALSE(std::filesystem::exists(dir.file("d25.Dat")));

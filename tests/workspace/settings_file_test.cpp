@@ -67,12 +67,8 @@ TEST(SettingsFile, UnwritableFileIsReported) {
   TempDir dir;
   std::filesystem::create_directory(dir.file("Varnix.ini"));  // a folder in the way
   SettingsFile ini(dir.file("Varnix.ini"));
-  try {
-    writeColours(ini, ColourSettings{});
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()), "Unable to write to " + dir.file("Varnix.ini"));
-  }
+  EXPECT_EQ(test::errorOf([&] { writeColours(ini, ColourSettings{}); }),
+            "Unable to write to " + dir.file("Varnix.ini"));
 }
 
 TEST(FileAssociation, WritesTheSameFilesTwice) {
@@ -87,13 +83,9 @@ TEST(FileAssociation, WritesTheSameFilesTwice) {
   EXPECT_EQ(readFile(b.desktopFile), desktop);
   // A file where a folder must go: the folder cannot be created.
   test::writeFile(dir.file("blocked"), "");
-  try {
-    associateDatFiles(dir.file("blocked"), "/opt/varnix/varnix", "<svg/>");
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Failed to create key " + dir.file("blocked") + "/mime/packages");
-  }
+  EXPECT_EQ(test::errorOf(
+                [&] { associateDatFiles(dir.file("blocked"), "/opt/varnix/varnix", "<svg/>"); }),
+            "Failed to create key " + dir.file("blocked") + "/mime/packages");
 }
 
 }  // namespace
