@@ -1,6 +1,7 @@
 #include "cli/cli_runner.h"
 
 #include <algorithm>
+#include <new>
 #include <sstream>
 
 #include "expr/compiled_expression.h"
@@ -97,6 +98,10 @@ std::string Runner::helpText() {
 
 int Runner::run(const std::vector<ScriptCommand>& script) {
   for (const ScriptCommand& sc : script) {
+    if (!sc.error.empty()) {
+      m_err << "line " << sc.line << ": " << sc.error << ".\n";
+      return 1;
+    }
     const std::string& name = sc.words[0];
     const Args args(sc.words.begin() + 1, sc.words.end());
     try {
@@ -114,9 +119,14 @@ int Runner::run(const std::vector<ScriptCommand>& script) {
     } catch (const Error& e) {
       m_err << e.what() << ".\n";
       return 1;
+    } catch (const std::bad_alloc&) {
+      m_err << "line " << sc.line << ": not enough memory.\n";
+      return 1;
     }
   }
-  return 0;
+  // A file that could not be read or written fails the run, as a message
+  // box would have told the user; the run itself went on.
+  return m_failures > 0 ? 1 : 0;
 }
 
 // --- workspace helpers -------------------------------------------------------
@@ -174,7 +184,8 @@ double Runner::numberArg(const std::string& text) {
 // --- graph workspace ---------------------------------------------------------
 
 void Runner::cmdLoad(const Args& a) {
-  auto info = addFiles(m_store, a, [this](const std::string& t) { message(t); });
+  auto info = addFiles(
+      m_store, a, [this](const std::string& t) { message(t); }, {}, &m_failures);
   syncRows();
   if (info) m_info = *info;
 }
@@ -260,19 +271,20 @@ void Runner::cmdUndo(const Args&) {
 void Runner::cmdSave(const Args&) {
   saveGraph(
       m_store, m_current, [this](const std::string& q) { return confirm(q); },
-      [this](const std::string& t) { message(t); });
+      [this](const std::string& t) { message(t); }, &m_failures);
 }
 
 void Runner::cmdSaveAs(const Args& a) {
-  saveGraphAs(m_store, m_current, withDefaultExtension(a[0]),
-              [this](const std::string& t) { message(t); });
+  saveGraphAs(
+      m_store, m_current, withDefaultExtension(a[0]), [this](const std::string& t) { message(t); },
+      &m_failures);
 }
 
 void Runner::cmdSaveSelected(const Args&) {
   const Selection s = selection();
   setSelectedRows(saveSelected(
                       m_store, s.rows, [this](const std::string& q) { return confirm(q); },
-                      [this](const std::string& t) { message(t); }),
+                      [this](const std::string& t) { message(t); }, &m_failures),
                   false);
 }
 
@@ -317,9 +329,9 @@ void Runner::cmdMoments(const Args& a) {
 void Runner::cmdMomentsSave(const Args& a) {
   if (a[0].size() != 1 || a[0][0] < '0' || a[0][0] > '3')
     throw UsageError("Usage: moments-save 0|1|2|3 FILE");
-  WriteResult r =
-      writeFileAtomically(withDefaultExtension(a[1]), momentFileText(m_table, a[0][0] - '0'));
-  if (!r.ok) message(r.message);
+  saveMomentFile(
+      m_table, a[0][0] - '0', withDefaultExtension(a[1]),
+      [this](const std::string& t) { message(t); }, &m_failures);
 }
 
 void Runner::cmdSlice(const Args& a) {

@@ -18,8 +18,9 @@ class Runner {
  public:
   Runner(std::ostream& out, std::ostream& err);
 
-  /// Runs the commands in order; returns the exit status (1 after an error
-  /// that ended a command, which also ends the run).
+  /// Runs the commands in order; returns the exit status: 1 after an error
+  /// that ended a command (which also ends the run), or when a file could
+  /// not be read or written; 0 otherwise.
   int run(const std::vector<ScriptCommand>& commands);
 
   /// One line per command: its words and what it does.
@@ -80,6 +81,7 @@ class Runner {
   std::size_t m_current = 0;
   std::string m_info;
   MomentsTable m_table;
+  std::size_t m_failures = 0;  ///< files not read or not written
   const std::string* m_commandName = nullptr;
 };
 

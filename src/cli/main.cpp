@@ -1,18 +1,18 @@
 #include <clocale>
 #include <cstring>
-#include <fstream>
+#include <exception>
 #include <iostream>
 #include <iterator>
-#include <sstream>
+#include <new>
 
 #include "cli/cli_runner.h"
 #include "cli/script.h"
+#include "workspace/file_io.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int runScript(int argc, char** argv) {
   using varnix::cli::Runner;
-  // Numbers are read and written the same way in every locale; taking the
-  // user's locale here keeps that honest.
-  std::setlocale(LC_ALL, "");
   if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     std::cout << Runner::helpText();
     return argc < 2 ? 2 : 0;
@@ -27,13 +27,33 @@ int main(int argc, char** argv) {
   } else if (std::strcmp(argv[1], "-") == 0) {
     text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
   } else {
-    std::ifstream in(argv[1], std::ios::binary);
-    if (!in) {
-      std::cerr << "varnix-cli: cannot read " << argv[1] << ".\n";
+    const varnix::ReadResult r = varnix::readWholeFile(argv[1], text);
+    if (!r.ok()) {
+      const std::string why =
+          r.status == varnix::ReadStatus::Missing ? "No such file or directory" : r.reason;
+      std::cerr << "varnix-cli: cannot read " << argv[1] << ": " << why << ".\n";
       return 2;
     }
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   Runner runner(std::cout, std::cerr);
   return runner.run(varnix::cli::parseScript(text));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Numbers are read and written the same way in every locale; taking the
+  // user's locale here keeps that honest.
+  std::setlocale(LC_ALL, "");
+  // The last resort: whatever escaped the runner is reported, never an abort.
+  try {
+    return runScript(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "varnix-cli: not enough memory.\n";
+  } catch (const std::exception& e) {
+    std::cerr << "varnix-cli: " << e.what() << ".\n";
+  } catch (...) {
+    std::cerr << "varnix-cli: unexpected error.\n";
+  }
+  return 1;
 }

@@ -50,6 +50,12 @@ std::vector<ScriptCommand> parseScript(std::string_view text) {
         inWord = true;
       }
     }
+    if (inQuotes) {
+      cmd.words.clear();
+      cmd.error = "unbalanced quote";
+      out.push_back(cmd);
+      break;
+    }
     finishCommand();
     if (end == text.size()) break;
   }

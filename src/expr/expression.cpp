@@ -1,6 +1,7 @@
 #include "expr/expression.h"
 
 #include <array>
+#include <vector>
 
 #include "expr/compiled_expression.h"
 #include "workspace/error.h"
@@ -112,6 +113,23 @@ TopLevelMatches scanTopLevel(std::string_view text) {
   return m;
 }
 
+/// Every top-level position (1-based, ascending) of each operator, with
+/// the rules of findTopLevelOperator.
+std::array<std::vector<std::size_t>, 5> topLevelOperatorPositions(std::string_view text) {
+  std::array<std::vector<std::size_t>, 5> at;
+  int depth = 0;
+  for (std::size_t i = 1; i < text.size(); ++i) {
+    const char c = text[i - 1];
+    if (depth == 0 && !(i > 1 && text[i - 2] == 'e')) {
+      for (std::size_t k = 0; k < kOperators.size(); ++k)
+        if (c == kOperators[k][0]) at[k].push_back(i);
+    }
+    if (c == '(') ++depth;
+    if (c == ')') --depth;
+  }
+  return at;
+}
+
 void raiseTooDeep() {
   raiseExpressionError("formula nested too deeply");
 }
@@ -179,11 +197,42 @@ void toPostfix(std::string_view text, int depth, std::string& out) {
   SplitResult s = split(text, depth);
   if (s.kind.empty()) raiseExpressionError(text);
   if (isOperatorKind(s.kind)) {
-    toPostfix(s.left, depth, out);
-    out += ' ';
-    toPostfix(s.right, depth, out);
-    out += ' ';
-    out += s.kind;
+    // The left operand of the last operator is a prefix of the same text,
+    // and so is its own left operand, and so on (x+x+...+x). That chain is
+    // walked here in one scan instead of one recursion and one scan per
+    // operator: it is no nesting, and a flat formula may be any length.
+    // The top-level positions in a prefix are those of the whole text that
+    // lie before its last character.
+    struct Link {
+      std::string_view right, kind;
+    };
+    std::vector<Link> chain{{s.right, s.kind}};
+    std::string_view base = s.left;
+    if (!base.empty() && !isPlainNumber(base)) {
+      auto at = topLevelOperatorPositions(base);
+      for (;;) {
+        if (base.empty() || isPlainNumber(base)) break;
+        const std::size_t last = base.size() - 1;  // positions must be <= last
+        bool found = false;
+        for (std::size_t k = 0; k < kOperators.size() && !found; ++k) {
+          while (!at[k].empty() && at[k].back() > last) at[k].pop_back();
+          if (at[k].empty()) continue;
+          const std::size_t pos = at[k].back();
+          at[k].pop_back();
+          chain.push_back({base.substr(pos), kOperators[k]});
+          base = base.substr(0, pos - 1);
+          found = true;
+        }
+        if (!found) break;
+      }
+    }
+    toPostfix(base, depth, out);
+    for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
+      out += ' ';
+      toPostfix(link->right, depth, out);
+      out += ' ';
+      out += link->kind;
+    }
   } else if (isFunctionKind(s.kind)) {
     toPostfix(s.right, depth, out);
     out += ' ';

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "workspace/data_file_writer.h"
+#include "workspace/error.h"
 #include "workspace/float_faults.h"
 #include "workspace/number_text.h"
 
@@ -132,6 +134,13 @@ std::string momentFileText(const MomentsTable& table, int order) {
     out += "\r\n";
   }
   return out;
+}
+
+void saveMomentFile(const MomentsTable& table, int order, const std::string& path,
+                    const std::function<void(const std::string&)>& message, std::size_t* failures) {
+  if (table.rows.empty())
+    throw Error("There is no moments table to save; calculate the moments of several graphs first");
+  writeAndReport(path, momentFileText(table, order), message, failures);
 }
 
 std::pair<Series, Series> momentsPreview(const MomentsTable& table) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -60,6 +61,13 @@ void normalizeIntegral(GraphStore& store, const Selection& sel, double L, double
 /// The text of a moment file: "Value moment" per table row, CR LF line ends.
 /// order 0..3 picks M0, M1, D or A.
 std::string momentFileText(const MomentsTable& table, int order);
+
+/// Save M0..M3: writes the moment file of `order` to path. Without a moments
+/// table nothing is written and Error is thrown; a failed write is reported
+/// through message and counted in *failures.
+void saveMomentFile(const MomentsTable& table, int order, const std::string& path,
+                    const std::function<void(const std::string&)>& message,
+                    std::size_t* failures = nullptr);
 
 /// The Preview points: (Value, M0) for the lower chart and (Value, M1) for
 /// the upper, each cell read up to its first non-number character.

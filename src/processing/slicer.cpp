@@ -1,6 +1,7 @@
 #include "processing/slicer.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 
 #include "workspace/error.h"
@@ -28,11 +29,22 @@ double sliceValue(const Series& s, double p, double w) {
   return sum;
 }
 
-std::string sliceFileName(const SlicerFields& f, double p) {
-  const double rounded = std::nearbyint(p);
-  if (!(std::fabs(rounded) < 9.2e18)) throwFloatFault(FloatFault::InvalidOperation);
-  return f.directory + "/" + f.prefix + std::to_string(static_cast<long long>(rounded)) + f.suffix +
-         ".Dat";
+std::string sliceFileName(const SlicerFields& f, double p, int decimals) {
+  std::string count;
+  if (decimals <= 0) {
+    const double rounded = std::nearbyint(p);
+    if (!(std::fabs(rounded) < 9.2e18)) throwFloatFault(FloatFault::InvalidOperation);
+    count = std::to_string(static_cast<long long>(rounded));
+  } else {
+    if (!std::isfinite(p)) throwFloatFault(FloatFault::InvalidOperation);
+    // The exact decimal value of p rounded half to even at that many
+    // decimals; a value that rounds to zero is written without a sign.
+    char buf[400];
+    const auto r = std::to_chars(buf, buf + sizeof buf, p, std::chars_format::fixed, decimals);
+    count.assign(buf, r.ptr);
+    if (count[0] == '-' && count.find_first_not_of("-0.") == std::string::npos) count.erase(0, 1);
+  }
+  return f.directory + "/" + f.prefix + count + f.suffix + ".Dat";
 }
 
 std::string sliceText(const GraphStore& store, double p, double w) {
@@ -50,7 +62,7 @@ namespace {
 
 /// Windows written at the most by one run; more means a step far too small
 /// for the range (each window is a file).
-constexpr double kMaxSlices = 1e6;
+constexpr std::size_t kMaxSlices = 1000000;
 
 }  // namespace
 
@@ -63,16 +75,39 @@ std::vector<std::string> sliceGraphs(const GraphStore& store, const SlicerFields
     if (message) message("The interval must be greater than 0; no slices were written");
     return {};
   }
-  if (start + step == start || (end - start) / step > kMaxSlices) {
+  const double decimalsValue = readLeadingNumber(f.decimals);
+  if (!(decimalsValue >= 0 && decimalsValue <= kMaxSliceDecimals) ||
+      decimalsValue != std::floor(decimalsValue)) {
     if (message)
-      message("The interval is too small for the range from " + formatDataNumber(start) + " to " +
-              formatDataNumber(end) + "; no slices were written");
+      message("Decimals in file names must be a whole number from 0 to " +
+              std::to_string(kMaxSliceDecimals) + "; no slices were written");
     return {};
+  }
+  const int decimals = static_cast<int>(decimalsValue);
+  // Walk the window starts first, with the same additions the run makes:
+  // every start must move on from the one before, or the run never ends.
+  std::size_t windows = 0;
+  for (double p = start;;) {
+    if (++windows > kMaxSlices) {
+      if (message)
+        message("The interval is too small for the range from " + formatDataNumber(start) + " to " +
+                formatDataNumber(end) + "; no slices were written");
+      return {};
+    }
+    const double next = p + step;
+    if (next >= end) break;
+    if (!(next > p)) {
+      if (message)
+        message("The interval is too small to move on from " + formatDataNumber(p) +
+                "; no slices were written");
+      return {};
+    }
+    p = next;
   }
   std::vector<std::string> written;
   double p = start;
   do {
-    const std::string name = sliceFileName(f, p);
+    const std::string name = sliceFileName(f, p, decimals);
     WriteResult r = writeFileAtomically(name, sliceText(store, p, step));
     if (!r.ok) {
       const int e = r.errorNumber;

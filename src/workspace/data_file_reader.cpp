@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <new>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -127,209 +129,376 @@ std::size_t countByte(std::string_view bytes, char c) {
 
 }  // namespace
 
+namespace {
+
+/// A UTF-8 byte-order mark at the start of text.
+bool startsWithBom(std::string_view text) {
+  return text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
+         static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF;
+}
+
+}  // namespace
+
 void forEachLine(std::string_view bytes, const std::function<void(std::string_view)>& f) {
   scanLines(bytes, f);
+}
+
+DataFileParser::DataFileParser(std::uint64_t sizeHint) : m_sizeHint(sizeHint) {
+  m_out.columns.resize(1);
+}
+
+void DataFileParser::feed(std::string_view block) {
+  if (m_ended || block.empty()) return;
+  if (!m_started) {
+    // The byte-order mark may only be looked for once three bytes are there.
+    if (m_carry.size() + block.size() < 3) {
+      m_carry.append(block);
+      return;
+    }
+    m_started = true;
+    if (!m_carry.empty()) {
+      std::string head = std::move(m_carry);
+      m_carry.clear();
+      head.append(block);
+      if (startsWithBom(head)) head.erase(0, 3);
+      feedBlock(head);
+      return;
+    }
+    if (startsWithBom(block)) block.remove_prefix(3);
+  }
+  feedBlock(block);
+}
+
+void DataFileParser::feedBlock(std::string_view block) {
+  if (const void* eof = std::memchr(block.data(), '\x1A', block.size())) {
+    block = block.substr(0, static_cast<std::size_t>(static_cast<const char*>(eof) - block.data()));
+    m_ended = true;
+  }
+  if (m_skipLf && !block.empty()) {
+    if (block[0] == '\n') block.remove_prefix(1);
+    m_skipLf = false;
+  }
+  if (!m_reserveKnown) {
+    // The lines of the first block, scaled to the whole file, size the
+    // columns; a data line takes at least four bytes with its line end.
+    std::size_t lines = countByte(block, '\n');
+    if (lines == 0) lines = countByte(block, '\r');
+    const std::uint64_t total = std::max<std::uint64_t>(m_sizeHint, block.size());
+    std::uint64_t estimate = lines + 1;
+    if (total > block.size() && !block.empty())
+      estimate =
+          static_cast<std::uint64_t>(static_cast<double>(lines + 1) * static_cast<double>(total) /
+                                     static_cast<double>(block.size()));
+    m_expectedLines = static_cast<std::size_t>(std::min<std::uint64_t>(estimate, total / 4 + 2));
+    m_totalBytes = total;
+    m_reserveKnown = true;
+  }
+  const char* p = block.data();
+  const char* const end = p + block.size();
+  bool atLineEnd = false;  // p is on the line end of the line just taken
+  // A line begun in an earlier block ends at the first line end here.
+  if (!m_carry.empty()) {
+    const char* q = p;
+    while (q < end && *q != '\n' && *q != '\r') ++q;
+    m_carry.append(p, q);
+    if (q == end) return;
+    takeCarriedLine();
+    p = q;
+    atLineEnd = true;
+  }
+  // Files from Linux tools hold no CR at all: then only LF is looked for.
+  const bool anyCr = std::memchr(p, '\r', static_cast<std::size_t>(end - p)) != nullptr;
+  const char* nextLf = nullptr;  // the next LF at or after p, or end
+  while (p < end) {
+    if (atLineEnd) {
+      if (*p == '\r') {
+        if (p + 1 < end && p[1] == '\n')
+          ++p;
+        else if (p + 1 == end)
+          m_skipLf = true;
+      }
+      ++p;
+      atLineEnd = false;
+      continue;
+    }
+    if (nextLf < p) {
+      nextLf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+      if (!nextLf) nextLf = end;
+    }
+    const char* q = nextLf;
+    if (anyCr) {
+      if (const void* cr = std::memchr(p, '\r', static_cast<std::size_t>(q - p)))
+        q = static_cast<const char*>(cr);
+    }
+    if (q == end) {
+      m_carry.assign(p, end);
+      return;
+    }
+    line(std::string_view(p, static_cast<std::size_t>(q - p)));
+    p = q;
+    atLineEnd = true;
+  }
+}
+
+void DataFileParser::takeCarriedLine() {
+  // A long comment line (a whole file without line ends) is moved, not copied.
+  if (isCommentLine(m_carry)) {
+    m_out.comments.push_back(std::move(m_carry));
+  } else {
+    line(m_carry);
+  }
+  m_carry = std::string();
+}
+
+DataFileContent DataFileParser::finish() {
+  if (!m_started) {
+    m_started = true;
+    std::string head = std::move(m_carry);
+    m_carry = std::string();
+    if (startsWithBom(head)) head.erase(0, 3);
+    feedBlock(head);
+  }
+  if (!m_carry.empty()) takeCarriedLine();
+  // The columns were reserved generously; give back what a real file left.
+  for (auto& c : m_out.columns)
+    if (c.capacity() > c.size() + c.size() / 2) c.shrink_to_fit();
+  DataFileContent out = std::move(m_out);
+  m_out = DataFileContent();
+  m_out.columns.resize(1);
+  return out;
+}
+
+void DataFileParser::prepareColumns(std::size_t values, std::size_t lineLength) {
+  m_out.columns.resize(std::min(values - 1, GraphStore::kMaxGraphs));
+  // Room for as many lines of this width as the file can hold: sized from
+  // the bytes that are there, never from lines times columns.
+  const std::size_t room = static_cast<std::size_t>(
+      std::min<std::uint64_t>(m_expectedLines, m_totalBytes / (lineLength + 1) + 1));
+  for (auto& c : m_out.columns) reservePoints(c, room);
+  m_columnsPrepared = true;
 }
 
 // Columns beyond the store's capacity are never prepared: such a file is
 // refused when it is loaded, and a line of a million values must not cost a
 // million columns first.
+void DataFileParser::line(std::string_view line) {
+  DataFileContent& out = m_out;
+  if (isCommentLine(line)) {
+    out.comments.emplace_back(line);
+    return;
+  }
+  if (m_stop || !isDataLine(line)) return;
+  if (!m_reserved) {
+    reservePoints(out.columns[0], m_expectedLines);
+    m_reserved = true;
+  }
+
+  // Fast path for clean lines: at most one leading space, then numbers
+  // separated by blanks, trailing spaces. Each number is then exactly one
+  // run of number characters, and the first blank ends field A. Anything
+  // else takes the general path below.
+  if (!m_singleValueMode) {
+    constexpr std::size_t kMaxFast = 16;
+    double v[kMaxFast];
+    std::size_t m = 0;
+    bool onlySpacesAfterFirstBlank = true;
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    const char* q = p + (*p == ' ' ? 1 : 0);
+    bool clean = true;
+    while (true) {
+      const char* r = scanDataNumber(q, end, v[m]);
+      if (!r || r == q) {
+        clean = false;
+        break;
+      }
+      ++m;
+      q = r;
+      if (q == end) break;
+      if (!isBlank(*q)) {
+        clean = false;
+        break;
+      }
+      const char* sep = q++;
+      while (q < end && isBlank(*q)) {
+        if (*q == '\t') onlySpacesAfterFirstBlank = false;
+        ++q;
+      }
+      if (m > 1 && *sep == '\t') onlySpacesAfterFirstBlank = false;
+      if (q == end) break;
+      if (m == kMaxFast) {
+        clean = false;
+        break;
+      }
+    }
+    if (clean && m == 2 && onlySpacesAfterFirstBlank && q == end) {
+      out.result = 1;
+      out.columns[0].push_back({v[0], v[1]});
+      ++m_count;
+      return;
+    }
+    if (clean && m >= 3) {
+      out.result = static_cast<int>(m) - 1;
+      if (!m_columnsPrepared) prepareColumns(m, line.size());
+      const std::size_t k = std::min(m - 1, out.columns.size());
+      for (std::size_t i = 0; i < k; ++i) out.columns[i].push_back({v[0], v[i + 1]});
+      return;
+    }
+  }
+
+  // One pass: count the runs of number characters and find the first
+  // blank at the second position or later (the end of field A).
+  const std::size_t len = line.size();
+  std::size_t n = 0, blank = len;
+  bool inRun = false;
+  for (std::size_t i = 0; i < len; ++i) {
+    const char c = line[i];
+    const bool num = isNumberChar(c);
+    n += num && !inRun;
+    inRun = num;
+    if (blank == len && i >= 1 && isBlank(c)) blank = i;
+  }
+  out.result = n > static_cast<std::size_t>(std::numeric_limits<int>::max())
+                   ? std::numeric_limits<int>::max()
+                   : static_cast<int>(n) - 1;
+  if (blank >= len - 1) m_singleValueMode = true;
+
+  if (n > 2) {
+    if (!m_columnsPrepared) prepareColumns(n, len);
+    const char* p = line.data();
+    const char* const lineEnd = p + line.size();
+    // The next maximal run of number characters, [first, last).
+    auto nextRun = [&](const char*& first, const char*& last) {
+      while (p < lineEnd && !isNumberChar(*p)) ++p;
+      if (p == lineEnd) return false;
+      first = p;
+      while (p < lineEnd && isNumberChar(*p)) ++p;
+      last = p;
+      return true;
+    };
+    const char *first = nullptr, *last = nullptr;
+    nextRun(first, last);
+    double x = 0;
+    const bool xConverts = scanDataNumber(first, last, x) == last;
+    // Values beyond the columns the first multi-column line prepared are
+    // ignored.
+    for (std::size_t k = 1; k <= out.columns.size() && nextRun(first, last); ++k) {
+      double y = 0;
+      if (!xConverts || scanDataNumber(first, last, y) != last) {
+        m_stop = true;
+        break;
+      }
+      out.columns[k - 1].push_back({x, y});
+    }
+    if (m_stop) out.badLine = std::string(line.substr(0, kMaxQuotedLine + 1));
+    return;
+  }
+
+  const std::string_view fieldA = line.substr(0, blank);
+  std::optional<Point> p;
+  if (m_singleValueMode) {
+    if (auto y = parseDataValue(fieldA)) p = Point{static_cast<double>(m_count), *y};
+  } else {
+    auto x = parseDataValue(fieldA);
+    auto y = x ? parseDataValue(line.substr(blank + 1)) : std::nullopt;
+    if (x && y) p = Point{*x, *y};
+  }
+  if (!p) {
+    m_stop = true;
+    out.badLine = std::string(line.substr(0, kMaxQuotedLine + 1));
+    return;
+  }
+  out.columns[0].push_back(*p);
+  ++m_count;
+}
+
 DataFileContent parseDataFile(std::string_view bytes) {
-  DataFileContent out;
-  out.columns.resize(1);
-  // Every column gets room for as many points as the file has lines.
-  std::size_t lines = countByte(bytes, '\n');
-  if (lines == 0) lines = countByte(bytes, '\r');
-  ++lines;
-  bool reserved = false;
-  std::size_t count = 0;
-  bool singleValueMode = false;
-  bool columnsPrepared = false;
-  bool stop = false;
-
-  scanLines(bytes, [&](std::string_view line) {
-    if (isCommentLine(line)) out.comments.emplace_back(line);
-    if (stop || !isDataLine(line)) return;
-    if (!reserved) {
-      reservePoints(out.columns[0], lines);
-      reserved = true;
-    }
-
-    // Fast path for clean lines: at most one leading space, then numbers
-    // separated by blanks, trailing spaces. Each number is then exactly one
-    // run of number characters, and the first blank ends field A. Anything
-    // else takes the general path below.
-    if (!singleValueMode) {
-      constexpr std::size_t kMaxFast = 16;
-      double v[kMaxFast];
-      std::size_t m = 0;
-      bool onlySpacesAfterFirstBlank = true;
-      const char* p = line.data();
-      const char* const end = p + line.size();
-      const char* q = p + (*p == ' ' ? 1 : 0);
-      bool clean = true;
-      while (true) {
-        const char* r = scanDataNumber(q, end, v[m]);
-        if (!r || r == q) {
-          clean = false;
-          break;
-        }
-        ++m;
-        q = r;
-        if (q == end) break;
-        if (!isBlank(*q)) {
-          clean = false;
-          break;
-        }
-        const char* sep = q++;
-        while (q < end && isBlank(*q)) {
-          if (*q == '\t') onlySpacesAfterFirstBlank = false;
-          ++q;
-        }
-        if (m > 1 && *sep == '\t') onlySpacesAfterFirstBlank = false;
-        if (q == end) break;
-        if (m == kMaxFast) {
-          clean = false;
-          break;
-        }
-      }
-      if (clean && m == 2 && onlySpacesAfterFirstBlank && q == end) {
-        out.result = 1;
-        out.columns[0].push_back({v[0], v[1]});
-        ++count;
-        return;
-      }
-      if (clean && m >= 3) {
-        out.result = static_cast<int>(m) - 1;
-        if (!columnsPrepared) {
-          out.columns.resize(std::min(m - 1, GraphStore::kMaxGraphs));
-          for (auto& c : out.columns) reservePoints(c, lines);
-          columnsPrepared = true;
-        }
-        const std::size_t k = std::min(m - 1, out.columns.size());
-        for (std::size_t i = 0; i < k; ++i) out.columns[i].push_back({v[0], v[i + 1]});
-        return;
-      }
-    }
-
-    // One pass: count the runs of number characters and find the first
-    // blank at the second position or later (the end of field A).
-    const std::size_t len = line.size();
-    std::size_t n = 0, blank = len;
-    bool inRun = false;
-    for (std::size_t i = 0; i < len; ++i) {
-      const char c = line[i];
-      const bool num = isNumberChar(c);
-      n += num && !inRun;
-      inRun = num;
-      if (blank == len && i >= 1 && isBlank(c)) blank = i;
-    }
-    out.result = static_cast<int>(n) - 1;
-    if (blank >= len - 1) singleValueMode = true;
-
-    if (n > 2) {
-      if (!columnsPrepared) {
-        out.columns.resize(std::min(n - 1, GraphStore::kMaxGraphs));
-        for (auto& c : out.columns) reservePoints(c, lines);
-        columnsPrepared = true;
-      }
-      const char* p = line.data();
-      const char* const lineEnd = p + line.size();
-      // The next maximal run of number characters, [first, last).
-      auto nextRun = [&](const char*& first, const char*& last) {
-        while (p < lineEnd && !isNumberChar(*p)) ++p;
-        if (p == lineEnd) return false;
-        first = p;
-        while (p < lineEnd && isNumberChar(*p)) ++p;
-        last = p;
-        return true;
-      };
-      const char *first = nullptr, *last = nullptr;
-      nextRun(first, last);
-      double x = 0;
-      const bool xConverts = scanDataNumber(first, last, x) == last;
-      // Values beyond the columns the first multi-column line prepared are
-      // ignored.
-      for (std::size_t k = 1; k <= out.columns.size() && nextRun(first, last); ++k) {
-        double y = 0;
-        if (!xConverts || scanDataNumber(first, last, y) != last) {
-          stop = true;
-          break;
-        }
-        out.columns[k - 1].push_back({x, y});
-      }
-      if (stop) out.badLine = std::string(line);
-      return;
-    }
-
-    const std::string_view fieldA = line.substr(0, blank);
-    std::optional<Point> p;
-    if (singleValueMode) {
-      if (auto y = parseDataValue(fieldA)) p = Point{static_cast<double>(count), *y};
-    } else {
-      auto x = parseDataValue(fieldA);
-      auto y = x ? parseDataValue(line.substr(blank + 1)) : std::nullopt;
-      if (x && y) p = Point{*x, *y};
-    }
-    if (!p) {
-      stop = true;
-      out.badLine = std::string(line);
-      return;
-    }
-    out.columns[0].push_back(*p);
-    ++count;
-  });
-  // The columns were reserved generously; give back what a real file left.
-  for (auto& c : out.columns)
-    if (c.capacity() > c.size() + c.size() / 2) c.shrink_to_fit();
-  return out;
+  DataFileParser parser(bytes.size());
+  parser.feed(bytes);
+  return parser.finish();
 }
 
 std::string wrongDataMessage(const std::string& path, std::string_view line) {
   std::string m = "Wrong data in ";
   m += path;
   m += ";String \"";
-  m += line;
+  if (line.size() > kMaxQuotedLine) {
+    m += line.substr(0, kMaxQuotedLine);
+    m += "...";
+  } else {
+    m += line;
+  }
   m += "\" is invalid";
   return m;
 }
 
-std::size_t loadDataFile(GraphStore& store, const std::string& path, const MessageFn& message) {
-  std::optional<std::string> bytes = readWholeFile(path);
-  DataFileContent content = parseDataFile(bytes ? std::string_view(*bytes) : std::string_view());
-  bytes.reset();
+std::size_t loadDataFile(GraphStore& store, const std::string& path, const MessageFn& message,
+                         std::size_t* failures) {
+  auto tell = [&](const std::string& text) {
+    if (failures) ++*failures;
+    if (message) message(text);
+  };
+  DataFileContent content;
+  ReadResult read;
+  try {
+    std::optional<DataFileParser> parser;
+    read = readFileInBlocks(path, [&](std::string_view block, std::uint64_t size) {
+      if (!parser) parser.emplace(size);
+      parser->feed(block);
+    });
+    if (read.status == ReadStatus::NotRegular) {
+      tell("Cannot load " + path + ": not a regular file");
+      return 0;
+    }
+    if (read.status == ReadStatus::NoMemory) {
+      tell("Cannot load " + path + ": not enough memory");
+      return 0;
+    }
+    content = parser ? parser->finish() : DataFileParser().finish();
+  } catch (const std::bad_alloc&) {
+    tell("Cannot load " + path + ": not enough memory");
+    return 0;
+  }
 
   // The file's own graph and one column graph per further y column of the
   // last data line.
   const std::size_t graphs = content.result >= 2 ? static_cast<std::size_t>(content.result) : 1;
   if (store.count() + graphs > GraphStore::kMaxGraphs) {
-    if (message)
-      message("Cannot load " + path + ": it needs " + std::to_string(graphs) +
-              (graphs == 1 ? " graph slot" : " graph slots") + " and only " +
-              std::to_string(GraphStore::kMaxGraphs - store.count()) + " of " +
-              std::to_string(GraphStore::kMaxGraphs) + " are free");
+    tell("Cannot load " + path + ": it needs " + std::to_string(graphs) +
+         (graphs == 1 ? " graph slot" : " graph slots") + " and only " +
+         std::to_string(GraphStore::kMaxGraphs - store.count()) + " of " +
+         std::to_string(GraphStore::kMaxGraphs) + " are free");
     return 0;
   }
   if (content.badLine && message) message(wrongDataMessage(path, *content.badLine));
 
-  content.columns.resize(std::max(content.columns.size(), graphs));
-  for (std::size_t k = 0; k < graphs; ++k) {
-    Graph& g = k == 0 ? store.append(fileNameOf(path), path)
-                      : store.append(std::to_string(k), std::to_string(k));
-    g.series.assignSorted(std::move(content.columns[k]));
-    if (k == 0) g.comments = std::move(content.comments);
+  const std::size_t first = store.count();
+  try {
+    content.columns.resize(std::max(content.columns.size(), graphs));
+    for (std::size_t k = 0; k < graphs; ++k) {
+      Graph& g = k == 0 ? store.append(fileNameOf(path), path)
+                        : store.append(std::to_string(k), std::to_string(k));
+      g.series.assignSorted(std::move(content.columns[k]));
+      if (k == 0) g.comments = std::move(content.comments);
+    }
+  } catch (const std::bad_alloc&) {
+    while (store.count() > first) store.removeGraphSlot(store.count() - 1);
+    tell("Cannot load " + path + ": not enough memory");
+    return 0;
   }
   store.setUndoEnabled(false);
+  if (read.status == ReadStatus::Failed) tell("Could not read " + path + ": " + read.reason);
   return graphs;
 }
 
 std::optional<std::string> addFiles(GraphStore& store, const std::vector<std::string>& paths,
-                                    const MessageFn& message, const ProgressFn& progress) {
+                                    const MessageFn& message, const ProgressFn& progress,
+                                    std::size_t* failures) {
   if (paths.empty()) return std::nullopt;
   std::size_t listLength = paths.size();
   std::size_t added = 0;
   for (std::size_t p = 0; p < paths.size(); ++p) {
-    const std::size_t graphs = loadDataFile(store, paths[p], message);
+    const std::size_t graphs = loadDataFile(store, paths[p], message, failures);
     // A refused file leaves the chosen list; column graphs join it.
     if (graphs == 0)
       --listLength;

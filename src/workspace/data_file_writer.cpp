@@ -29,38 +29,38 @@ WriteResult writeDataFile(const std::string& path, const Graph& g) {
   return writeFileAtomically(path, dataFileText(g));
 }
 
-namespace {
-
-void writeAndReport(const std::string& path, const Graph& g, const MessageFn& message) {
-  WriteResult r = writeDataFile(path, g);
-  if (!r.ok && message) message(r.message);
+void writeAndReport(const std::string& path, std::string_view content, const MessageFn& message,
+                    std::size_t* failures) {
+  const WriteResult r = writeFileAtomically(path, content);
+  if (r.ok) return;
+  if (failures) ++*failures;
+  if (message) message(r.message);
 }
 
-}  // namespace
-
 void saveGraph(const GraphStore& store, std::size_t current, const ConfirmFn& confirm,
-               const MessageFn& message) {
+               const MessageFn& message, std::size_t* failures) {
   if (store.empty() || current >= store.count()) return;
   const Graph& g = store.graph(current);
   if (fileExists(g.path) && !(confirm && confirm("File already exists. Overwrite?"))) return;
-  writeAndReport(g.path, g, message);
+  writeAndReport(g.path, dataFileText(g), message, failures);
 }
 
 void saveGraphAs(const GraphStore& store, std::size_t current, const std::string& path,
-                 const MessageFn& message) {
+                 const MessageFn& message, std::size_t* failures) {
   if (store.empty() || current >= store.count()) return;
-  writeAndReport(path, store.graph(current), message);
+  writeAndReport(path, dataFileText(store.graph(current)), message, failures);
 }
 
 std::vector<std::size_t> saveSelected(const GraphStore& store,
                                       const std::vector<std::size_t>& selectedRows,
-                                      const ConfirmFn& confirm, const MessageFn& message) {
+                                      const ConfirmFn& confirm, const MessageFn& message,
+                                      std::size_t* failures) {
   if (store.empty()) return {};
   if (!(confirm && confirm("This will overwrite existing files!"))) return {};
   std::vector<std::size_t> done;
   for (std::size_t i : selectedRows) {
     if (i >= store.count()) continue;
-    writeAndReport(store.graph(i).path, store.graph(i), message);
+    writeAndReport(store.graph(i).path, dataFileText(store.graph(i)), message, failures);
     done.push_back(i);
   }
   return done;
@@ -68,7 +68,7 @@ std::vector<std::size_t> saveSelected(const GraphStore& store,
 
 std::string withDefaultExtension(const std::string& path) {
   const std::string name = fileNameOf(path);
-  if (name.find('.') != std::string::npos) return path;
+  if (name.empty() || name.find('.') != std::string::npos) return path;
   return path + ".dat";
 }
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "workspace/data_file_reader.h"
@@ -22,25 +23,32 @@ std::string dataFileText(const Graph& g);
 /// Writes graph g to path, replacing the file only once all of it is written.
 WriteResult writeDataFile(const std::string& path, const Graph& g);
 
+/// Writes content to path and reports a failure through message; every
+/// failed write adds one to *failures.
+void writeAndReport(const std::string& path, std::string_view content, const MessageFn& message,
+                    std::size_t* failures = nullptr);
+
 /// Save: writes the current graph to its own path, asking "File already
 /// exists. Overwrite?" first when a file is there. A failed write is
-/// reported through message.
+/// reported through message and counted in *failures.
 void saveGraph(const GraphStore& store, std::size_t current, const ConfirmFn& confirm,
-               const MessageFn& message);
+               const MessageFn& message, std::size_t* failures = nullptr);
 
 /// Save As once the save dialog returned path; name and path stay unchanged.
 void saveGraphAs(const GraphStore& store, std::size_t current, const std::string& path,
-                 const MessageFn& message);
+                 const MessageFn& message, std::size_t* failures = nullptr);
 
 /// Save Selected: after "This will overwrite existing files!" is answered
 /// Yes, writes every selected graph to its own path. Returns the rows to
 /// deselect (every row written or attempted); empty when not confirmed.
 std::vector<std::size_t> saveSelected(const GraphStore& store,
                                       const std::vector<std::size_t>& selectedRows,
-                                      const ConfirmFn& confirm, const MessageFn& message);
+                                      const ConfirmFn& confirm, const MessageFn& message,
+                                      std::size_t* failures = nullptr);
 
 /// Adds ".dat" to a path whose file name has no extension (the save
-/// dialog's default extension).
+/// dialog's default extension); a path without a file name (a folder,
+/// "dir/") stays as it is and is refused when written.
 std::string withDefaultExtension(const std::string& path);
 
 }  // namespace varnix

@@ -269,12 +269,12 @@ void* convertDeep(void* arg) {
 TEST(ExpressionToPostfix, DeepNestingFailsCleanlyOnASmallStack) {
   std::vector<std::string> formulas = {
       std::string(100000, '(') + "x" + std::string(100000, ')'),
+      std::string(100000, '-') + "x",
       [] {
         std::string s = "x";
-        for (int i = 0; i < 100000; ++i) s += "+x";
+        for (int i = 0; i < 50000; ++i) s = "x*(" + s + ")";
         return s;
       }(),
-      std::string(100000, '-') + "x",
       [] {
         std::string s = "x";
         for (int i = 0; i < 20000; ++i) s = "sin(" + s + ")";
@@ -291,6 +291,18 @@ TEST(ExpressionToPostfix, DeepNestingFailsCleanlyOnASmallStack) {
     pthread_attr_destroy(&attr);
     EXPECT_EQ(f.rfind("error in expression: ", 0), 0u) << f.substr(0, 40);
   }
+  // A flat chain of operators is no nesting, however long: a sum of 201
+  // terms and a 10 MB sum convert (in one scan) and evaluate.
+  std::string sum201 = "x";
+  for (int i = 0; i < 200; ++i) sum201 += "+x";
+  EXPECT_EQ(evaluatePostfix(expressionToPostfix(sum201) + " ", 2, 0), 402);
+  std::string big = "1";
+  while (big.size() < 10'000'000) big += "+1-1+1";
+  std::string postfix = expressionToPostfix(big);
+  EXPECT_EQ(postfix.substr(0, 10), "1 1 1 - + ");
+  EXPECT_EQ(evaluatePostfix(postfix + " ", 0, 0), 1 + static_cast<double>((big.size() - 1) / 6));
+  // Mixed operators keep their precedence along the chain.
+  EXPECT_EQ(expressionToPostfix("x*2+y/3-1+x^2"), "x 2 * y 3 / 1 - + x 2 ^ +");
   // Ordinary nesting is well within the bound.
   std::string f = "x";
   for (int i = 0; i < 40; ++i) f = "(" + f + "+1)";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <random>
 
 #include "test_util.h"
@@ -159,16 +160,22 @@ TEST(LoadDataFile, PointsAreSortedByXStably) {
   EXPECT_EQ(store.series(0).maxY(), 5);
 }
 
-TEST(LoadDataFile, MissingFileGivesAnEmptyGraphWithoutMessage) {
+TEST(LoadDataFile, MissingFileGivesAnEmptyGraphWithoutMessageAFolderSaysWhy) {
   TempDir dir;
   GraphStore store;
   std::vector<std::string> messages;
-  auto info = addFiles(store, {dir.file("missing.dat"), dir.path()},
-                       [&](const std::string& m) { messages.push_back(m); });
-  EXPECT_EQ(*info, " 2 files loaded. Press <R> to rescale");
-  EXPECT_EQ(store.count(), 2u);
+  std::size_t failures = 0;
+  std::filesystem::create_symlink(dir.file("nowhere.dat"), dir.file("dangling.dat"));
+  auto info = addFiles(
+      store, {dir.file("missing.dat"), dir.file("dangling.dat"), dir.path()},
+      [&](const std::string& m) { messages.push_back(m); }, {}, &failures);
+  EXPECT_EQ(*info, " 3 files loaded. Press <R> to rescale");
+  EXPECT_EQ(store.count(), 3u);
   EXPECT_TRUE(store.series(0).empty());
-  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(store.series(2).empty());
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], "Could not read " + dir.path() + ": Is a directory");
+  EXPECT_EQ(failures, 1u);
   EXPECT_FALSE(addFiles(store, {}, {}).has_value());
 }
 

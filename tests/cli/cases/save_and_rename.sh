@@ -25,10 +25,14 @@ assert out[0] == '"PL spectrum, sample A-17, T = 50 K', out[0]
 body = [l for l in out[2:] if l]
 assert body == ["%s %s" % (fmt(float(x)), fmt(float(y))) for x, y in src], body[:3]
 PY
-# A folder in the way: the save fails, the message names it, nothing is lost.
+# A folder in the way: the save fails, the message names it, nothing is lost,
+# the run goes on and ends with status 1.
 mkdir "$T/folder.dat"
-"$CLI" -c "load $T/a.dat; save-as $T/folder.dat" 2>"$T/err" || fail "exit status"
+status=0
+"$CLI" -c "load $T/a.dat; save-as $T/folder.dat; info" >"$T/out" 2>"$T/err" || status=$?
+expect_eq "failed save status" "$status" 1
 grep -q "folder.dat" "$T/err" || fail "no message for the failed save"
+grep -q "files loaded" "$T/out" || fail "the run stopped at the failed save"
 [ -d "$T/folder.dat" ] || fail "folder replaced"
 # Save Selected writes the selected graphs only and deselects them.
 cp "$SAMPLES/T010K.dat" "$T/x.dat"; cp "$SAMPLES/T020K.dat" "$T/y.dat"
