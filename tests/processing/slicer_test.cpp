@@ -125,5 +125,84 @@ TEST(Slicer, RefusalsAndFileErrors) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("d25.Dat")));
 }
 
+TEST(Slicer, WindowStartsThatStopMovingAreRefusedBeforeWriting) {
+  struct Case {
+    const char *from, *to, *step;
+    std::size_t files;  // 0: refused with a message
+  };
+  const Case cases[] = {
+      {"9007199254740982", "9007199254741092", "1", 0},  // beyond 2^53 the start stops at ...992
+      {"4503599627370494", "4503599627370506", "0.4", 0},
+      {"1e16", "0", "1", 1},  // start above end: one slice, as always
+      {"4503599627370494", "4503599627370500", "1", 6},
+      {"0", "2000000", "1", 0},  // more than a million files
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    GraphStore store;
+    addGraph(store, "g", {{0, 1}, {1, 1}});
+    SlicerFields f;
+    f.from = c.from;
+    f.to = c.to;
+    f.step = c.step;
+    f.directory = dir.path();
+    std::vector<std::string> messages;
+    const auto written = sliceGraphs(store, f, [&](const std::string& m) { messages.push_back(m); });
+    EXPECT_EQ(written.size(), c.files) << c.from << " " << c.step;
+    EXPECT_EQ(messages.size(), c.files == 0 ? 1u : 0u) << c.from;
+    if (c.files == 0) EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << c.from;
+  }
+}
+
+TEST(Slicer, DecimalsInFileNames) {
+  struct Case {
+    const char *from, *to, *step, *decimals;
+    std::vector<std::string> names;
+  };
+  const Case cases[] = {
+      {"2.3", "2.65", "0.1", "0", {"d2.Dat", "d2.Dat", "d2.Dat", "d3.Dat"}},
+      {"2.3", "2.65", "0.1", "1", {"d2.3.Dat", "d2.4.Dat", "d2.5.Dat", "d2.6.Dat"}},
+      {"0.125", "0.5", "0.25", "2", {"d0.12.Dat", "d0.38.Dat"}},  // exact ties to even
+      {"-0.04", "0", "1", "1", {"d0.0.Dat"}},
+      {"1", "2", "1", "3", {"d1.000.Dat"}},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    GraphStore store;
+    addGraph(store, "g", {{0, 1}, {1, 1}});
+    SlicerFields f;
+    f.from = c.from;
+    f.to = c.to;
+    f.step = c.step;
+    f.decimals = c.decimals;
+    f.directory = dir.path();
+    EXPECT_EQ(fileNames(sliceGraphs(store, f, {})), c.names) << c.from << " " << c.decimals;
+  }
+  for (const char* bad : {"-1", "1.5", "16"}) {
+    TempDir dir;
+    GraphStore store;
+    addGraph(store, "g", {{0, 1}, {1, 1}});
+    SlicerFields f;
+    f.decimals = bad;
+    f.directory = dir.path();
+    std::vector<std::string> messages;
+    EXPECT_TRUE(sliceGraphs(store, f, [&](const std::string& m) { messages.push_back(m); }).empty())
+        << bad;
+    EXPECT_EQ(messages.size(), 1u) << bad;
+  }
+}
+
+TEST(Slicer, ReadOnlySliceFileIsAccessDenied) {
+  TempDir dir;
+  GraphStore store;
+  addGraph(store, "g", {{0, 1}, {1, 1}});
+  test::writeFile(dir.file("d10.Dat"), "keep");
+  std::filesystem::permissions(dir.file("d10.Dat"), std::filesystem::perms::owner_read);
+  SlicerFields f;
+  f.directory = dir.path();
+  EXPECT_EQ(test::errorOf([&] { sliceGraphs(store, f, {}); }), "File access denied");
+  EXPECT_EQ(readFile(dir.file("d10.Dat")), "keep");
+}
+
 }  // namespace
 }  // namespace varnix

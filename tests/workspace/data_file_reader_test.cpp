@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -328,6 +334,126 @@ TEST(ParseDataFile, AgreesWithALiteralReadingOnRandomFiles) {
     }
   }
   EXPECT_GT(withPoints, 10000);  // the random files do exercise the readers
+}
+
+void expectSameContent(const DataFileContent& got, const DataFileContent& want,
+                       const std::string& bytes) {
+  ASSERT_EQ(got.result, want.result) << bytes;
+  ASSERT_EQ(got.badLine, want.badLine) << bytes;
+  ASSERT_EQ(got.comments, want.comments) << bytes;
+  ASSERT_EQ(got.columns.size(), want.columns.size()) << bytes;
+  for (std::size_t k = 0; k < got.columns.size(); ++k) {
+    ASSERT_EQ(got.columns[k].size(), want.columns[k].size()) << bytes;
+    for (std::size_t j = 0; j < got.columns[k].size(); ++j)
+      ASSERT_TRUE(std::memcmp(&got.columns[k][j], &want.columns[k][j], sizeof(Point)) == 0)
+          << bytes;
+  }
+}
+
+TEST(DataFileParser, BlocksOfAnySizeReadAsTheWholeText) {
+  std::mt19937 rng(7);
+  const std::vector<std::string> pieces = {"1", "2.5", " ", "\t", "-", "e", "\r", "\n", "\r\n",
+                                           "\"", "a", ",", "\xEF\xBB\xBF", "\x1A", "3 4 5"};
+  for (int file = 0; file < 20000; ++file) {
+    std::string bytes;
+    const int n = static_cast<int>(rng() % 40);
+    for (int i = 0; i < n; ++i) bytes += pieces[rng() % pieces.size()];
+    const DataFileContent want = parseDataFile(bytes);
+    DataFileParser parser(bytes.size());
+    for (std::size_t at = 0; at < bytes.size();) {
+      const std::size_t len = std::min<std::size_t>(rng() % 7 + 1, bytes.size() - at);
+      parser.feed(std::string_view(bytes).substr(at, len));
+      at += len;
+    }
+    expectSameContent(parser.finish(), want, bytes);
+  }
+}
+
+TEST(LoadDataFile, ReadsAcrossBlockBordersAndStopsInALaterBlock) {
+  TempDir dir;
+  // Lines of 16 bytes: the 1 MiB blocks end exactly on line ends, and a
+  // second file of 17-byte lines puts a line across every border.
+  for (int width : {16, 17}) {
+    std::string bytes, line;
+    const int lines = 200000;
+    for (int i = 0; i < lines; ++i) {
+      line = std::to_string(100000 + i) + " " + std::string(static_cast<std::size_t>(width) - 10, '7') +
+             "\r\n";
+      if (i == lines - 10) line = "100000 1.2.3\r\n";
+      bytes += line;
+    }
+    writeFile(dir.file("big.dat"), bytes);
+    GraphStore store;
+    std::vector<std::string> messages;
+    loadDataFile(store, dir.file("big.dat"), [&](const std::string& m) { messages.push_back(m); });
+    ASSERT_EQ(store.count(), 1u);
+    EXPECT_EQ(store.series(0).count(), static_cast<std::size_t>(lines - 10));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "Wrong data in " + dir.file("big.dat") + ";String \"100000 1.2.3\" is invalid");
+    expectSameContent(DataFileContent{{store.series(0).points()}, 1, {}, std::string("100000 1.2.3")},
+                      parseDataFile(bytes), "big.dat");
+  }
+}
+
+TEST(WrongDataMessage, QuotesAtMost4096Characters) {
+  const std::string exact(4096, '7'), longer = exact + "89";
+  EXPECT_EQ(wrongDataMessage("f", exact), "Wrong data in f;String \"" + exact + "\" is invalid");
+  EXPECT_EQ(wrongDataMessage("f", longer), "Wrong data in f;String \"" + exact + "...\" is invalid");
+  // A 20 MB bad line keeps only what the message needs.
+  const std::string huge = "1 " + std::string(20'000'000, 'x');
+  const DataFileContent c = parseDataFile(huge);
+  ASSERT_TRUE(c.badLine.has_value());
+  EXPECT_EQ(wrongDataMessage("f", *c.badLine).size(), std::string("Wrong data in f;String \"\" is invalid").size() + 4099);
+}
+
+TEST(LoadDataFile, RefusesWhatIsNoRegularFileAndKeepsEarlierGraphs) {
+  TempDir dir;
+  writeFile(dir.file("a.dat"), "1 2\r\n");
+  ASSERT_EQ(::mkfifo(dir.file("fifo.dat").c_str(), 0600), 0);
+  GraphStore store;
+  std::vector<std::string> messages;
+  std::size_t failures = 0;
+  auto info = addFiles(
+      store, {dir.file("a.dat"), dir.file("fifo.dat"), "/dev/zero"},
+      [&](const std::string& m) { messages.push_back(m); }, {}, &failures);
+  EXPECT_EQ(*info, " 1 files loaded. Press <R> to rescale");
+  EXPECT_EQ(store.count(), 1u);
+  EXPECT_EQ(messages, (std::vector<std::string>{
+                          "Cannot load " + dir.file("fifo.dat") + ": not a regular file",
+                          "Cannot load /dev/zero: not a regular file"}));
+  EXPECT_EQ(failures, 2u);
+}
+
+TEST(ParseDataFile, ReservesFromTheBytesNotFromLinesTimesColumns) {
+  // A first line of 302 values and then many short lines: the 301 prepared
+  // columns must not each get room for every line of the file.
+  std::string bytes;
+  for (int i = 0; i < 302; ++i) bytes += "1 ";
+  bytes += "\n";
+  for (int i = 0; i < 2'000'000; ++i) bytes += "1 2\n";
+  const DataFileContent c = parseDataFile(bytes);
+  ASSERT_EQ(c.columns.size(), GraphStore::kMaxGraphs);
+  EXPECT_EQ(c.columns[0].size(), 2'000'001u);
+#if !defined(__SANITIZE_ADDRESS__)
+  // In a child limited to 1.5 GB of address space (lines times columns
+  // would reserve 9.6 GB).
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    struct rlimit lim {};
+    lim.rlim_cur = lim.rlim_max = 1536ull << 20;
+    ::setrlimit(RLIMIT_AS, &lim);
+    try {
+      const DataFileContent inChild = parseDataFile(bytes);
+      ::_exit(inChild.columns[0].size() == 2'000'001u ? 0 : 2);
+    } catch (...) {
+      ::_exit(3);
+    }
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+#endif
 }
 
 }  // namespace
