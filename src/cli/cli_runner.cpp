@@ -62,8 +62,8 @@ const std::vector<Runner::Command>& Runner::commands() {
        &Runner::cmdMoments},
       {"moments-save", 2, 2, "0|1|2|3 FILE", "Save M0..M3 of the last moments table",
        &Runner::cmdMomentsSave},
-      {"slice", 6, 6, "FROM TO STEP PREFIX SUFFIX DIR", "Slicing with these dialog texts",
-       &Runner::cmdSlice},
+      {"slice", 6, 7, "FROM TO STEP PREFIX SUFFIX DIR [DECIMALS]",
+       "Slicing with these dialog texts (DECIMALS in file names, 0 by default)", &Runner::cmdSlice},
       {"smooth", 0, 0, "", "DISPO smoothing of the selected graphs", &Runner::cmdSmooth},
       {"delete-point", 1, 1, "X", "Delete point at cursor with the cursor at x = X",
        &Runner::cmdDeletePoint},
@@ -335,7 +335,7 @@ void Runner::cmdMomentsSave(const Args& a) {
 }
 
 void Runner::cmdSlice(const Args& a) {
-  SlicerFields f{a[0], a[1], a[2], a[3], a[4], a[5]};
+  SlicerFields f{a[0], a[1], a[2], a[3], a[4], a[5], a.size() > 6 ? a[6] : "0"};
   sliceGraphs(m_store, f, [this](const std::string& t) { message(t); });
 }
 

@@ -461,10 +461,14 @@ WriteResult writeFileAtomically(const std::string& path, std::string_view conten
     return failure(path, e);
   };
   if (exists) {
-    // Owner and group where the system permits (fchown before fchmod: a
-    // change of owner clears the set-id bits).
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0)
-      (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+    // Owner and group (before the mode: a change of owner clears the set-id
+    // bits). A file of another owner that this user may write but not give
+    // away is written in place instead, so that it stays theirs.
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+      if (!unnamed) ::unlink(tmp.c_str());
+      ::close(fd);
+      return writeInPlace(path, target, content);
+    }
     ::fchmod(fd, st.st_mode & 07777);
   }
   if (!writeAll(fd, content, 0, err)) return abandon(err);

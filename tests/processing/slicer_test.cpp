@@ -147,7 +147,8 @@ TEST(Slicer, WindowStartsThatStopMovingAreRefusedBeforeWriting) {
     f.step = c.step;
     f.directory = dir.path();
     std::vector<std::string> messages;
-    const auto written = sliceGraphs(store, f, [&](const std::string& m) { messages.push_back(m); });
+    const auto written =
+        sliceGraphs(store, f, [&](const std::string& m) { messages.push_back(m); });
     EXPECT_EQ(written.size(), c.files) << c.from << " " << c.step;
     EXPECT_EQ(messages.size(), c.files == 0 ? 1u : 0u) << c.from;
     if (c.files == 0) EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << c.from;

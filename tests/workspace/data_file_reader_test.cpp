@@ -352,8 +352,9 @@ void expectSameContent(const DataFileContent& got, const DataFileContent& want,
 
 TEST(DataFileParser, BlocksOfAnySizeReadAsTheWholeText) {
   std::mt19937 rng(7);
-  const std::vector<std::string> pieces = {"1", "2.5", " ", "\t", "-", "e", "\r", "\n", "\r\n",
-                                           "\"", "a", ",", "\xEF\xBB\xBF", "\x1A", "3 4 5"};
+  const std::vector<std::string> pieces = {
+      "1",  "2.5", " ", "\t",           "-",    "e",    "\r", "\n", "\r\n",
+      "\"", "a",   ",", "\xEF\xBB\xBF", "\x1A", "3 4 5"};
   for (int file = 0; file < 20000; ++file) {
     std::string bytes;
     const int n = static_cast<int>(rng() % 40);
@@ -377,8 +378,8 @@ TEST(LoadDataFile, ReadsAcrossBlockBordersAndStopsInALaterBlock) {
     std::string bytes, line;
     const int lines = 200000;
     for (int i = 0; i < lines; ++i) {
-      line = std::to_string(100000 + i) + " " + std::string(static_cast<std::size_t>(width) - 10, '7') +
-             "\r\n";
+      line = std::to_string(100000 + i) + " " +
+             std::string(static_cast<std::size_t>(width) - 10, '7') + "\r\n";
       if (i == lines - 10) line = "100000 1.2.3\r\n";
       bytes += line;
     }
@@ -389,21 +390,25 @@ TEST(LoadDataFile, ReadsAcrossBlockBordersAndStopsInALaterBlock) {
     ASSERT_EQ(store.count(), 1u);
     EXPECT_EQ(store.series(0).count(), static_cast<std::size_t>(lines - 10));
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], "Wrong data in " + dir.file("big.dat") + ";String \"100000 1.2.3\" is invalid");
-    expectSameContent(DataFileContent{{store.series(0).points()}, 1, {}, std::string("100000 1.2.3")},
-                      parseDataFile(bytes), "big.dat");
+    EXPECT_EQ(messages[0],
+              "Wrong data in " + dir.file("big.dat") + ";String \"100000 1.2.3\" is invalid");
+    expectSameContent(
+        DataFileContent{{store.series(0).points()}, 1, {}, std::string("100000 1.2.3")},
+        parseDataFile(bytes), "big.dat");
   }
 }
 
 TEST(WrongDataMessage, QuotesAtMost4096Characters) {
   const std::string exact(4096, '7'), longer = exact + "89";
   EXPECT_EQ(wrongDataMessage("f", exact), "Wrong data in f;String \"" + exact + "\" is invalid");
-  EXPECT_EQ(wrongDataMessage("f", longer), "Wrong data in f;String \"" + exact + "...\" is invalid");
+  EXPECT_EQ(wrongDataMessage("f", longer),
+            "Wrong data in f;String \"" + exact + "...\" is invalid");
   // A 20 MB bad line keeps only what the message needs.
   const std::string huge = "1 " + std::string(20'000'000, 'x');
   const DataFileContent c = parseDataFile(huge);
   ASSERT_TRUE(c.badLine.has_value());
-  EXPECT_EQ(wrongDataMessage("f", *c.badLine).size(), std::string("Wrong data in f;String \"\" is invalid").size() + 4099);
+  EXPECT_EQ(wrongDataMessage("f", *c.badLine).size(),
+            std::string("Wrong data in f;String \"\" is invalid").size() + 4099);
 }
 
 TEST(LoadDataFile, RefusesWhatIsNoRegularFileAndKeepsEarlierGraphs) {
