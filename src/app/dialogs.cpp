@@ -183,6 +183,11 @@ SimpleMathXDialog::SimpleMathXDialog(QWidget* parent) : QDialog(parent) {
   setTabOrder(b, a);
 }
 
+void SimpleMathXDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  ok->setFocus(Qt::OtherFocusReason);
+}
+
 MathOnGraphsDialog::MathOnGraphsDialog(QWidget* parent) : QDialog(parent) {
   fixedDialog(this, "Math on graphs");
   in1 = new QTableWidget(1, 1, this);
@@ -233,8 +238,10 @@ SlicerDialog::SlicerDialog(QWidget* parent, UserPrompts& prompts)
   prefix = new QLineEdit("d", this);
   suffix = new QLineEdit("", this);
   directory = new QLineEdit(QDir::tempPath(), this);
+  decimals = new QLineEdit("0", this);
+  decimals->setObjectName("decimals");
   auto* filter = new NumberKeyFilter(prompts, this);
-  for (QLineEdit* e : {from, to, step}) e->installEventFilter(filter);
+  for (QLineEdit* e : {from, to, step, decimals}) e->installEventFilter(filter);
   browse = button("Browse...", this);
   QHBoxLayout* buttons = okCancelRow(this, ok, "OK", cancel, "Cancel");
   auto* g = new QGridLayout;
@@ -252,6 +259,8 @@ SlicerDialog::SlicerDialog(QWidget* parent, UserPrompts& prompts)
   g->addWidget(new QLabel("Directory", this), 4, 0);
   g->addWidget(directory, 4, 1, 1, 2);
   g->addWidget(browse, 4, 3);
+  g->addWidget(new QLabel("Decimals in file names", this), 5, 0, 1, 2);
+  g->addWidget(decimals, 5, 2);
   auto* right = new QVBoxLayout;
   right->addLayout(g);
   right->addStretch();
@@ -532,7 +541,8 @@ CursorsWindow::CursorsWindow(QWidget* parent) : QDialog(parent) {
   hideButton->setGeometry(104, 13, 33, 15);
   hideButton->setFont(arial(10));
   hideButton->setAutoDefault(false);
-  setFixedSize(138, 28);
+  // Wide enough for the caption in the title bar of any window manager.
+  setFixedSize(190, 28);
   move(427, 2);
 }
 

@@ -85,6 +85,10 @@ class SimpleMathXDialog : public QDialog {
   QLineEdit *b, *a;
   QPushButton* ok;
   QPushButton* cancel;
+
+ protected:
+  /// Opens with the focus on OK, the first in its focus order.
+  void showEvent(QShowEvent* event) override;
 };
 
 /// "Math on graphs".
@@ -107,6 +111,7 @@ class SlicerDialog : public QDialog {
   SlicerDialog(QWidget* parent, UserPrompts& prompts);
   QTableWidget* table;
   QLineEdit *from, *to, *step, *prefix, *suffix, *directory;
+  QLineEdit* decimals;  ///< "Decimals in file names"
   QPushButton* browse;
   QPushButton* ok;
   QPushButton* cancel;

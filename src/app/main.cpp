@@ -1,19 +1,55 @@
 #include <QApplication>
+#include <QMessageBox>
 #include <clocale>
+#include <exception>
+#include <new>
 
 #include "app/main_window.h"
 #include "app/user_prompts.h"
 #include "workspace/settings_file.h"
 
+namespace {
+
+/// The last resort: an exception that escaped a handler is reported and the
+/// event loop goes on, so the user's graphs stay and can be saved.
+class Application : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::bad_alloc&) {
+      report("Not enough memory for this command; it was stopped.");
+    } catch (const std::exception& e) {
+      report(QString("Unexpected error: ") + e.what());
+    } catch (...) {
+      report("Unexpected error.");
+    }
+    return false;
+  }
+
+ private:
+  static void report(const QString& text) {
+    QMessageBox::critical(QApplication::activeWindow(), "Varnix", text);
+  }
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  Application app(argc, argv);
   QApplication::setApplicationName("Varnix");
   // Every number is read and written with '.' whatever the user's locale.
   std::setlocale(LC_NUMERIC, "C");
-  varnix::SettingsFile settings(varnix::SettingsFile::defaultPath());
-  varnix::QtUserPrompts prompts;
-  varnix::MainWindow window(prompts, settings, QApplication::arguments());
-  prompts.setParent(&window);
-  window.showMaximized();
-  return app.exec();
+  try {
+    varnix::SettingsFile settings(varnix::SettingsFile::defaultPath());
+    varnix::QtUserPrompts prompts;
+    varnix::MainWindow window(prompts, settings, QApplication::arguments());
+    prompts.setParent(&window);
+    window.showMaximized();
+    return app.exec();
+  } catch (const std::exception& e) {
+    QMessageBox::critical(nullptr, "Varnix", QString("Varnix could not start: ") + e.what());
+  }
+  return 1;
 }

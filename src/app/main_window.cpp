@@ -216,15 +216,17 @@ void MainWindow::buildMenus() {
     m_list->addAction(a);
     m_actions.insert("popup:" + caption, a);
   };
-  auto* selectAll = new QAction("Select All", m_list);
-  connect(selectAll, &QAction::triggered, this, [this] { SelectAll1Click(); });
-  m_list->addAction(selectAll);  // its key is the View menu's Ctrl+A
+  // The View menu's own Select All: the pop-up shows its Ctrl+A, and one
+  // action holds the key (two would make it ambiguous).
+  QAction* selectAll = m_actions.value("Select All");
+  m_list->addAction(selectAll);
   m_actions.insert("popup:Select All", selectAll);
   popup("Add Files to list", QKeySequence(Qt::Key_Insert), &MainWindow::BitBtn1Click);
   popup("Delete from list", QKeySequence(Qt::Key_Delete), &MainWindow::DeleteClick);
   popup("Rename", QKeySequence(Qt::Key_F6), &MainWindow::RenameClick);
   popup("Save As", {}, &MainWindow::SaveAs1Click);
-  for (QAction* a : m_list->actions()) QMainWindow::addAction(a);
+  for (QAction* a : m_list->actions())
+    if (a != selectAll) QMainWindow::addAction(a);
 }
 
 void MainWindow::createWindows(bool haveArgument) {
@@ -302,8 +304,16 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // FormClose: every way of closing asks first.
-  if (m_prompts.question("Exit now?") != UserPrompts::Answer::Yes) {
+  // Every way of closing asks first, one question at a time: a second close
+  // request while "Exit now?" is open is ignored.
+  if (m_askingToExit) {
+    event->ignore();
+    return;
+  }
+  m_askingToExit = true;
+  const bool yes = m_prompts.question("Exit now?") == UserPrompts::Answer::Yes;
+  m_askingToExit = false;
+  if (!yes) {
     event->ignore();
     return;
   }
@@ -826,8 +836,10 @@ void MainWindow::CalculateMoments1Click() {
 void MainWindow::saveMoment(int order) {
   const QString path = m_prompts.saveFileName(QString());
   if (path.isEmpty()) return;
-  const WriteResult r = writeFileAtomically(ss(path), momentFileText(m_table, order));
-  if (!r.ok) m_prompts.message(qs(r.message));
+  run([&] {
+    saveMomentFile(m_table, order, ss(path),
+                   [this](const std::string& m) { m_prompts.message(qs(m)); });
+  });
 }
 
 void MainWindow::previewMoments() {
@@ -855,6 +867,7 @@ void MainWindow::Slicing1Click() {
   f.prefix = ss(m_slicer->prefix->text());
   f.suffix = ss(m_slicer->suffix->text());
   f.directory = ss(m_slicer->directory->text());
+  f.decimals = ss(m_slicer->decimals->text());
   run([&] { sliceGraphs(m_store, f, [this](const std::string& m) { m_prompts.message(qs(m)); }); });
 }
 
@@ -940,8 +953,7 @@ void MainWindow::pickerSave() {
   std::string out;
   if (!text.isEmpty())
     for (const QString& l : text.split('\n')) out += ss(l) + "\r\n";
-  const WriteResult r = writeFileAtomically(ss(path), out);
-  if (!r.ok) m_prompts.message(qs(r.message));
+  writeAndReport(ss(path), out, [this](const std::string& m) { m_prompts.message(qs(m)); });
 }
 
 void MainWindow::pickerClear() {
@@ -1038,7 +1050,9 @@ void MainWindow::printChart(QPrinter& printer) {
   const auto orientation = printer.pageLayout().orientation();
   printer.setPageOrientation(QPageLayout::Landscape);
   const QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
-  m_print->renderTo(&printer, page.width(), page.height());
+  // Laid out as on a 96 dpi screen and scaled to the printer's dots, so
+  // fonts and lines keep their screen size on paper.
+  m_print->renderTo(&printer, page.width(), page.height(), printer.resolution() / 96.0);
   printer.setPageOrientation(orientation);
 }
 
@@ -1085,7 +1099,10 @@ void MainWindow::ExportPicture1Click() {
 void MainWindow::Documentation1Click() {
   const QString dir = QCoreApplication::applicationDirPath();
   QDir::setCurrent(dir);
-  m_prompts.openExternally(dir + "/doc/varnix.html");
+  const QString manual = dir + "/doc/varnix.html";
+  if (!m_prompts.openExternally(manual))
+    m_prompts.message("No program to show the manual was found. The manual is the file " + manual +
+                      "; open it in a web browser.");
 }
 
 void MainWindow::About1Click() {

@@ -183,6 +183,7 @@ class MainWindow : public QMainWindow {
   ChartView* m_print;
   QListWidget* m_list;
   QPushButton* m_addFiles;
+  bool m_askingToExit = false;
   QFrame* m_readoutFrame;
   QLabel* m_lx;
   QLabel* m_ly;

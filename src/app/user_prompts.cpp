@@ -11,8 +11,16 @@
 
 namespace varnix {
 
+QWidget* QtUserPrompts::owner() const {
+  // The window that asked: a box opened from an always-on-top tool window
+  // (Picker, Preview) must come up above it, not under it.
+  QWidget* active = QApplication::activeWindow();
+  if (active && active->isVisible()) return active;
+  return m_parent;
+}
+
 UserPrompts::Answer QtUserPrompts::warning(const QString& text) {
-  const auto b = QMessageBox::warning(m_parent, "Varnix", text,
+  const auto b = QMessageBox::warning(owner(), "Varnix", text,
                                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
                                       QMessageBox::Cancel);
   return b == QMessageBox::Yes ? Answer::Yes : b == QMessageBox::No ? Answer::No : Answer::Cancel;
@@ -20,22 +28,22 @@ UserPrompts::Answer QtUserPrompts::warning(const QString& text) {
 
 UserPrompts::Answer QtUserPrompts::question(const QString& text) {
   QMessageBox box(QMessageBox::Information, "Varnix", text, QMessageBox::Yes | QMessageBox::No,
-                  m_parent);
+                  owner());
   box.setDefaultButton(QMessageBox::Yes);
   return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
 }
 
 void QtUserPrompts::message(const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, "Varnix", text, QMessageBox::Ok, m_parent);
+  QMessageBox box(QMessageBox::NoIcon, "Varnix", text, QMessageBox::Ok, owner());
   box.exec();
 }
 
 void QtUserPrompts::error(const QString& text) {
-  QMessageBox::critical(m_parent, "Varnix", text + ".");
+  QMessageBox::critical(owner(), "Varnix", text + ".");
 }
 
 QString QtUserPrompts::saveFileName(const QString& preset) {
-  QFileDialog dialog(m_parent, "Save As", preset, "ASCII DAT (*.dat)");
+  QFileDialog dialog(owner(), "Save As", preset, "ASCII DAT (*.dat)");
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix("dat");
   dialog.setOption(QFileDialog::ReadOnly, false);
@@ -45,7 +53,7 @@ QString QtUserPrompts::saveFileName(const QString& preset) {
 }
 
 QString QtUserPrompts::savePictureName(const QString& preset) {
-  QFileDialog dialog(m_parent, "Export picture", preset,
+  QFileDialog dialog(owner(), "Export picture", preset,
                      "PNG picture (*.png);;SVG picture (*.svg);;PDF document (*.pdf)");
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix("png");
@@ -54,7 +62,7 @@ QString QtUserPrompts::savePictureName(const QString& preset) {
 }
 
 QSize QtUserPrompts::pictureSize(const QSize& preset) {
-  QDialog dialog(m_parent);
+  QDialog dialog(owner());
   dialog.setWindowTitle("Picture size");
   auto* width = new QSpinBox(&dialog);
   auto* height = new QSpinBox(&dialog);
@@ -76,7 +84,7 @@ QSize QtUserPrompts::pictureSize(const QSize& preset) {
 }
 
 QString QtUserPrompts::folder(const QString& dir) {
-  return QFileDialog::getExistingDirectory(m_parent, "Directory", dir);
+  return QFileDialog::getExistingDirectory(owner(), "Directory", dir);
 }
 
 void QtUserPrompts::beep() {

@@ -58,6 +58,7 @@ class QtUserPrompts : public UserPrompts {
   bool openExternally(const QString& path) override;
 
  private:
+  QWidget* owner() const;
   QWidget* m_parent;
 };
 

@@ -96,6 +96,10 @@ ChartView::ChartView(QWidget* parent) : QWidget(parent), m_plot(new QCustomPlot(
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(m_plot);
+  // The keyboard stays with the graph list: a click on the chart must not
+  // take the arrow keys from the cursor lines.
+  setFocusPolicy(Qt::NoFocus);
+  m_plot->setFocusPolicy(Qt::NoFocus);
   m_plot->setAutoAddPlottableToLegend(false);
   m_plot->legend->setVisible(false);
   m_plot->setNotAntialiasedElements(QCP::aeAll);
@@ -522,10 +526,15 @@ void ChartView::usePrintLook() {
   m_mouseEnabled = false;
 }
 
-void ChartView::renderTo(QPaintDevice* device, int width, int height) {
+void ChartView::renderTo(QPaintDevice* device, int width, int height, double scale) {
   fitAutomaticAxes();
   QCPPainter painter(device);
-  m_plot->toPainter(&painter, width, height);
+  if (scale > 0 && scale != 1) {
+    painter.scale(scale, scale);
+    m_plot->toPainter(&painter, static_cast<int>(width / scale), static_cast<int>(height / scale));
+  } else {
+    m_plot->toPainter(&painter, width, height);
+  }
 }
 
 bool ChartView::savePng(const QString& path, int width, int height) {

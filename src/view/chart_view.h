@@ -104,7 +104,9 @@ class ChartView : public QWidget {
   void setCursorLines(int firstColumn, int secondColumn, bool shown);
 
   // --- output -------------------------------------------------------------
-  void renderTo(QPaintDevice* device, int width, int height);
+  /// Draws the chart into device over width x height device pixels; with a
+  /// scale, laid out at the size divided by it and magnified (printers).
+  void renderTo(QPaintDevice* device, int width, int height, double scale = 1);
   bool savePng(const QString& path, int width, int height);
   bool saveSvg(const QString& path, int width, int height);
   bool savePdf(const QString& path, int width, int height);

@@ -740,5 +740,101 @@ TEST(Options, ColorsLabelsAndAssociation) {
   EXPECT_TRUE(f.prompts.opened[0].endsWith("/doc/varnix.html"));
 }
 
+TEST(Trust, OneExitQuestionAtATime) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  // A second close request (the title bar's button) while "Exit now?" is
+  // open is ignored; the answer No keeps the window and its graphs.
+  f.prompts.whileAsking = [&] { f.w().close(); };
+  f.prompts.answers = {UserPrompts::Answer::No};
+  f.w().close();
+  EXPECT_EQ(f.prompts.asked, QStringList{"Exit now?"});
+  EXPECT_TRUE(f.w().isVisible());
+  EXPECT_EQ(f.list()->count(), 1);
+}
+
+TEST(Trust, ChartClickLeavesTheFocusInTheList) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  ChartView* c = f.w().chart();
+  QWidget* plot = c->findChild<QWidget*>();
+  QTest::mouseClick(plot, Qt::LeftButton, {}, c->plotRect().center());
+  EXPECT_TRUE(f.list()->hasFocus());
+  EXPECT_EQ(c->focusPolicy(), Qt::NoFocus);
+  EXPECT_EQ(plot->focusPolicy(), Qt::NoFocus);
+}
+
+TEST(Trust, PopupSelectAllShowsItsKeyAndTheKeyWorks) {
+  Fixture f;
+  f.load({samples() + "/T010K.dat", samples() + "/T020K.dat"});
+  QAction* popup = f.w().action("popup:Select All");
+  ASSERT_NE(popup, nullptr);
+  EXPECT_EQ(popup->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
+  EXPECT_EQ(popup->text(), "Select All");
+  f.list()->clearSelection();
+  f.key(Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(f.list()->selectedItems().size(), 2);
+}
+
+TEST(Trust, SimpleMathOnXOpensOnOk) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  QWidget* focused = nullptr;
+  f.whenOpen([&] {
+    focused = f.w().simpleMathXDialog()->focusWidget();
+    f.w().simpleMathXDialog()->cancel->click();
+  });
+  f.key(Qt::Key_Semicolon);
+  EXPECT_EQ(focused, f.w().simpleMathXDialog()->ok);
+}
+
+TEST(Trust, ManualWithoutABrowserSaysWhereItIs) {
+  Fixture f;
+  f.prompts.canOpen = false;
+  f.key(Qt::Key_F1);
+  ASSERT_EQ(f.prompts.messages.size(), 1);
+  EXPECT_TRUE(f.prompts.messages[0].contains("/doc/varnix.html"))
+      << f.prompts.messages[0].toStdString();
+}
+
+TEST(Trust, SlicerDecimalsInFileNames) {
+  QTemporaryDir out;
+  Fixture f;
+  f.load({samples() + "/T010K.dat"});
+  f.whenOpen([&] {
+    SlicerDialog* d = f.w().slicerDialog();
+    EXPECT_EQ(d->decimals->text(), "0");
+    d->from->setText("2.3");
+    d->to->setText("2.65");
+    d->step->setText("0.1");
+    d->decimals->setText("1");
+    d->directory->setText(out.path());
+    d->ok->click();
+  });
+  f.trigger("Slicing");
+  EXPECT_EQ(QDir(out.path()).entryList(QDir::Files),
+            (QStringList{"d2.3.Dat", "d2.4.Dat", "d2.5.Dat", "d2.6.Dat"}));
+  EXPECT_EQ(f.w().slicerDialog()->decimals->text(), "1");  // kept for the run
+}
+
+TEST(Trust, PrintedFontsAndLinesKeepTheirScreenSize) {
+  // Drawn at four times the size with a scale of four, the text grows in
+  // both directions (sixteen times the dark pixels, hairlines four times);
+  // pixel fonts in printer dots would give about four in all.
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  f.w().rebuildPrintChart();
+  auto darkPixels = [&](int size, int scale) {
+    QImage image(800 * size, 600 * size, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    f.w().printChart()->renderTo(&image, image.width(), image.height(), scale);
+    long n = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) n += qGray(image.pixel(x, y)) < 128;
+    return static_cast<double>(n);
+  };
+  const double one = darkPixels(1, 1);
+  const double ratio = darkPixels(4, 4) / one, unscaled = darkPixels(4, 1) / one;
+  EXPECT_GT(ratio, 7) << ratio;
+  EXPECT_LT(ratio, 17) << ratio;
+  EXPECT_LT(unscaled, 5.5) << unscaled;
+}
+
 }  // namespace
 }  // namespace varnix

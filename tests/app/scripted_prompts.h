@@ -2,6 +2,7 @@
 
 #include <QStringList>
 #include <deque>
+#include <functional>
 
 #include "app/user_prompts.h"
 
@@ -16,10 +17,19 @@ class ScriptedPrompts : public UserPrompts {
   QStringList errors;          // texts of error(), with the full stop
   std::deque<QString> files;   // for saveFileName(), savePictureName() and folder()
   QStringList opened;          // openExternally()
+  bool canOpen = true;         // whether a program to open files is there
   int beeps = 0;
+  std::function<void()> whileAsking;  // runs while a question box is open
 
   Answer warning(const QString& text) override { return next(text); }
-  Answer question(const QString& text) override { return next(text); }
+  Answer question(const QString& text) override {
+    if (whileAsking) {
+      auto f = std::move(whileAsking);
+      whileAsking = nullptr;
+      f();
+    }
+    return next(text);
+  }
   void message(const QString& text) override { messages << text; }
   void error(const QString& text) override { errors << text + "."; }
   QString saveFileName(const QString&) override { return nextFile(); }
@@ -30,7 +40,7 @@ class ScriptedPrompts : public UserPrompts {
   void beep() override { ++beeps; }
   bool openExternally(const QString& path) override {
     opened << path;
-    return true;
+    return canOpen;
   }
 
  private:
