@@ -12,6 +12,7 @@
 
 #if !defined(_WIN32)
 #include <dirent.h>
+#include <locale.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -20,6 +21,17 @@
 #endif
 
 namespace varnix {
+
+std::string systemErrorText(int err) {
+#if defined(_WIN32)
+  return std::strerror(err);
+#else
+  // The program's messages are English whatever the user's locale; the
+  // system's words for an error are taken in the same language.
+  static const locale_t c = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  return c ? ::strerror_l(err, c) : std::strerror(err);
+#endif
+}
 
 std::optional<std::string> readWholeFile(const std::string& path) {
   std::string content;
@@ -142,7 +154,7 @@ ReadResult readFileInBlocks(const std::string& path, const BlockSink& sink, std:
   ReadResult r;
   auto failed = [&](int err) {
     r.status = ReadStatus::Failed;
-    r.reason = std::strerror(err);
+    r.reason = systemErrorText(err);
     return r;
   };
   struct stat st {};
@@ -212,7 +224,7 @@ WriteResult failure(const std::string& path, int err, const std::string& why = {
   WriteResult r;
   r.ok = false;
   r.errorNumber = err;
-  r.message = "Could not write " + path + ": " + (why.empty() ? std::strerror(err) : why);
+  r.message = "Could not write " + path + ": " + (why.empty() ? systemErrorText(err) : why);
   return r;
 }
 

@@ -66,6 +66,9 @@ struct WriteResult {
 /// the write fail. On failure the old file is untouched.
 WriteResult writeFileAtomically(const std::string& path, std::string_view content);
 
+/// The system's sentence for an error number, in English ("Permission denied").
+std::string systemErrorText(int err);
+
 /// True when a file (of any kind) exists at path.
 bool fileExists(const std::string& path);
 
