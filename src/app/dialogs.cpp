@@ -205,7 +205,7 @@ MathOnGraphsDialog::MathOnGraphsDialog(QWidget* parent) : QDialog(parent) {
   }
   secondGraph = new QListWidget(this);
   secondGraph->setSelectionMode(QAbstractItemView::SingleSelection);
-  auto* frame = new QFrame(this);  // Bevel1
+  auto* frame = new QFrame(this);
   frame->setFrameShape(QFrame::Box);
   auto* inner = new QHBoxLayout(frame);
   inner->addWidget(in1);

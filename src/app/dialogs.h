@@ -57,8 +57,8 @@ class RenameDialog : public QDialog {
 class MathDialog : public QDialog {
  public:
   explicit MathDialog(QWidget* parent);
-  QLineEdit* xFormula;  // Edit1
-  QLineEdit* yFormula;  // Edit2
+  QLineEdit* xFormula;
+  QLineEdit* yFormula;
   QPushButton* ok;
   QPushButton* cancel;
 
@@ -98,7 +98,7 @@ class MathOnGraphsDialog : public QDialog {
   QTableWidget* in1;       // the graphs that will change
   QRadioButton* radio[4];  // + - * /
   QButtonGroup* group;
-  QListWidget* secondGraph;  // ListBox1
+  QListWidget* secondGraph;  // the second graph, chosen by a click
   QPushButton* ok;
   QPushButton* cancel;
   /// The checked operation, if any.
@@ -166,8 +166,8 @@ class LabelsDialog : public QDialog {
   explicit LabelsDialog(QWidget* parent);
   QCheckBox* title;
   QPlainTextEdit* memo;
-  QLineEdit* left;    // Leftt
-  QLineEdit* bottom;  // BottomT
+  QLineEdit* left;    // left axis title
+  QLineEdit* bottom;  // bottom axis title
   QPushButton* ok;
   QPushButton* cancel;
 };

@@ -61,7 +61,6 @@ const char* kIconSvg =
 MainWindow::MainWindow(UserPrompts& prompts, SettingsFile& settings, const QStringList& arguments,
                        QWidget* parent)
     : QMainWindow(parent), m_prompts(prompts), m_settings(settings), m_arguments(arguments) {
-  // FormCreate.
   setWindowTitle("Varnix");
   QLocale::setDefault(QLocale::c());  // '.' as decimal separator, no grouping
   auto* central = new QWidget(this);
@@ -110,7 +109,7 @@ MainWindow::MainWindow(UserPrompts& prompts, SettingsFile& settings, const QStri
   m_store.setUndoEnabled(false);
   refreshUndo();
 
-  connect(m_addFiles, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+  connect(m_addFiles, &QPushButton::clicked, this, [this] { addFilesFromDialog(); });
   connect(m_list, &QListWidget::itemDoubleClicked, this, [this] { highlight(); });
   connect(m_chart, &ChartView::mouseMoved, this, &MainWindow::chartMouseMoved);
   connect(m_chart, &ChartView::mousePressed, this, &MainWindow::chartMouseDown);
@@ -140,72 +139,65 @@ QAction* MainWindow::addAction(QMenu* menu, const QString& caption, const QKeySe
 
 void MainWindow::buildMenus() {
   QMenu* file = menuBar()->addMenu("&File");
-  addAction(file, "Add Files", QKeySequence(Qt::Key_A), &MainWindow::BitBtn1Click);
-  addAction(file, "Save", QKeySequence(Qt::Key_F2), &MainWindow::SaveFile1Click);
-  addAction(file, "Save As", {}, &MainWindow::SaveAs1Click);
-  addAction(file, "Save Selected ", QKeySequence(Qt::Key_S), &MainWindow::SaveAll1Click);
-  addAction(file, "Delete All", QKeySequence(Qt::CTRL | Qt::Key_Delete), &MainWindow::New1Click);
+  addAction(file, "Add Files", QKeySequence(Qt::Key_A), &MainWindow::addFilesFromDialog);
+  addAction(file, "Save", QKeySequence(Qt::Key_F2), &MainWindow::save);
+  addAction(file, "Save As", {}, &MainWindow::saveAs);
+  addAction(file, "Save Selected ", QKeySequence(Qt::Key_S), &MainWindow::saveSelected);
+  addAction(file, "Delete All", QKeySequence(Qt::CTRL | Qt::Key_Delete), &MainWindow::deleteAll);
   file->addSeparator();
-  addAction(file, "Print...", QKeySequence(Qt::CTRL | Qt::Key_P), &MainWindow::Print1Click);
-  addAction(file, "Export picture...", {}, &MainWindow::ExportPicture1Click);
+  addAction(file, "Print...", QKeySequence(Qt::CTRL | Qt::Key_P), &MainWindow::print);
+  addAction(file, "Export picture...", {}, &MainWindow::exportPicture);
   file->addSeparator();
-  addAction(file, "Exit", QKeySequence(Qt::Key_Escape), &MainWindow::Exit1Click);
+  addAction(file, "Exit", QKeySequence(Qt::Key_Escape), &MainWindow::exitProgram);
 
   QMenu* view = menuBar()->addMenu("&View");
   addAction(view, "Copy to clipboard", QKeySequence(Qt::CTRL | Qt::Key_C),
-            &MainWindow::CopyImage1Click);
-  addAction(view, "Rescale", QKeySequence(Qt::Key_R), &MainWindow::RefreshView1Click);
-  addAction(view, "Zoom Out", QKeySequence(Qt::Key_Z), &MainWindow::ZoomOut1Click);
-  addAction(view, "Zoom In", QKeySequence(Qt::Key_X), &MainWindow::ZoomIn1Click);
-  addAction(view, "Increase Y scale", QKeySequence(Qt::Key_PageUp),
-            &MainWindow::IncreaseYscale1Click);
-  addAction(view, "Decrease Y scale", QKeySequence(Qt::Key_PageDown),
-            &MainWindow::DecreaseYscale1Click);
-  addAction(view, "Zoom between cursors", QKeySequence(Qt::Key_W),
-            &MainWindow::Zoombetweencursors1Click);
-  addAction(view, "3D View", {}, &MainWindow::N3DView1Click);
-  m_scaleAction = addAction(view, "Log Scale", {}, &MainWindow::Scale1Click);
-  addAction(view, "Select All", QKeySequence(Qt::CTRL | Qt::Key_A), &MainWindow::SelectAll1Click);
-  m_animatedAction = addAction(view, "Animated Zoom", {}, &MainWindow::AnimatedZomm1Click);
+            &MainWindow::copyToClipboard);
+  addAction(view, "Rescale", QKeySequence(Qt::Key_R), &MainWindow::rescale);
+  addAction(view, "Zoom Out", QKeySequence(Qt::Key_Z), &MainWindow::zoomOut);
+  addAction(view, "Zoom In", QKeySequence(Qt::Key_X), &MainWindow::zoomIn);
+  addAction(view, "Increase Y scale", QKeySequence(Qt::Key_PageUp), &MainWindow::increaseYScale);
+  addAction(view, "Decrease Y scale", QKeySequence(Qt::Key_PageDown), &MainWindow::decreaseYScale);
+  addAction(view, "Zoom between cursors", QKeySequence(Qt::Key_W), &MainWindow::zoomBetweenCursors);
+  addAction(view, "3D View", {}, &MainWindow::toggle3DView);
+  m_scaleAction = addAction(view, "Log Scale", {}, &MainWindow::toggleLogScale);
+  addAction(view, "Select All", QKeySequence(Qt::CTRL | Qt::Key_A), &MainWindow::selectAll);
+  m_animatedAction = addAction(view, "Animated Zoom", {}, &MainWindow::toggleAnimatedZoom);
   m_animatedAction->setCheckable(true);
 
   QMenu* tools = menuBar()->addMenu("&Tools");
-  m_undoAction =
-      addAction(tools, "Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &MainWindow::Undo1Click);
-  addAction(tools, "eV<=>A", QKeySequence(Qt::Key_F3), &MainWindow::eVA1Click);
+  m_undoAction = addAction(tools, "Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &MainWindow::undo);
+  addAction(tools, "eV<=>A", QKeySequence(Qt::Key_F3), &MainWindow::convertEvAngstrom);
   QMenu* functions = tools->addMenu("Functions");
-  addAction(functions, "Filin", QKeySequence(Qt::Key_F), &MainWindow::Filin1Click);
-  addAction(functions, "Ln", QKeySequence(Qt::Key_L), &MainWindow::Ln1Click);
-  addAction(functions, "Exp", QKeySequence(Qt::Key_E), &MainWindow::Exp1Click);
-  addAction(tools, "Normalize", QKeySequence(Qt::Key_N), &MainWindow::Normalize1Click);
-  addAction(tools, "Normalize integral", QKeySequence(Qt::Key_I),
-            &MainWindow::NormalizeIntegral1Click);
+  addAction(functions, "Filin", QKeySequence(Qt::Key_F), &MainWindow::applyFilin);
+  addAction(functions, "Ln", QKeySequence(Qt::Key_L), &MainWindow::applyLn);
+  addAction(functions, "Exp", QKeySequence(Qt::Key_E), &MainWindow::applyExp);
+  addAction(tools, "Normalize", QKeySequence(Qt::Key_N), &MainWindow::normalize);
+  addAction(tools, "Normalize integral", QKeySequence(Qt::Key_I), &MainWindow::normalizeIntegral);
   addAction(tools, "Remove constant shelf", QKeySequence(Qt::Key_C),
-            &MainWindow::RemoveShelf1Click);
-  addAction(tools, "Calculate Moments", QKeySequence(Qt::Key_M),
-            &MainWindow::CalculateMoments1Click);
-  addAction(tools, "Slicing", {}, &MainWindow::Slicing1Click);
-  addAction(tools, "Math on y and x", QKeySequence(Qt::Key_Y), &MainWindow::MathadvClick);
+            &MainWindow::removeConstantShelf);
+  addAction(tools, "Calculate Moments", QKeySequence(Qt::Key_M), &MainWindow::calculateMoments);
+  addAction(tools, "Slicing", {}, &MainWindow::showSlicer);
+  addAction(tools, "Math on y and x", QKeySequence(Qt::Key_Y), &MainWindow::showMathOnYX);
   addAction(tools, "Simple math on y", QKeySequence(Qt::Key_Apostrophe),
-            &MainWindow::SimpleMathonY1Click);
+            &MainWindow::showSimpleMathOnY);
   addAction(tools, "Simple math on x", QKeySequence(Qt::Key_Semicolon),
-            &MainWindow::Simplemathonx1Click);
-  addAction(tools, "Math on graphs", QKeySequence(Qt::Key_F4),
-            &MainWindow::simplemathongraphs1Click);
-  addAction(tools, "Picker", QKeySequence(Qt::Key_P), &MainWindow::Picker1Click);
-  addAction(tools, "DISPO smoothing", QKeySequence(Qt::Key_F10), &MainWindow::DISPOsmoothing1Click);
+            &MainWindow::showSimpleMathOnX);
+  addAction(tools, "Math on graphs", QKeySequence(Qt::Key_F4), &MainWindow::showMathOnGraphs);
+  addAction(tools, "Picker", QKeySequence(Qt::Key_P), &MainWindow::showPicker);
+  addAction(tools, "DISPO smoothing", QKeySequence(Qt::Key_F10), &MainWindow::dispoSmoothing);
   addAction(tools, "Delete point at cursor", QKeySequence(Qt::Key_D),
-            &MainWindow::DeletePoint1Click);
+            &MainWindow::deletePointAtCursor);
 
   QMenu* options = menuBar()->addMenu("&Options");
-  addAction(options, "Labels", {}, &MainWindow::Labels1Click);
-  addAction(options, "Colors", {}, &MainWindow::Colors1Click);
-  addAction(options, "Associate .dat files", {}, &MainWindow::Associatefiles1Click);
-  addAction(options, "Show Cursors", {}, &MainWindow::ShowRulers1Click);
+  addAction(options, "Labels", {}, &MainWindow::showLabels);
+  addAction(options, "Colors", {}, &MainWindow::showColors);
+  addAction(options, "Associate .dat files", {}, &MainWindow::associateFiles);
+  addAction(options, "Show Cursors", {}, &MainWindow::toggleCursors);
 
   QMenu* help = menuBar()->addMenu("&Help");
-  addAction(help, "Documentation", QKeySequence(Qt::Key_F1), &MainWindow::Documentation1Click);
-  addAction(help, "About", {}, &MainWindow::About1Click);
+  addAction(help, "Documentation", QKeySequence(Qt::Key_F1), &MainWindow::showDocumentation);
+  addAction(help, "About", {}, &MainWindow::showAbout);
 
   // The graph list's pop-up menu; its keys act in the whole window.
   auto popup = [this](const QString& caption, const QKeySequence& key, void (MainWindow::*h)()) {
@@ -221,10 +213,10 @@ void MainWindow::buildMenus() {
   QAction* selectAll = m_actions.value("Select All");
   m_list->addAction(selectAll);
   m_actions.insert("popup:Select All", selectAll);
-  popup("Add Files to list", QKeySequence(Qt::Key_Insert), &MainWindow::BitBtn1Click);
-  popup("Delete from list", QKeySequence(Qt::Key_Delete), &MainWindow::DeleteClick);
-  popup("Rename", QKeySequence(Qt::Key_F6), &MainWindow::RenameClick);
-  popup("Save As", {}, &MainWindow::SaveAs1Click);
+  popup("Add Files to list", QKeySequence(Qt::Key_Insert), &MainWindow::addFilesFromDialog);
+  popup("Delete from list", QKeySequence(Qt::Key_Delete), &MainWindow::deleteFromList);
+  popup("Rename", QKeySequence(Qt::Key_F6), &MainWindow::renameCurrent);
+  popup("Save As", {}, &MainWindow::saveAs);
   for (QAction* a : m_list->actions())
     if (a != selectAll) QMainWindow::addAction(a);
 }
@@ -233,7 +225,7 @@ void MainWindow::createWindows(bool haveArgument) {
   m_about = new AboutBox(this);
   m_open = new OpenFilesDialog(this, m_settings, !haveArgument);
   m_cursors = new CursorsWindow(this);
-  connect(m_cursors->hideButton, &QPushButton::clicked, this, [this] { HideCursorsClick(); });
+  connect(m_cursors->hideButton, &QPushButton::clicked, this, [this] { hideCursors(); });
   m_colorsDialog = new ColorsDialog(this);
   m_colorsDialog->fill(m_colours);
   connect(m_colorsDialog->ok, &QPushButton::clicked, this, [this] {
@@ -322,7 +314,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }
 
-void MainWindow::Exit1Click() {
+void MainWindow::exitProgram() {
   close();
 }
 
@@ -389,7 +381,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     auto* e = static_cast<QKeyEvent*>(event);
     if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
       if (!(e->modifiers() & Qt::KeypadModifier) || e->key() == Qt::Key_Enter) {
-        CommentClick();
+        editComment();
         return true;
       }
     }
@@ -399,11 +391,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     }
     if (e->modifiers() & Qt::KeypadModifier) {
       if (e->key() == Qt::Key_Plus) {
-        ZoomIn1Click();
+        zoomIn();
         return true;
       }
       if (e->key() == Qt::Key_Minus) {
-        ZoomOut1Click();
+        zoomOut();
         return true;
       }
     }
@@ -428,7 +420,7 @@ void MainWindow::highlight() {
   m_chart->redraw();
 }
 
-void MainWindow::CommentClick() {
+void MainWindow::editComment() {
   if (m_store.empty()) return;
   const std::size_t c = selection().current;
   Graph& g = m_store.graph(c);
@@ -446,7 +438,7 @@ void MainWindow::CommentClick() {
   m_list->update();
 }
 
-void MainWindow::RenameClick() {
+void MainWindow::renameCurrent() {
   if (m_store.empty()) return;
   const std::size_t c = selection().current;
   m_rename->oldName->setText(qs(m_store.graph(c).name));
@@ -457,7 +449,7 @@ void MainWindow::RenameClick() {
   m_list->item(static_cast<int>(c))->setText(n);
 }
 
-void MainWindow::DeleteClick() {
+void MainWindow::deleteFromList() {
   if (m_store.empty()) return;
   const std::size_t i = selection().current;
   m_info->setText(qs(deleteGraph(m_store, i)));
@@ -470,7 +462,7 @@ void MainWindow::DeleteClick() {
   m_chart->redraw();
 }
 
-void MainWindow::New1Click() {
+void MainWindow::deleteAll() {
   if (m_store.empty()) return;
   if (m_prompts.warning("Remove all data? (Unsaved changes will be lost)") !=
       UserPrompts::Answer::Yes)
@@ -483,7 +475,7 @@ void MainWindow::New1Click() {
   refreshUndo();
 }
 
-void MainWindow::SelectAll1Click() {
+void MainWindow::selectAll() {
   m_list->setUpdatesEnabled(false);
   m_list->hide();
   m_list->selectAll();
@@ -492,7 +484,7 @@ void MainWindow::SelectAll1Click() {
   m_list->setFocus();
 }
 
-void MainWindow::Undo1Click() {
+void MainWindow::undo() {
   if (!m_store.undoEnabled()) return;
   const std::vector<std::size_t> rows = m_store.restoreUndoCopies();
   selectRows(rows);
@@ -503,7 +495,7 @@ void MainWindow::Undo1Click() {
 
 // --- files ------------------------------------------------------------------
 
-void MainWindow::BitBtn1Click() {
+void MainWindow::addFilesFromDialog() {
   m_open->clearChosen();
   if (m_open->exec() != QDialog::Accepted || m_open->chosenPaths().isEmpty()) return;
   addFiles(m_open->chosenPaths());
@@ -543,7 +535,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
   event->acceptProposedAction();
 }
 
-void MainWindow::SaveFile1Click() {
+void MainWindow::save() {
   if (m_store.empty()) return;
   saveGraph(
       m_store, selection().current,
@@ -551,7 +543,7 @@ void MainWindow::SaveFile1Click() {
       [this](const std::string& m) { m_prompts.message(qs(m)); });
 }
 
-void MainWindow::SaveAs1Click() {
+void MainWindow::saveAs() {
   if (m_store.empty()) return;
   const std::size_t c = selection().current;
   const QString path = m_prompts.saveFileName(qs(m_store.graph(c).path));
@@ -559,9 +551,9 @@ void MainWindow::SaveAs1Click() {
   saveGraphAs(m_store, c, ss(path), [this](const std::string& m) { m_prompts.message(qs(m)); });
 }
 
-void MainWindow::SaveAll1Click() {
+void MainWindow::saveSelected() {
   if (m_store.empty()) return;
-  const auto rows = saveSelected(
+  const auto rows = varnix::saveSelected(
       m_store, selection().rows,
       [this](const std::string& q) { return m_prompts.warning(qs(q)) == UserPrompts::Answer::Yes; },
       [this](const std::string& m) { m_prompts.message(qs(m)); });
@@ -604,14 +596,14 @@ void MainWindow::moveCursor(bool right, Qt::KeyboardModifiers mods) {
   updateReadouts(right ? 5 : 7);
 }
 
-void MainWindow::ShowRulers1Click() {
+void MainWindow::toggleCursors() {
   m_cursorsShown = true;
   m_cursors->show();
   drawCursors();
   updateReadouts(7);
 }
 
-void MainWindow::HideCursorsClick() {
+void MainWindow::hideCursors() {
   m_cursorsShown = false;
   m_cursors->hide();
   drawCursors();
@@ -636,7 +628,7 @@ void MainWindow::chartMouseDown(int x, int y) {
 
 // --- view commands ----------------------------------------------------------
 
-void MainWindow::RefreshView1Click() {
+void MainWindow::rescale() {
   run([&] {
     if (!m_store.empty()) recomputeAllRanges(m_store);
     m_chart->setAxisAutomatic(ChartView::Axis::Bottom, true);
@@ -663,7 +655,7 @@ void zoomAxis(ChartView& c, ChartView::Axis a, long double factor) {
 
 }  // namespace
 
-void MainWindow::ZoomOut1Click() {
+void MainWindow::zoomOut() {
   run([&] {
     zoomAxis(*m_chart, ChartView::Axis::Left, 0.1L);
     zoomAxis(*m_chart, ChartView::Axis::Bottom, 0.1L);
@@ -671,7 +663,7 @@ void MainWindow::ZoomOut1Click() {
   });
 }
 
-void MainWindow::ZoomIn1Click() {
+void MainWindow::zoomIn() {
   run([&] {
     zoomAxis(*m_chart, ChartView::Axis::Left, -0.1L);
     zoomAxis(*m_chart, ChartView::Axis::Bottom, -0.1L);
@@ -679,7 +671,7 @@ void MainWindow::ZoomIn1Click() {
   });
 }
 
-void MainWindow::IncreaseYscale1Click() {
+void MainWindow::increaseYScale() {
   run([&] {
     const auto L = ChartView::Axis::Left;
     m_chart->setAxisAutomatic(L, false);
@@ -689,7 +681,7 @@ void MainWindow::IncreaseYscale1Click() {
   });
 }
 
-void MainWindow::DecreaseYscale1Click() {
+void MainWindow::decreaseYScale() {
   run([&] {
     const auto L = ChartView::Axis::Left;
     m_chart->setAxisAutomatic(L, false);
@@ -699,7 +691,7 @@ void MainWindow::DecreaseYscale1Click() {
   });
 }
 
-void MainWindow::Zoombetweencursors1Click() {
+void MainWindow::zoomBetweenCursors() {
   if (m_store.empty() || m_cursor1 == m_cursor2 || !m_cursorsShown) return;
   run([&] {
     const auto B = ChartView::Axis::Bottom;
@@ -712,12 +704,12 @@ void MainWindow::Zoombetweencursors1Click() {
   });
 }
 
-void MainWindow::N3DView1Click() {
+void MainWindow::toggle3DView() {
   m_chart->set3D(!m_chart->is3D());
   m_chart->redraw();
 }
 
-void MainWindow::Scale1Click() {
+void MainWindow::toggleLogScale() {
   run([&] {
     const auto L = ChartView::Axis::Left;
     if (m_scaleAction->text() == "Log Scale") {
@@ -736,7 +728,7 @@ void MainWindow::Scale1Click() {
   });
 }
 
-void MainWindow::AnimatedZomm1Click() {
+void MainWindow::toggleAnimatedZoom() {
   // The item checks itself when triggered; the chart follows it.
   m_chart->setAnimatedZoom(m_animatedAction->isChecked());
 }
@@ -755,23 +747,23 @@ void MainWindow::runCurveCommand(const std::function<void(const Selection&)>& co
   });
 }
 
-void MainWindow::Normalize1Click() {
+void MainWindow::normalize() {
   runCurveCommand([&](const Selection& s) { normalizeGraphs(m_store, s, progressFn()); });
 }
 
-void MainWindow::Ln1Click() {
+void MainWindow::applyLn() {
   runCurveCommand([&](const Selection& s) { lnGraphs(m_store, s, progressFn()); });
 }
 
-void MainWindow::Exp1Click() {
+void MainWindow::applyExp() {
   runCurveCommand([&](const Selection& s) { expGraphs(m_store, s, progressFn()); });
 }
 
-void MainWindow::Filin1Click() {
+void MainWindow::applyFilin() {
   runCurveCommand([&](const Selection& s) { filinGraphs(m_store, s, progressFn()); });
 }
 
-void MainWindow::eVA1Click() {
+void MainWindow::convertEvAngstrom() {
   bool done = false;
   runCurveCommand(
       [&](const Selection& s) {
@@ -779,29 +771,29 @@ void MainWindow::eVA1Click() {
         done = true;
       },
       true);
-  if (done) RefreshView1Click();  // a fault ends the command before Rescale
+  if (done) rescale();  // a fault ends the command before Rescale
 }
 
-void MainWindow::RemoveShelf1Click() {
+void MainWindow::removeConstantShelf() {
   runCurveCommand([&](const Selection& s) { removeShelfGraphs(m_store, s); }, true);
 }
 
-void MainWindow::NormalizeIntegral1Click() {
+void MainWindow::normalizeIntegral() {
   runCurveCommand([&](const Selection& s) {
-    normalizeIntegral(m_store, s, m_chart->axisMin(ChartView::Axis::Bottom),
-                      m_chart->axisMax(ChartView::Axis::Bottom), progressFn());
+    varnix::normalizeIntegral(m_store, s, m_chart->axisMin(ChartView::Axis::Bottom),
+                              m_chart->axisMax(ChartView::Axis::Bottom), progressFn());
   });
 }
 
-void MainWindow::DISPOsmoothing1Click() {
+void MainWindow::dispoSmoothing() {
   runCurveCommand([&](const Selection& s) { dispoSmoothGraphs(m_store, s, progressFn()); });
 }
 
-void MainWindow::DeletePoint1Click() {
+void MainWindow::deletePointAtCursor() {
   if (m_store.empty()) return;
   run([&] {
     const std::size_t c = selection().current;
-    deletePointAtCursor(m_store, c, m_chart->xAtColumn(m_cursor1));
+    varnix::deletePointAtCursor(m_store, c, m_chart->xAtColumn(m_cursor1));
     syncSlots({c});
     m_chart->redraw();
   });
@@ -809,12 +801,12 @@ void MainWindow::DeletePoint1Click() {
 
 // --- dialog commands --------------------------------------------------------
 
-void MainWindow::CalculateMoments1Click() {
+void MainWindow::calculateMoments() {
   const double L = m_chart->axisMin(ChartView::Axis::Bottom);
   const double U = m_chart->axisMax(ChartView::Axis::Bottom);
   if (m_store.empty()) return;
   std::optional<MomentsRun> result;
-  run([&] { result = calculateMoments(m_store, selection(), L, U, m_table); });
+  run([&] { result = varnix::calculateMoments(m_store, selection(), L, U, m_table); });
   if (!result) {
     m_calcMoments->fill(m_table);
     return;
@@ -852,7 +844,7 @@ void MainWindow::previewMoments() {
   m_momentsPreview->raise();
 }
 
-void MainWindow::Slicing1Click() {
+void MainWindow::showSlicer() {
   m_slicer->table->setRowCount(m_list->count());
   for (int r = 0; r < m_list->count(); ++r) {
     const std::string name = m_store.graph(static_cast<std::size_t>(r)).name;
@@ -871,7 +863,7 @@ void MainWindow::Slicing1Click() {
   run([&] { sliceGraphs(m_store, f, [this](const std::string& m) { m_prompts.message(qs(m)); }); });
 }
 
-void MainWindow::MathadvClick() {
+void MainWindow::showMathOnYX() {
   if (m_store.empty()) return;
   if (m_math->exec() == QDialog::Accepted) {
     bool failed = true;
@@ -890,7 +882,7 @@ void MainWindow::MathadvClick() {
   refreshUndo();
 }
 
-void MainWindow::SimpleMathonY1Click() {
+void MainWindow::showSimpleMathOnY() {
   if (m_store.empty()) return;
   if (m_simpleMath->exec() != QDialog::Accepted) return;
   runCurveCommand(
@@ -901,7 +893,7 @@ void MainWindow::SimpleMathonY1Click() {
       true);
 }
 
-void MainWindow::Simplemathonx1Click() {
+void MainWindow::showSimpleMathOnX() {
   if (m_store.empty()) return;
   if (m_simpleMathX->exec() != QDialog::Accepted) return;
   runCurveCommand(
@@ -911,7 +903,7 @@ void MainWindow::Simplemathonx1Click() {
       true);
 }
 
-void MainWindow::simplemathongraphs1Click() {
+void MainWindow::showMathOnGraphs() {
   if (!m_store.empty()) {
     const Selection s = selection();
     m_mathOnGraphs->in1->clearContents();
@@ -941,7 +933,7 @@ void MainWindow::simplemathongraphs1Click() {
   refreshUndo();
 }
 
-void MainWindow::Picker1Click() {
+void MainWindow::showPicker() {
   m_picker->show();
   m_picker->raise();
 }
@@ -988,13 +980,13 @@ void MainWindow::colorsDefaults() {
   m_chart->redraw();
 }
 
-void MainWindow::Colors1Click() {
+void MainWindow::showColors() {
   m_colorsDialog->exec();
   applyColours();
   m_chart->redraw();
 }
 
-void MainWindow::Labels1Click() {
+void MainWindow::showLabels() {
   if (m_labels->exec() != QDialog::Accepted) return;
   for (ChartView* c : {m_chart, m_print}) {
     c->setAxisTitle(ChartView::Axis::Left, m_labels->left->text());
@@ -1037,7 +1029,7 @@ void MainWindow::rebuildPrintChart() {
   m_print->setAxisAutomatic(ChartView::Axis::Left, true);
 }
 
-void MainWindow::Print1Click() {
+void MainWindow::print() {
   rebuildPrintChart();
   QPrinter printer(QPrinter::HighResolution);
   QPrintDialog dialog(&printer, this);
@@ -1056,7 +1048,7 @@ void MainWindow::printChart(QPrinter& printer) {
   printer.setPageOrientation(orientation);
 }
 
-void MainWindow::CopyImage1Click() {
+void MainWindow::copyToClipboard() {
   rebuildPrintChart();
   m_print->resize(640, 480);
   QByteArray svg;
@@ -1079,7 +1071,7 @@ void MainWindow::CopyImage1Click() {
   m_print->resize(800, 600);
 }
 
-void MainWindow::ExportPicture1Click() {
+void MainWindow::exportPicture() {
   const QString path = m_prompts.savePictureName(QDir::homePath() + "/varnix.png");
   if (path.isEmpty()) return;
   const QSize size = m_prompts.pictureSize(QSize(800, 600));
@@ -1096,7 +1088,7 @@ void MainWindow::ExportPicture1Click() {
   if (!ok) m_prompts.message("Could not write " + path);
 }
 
-void MainWindow::Documentation1Click() {
+void MainWindow::showDocumentation() {
   const QString dir = QCoreApplication::applicationDirPath();
   QDir::setCurrent(dir);
   const QString manual = dir + "/doc/varnix.html";
@@ -1105,12 +1097,12 @@ void MainWindow::Documentation1Click() {
                       "; open it in a web browser.");
 }
 
-void MainWindow::About1Click() {
+void MainWindow::showAbout() {
   m_about->show();
   m_about->raise();
 }
 
-void MainWindow::Associatefiles1Click() {
+void MainWindow::associateFiles() {
   run([&] {
     associateDatFiles(userDataDirectory(), ss(QCoreApplication::applicationFilePath()), kIconSvg);
   });

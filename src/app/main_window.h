@@ -114,54 +114,55 @@ class MainWindow : public QMainWindow {
   void chartMouseMoved(int x, int y);
   void chartMouseDown(int x, int y);
 
- public:
-  // Menu commands.
-  void BitBtn1Click();    // Add Files
-  void SaveFile1Click();  // Save
-  void SaveAs1Click();    // Save As
-  void SaveAll1Click();   // Save Selected
-  void New1Click();       // Delete All
-  void Print1Click();
-  void ExportPicture1Click();
-  void Exit1Click();
-  void CopyImage1Click();
-  void RefreshView1Click();  // Rescale
-  void ZoomOut1Click();
-  void ZoomIn1Click();
-  void IncreaseYscale1Click();
-  void DecreaseYscale1Click();
-  void Zoombetweencursors1Click();
-  void N3DView1Click();
-  void Scale1Click();  // Log Scale / Linear Scale
-  void SelectAll1Click();
-  void AnimatedZomm1Click();
-  void Undo1Click();
-  void eVA1Click();
-  void Filin1Click();
-  void Ln1Click();
-  void Exp1Click();
-  void Normalize1Click();
-  void NormalizeIntegral1Click();
-  void RemoveShelf1Click();
-  void CalculateMoments1Click();
-  void Slicing1Click();
-  void MathadvClick();  // Math on y and x
-  void SimpleMathonY1Click();
-  void Simplemathonx1Click();
-  void simplemathongraphs1Click();
-  void Picker1Click();
-  void DISPOsmoothing1Click();
-  void DeletePoint1Click();
-  void Labels1Click();
-  void Colors1Click();
-  void Associatefiles1Click();
-  void ShowRulers1Click();  // Show Cursors
-  void Documentation1Click();
-  void About1Click();
-  void DeleteClick();  // Delete from list
-  void RenameClick();
-  void CommentClick();      // Enter in the graph list
-  void HideCursorsClick();  // "hide" of the Cursors window
+ private slots:
+  // Menu, key and button commands, one slot each (docs/architecture.md
+  // maps every caption and key to its slot and core function).
+  void addFilesFromDialog();
+  void save();
+  void saveAs();
+  void saveSelected();
+  void deleteAll();
+  void print();
+  void exportPicture();
+  void exitProgram();
+  void copyToClipboard();
+  void rescale();
+  void zoomOut();
+  void zoomIn();
+  void increaseYScale();
+  void decreaseYScale();
+  void zoomBetweenCursors();
+  void toggle3DView();
+  void toggleLogScale();
+  void selectAll();
+  void toggleAnimatedZoom();
+  void undo();
+  void convertEvAngstrom();
+  void applyFilin();
+  void applyLn();
+  void applyExp();
+  void normalize();
+  void normalizeIntegral();
+  void removeConstantShelf();
+  void calculateMoments();
+  void showSlicer();
+  void showMathOnYX();
+  void showSimpleMathOnY();
+  void showSimpleMathOnX();
+  void showMathOnGraphs();
+  void showPicker();
+  void dispoSmoothing();
+  void deletePointAtCursor();
+  void showLabels();
+  void showColors();
+  void associateFiles();
+  void toggleCursors();
+  void showDocumentation();
+  void showAbout();
+  void deleteFromList();
+  void renameCurrent();
+  void editComment();
+  void hideCursors();
 
  private:
   void saveMoment(int order);

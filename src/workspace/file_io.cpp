@@ -12,8 +12,8 @@
 
 #if !defined(_WIN32)
 #include <dirent.h>
-#include <locale.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
