@@ -56,35 +56,6 @@ bool isCommentLine(std::string_view line) {
 
 namespace {
 
-/// Calls f(line) for every line of bytes (see forEachLine).
-template <typename F>
-void scanLines(std::string_view bytes, F&& f) {
-  if (bytes.empty()) return;
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  if (const void* eof = std::memchr(bytes.data(), '\x1A', bytes.size()))
-    bytes = bytes.substr(0, static_cast<std::size_t>(static_cast<const char*>(eof) - bytes.data()));
-  const char* p = bytes.data();
-  const char* const end = p + bytes.size();
-  // Files from Linux tools hold no CR at all: then only LF is looked for.
-  const bool anyCr = std::memchr(p, '\r', bytes.size()) != nullptr;
-  const char* nextLf = nullptr;  // the next LF at or after p, or end
-  while (p < end) {
-    // The line ends at the first LF or CR, whichever comes first.
-    if (nextLf < p) {
-      nextLf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-      if (!nextLf) nextLf = end;
-    }
-    const char* q = nextLf;
-    if (anyCr) {
-      if (const void* cr = std::memchr(p, '\r', static_cast<std::size_t>(q - p)))
-        q = static_cast<const char*>(cr);
-    }
-    f(std::string_view(p, static_cast<std::size_t>(q - p)));
-    if (q < end && *q == '\r' && q + 1 < end && q[1] == '\n') ++q;
-    p = q + 1;
-  }
-}
-
 /// Reserves room for n points, asking the system for huge pages where a
 /// column is large: a big file then costs far fewer page faults.
 void reservePoints(std::vector<Point>& v, std::size_t n) {
@@ -129,18 +100,11 @@ std::size_t countByte(std::string_view bytes, char c) {
 
 }  // namespace
 
-namespace {
-
-/// A UTF-8 byte-order mark at the start of text.
-bool startsWithBom(std::string_view text) {
-  return text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
-         static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF;
-}
-
-}  // namespace
-
 void forEachLine(std::string_view bytes, const std::function<void(std::string_view)>& f) {
-  scanLines(bytes, f);
+  LineSplitter lines;
+  auto each = [&](std::string_view line, std::string*) { f(line); };
+  lines.feed(bytes, each);
+  lines.finish(each);
 }
 
 DataFileParser::DataFileParser(std::uint64_t sizeHint) : m_sizeHint(sizeHint) {
@@ -148,44 +112,14 @@ DataFileParser::DataFileParser(std::uint64_t sizeHint) : m_sizeHint(sizeHint) {
 }
 
 void DataFileParser::feed(std::string_view block) {
-  if (m_ended || block.empty()) return;
-  if (!m_started) {
-    // The byte-order mark may only be looked for once three bytes are there.
-    if (m_carry.size() + block.size() < 3) {
-      m_carry.append(block);
-      return;
-    }
-    m_started = true;
-    if (!m_carry.empty()) {
-      std::string head = std::move(m_carry);
-      m_carry.clear();
-      head.append(block);
-      if (startsWithBom(head)) head.erase(0, 3);
-      feedBlock(head);
-      return;
-    }
-    if (startsWithBom(block)) block.remove_prefix(3);
-  }
-  feedBlock(block);
-}
-
-void DataFileParser::feedBlock(std::string_view block) {
-  if (const void* eof = std::memchr(block.data(), '\x1A', block.size())) {
-    block = block.substr(0, static_cast<std::size_t>(static_cast<const char*>(eof) - block.data()));
-    m_ended = true;
-  }
-  if (m_skipLf && !block.empty()) {
-    if (block[0] == '\n') block.remove_prefix(1);
-    m_skipLf = false;
-  }
-  if (!m_reserveKnown) {
+  if (!m_reserveKnown && !block.empty()) {
     // The lines of the first block, scaled to the whole file, size the
     // columns; a data line takes at least four bytes with its line end.
     std::size_t lines = countByte(block, '\n');
     if (lines == 0) lines = countByte(block, '\r');
     const std::uint64_t total = std::max<std::uint64_t>(m_sizeHint, block.size());
     std::uint64_t estimate = lines + 1;
-    if (total > block.size() && !block.empty())
+    if (total > block.size())
       estimate =
           static_cast<std::uint64_t>(static_cast<double>(lines + 1) * static_cast<double>(total) /
                                      static_cast<double>(block.size()));
@@ -193,72 +127,21 @@ void DataFileParser::feedBlock(std::string_view block) {
     m_totalBytes = total;
     m_reserveKnown = true;
   }
-  const char* p = block.data();
-  const char* const end = p + block.size();
-  bool atLineEnd = false;  // p is on the line end of the line just taken
-  // A line begun in an earlier block ends at the first line end here.
-  if (!m_carry.empty()) {
-    const char* q = p;
-    while (q < end && *q != '\n' && *q != '\r') ++q;
-    m_carry.append(p, q);
-    if (q == end) return;
-    takeCarriedLine();
-    p = q;
-    atLineEnd = true;
-  }
-  // Files from Linux tools hold no CR at all: then only LF is looked for.
-  const bool anyCr = std::memchr(p, '\r', static_cast<std::size_t>(end - p)) != nullptr;
-  const char* nextLf = nullptr;  // the next LF at or after p, or end
-  while (p < end) {
-    if (atLineEnd) {
-      if (*p == '\r') {
-        if (p + 1 < end && p[1] == '\n')
-          ++p;
-        else if (p + 1 == end)
-          m_skipLf = true;
-      }
-      ++p;
-      atLineEnd = false;
-      continue;
-    }
-    if (nextLf < p) {
-      nextLf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-      if (!nextLf) nextLf = end;
-    }
-    const char* q = nextLf;
-    if (anyCr) {
-      if (const void* cr = std::memchr(p, '\r', static_cast<std::size_t>(q - p)))
-        q = static_cast<const char*>(cr);
-    }
-    if (q == end) {
-      m_carry.assign(p, end);
-      return;
-    }
-    line(std::string_view(p, static_cast<std::size_t>(q - p)));
-    p = q;
-    atLineEnd = true;
-  }
+  m_lines.feed(block, [this](std::string_view l, std::string* owned) { takeLine(l, owned); });
 }
 
-void DataFileParser::takeCarriedLine() {
+void DataFileParser::takeLine(std::string_view text, std::string* owned) {
   // A long comment line (a whole file without line ends) is moved, not copied.
-  if (isCommentLine(m_carry)) {
-    m_out.comments.push_back(std::move(m_carry));
-  } else {
-    line(m_carry);
+  if (owned && isCommentLine(text)) {
+    m_out.comments.push_back(std::move(*owned));
+    *owned = std::string();
+    return;
   }
-  m_carry = std::string();
+  line(text);
 }
 
 DataFileContent DataFileParser::finish() {
-  if (!m_started) {
-    m_started = true;
-    std::string head = std::move(m_carry);
-    m_carry = std::string();
-    if (startsWithBom(head)) head.erase(0, 3);
-    feedBlock(head);
-  }
-  if (!m_carry.empty()) takeCarriedLine();
+  m_lines.finish([this](std::string_view l, std::string* owned) { takeLine(l, owned); });
   // The columns were reserved generously; give back what a real file left.
   for (auto& c : m_out.columns)
     if (c.capacity() > c.size() + c.size() / 2) c.shrink_to_fit();

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -24,9 +25,34 @@ bool isDataLine(std::string_view line);
 /// characters both lie outside '.'..'9'.
 bool isCommentLine(std::string_view line);
 
-/// Splits a file's bytes into lines: CR, CR LF and a lone LF end a line, a
-/// Ctrl-Z ends the file, a UTF-8 byte-order mark at the start is skipped.
-/// Calls f(line) for every line.
+/// Splits a file's bytes into lines as they arrive, block by block: CR,
+/// CR LF and a lone LF end a line (also when a block ends between CR and
+/// LF), a Ctrl-Z ends the file, a UTF-8 byte-order mark at the start is
+/// skipped, and a line may straddle any number of blocks.
+class LineSplitter {
+ public:
+  /// Calls f(line, owned) for every line the block completes; owned is the
+  /// splitter's own buffer when the line was carried over from an earlier
+  /// block (f may move it away), else null.
+  template <typename F>
+  void feed(std::string_view block, F&& f);
+  /// Hands over the last line when the file does not end with a line end.
+  template <typename F>
+  void finish(F&& f);
+
+ private:
+  template <typename F>
+  void split(std::string_view block, F&& f);
+  static bool startsWithBom(std::string_view text) {
+    return text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
+           static_cast<unsigned char>(text[1]) == 0xBB &&
+           static_cast<unsigned char>(text[2]) == 0xBF;
+  }
+  std::string m_carry;  ///< a line begun in an earlier block
+  bool m_started = false, m_ended = false, m_skipLf = false;
+};
+
+/// Calls f(line) for every line of a file's bytes (see LineSplitter).
 void forEachLine(std::string_view bytes, const std::function<void(std::string_view)>& f);
 
 /// What one data file holds, read as the graph reader reads it.
@@ -59,19 +85,18 @@ class DataFileParser {
   DataFileContent finish();
 
  private:
-  void feedBlock(std::string_view block);
-  void takeCarriedLine();
+  void takeLine(std::string_view line, std::string* owned);
   void line(std::string_view line);
   void prepareColumns(std::size_t values, std::size_t lineLength);
 
+  LineSplitter m_lines;
   DataFileContent m_out;
   std::uint64_t m_sizeHint;
   std::uint64_t m_totalBytes = 0;
   std::size_t m_expectedLines = 0;
-  std::string m_carry;  ///< a line begun in an earlier block
   std::size_t m_count = 0;
-  bool m_started = false, m_ended = false, m_skipLf = false, m_reserveKnown = false;
-  bool m_reserved = false, m_singleValueMode = false, m_columnsPrepared = false, m_stop = false;
+  bool m_reserveKnown = false, m_reserved = false, m_singleValueMode = false;
+  bool m_columnsPrepared = false, m_stop = false;
 };
 
 DataFileContent parseDataFile(std::string_view bytes);
@@ -98,5 +123,104 @@ std::size_t loadDataFile(GraphStore& store, const std::string& path, const Messa
 std::optional<std::string> addFiles(GraphStore& store, const std::vector<std::string>& paths,
                                     const MessageFn& message, const ProgressFn& progress = {},
                                     std::size_t* failures = nullptr);
+
+// --- LineSplitter ---------------------------------------------------------
+
+template <typename F>
+void LineSplitter::feed(std::string_view block, F&& f) {
+  if (m_ended || block.empty()) return;
+  if (!m_started) {
+    // The byte-order mark may only be looked for once three bytes are there.
+    if (m_carry.size() + block.size() < 3) {
+      m_carry.append(block);
+      return;
+    }
+    m_started = true;
+    if (!m_carry.empty()) {
+      std::string head = std::move(m_carry);
+      m_carry.clear();
+      head.append(block);
+      if (startsWithBom(head)) head.erase(0, 3);
+      split(head, f);
+      return;
+    }
+    if (startsWithBom(block)) block.remove_prefix(3);
+  }
+  split(block, f);
+}
+
+template <typename F>
+void LineSplitter::finish(F&& f) {
+  if (!m_started) {
+    m_started = true;
+    std::string head = std::move(m_carry);
+    m_carry = std::string();
+    if (startsWithBom(head)) head.erase(0, 3);
+    split(head, f);
+  }
+  if (!m_carry.empty()) {
+    f(std::string_view(m_carry), &m_carry);
+    m_carry = std::string();
+  }
+}
+
+template <typename F>
+void LineSplitter::split(std::string_view block, F&& f) {
+  if (const void* eof = std::memchr(block.data(), '\x1A', block.size())) {
+    block = block.substr(0, static_cast<std::size_t>(static_cast<const char*>(eof) - block.data()));
+    m_ended = true;
+  }
+  if (m_skipLf && !block.empty()) {
+    if (block[0] == '\n') block.remove_prefix(1);
+    m_skipLf = false;
+  }
+  const char* p = block.data();
+  const char* const end = p + block.size();
+  bool atLineEnd = false;  // p is on the line end of the line just taken
+  // A line begun in an earlier block ends at the first line end here.
+  if (!m_carry.empty()) {
+    const char* q = p;
+    while (q < end && *q != '\n' && *q != '\r') ++q;
+    m_carry.append(p, q);
+    if (q == end) return;
+    f(std::string_view(m_carry), &m_carry);
+    m_carry = std::string();
+    p = q;
+    atLineEnd = true;
+  }
+  // Files from Linux tools hold no CR at all: then only LF is looked for.
+  const bool anyCr = std::memchr(p, '\r', static_cast<std::size_t>(end - p)) != nullptr;
+  const char* nextLf = nullptr;  // the next LF at or after p, or end
+  while (p < end) {
+    if (atLineEnd) {
+      if (*p == '\r') {
+        if (p + 1 < end && p[1] == '\n')
+          ++p;
+        else if (p + 1 == end)
+          m_skipLf = true;
+      }
+      ++p;
+      atLineEnd = false;
+      continue;
+    }
+    // The line ends at the first LF or CR, whichever comes first.
+    if (nextLf < p) {
+      nextLf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+      if (!nextLf) nextLf = end;
+    }
+    const char* q = nextLf;
+    if (anyCr) {
+      if (const void* cr = std::memchr(p, '\r', static_cast<std::size_t>(q - p)))
+        q = static_cast<const char*>(cr);
+    }
+    if (q == end) {
+      m_carry.assign(p, end);
+      return;
+    }
+    f(std::string_view(p, static_cast<std::size_t>(q - p)), static_cast<std::string*>(nullptr));
+    p = q;
+    atLineEnd = true;
+  }
+}
 
 }  // namespace varnix

@@ -125,6 +125,25 @@ TEST(Slicer, RefusalsAndFileErrors) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("d25.Dat")));
 }
 
+/// One graph of two points and the Slicer's fields for a run into dir.
+struct SliceRun {
+  TempDir dir;
+  GraphStore store;
+  SlicerFields f;
+  std::vector<std::string> messages;
+  SliceRun(const char* from, const char* to, const char* step, const char* decimals = "0") {
+    addGraph(store, "g", {{0, 1}, {1, 1}});
+    f.from = from;
+    f.to = to;
+    f.step = step;
+    f.decimals = decimals;
+    f.directory = dir.path();
+  }
+  std::vector<std::string> run() {
+    return sliceGraphs(store, f, [&](const std::string& m) { messages.push_back(m); });
+  }
+};
+
 TEST(Slicer, WindowStartsThatStopMovingAreRefusedBeforeWriting) {
   struct Case {
     const char *from, *to, *step;
@@ -138,20 +157,10 @@ TEST(Slicer, WindowStartsThatStopMovingAreRefusedBeforeWriting) {
       {"0", "2000000", "1", 0},  // more than a million files
   };
   for (const Case& c : cases) {
-    TempDir dir;
-    GraphStore store;
-    addGraph(store, "g", {{0, 1}, {1, 1}});
-    SlicerFields f;
-    f.from = c.from;
-    f.to = c.to;
-    f.step = c.step;
-    f.directory = dir.path();
-    std::vector<std::string> messages;
-    const auto written =
-        sliceGraphs(store, f, [&](const std::string& m) { messages.push_back(m); });
-    EXPECT_EQ(written.size(), c.files) << c.from << " " << c.step;
-    EXPECT_EQ(messages.size(), c.files == 0 ? 1u : 0u) << c.from;
-    if (c.files == 0) EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << c.from;
+    SliceRun r(c.from, c.to, c.step);
+    EXPECT_EQ(r.run().size(), c.files) << c.from << " " << c.step;
+    EXPECT_EQ(r.messages.size(), c.files == 0 ? 1u : 0u) << c.from;
+    if (c.files == 0) EXPECT_TRUE(std::filesystem::is_empty(r.dir.path())) << c.from;
   }
 }
 
@@ -168,28 +177,13 @@ TEST(Slicer, DecimalsInFileNames) {
       {"1", "2", "1", "3", {"d1.000.Dat"}},
   };
   for (const Case& c : cases) {
-    TempDir dir;
-    GraphStore store;
-    addGraph(store, "g", {{0, 1}, {1, 1}});
-    SlicerFields f;
-    f.from = c.from;
-    f.to = c.to;
-    f.step = c.step;
-    f.decimals = c.decimals;
-    f.directory = dir.path();
-    EXPECT_EQ(fileNames(sliceGraphs(store, f, {})), c.names) << c.from << " " << c.decimals;
+    SliceRun r(c.from, c.to, c.step, c.decimals);
+    EXPECT_EQ(fileNames(r.run()), c.names) << c.from << " " << c.decimals;
   }
   for (const char* bad : {"-1", "1.5", "16"}) {
-    TempDir dir;
-    GraphStore store;
-    addGraph(store, "g", {{0, 1}, {1, 1}});
-    SlicerFields f;
-    f.decimals = bad;
-    f.directory = dir.path();
-    std::vector<std::string> messages;
-    EXPECT_TRUE(sliceGraphs(store, f, [&](const std::string& m) { messages.push_back(m); }).empty())
-        << bad;
-    EXPECT_EQ(messages.size(), 1u) << bad;
+    SliceRun r("10", "300", "5", bad);
+    EXPECT_TRUE(r.run().empty()) << bad;
+    EXPECT_EQ(r.messages.size(), 1u) << bad;
   }
 }
 
