@@ -9,6 +9,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqcustomplot-dev libgl-dev
   qt6-qpa-plugins xvfb xauth x11-apps imagemagick locales python3
   fonts-dejavu-core fonts-liberation fonts-liberation2
+  dpkg-dev lintian desktop-file-utils appstream libxml2-utils shared-mime-info man-db groff-base
+  xdg-utils util-linux
 )
 
 missing=()

@@ -25,6 +25,8 @@ cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNIX_WERROR=
   -DVARNIX_BUILD_FUZZ=OFF >/dev/null
 cmake --build build-release -j "$jobs"
 (cd build-release && ctest --output-on-failure -j "$jobs")
+echo "== install rules and the Debian package"
+./scripts/check_install.sh build-release
 
 echo "== build with AddressSanitizer and UndefinedBehaviorSanitizer (clang)"
 CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNIX_SANITIZE=ON \

@@ -1,12 +1,15 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <clocale>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <new>
 
 #include "app/main_window.h"
 #include "app/user_prompts.h"
 #include "workspace/settings_file.h"
+#include "workspace/version.h"
 
 namespace {
 
@@ -37,6 +40,19 @@ class Application : public QApplication {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+    if (argv[1][2] == 'v') {
+      std::printf("varnix %s\n", varnix::kVersion);
+    } else {
+      std::printf(
+          "usage: varnix [FILE]\n\n"
+          "Starts Varnix, the viewer and editor of measured curves, and loads FILE (a\n"
+          "data file; quote a path with spaces). F1 in the program opens the manual.\n\n"
+          "  --help     this text\n"
+          "  --version  the program's version\n");
+    }
+    return 0;
+  }
   Application app(argc, argv);
   QApplication::setApplicationName("Varnix");
   // Every number is read and written with '.' whatever the user's locale.

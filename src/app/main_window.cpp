@@ -1091,7 +1091,10 @@ void MainWindow::exportPicture() {
 void MainWindow::showDocumentation() {
   const QString dir = QCoreApplication::applicationDirPath();
   QDir::setCurrent(dir);
-  const QString manual = dir + "/doc/varnix.html";
+  // Beside the program in a build folder, in share/doc/varnix when installed.
+  QString manual = dir + "/doc/varnix.html";
+  const QString installed = QDir::cleanPath(dir + "/../share/doc/varnix/varnix.html");
+  if (!QFileInfo::exists(manual) && QFileInfo::exists(installed)) manual = installed;
   if (!m_prompts.openExternally(manual))
     m_prompts.message("No program to show the manual was found. The manual is the file " + manual +
                       "; open it in a web browser.");
@@ -1104,7 +1107,9 @@ void MainWindow::showAbout() {
 
 void MainWindow::associateFiles() {
   run([&] {
-    associateDatFiles(userDataDirectory(), ss(QCoreApplication::applicationFilePath()), kIconSvg);
+    const std::string report = associateAndRefresh(
+        userDataDirectory(), ss(QCoreApplication::applicationFilePath()), kIconSvg, runProgram);
+    m_prompts.message(qs(report));
   });
 }
 

@@ -8,11 +8,16 @@
 #include "cli/cli_runner.h"
 #include "cli/script.h"
 #include "workspace/file_io.h"
+#include "workspace/version.h"
 
 namespace {
 
 int runScript(int argc, char** argv) {
   using varnix::cli::Runner;
+  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+    std::cout << "varnix-cli " << varnix::kVersion << '\n';
+    return 0;
+  }
   if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     std::cout << Runner::helpText();
     return argc < 2 ? 2 : 0;

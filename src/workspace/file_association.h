@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace varnix {
 
@@ -22,5 +24,25 @@ std::string userDataDirectory();
 /// "Failed to set data for '<file>'". Files written before stay.
 FileAssociation associateDatFiles(const std::string& dataDir, const std::string& programPath,
                                   const std::string& iconSvg);
+
+/// Runs a program (argv[0] looked up in PATH) and waits for it: its exit
+/// status, or -1 when it could not be started (not installed).
+using RunProgramFn = std::function<int(const std::vector<std::string>& argv)>;
+
+/// The system's way of running a program (posix_spawnp), quietly.
+int runProgram(const std::vector<std::string>& argv);
+
+/// The desktop entry that an installed package put beside the program at
+/// programPath (<prefix>/share/applications/io.github.varnix.Varnix.desktop
+/// for <prefix>/bin/varnix), or an empty text when there is none.
+std::string installedDesktopEntry(const std::string& programPath);
+
+/// Associate .dat files as a user expects it: registers the program under
+/// dataDir (unless a package installed its own desktop entry, which is then
+/// used), refreshes the user's MIME and desktop databases and makes Varnix
+/// the default for the type. Throws as associateDatFiles; returns the lines
+/// that tell the user what was done and what failed.
+std::string associateAndRefresh(const std::string& dataDir, const std::string& programPath,
+                                const std::string& iconSvg, const RunProgramFn& run);
 
 }  // namespace varnix

@@ -723,10 +723,14 @@ TEST(Options, ColorsLabelsAndAssociation) {
   EXPECT_EQ(f.w().chart()->axisTitle(Axis::Bottom), "Energy (eV)");
   EXPECT_EQ(f.w().printChart()->axisTitle(Axis::Left), "PL Intensity (arb.units)");
 
-  QTemporaryDir data;
+  QTemporaryDir data, config;
   qputenv("XDG_DATA_HOME", data.path().toUtf8());
+  qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
   f.trigger("Associate .dat files");
   f.trigger("Associate .dat files");
+  ASSERT_EQ(f.prompts.messages.size(), 2);
+  EXPECT_TRUE(f.prompts.messages[1].contains("MIME database refreshed"))
+      << f.prompts.messages[1].toStdString();
   const std::string desktop = readFile(data.filePath("applications/varnix.desktop").toStdString());
   EXPECT_NE(desktop.find("Exec=\""), std::string::npos);
   EXPECT_NE(desktop.find("\" %f"), std::string::npos);
@@ -734,6 +738,7 @@ TEST(Options, ColorsLabelsAndAssociation) {
             std::string::npos);
   EXPECT_TRUE(f.prompts.errors.isEmpty());
   qunsetenv("XDG_DATA_HOME");
+  qunsetenv("XDG_CONFIG_HOME");
 
   f.key(Qt::Key_F1);
   ASSERT_EQ(f.prompts.opened.size(), 1);

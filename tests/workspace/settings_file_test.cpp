@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "test_util.h"
 #include "workspace/error.h"
@@ -86,6 +87,63 @@ TEST(FileAssociation, WritesTheSameFilesTwice) {
   EXPECT_EQ(test::errorOf(
                 [&] { associateDatFiles(dir.file("blocked"), "/opt/varnix/varnix", "<svg/>"); }),
             "Failed to create key " + dir.file("blocked") + "/mime/packages");
+}
+
+TEST(FileAssociation, RefreshesTheDatabasesAndSaysWhatItDid) {
+  TempDir dir;
+  std::vector<std::vector<std::string>> ran;
+  struct Case {
+    std::vector<int> statuses;  // update-mime-database, update-desktop-database, xdg-mime
+    std::vector<std::string> lines;
+  };
+  const std::string wrote = "Wrote " + dir.path() + "/mime/packages/varnix-dat.xml, " + dir.path() +
+                            "/applications/varnix.desktop and " + dir.path() +
+                            "/icons/hicolor/scalable/apps/varnix.svg.";
+  const std::vector<Case> cases = {
+      {{0, 0, 0},
+       {"Varnix now opens .dat files (ASCII DAT).", wrote, "MIME database refreshed: done.",
+        "Desktop database refreshed: done.", "Varnix made the default for .dat files: done."}},
+      {{-1, 3, -1},
+       {"Varnix is registered for .dat files (ASCII DAT), but not as the default.", wrote,
+        "MIME database refreshed: not done (update-mime-database is not installed).",
+        "Desktop database refreshed: failed (update-desktop-database ended with status 3).",
+        "Varnix made the default for .dat files: not done (xdg-mime is not installed)."}},
+  };
+  for (const Case& c : cases) {
+    ran.clear();
+    std::size_t next = 0;
+    const std::string text = associateAndRefresh(dir.path(), "/opt/varnix/varnix", "<svg/>",
+                                                 [&](const std::vector<std::string>& argv) {
+                                                   ran.push_back(argv);
+                                                   return c.statuses[next++];
+                                                 });
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    EXPECT_EQ(lines, c.lines);
+    ASSERT_EQ(ran.size(), 3u);
+    EXPECT_EQ(ran[0], (std::vector<std::string>{"update-mime-database", dir.path() + "/mime"}));
+    EXPECT_EQ(ran[2], (std::vector<std::string>{"xdg-mime", "default", "varnix.desktop",
+                                                "application/x-varnix-dat"}));
+  }
+  // An installed package: its desktop entry is used, nothing is written.
+  TempDir prefix;
+  std::filesystem::create_directories(prefix.file("bin"));
+  std::filesystem::create_directories(prefix.file("share/applications"));
+  test::writeFile(prefix.file("share/applications/io.github.varnix.Varnix.desktop"), "[x]");
+  TempDir data;
+  ran.clear();
+  const std::string text = associateAndRefresh(data.path(), prefix.file("bin/varnix"), "<svg/>",
+                                               [&](const std::vector<std::string>& argv) {
+                                                 ran.push_back(argv);
+                                                 return 0;
+                                               });
+  EXPECT_NE(text.find("Uses the installed desktop entry"), std::string::npos) << text;
+  ASSERT_EQ(ran.size(), 1u);
+  EXPECT_EQ(ran[0][2], "io.github.varnix.Varnix.desktop");
+  EXPECT_TRUE(std::filesystem::is_empty(data.path()));
+  EXPECT_EQ(runProgram({"varnix-no-such-program"}), -1);
+  EXPECT_EQ(runProgram({"sh", "-c", "exit 4"}), 4);
 }
 
 }  // namespace
