@@ -273,7 +273,7 @@ void MainWindow::loadCommandLineFile() {
   }
   run([&] {
     const std::size_t before = m_store.count();
-    loadDataFile(m_store, ss(a), [this](const std::string& m) { m_prompts.message(qs(m)); });
+    m_session.loadFile(ss(a), messageFn());
     for (std::size_t i = before; i < m_store.count(); ++i)
       m_list->addItem(qs(m_store.graph(i).name));
     syncChart();
@@ -320,12 +320,30 @@ void MainWindow::exitProgram() {
 
 // --- helpers ----------------------------------------------------------------
 
-Selection MainWindow::selection() const {
-  Selection s;
+Selection MainWindow::selection() {
+  pullSelection();
+  return m_session.selection();
+}
+
+void MainWindow::pullSelection() {
   for (int r = 0; r < m_list->count(); ++r)
-    if (m_list->item(r)->isSelected()) s.rows.push_back(static_cast<std::size_t>(r));
-  s.current = m_list->currentRow() < 0 ? 0 : static_cast<std::size_t>(m_list->currentRow());
-  return s;
+    m_session.setSelected(static_cast<std::size_t>(r), m_list->item(r)->isSelected());
+  const int f = m_list->currentRow();
+  m_session.setFocusRow(f < 0 ? std::nullopt : std::optional<std::size_t>(f));
+}
+
+void MainWindow::pushSelection() {
+  const std::optional<std::size_t> f = m_session.focusRow();
+  const int focus = f ? static_cast<int>(*f) : -1;
+  if (m_list->currentRow() != focus) m_list->setCurrentRow(focus, QItemSelectionModel::NoUpdate);
+  for (int r = 0; r < m_list->count(); ++r) {
+    const bool on = m_session.isSelected(static_cast<std::size_t>(r));
+    if (m_list->item(r)->isSelected() != on) m_list->item(r)->setSelected(on);
+  }
+}
+
+void MainWindow::showInformation() {
+  m_info->setText(qs(m_session.information()));
 }
 
 void MainWindow::run(const std::function<void()>& command) {
@@ -354,12 +372,6 @@ void MainWindow::syncSlots(const std::vector<std::size_t>& changed) {
       m_chart->setSeries(static_cast<int>(i), m_store.series(i), m_store.graph(i).colour);
 }
 
-void MainWindow::selectRows(const std::vector<std::size_t>& rows) {
-  for (std::size_t r : rows)
-    if (r < static_cast<std::size_t>(m_list->count()))
-      m_list->item(static_cast<int>(r))->setSelected(true);
-}
-
 void MainWindow::refreshUndo() {
   m_undoAction->setEnabled(m_store.undoEnabled());
 }
@@ -371,6 +383,15 @@ void MainWindow::setProgress(int p) {
 
 ProgressFn MainWindow::progressFn() {
   return [this](int p) { setProgress(p); };
+}
+
+MessageFn MainWindow::messageFn() {
+  return [this](const std::string& m) { m_prompts.message(qs(m)); };
+}
+
+ConfirmFn MainWindow::confirmFn() {
+  return
+      [this](const std::string& q) { return m_prompts.warning(qs(q)) == UserPrompts::Answer::Yes; };
 }
 
 // --- graph list -------------------------------------------------------------
@@ -411,9 +432,8 @@ void MainWindow::highlight() {
   const std::size_t before = m_store.highlightedIndex();
   const bool unchanged =
       before == c && c < m_store.count() && m_store.graph(c).colour == m_store.highlightColour();
-  const std::string info = highlightGraph(m_store, c);
-  if (info.empty()) return;
-  m_info->setText(qs(info));
+  m_session.highlight();
+  showInformation();
   if (unchanged) return;  // nothing to repaint
   for (std::size_t i : {before, c})
     if (i < m_store.count()) m_chart->setSeriesColour(static_cast<int>(i), m_store.graph(i).colour);
@@ -445,32 +465,28 @@ void MainWindow::renameCurrent() {
   m_rename->newName->setText(qs(m_store.graph(c).name));
   if (m_rename->exec() != QDialog::Accepted) return;
   const QString n = m_rename->newName->text();
-  renameGraph(m_store, c, ss(n));
+  m_session.rename(ss(n));
   m_list->item(static_cast<int>(c))->setText(n);
 }
 
 void MainWindow::deleteFromList() {
   if (m_store.empty()) return;
-  const std::size_t i = selection().current;
-  m_info->setText(qs(deleteGraph(m_store, i)));
-  delete m_list->takeItem(static_cast<int>(i));
-  m_chart->removeSeries(static_cast<int>(i));
-  const int n = m_list->count();
-  const int f = m_list->currentRow();
-  if (n > 0 && f >= 0 && f < n - 1) m_list->item(f == 0 ? 0 : f + 1)->setSelected(true);
+  pullSelection();
+  const std::optional<std::size_t> removed = m_session.deleteFromList();
+  if (!removed) return;
+  delete m_list->takeItem(static_cast<int>(*removed));
+  m_chart->removeSeries(static_cast<int>(*removed));
+  pushSelection();
+  showInformation();
   refreshUndo();
   m_chart->redraw();
 }
 
 void MainWindow::deleteAll() {
-  if (m_store.empty()) return;
-  if (m_prompts.warning("Remove all data? (Unsaved changes will be lost)") !=
-      UserPrompts::Answer::Yes)
-    return;
-  deleteAllGraphs(m_store, [](const std::string&) { return true; });
+  if (!m_session.deleteAll(confirmFn())) return;
   m_list->clear();
   m_chart->truncateSeries(0);
-  m_info->setText("No Data loaded");
+  showInformation();
   m_chart->redraw();
   refreshUndo();
 }
@@ -486,8 +502,9 @@ void MainWindow::selectAll() {
 
 void MainWindow::undo() {
   if (!m_store.undoEnabled()) return;
-  const std::vector<std::size_t> rows = m_store.restoreUndoCopies();
-  selectRows(rows);
+  pullSelection();
+  const std::vector<std::size_t> rows = m_session.undo();
+  pushSelection();
   syncSlots(rows);
   m_chart->redraw();
   refreshUndo();
@@ -507,17 +524,14 @@ void MainWindow::addFiles(const QStringList& paths) {
   std::vector<std::string> list;
   for (const QString& p : paths) list.push_back(ss(p));
   const std::size_t before = m_store.count();
-  run([&] {
-    auto info = varnix::addFiles(
-        m_store, list, [this](const std::string& m) { m_prompts.message(qs(m)); }, progressFn());
-    if (info) m_info->setText(qs(*info));
-  });
+  pullSelection();
+  run([&] { m_session.addFiles(list, messageFn(), progressFn()); });
+  showInformation();
   m_chart->recomputeGeometry();
   setProgress(0);
   m_chart->setCrosshairCursor();
   for (std::size_t i = before; i < m_store.count(); ++i) m_list->addItem(qs(m_store.graph(i).name));
-  if (m_list->currentRow() < 0 && m_list->count() > 0)
-    m_list->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+  pushSelection();
   syncChart();
   m_chart->redraw();
   m_list->setFocus();
@@ -537,10 +551,8 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 void MainWindow::save() {
   if (m_store.empty()) return;
-  saveGraph(
-      m_store, selection().current,
-      [this](const std::string& q) { return m_prompts.warning(qs(q)) == UserPrompts::Answer::Yes; },
-      [this](const std::string& m) { m_prompts.message(qs(m)); });
+  pullSelection();
+  m_session.save(confirmFn(), messageFn());
 }
 
 void MainWindow::saveAs() {
@@ -548,16 +560,14 @@ void MainWindow::saveAs() {
   const std::size_t c = selection().current;
   const QString path = m_prompts.saveFileName(qs(m_store.graph(c).path));
   if (path.isEmpty()) return;
-  saveGraphAs(m_store, c, ss(path), [this](const std::string& m) { m_prompts.message(qs(m)); });
+  m_session.saveAs(ss(path), messageFn());
 }
 
 void MainWindow::saveSelected() {
   if (m_store.empty()) return;
-  const auto rows = varnix::saveSelected(
-      m_store, selection().rows,
-      [this](const std::string& q) { return m_prompts.warning(qs(q)) == UserPrompts::Answer::Yes; },
-      [this](const std::string& m) { m_prompts.message(qs(m)); });
-  for (std::size_t r : rows) m_list->item(static_cast<int>(r))->setSelected(false);
+  pullSelection();
+  m_session.saveSelected(confirmFn(), messageFn());
+  pushSelection();
 }
 
 // --- cursors and readouts ---------------------------------------------------
@@ -828,10 +838,7 @@ void MainWindow::calculateMoments() {
 void MainWindow::saveMoment(int order) {
   const QString path = m_prompts.saveFileName(QString());
   if (path.isEmpty()) return;
-  run([&] {
-    saveMomentFile(m_table, order, ss(path),
-                   [this](const std::string& m) { m_prompts.message(qs(m)); });
-  });
+  run([&] { saveMomentFile(m_table, order, ss(path), messageFn()); });
 }
 
 void MainWindow::previewMoments() {
@@ -860,7 +867,7 @@ void MainWindow::showSlicer() {
   f.suffix = ss(m_slicer->suffix->text());
   f.directory = ss(m_slicer->directory->text());
   f.decimals = ss(m_slicer->decimals->text());
-  run([&] { sliceGraphs(m_store, f, [this](const std::string& m) { m_prompts.message(qs(m)); }); });
+  run([&] { sliceGraphs(m_store, f, messageFn()); });
 }
 
 void MainWindow::showMathOnYX() {
@@ -921,10 +928,7 @@ void MainWindow::showMathOnGraphs() {
       const auto picked = m_mathOnGraphs->secondGraph->selectedItems();
       if (!picked.isEmpty())
         second = static_cast<std::size_t>(m_mathOnGraphs->secondGraph->row(picked.first()));
-      run([&] {
-        mathOnGraphs(m_store, s, m_mathOnGraphs->operation(), second,
-                     [this](const std::string& m) { m_prompts.message(qs(m)); });
-      });
+      run([&] { mathOnGraphs(m_store, s, m_mathOnGraphs->operation(), second, messageFn()); });
       syncSlots(s.rows);
       m_chart->redraw();
     }
@@ -945,7 +949,7 @@ void MainWindow::pickerSave() {
   std::string out;
   if (!text.isEmpty())
     for (const QString& l : text.split('\n')) out += ss(l) + "\r\n";
-  writeAndReport(ss(path), out, [this](const std::string& m) { m_prompts.message(qs(m)); });
+  writeAndReport(ss(path), out, messageFn());
 }
 
 void MainWindow::pickerClear() {

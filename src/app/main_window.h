@@ -18,6 +18,7 @@
 #include "view/chart_view.h"
 #include "workspace/graph_store.h"
 #include "workspace/selection.h"
+#include "workspace/session.h"
 #include "workspace/settings_file.h"
 
 namespace varnix {
@@ -33,6 +34,7 @@ class MainWindow : public QMainWindow {
              QWidget* parent = nullptr);
 
   GraphStore& store() { return m_store; }
+  Session& session() { return m_session; }
   ChartView* chart() const { return m_chart; }
   ChartView* printChart() const { return m_print; }
   QListWidget* graphList() const { return m_list; }
@@ -66,8 +68,9 @@ class MainWindow : public QMainWindow {
   AboutBox* aboutBox() const { return m_about; }
   const MomentsTable& momentsTable() const { return m_table; }
 
-  /// The selection of the graph list: selected rows and the focus row.
-  Selection selection() const;
+  /// The selection of the graph list: selected rows and the focus row (the
+  /// session takes them from the list first).
+  Selection selection();
   /// Loads the data file named on the command line (once, when first shown).
   void loadCommandLineFile();
   /// Puts the five colour settings into effect and writes them to the settings file.
@@ -102,10 +105,16 @@ class MainWindow : public QMainWindow {
                        bool fallsBackToCurrent = false);
   void syncChart();
   void syncSlots(const std::vector<std::size_t>& changed);
-  void selectRows(const std::vector<std::size_t>& rows);
+  /// The list widget's selection and focus row into the session, and back.
+  void pullSelection();
+  void pushSelection();
+  void showInformation();
   void refreshUndo();
   void setProgress(int p);
   ProgressFn progressFn();
+  /// Messages in a box with one OK button; questions in a warning box.
+  MessageFn messageFn();
+  ConfirmFn confirmFn();
   void afterDraw();
   void updateReadouts(int dxDigits);
   void drawCursors();
@@ -176,9 +185,10 @@ class MainWindow : public QMainWindow {
   SettingsFile& m_settings;
   QStringList m_arguments;
   bool m_shownOnce = false;
-  GraphStore m_store;
+  Session m_session;
+  GraphStore& m_store = m_session.store();
+  MomentsTable& m_table = m_session.momentsTable();
   ColourSettings m_colours;
-  MomentsTable m_table;
 
   ChartView* m_chart;
   ChartView* m_print;

@@ -31,7 +31,7 @@ class UsageError : public Error {
 }  // namespace
 
 Runner::Runner(std::ostream& out, std::ostream& err)
-    : m_out(out), m_err(err), m_info(std::string(kProgramName) + " " + kVersion) {}
+    : m_out(out), m_err(err), m_store(m_session.store()) {}
 
 const std::vector<Runner::Command>& Runner::commands() {
   static const std::vector<Command> table = {
@@ -131,34 +131,6 @@ int Runner::run(const std::vector<ScriptCommand>& script) {
 
 // --- workspace helpers -------------------------------------------------------
 
-void Runner::syncRows() {
-  m_selected.resize(m_store.count(), false);
-}
-
-Selection Runner::selection() const {
-  Selection s;
-  for (std::size_t i = 0; i < m_selected.size() && i < m_store.count(); ++i)
-    if (m_selected[i]) s.rows.push_back(i);
-  s.current = m_current;
-  return s;
-}
-
-void Runner::setSelectedRows(const std::vector<std::size_t>& rows, bool on) {
-  syncRows();
-  for (std::size_t r : rows)
-    if (r < m_selected.size()) m_selected[r] = on;
-}
-
-void Runner::removeRow(std::size_t row) {
-  if (row < m_selected.size()) m_selected.erase(m_selected.begin() + static_cast<long>(row));
-  // As the desktop program's list does: when the focus row goes, the focus
-  // moves to the row above it, or to the new first row.
-  if (m_current == row)
-    m_current = row > 0 ? row - 1 : 0;
-  else if (m_current > row)
-    --m_current;
-}
-
 void Runner::message(const std::string& text) {
   m_err << text << '\n';
 }
@@ -184,35 +156,32 @@ double Runner::numberArg(const std::string& text) {
 // --- graph workspace ---------------------------------------------------------
 
 void Runner::cmdLoad(const Args& a) {
-  auto info = addFiles(
-      m_store, a, [this](const std::string& t) { message(t); }, {}, &m_failures);
-  syncRows();
-  if (info) m_info = *info;
+  m_session.addFiles(
+      a, [this](const std::string& t) { message(t); }, {}, &m_failures);
 }
 
 void Runner::cmdSelect(const Args& a) {
-  syncRows();
   if (a.size() == 1 && (a[0] == "all" || a[0] == "none")) {
-    std::fill(m_selected.begin(), m_selected.end(), a[0] == "all");
+    m_session.selectAll(a[0] == "all");
     return;
   }
-  std::vector<bool> chosen(m_store.count(), false);
+  std::vector<std::size_t> chosen;
   for (const std::string& s : a) {
     std::size_t slot = slotArg(s);
     if (slot >= m_store.count()) throw UsageError("No graph in slot " + s);
-    chosen[slot] = true;
+    chosen.push_back(slot);
   }
-  m_selected = chosen;
+  m_session.selectOnly(chosen);
 }
 
 void Runner::cmdCurrent(const Args& a) {
   std::size_t slot = slotArg(a[0]);
   if (slot >= m_store.count()) throw UsageError("No graph in slot " + a[0]);
-  m_current = slot;
+  m_session.setFocusRow(slot);
 }
 
 void Runner::cmdInfo(const Args&) {
-  m_out << m_info << '\n';
+  m_out << m_session.information() << '\n';
 }
 
 void Runner::cmdDump(const Args&) {
@@ -237,55 +206,38 @@ void Runner::cmdDump(const Args&) {
 }
 
 void Runner::cmdHighlight(const Args&) {
-  std::string info = highlightGraph(m_store, m_current);
-  if (!info.empty()) m_info = info;
+  m_session.highlight();
 }
 
 void Runner::cmdDelete(const Args&) {
-  if (m_store.empty()) return;
-  const std::size_t i = m_current;
-  m_info = deleteGraph(m_store, i);
-  removeRow(i);
-  const std::size_t n = m_store.count();
-  const std::size_t f = m_current;
-  if (n > 0 && f < n - 1) m_selected[f == 0 ? 0 : f + 1] = true;
+  m_session.deleteFromList();
 }
 
 void Runner::cmdDeleteAll(const Args&) {
-  auto info = deleteAllGraphs(m_store, [this](const std::string& q) { return confirm(q); });
-  if (!info) return;
-  m_info = *info;
-  m_selected.clear();
-  m_current = 0;
+  m_session.deleteAll([this](const std::string& q) { return confirm(q); });
 }
 
 void Runner::cmdRename(const Args& a) {
-  renameGraph(m_store, m_current, a[0]);
+  m_session.rename(a[0]);
 }
 
 void Runner::cmdUndo(const Args&) {
-  if (!m_store.undoEnabled()) return;
-  setSelectedRows(m_store.restoreUndoCopies(), true);
+  m_session.undo();
 }
 
 void Runner::cmdSave(const Args&) {
-  saveGraph(
-      m_store, m_current, [this](const std::string& q) { return confirm(q); },
-      [this](const std::string& t) { message(t); }, &m_failures);
+  m_session.save([this](const std::string& q) { return confirm(q); },
+                 [this](const std::string& t) { message(t); }, &m_failures);
 }
 
 void Runner::cmdSaveAs(const Args& a) {
-  saveGraphAs(
-      m_store, m_current, withDefaultExtension(a[0]), [this](const std::string& t) { message(t); },
-      &m_failures);
+  m_session.saveAs(
+      a[0], [this](const std::string& t) { message(t); }, &m_failures);
 }
 
 void Runner::cmdSaveSelected(const Args&) {
-  const Selection s = selection();
-  setSelectedRows(saveSelected(
-                      m_store, s.rows, [this](const std::string& q) { return confirm(q); },
-                      [this](const std::string& t) { message(t); }, &m_failures),
-                  false);
+  m_session.saveSelected([this](const std::string& q) { return confirm(q); },
+                         [this](const std::string& t) { message(t); }, &m_failures);
 }
 
 // --- curve processing --------------------------------------------------------
@@ -313,14 +265,14 @@ void Runner::cmdNormalizeIntegral(const Args& a) {
 
 void Runner::cmdMoments(const Args& a) {
   const double L = numberArg(a[0]), U = numberArg(a[1]);
-  auto run = calculateMoments(m_store, selection(), L, U, m_table);
+  auto run = calculateMoments(m_store, selection(), L, U, m_session.momentsTable());
   if (!run) return;
   std::string out = formatDataNumber(run->lower) + " " + formatDataNumber(run->upper) + "\n";
   auto line = [&](const MomentsRow& r) {
     out += r.name + "\t" + r.value + "\t" + r.m0 + "\t" + r.m1 + "\t" + r.d + "\t" + r.a + "\n";
   };
   if (run->isTable)
-    for (const MomentsRow& r : m_table.rows) line(r);
+    for (const MomentsRow& r : m_session.momentsTable().rows) line(r);
   else
     line(run->single);
   m_out << out;
@@ -330,7 +282,7 @@ void Runner::cmdMomentsSave(const Args& a) {
   if (a[0].size() != 1 || a[0][0] < '0' || a[0][0] > '3')
     throw UsageError("Usage: moments-save 0|1|2|3 FILE");
   saveMomentFile(
-      m_table, a[0][0] - '0', withDefaultExtension(a[1]),
+      m_session.momentsTable(), a[0][0] - '0', withDefaultExtension(a[1]),
       [this](const std::string& t) { message(t); }, &m_failures);
 }
 
@@ -344,7 +296,7 @@ void Runner::cmdSmooth(const Args&) {
 }
 
 void Runner::cmdDeletePoint(const Args& a) {
-  deletePointAtCursor(m_store, m_current, numberArg(a[0]));
+  deletePointAtCursor(m_store, selection().current, numberArg(a[0]));
 }
 
 // --- expression math ---------------------------------------------------------

@@ -9,11 +9,12 @@
 #include "processing/moments.h"
 #include "workspace/graph_store.h"
 #include "workspace/selection.h"
+#include "workspace/session.h"
 
 namespace varnix::cli {
 
-/// Runs script commands on one workspace: the graph store, the selected
-/// rows, the current row, the information line and the last moments table.
+/// Runs script commands on one session: the graph store, the selected rows,
+/// the current row, the information line and the last moments table.
 class Runner {
  public:
   Runner(std::ostream& out, std::ostream& err);
@@ -38,10 +39,7 @@ class Runner {
   };
   static const std::vector<Command>& commands();
 
-  Selection selection() const;
-  void setSelectedRows(const std::vector<std::size_t>& rows, bool on);
-  void removeRow(std::size_t row);
-  void syncRows();
+  Selection selection() const { return m_session.selection(); }
   void message(const std::string& text);
   bool confirm(const std::string& text);
   std::size_t slotArg(const std::string& text) const;
@@ -76,11 +74,8 @@ class Runner {
 
   std::ostream& m_out;
   std::ostream& m_err;
-  GraphStore m_store;
-  std::vector<bool> m_selected;
-  std::size_t m_current = 0;
-  std::string m_info;
-  MomentsTable m_table;
+  Session m_session;
+  GraphStore& m_store;         ///< the session's graphs
   std::size_t m_failures = 0;  ///< files not read or not written
   const std::string* m_commandName = nullptr;
 };

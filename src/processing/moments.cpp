@@ -113,9 +113,7 @@ void normalizeIntegral(GraphStore& store, const Selection& sel, double L, double
       for (Point& p : s.points()) p.y = checkArith(p.y * f, p.y, f);
       s.recomputeYRange();
     }
-    if (progress)
-      progress(static_cast<int>(
-          std::nearbyint(100.0 * static_cast<double>(r + 1) / static_cast<double>(rows))));
+    reportProgress(progress, r + 1, rows);
   }
   if (progress) progress(0);
   store.setUndoEnabled(true);

@@ -22,12 +22,6 @@ void rewriteYWithUndo(GraphStore& store, std::size_t g, F&& f) {
                          [&](const std::vector<Point>& old, std::size_t j) { return f(old[j].y); });
 }
 
-void reportProgress(const ProgressFn& progress, std::size_t done, std::size_t rows) {
-  if (progress && rows > 0)
-    progress(static_cast<int>(
-        std::nearbyint(100.0 * static_cast<double>(done) / static_cast<double>(rows))));
-}
-
 /// Walks the list rows in order, calling f for each selected one and
 /// advancing the progress bar by the share of rows done.
 template <typename F>

@@ -33,9 +33,7 @@ void dispoSmoothGraphs(GraphStore& store, const Selection& sel, const ProgressFn
       store.rewriteYWithUndo(
           r, [](const std::vector<Point>& y, std::size_t i) { return dispoValue(y, i); });
     }
-    if (progress)
-      progress(static_cast<int>(
-          std::nearbyint(100.0 * static_cast<double>(r + 1) / static_cast<double>(rows))));
+    reportProgress(progress, r + 1, rows);
   }
   if (progress) progress(0);
   store.setUndoEnabled(true);

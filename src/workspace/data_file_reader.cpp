@@ -388,9 +388,7 @@ std::optional<std::string> addFiles(GraphStore& store, const std::vector<std::st
     else
       listLength += graphs - 1;
     added += graphs;
-    if (progress && listLength > 0)
-      progress(static_cast<int>(
-          std::nearbyint(100.0 * static_cast<double>(p) / static_cast<double>(listLength))));
+    reportProgress(progress, p, listLength);
   }
   if (progress) progress(0);
   return " " + std::to_string(added) + " files loaded. Press <R> to rescale";

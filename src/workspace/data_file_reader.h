@@ -9,14 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "workspace/callbacks.h"
 #include "workspace/graph_store.h"
 
 namespace varnix {
-
-/// Shows a message box with one OK button (the CLI prints the line).
-using MessageFn = std::function<void(const std::string&)>;
-/// Sets the progress bar, 0 to 100.
-using ProgressFn = std::function<void(int)>;
 
 /// A line with more than two characters, not starting with a double quote,
 /// whose first or second character lies in '.'..'9'.

@@ -6,14 +6,12 @@
 #include <string_view>
 #include <vector>
 
+#include "workspace/callbacks.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/file_io.h"
 #include "workspace/graph_store.h"
 
 namespace varnix {
-
-/// Asks a warning question with Yes, No and Cancel; true only for Yes.
-using ConfirmFn = std::function<bool(const std::string&)>;
 
 /// The text of a data file for a graph: its non-empty comment lines (each
 /// starting with a double quote), then "x y" per point with 7 significant

@@ -1,0 +1,122 @@
+#include "workspace/session.h"
+
+#include <algorithm>
+
+#include "workspace/data_file_reader.h"
+#include "workspace/data_file_writer.h"
+#include "workspace/graph_list_commands.h"
+#include "workspace/version.h"
+
+namespace varnix {
+
+Session::Session() : m_information(std::string(kProgramName) + " " + kVersion) {}
+
+void Session::syncRows() {
+  m_selected.resize(m_store.count(), false);
+  if (m_focus && *m_focus >= m_store.count())
+    m_focus = m_store.empty() ? std::nullopt : std::optional<std::size_t>(m_store.count() - 1);
+}
+
+Selection Session::selection() const {
+  Selection s;
+  for (std::size_t i = 0; i < m_selected.size() && i < m_store.count(); ++i)
+    if (m_selected[i]) s.rows.push_back(i);
+  s.current = m_focus.value_or(0);
+  return s;
+}
+
+bool Session::isSelected(std::size_t row) const {
+  return row < m_selected.size() && m_selected[row];
+}
+
+void Session::setFocusRow(std::optional<std::size_t> row) {
+  m_focus = row && *row < m_store.count() ? row : std::nullopt;
+}
+
+void Session::setSelected(std::size_t row, bool selected) {
+  syncRows();
+  if (row < m_selected.size()) m_selected[row] = selected;
+}
+
+void Session::selectOnly(const std::vector<std::size_t>& rows) {
+  syncRows();
+  std::fill(m_selected.begin(), m_selected.end(), false);
+  for (std::size_t r : rows)
+    if (r < m_selected.size()) m_selected[r] = true;
+}
+
+void Session::selectAll(bool selected) {
+  syncRows();
+  std::fill(m_selected.begin(), m_selected.end(), selected);
+}
+
+void Session::addFiles(const std::vector<std::string>& paths, const MessageFn& message,
+                       const ProgressFn& progress, std::size_t* failures) {
+  auto info = varnix::addFiles(m_store, paths, message, progress, failures);
+  syncRows();
+  if (!m_focus && !m_store.empty()) m_focus = 0;
+  if (info) m_information = *info;
+}
+
+void Session::loadFile(const std::string& path, const MessageFn& message, std::size_t* failures) {
+  loadDataFile(m_store, path, message, failures);
+  syncRows();
+}
+
+void Session::highlight() {
+  const std::string info = highlightGraph(m_store, selection().current);
+  if (!info.empty()) m_information = info;
+}
+
+void Session::rename(const std::string& newName) {
+  renameGraph(m_store, selection().current, newName);
+}
+
+std::optional<std::size_t> Session::deleteFromList() {
+  if (m_store.empty()) return std::nullopt;
+  const std::size_t row = selection().current;
+  m_information = deleteGraph(m_store, row);
+  if (row < m_selected.size()) m_selected.erase(m_selected.begin() + static_cast<long>(row));
+  // The focus row goes: the focus moves to the row above it, or stays on
+  // the new first row; a focus below it moves up with its row.
+  if (m_focus && *m_focus >= row && *m_focus > 0) --*m_focus;
+  syncRows();
+  const std::size_t n = m_store.count();
+  if (n > 0 && m_focus) {
+    const std::size_t f = *m_focus;
+    if (f < n - 1) m_selected[f == 0 ? 0 : f + 1] = true;
+  }
+  return row;
+}
+
+bool Session::deleteAll(const ConfirmFn& confirm) {
+  auto info = deleteAllGraphs(m_store, confirm);
+  if (!info) return false;
+  m_information = *info;
+  m_selected.clear();
+  m_focus.reset();
+  return true;
+}
+
+std::vector<std::size_t> Session::undo() {
+  if (!m_store.undoEnabled()) return {};
+  const std::vector<std::size_t> rows = m_store.restoreUndoCopies();
+  for (std::size_t r : rows) setSelected(r, true);
+  return rows;
+}
+
+void Session::save(const ConfirmFn& confirm, const MessageFn& message, std::size_t* failures) {
+  saveGraph(m_store, selection().current, confirm, message, failures);
+}
+
+void Session::saveAs(const std::string& path, const MessageFn& message, std::size_t* failures) {
+  saveGraphAs(m_store, selection().current, withDefaultExtension(path), message, failures);
+}
+
+void Session::saveSelected(const ConfirmFn& confirm, const MessageFn& message,
+                           std::size_t* failures) {
+  for (std::size_t r : varnix::saveSelected(m_store, selection().rows, confirm, message, failures))
+    setSelected(r, false);
+}
+
+}  // namespace varnix

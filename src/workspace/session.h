@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "processing/moments.h"
+#include "workspace/callbacks.h"
+#include "workspace/graph_store.h"
+#include "workspace/selection.h"
+
+namespace varnix {
+
+/// The workspace that the desktop program and varnix-cli share: the graphs,
+/// the rows of the graph list (which are selected, which has the focus), the
+/// information line and the last moments table, with the list commands whose
+/// rules touch more than the graphs. The window mirrors the rows in its list
+/// widget; varnix-cli keeps them here alone.
+class Session {
+ public:
+  Session();
+
+  GraphStore& store() { return m_store; }
+  const GraphStore& store() const { return m_store; }
+  const std::string& information() const { return m_information; }
+  void setInformation(std::string text) { m_information = std::move(text); }
+  MomentsTable& momentsTable() { return m_table; }
+  const MomentsTable& momentsTable() const { return m_table; }
+
+  // --- the rows of the graph list ------------------------------------------
+  /// The selected rows in ascending order and the focus row.
+  Selection selection() const;
+  bool isSelected(std::size_t row) const;
+  /// The focus row; nullopt when the list has none (a new list).
+  std::optional<std::size_t> focusRow() const { return m_focus; }
+  void setFocusRow(std::optional<std::size_t> row);
+  void setSelected(std::size_t row, bool selected);
+  /// Exactly these rows become selected.
+  void selectOnly(const std::vector<std::size_t>& rows);
+  void selectAll(bool selected);
+
+  // --- list commands --------------------------------------------------------
+  /// Add Files: the files' graphs join the list unselected; the first row
+  /// gets the focus when none had it. Sets the information line.
+  void addFiles(const std::vector<std::string>& paths, const MessageFn& message,
+                const ProgressFn& progress = {}, std::size_t* failures = nullptr);
+  /// Loads one file as the command line does (the information line stays).
+  void loadFile(const std::string& path, const MessageFn& message, std::size_t* failures = nullptr);
+  /// Highlight the current graph; the information line names it.
+  void highlight();
+  /// Rename the current graph.
+  void rename(const std::string& newName);
+  /// Delete from list: removes the current graph (whatever else is selected).
+  /// The focus moves to the row above (or stays on the new first row) and,
+  /// as the list command says, row 0 (focus on 0) or the row after the focus
+  /// is selected unless the focus is on the last row. Returns the removed slot.
+  std::optional<std::size_t> deleteFromList();
+  /// Delete All after its question; false when not confirmed or empty.
+  bool deleteAll(const ConfirmFn& confirm);
+  /// Undo: restores the undo copies and selects their rows; the rows changed.
+  std::vector<std::size_t> undo();
+  /// Save, Save As and Save Selected (which deselects the rows it wrote).
+  void save(const ConfirmFn& confirm, const MessageFn& message, std::size_t* failures = nullptr);
+  void saveAs(const std::string& path, const MessageFn& message, std::size_t* failures = nullptr);
+  void saveSelected(const ConfirmFn& confirm, const MessageFn& message,
+                    std::size_t* failures = nullptr);
+
+ private:
+  /// Rows follow the store: new slots are unselected rows.
+  void syncRows();
+
+  GraphStore m_store;
+  std::vector<bool> m_selected;
+  std::optional<std::size_t> m_focus;
+  std::string m_information;
+  MomentsTable m_table;
+};
+
+}  // namespace varnix
