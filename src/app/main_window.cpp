@@ -31,6 +31,7 @@
 #include "workspace/file_io.h"
 #include "workspace/graph_list_commands.h"
 #include "workspace/number_text.h"
+#include "workspace/print_copy.h"
 #include "workspace/version.h"
 
 namespace varnix {
@@ -109,8 +110,9 @@ MainWindow::MainWindow(UserPrompts& prompts, SettingsFile& settings, const QStri
   m_store.setUndoEnabled(false);
   refreshUndo();
 
-  connect(m_addFiles, &QPushButton::clicked, this, [this] { addFilesFromDialog(); });
-  connect(m_list, &QListWidget::itemDoubleClicked, this, [this] { highlight(); });
+  connect(m_addFiles, &QPushButton::clicked, this,
+          [this] { run([this] { addFilesFromDialog(); }); });
+  connect(m_list, &QListWidget::itemDoubleClicked, this, [this] { run([this] { highlight(); }); });
   connect(m_chart, &ChartView::mouseMoved, this, &MainWindow::chartMouseMoved);
   connect(m_chart, &ChartView::mousePressed, this, &MainWindow::chartMouseDown);
   connect(m_chart, &ChartView::drawn, this, &MainWindow::afterDraw);
@@ -130,7 +132,7 @@ QAction* MainWindow::addAction(QMenu* menu, const QString& caption, const QKeySe
   auto* a = new QAction(caption, this);
   if (!key.isEmpty()) a->setShortcut(key);
   a->setShortcutContext(Qt::WindowShortcut);
-  connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+  connect(a, &QAction::triggered, this, [this, handler] { run([&] { (this->*handler)(); }); });
   if (menu) menu->addAction(a);
   QMainWindow::addAction(a);
   m_actions.insert(caption, a);
@@ -225,15 +227,18 @@ void MainWindow::createWindows(bool haveArgument) {
   m_about = new AboutBox(this);
   m_open = new OpenFilesDialog(this, m_settings, !haveArgument);
   m_cursors = new CursorsWindow(this);
-  connect(m_cursors->hideButton, &QPushButton::clicked, this, [this] { hideCursors(); });
+  connect(m_cursors->hideButton, &QPushButton::clicked, this,
+          [this] { run([this] { hideCursors(); }); });
   m_colorsDialog = new ColorsDialog(this);
   m_colorsDialog->fill(m_colours);
   connect(m_colorsDialog->ok, &QPushButton::clicked, this, [this] {
     colorsApply();
     m_colorsDialog->accept();
   });
-  connect(m_colorsDialog->apply, &QPushButton::clicked, this, [this] { colorsApply(); });
-  connect(m_colorsDialog->defaults, &QPushButton::clicked, this, [this] { colorsDefaults(); });
+  connect(m_colorsDialog->apply, &QPushButton::clicked, this,
+          [this] { run([this] { colorsApply(); }); });
+  connect(m_colorsDialog->defaults, &QPushButton::clicked, this,
+          [this] { run([this] { colorsDefaults(); }); });
   m_rename = new RenameDialog(this);
   m_comment = new CommentDialog(this);
   m_simpleMath = new SimpleMathDialog(this, m_prompts);
@@ -242,13 +247,15 @@ void MainWindow::createWindows(bool haveArgument) {
   m_labels = new LabelsDialog(this);
   m_calcMoments = new CalculateMomentsDialog(this);
   for (int i = 0; i < 4; ++i)
-    connect(m_calcMoments->save[i], &QPushButton::clicked, this, [this, i] { saveMoment(i); });
-  connect(m_calcMoments->preview, &QPushButton::clicked, this, [this] { previewMoments(); });
+    connect(m_calcMoments->save[i], &QPushButton::clicked, this,
+            [this, i] { run([this, i] { saveMoment(i); }); });
+  connect(m_calcMoments->preview, &QPushButton::clicked, this,
+          [this] { run([this] { previewMoments(); }); });
   m_momentsPreview = new MomentsPreview(this);
   m_mathOnGraphs = new MathOnGraphsDialog(this);
   m_picker = new PickerWindow(this);
-  connect(m_picker->save, &QPushButton::clicked, this, [this] { pickerSave(); });
-  connect(m_picker->clear, &QPushButton::clicked, this, [this] { pickerClear(); });
+  connect(m_picker->save, &QPushButton::clicked, this, [this] { run([this] { pickerSave(); }); });
+  connect(m_picker->clear, &QPushButton::clicked, this, [this] { run([this] { pickerClear(); }); });
   m_moments = new MomentsDialog(this);
   m_math = new MathDialog(this);
 }
@@ -347,14 +354,22 @@ void MainWindow::showInformation() {
 }
 
 void MainWindow::run(const std::function<void()>& command) {
+  QString failure;
   try {
     command();
   } catch (const Error& e) {
+    failure = qs(e.what());
+  } catch (const std::bad_alloc&) {
+    failure = "Not enough memory for this command; it was stopped";
+  }
+  if (!failure.isEmpty()) {
+    // What the command did before the error stays; the chart shows it.
     m_chart->setCrosshairCursor();
+    setProgress(0);
     syncChart();
     m_chart->redraw();
     refreshUndo();
-    m_prompts.error(qs(e.what()));
+    m_prompts.error(failure);
     return;
   }
   refreshUndo();
@@ -402,7 +417,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     auto* e = static_cast<QKeyEvent*>(event);
     if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
       if (!(e->modifiers() & Qt::KeypadModifier) || e->key() == Qt::Key_Enter) {
-        editComment();
+        run([this] { editComment(); });
         return true;
       }
     }
@@ -412,16 +427,16 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     }
     if (e->modifiers() & Qt::KeypadModifier) {
       if (e->key() == Qt::Key_Plus) {
-        zoomIn();
+        run([this] { zoomIn(); });
         return true;
       }
       if (e->key() == Qt::Key_Minus) {
-        zoomOut();
+        run([this] { zoomOut(); });
         return true;
       }
     }
   } else if (event->type() == QEvent::KeyRelease) {
-    if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) highlight();
+    if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) run([this] { highlight(); });
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -651,52 +666,30 @@ void MainWindow::rescale() {
   });
 }
 
-namespace {
-
-/// Zoom Out (factor +0.1) or In (-0.1) of one axis; the factor is extended
-/// precision and the new maximum is used for the minimum.
-void zoomAxis(ChartView& c, ChartView::Axis a, long double factor) {
-  c.setAxisAutomatic(a, false);
-  const long double max = c.axisMax(a), min = c.axisMin(a);
-  c.setAxisMax(a, static_cast<double>(max + std::fabs(max - min) * factor));
-  const long double newMax = c.axisMax(a);
-  c.setAxisMin(a, static_cast<double>(min - std::fabs(newMax - min) * factor));
-}
-
-}  // namespace
-
 void MainWindow::zoomOut() {
   run([&] {
-    zoomAxis(*m_chart, ChartView::Axis::Left, 0.1L);
-    zoomAxis(*m_chart, ChartView::Axis::Bottom, 0.1L);
+    m_chart->zoomBy(0.1L);
     m_chart->redraw();
   });
 }
 
 void MainWindow::zoomIn() {
   run([&] {
-    zoomAxis(*m_chart, ChartView::Axis::Left, -0.1L);
-    zoomAxis(*m_chart, ChartView::Axis::Bottom, -0.1L);
+    m_chart->zoomBy(-0.1L);
     m_chart->redraw();
   });
 }
 
 void MainWindow::increaseYScale() {
   run([&] {
-    const auto L = ChartView::Axis::Left;
-    m_chart->setAxisAutomatic(L, false);
-    const long double max = m_chart->axisMax(L), min = m_chart->axisMin(L);
-    m_chart->setAxisMax(L, static_cast<double>(max - std::fabs(max - min) * 0.5L));
+    m_chart->scaleYMaximum(-0.5L);
     m_chart->redraw();
   });
 }
 
 void MainWindow::decreaseYScale() {
   run([&] {
-    const auto L = ChartView::Axis::Left;
-    m_chart->setAxisAutomatic(L, false);
-    const long double max = m_chart->axisMax(L), min = m_chart->axisMin(L);
-    m_chart->setAxisMax(L, static_cast<double>(max + std::fabs(max - min) * 0.5L));
+    m_chart->scaleYMaximum(0.5L);
     m_chart->redraw();
   });
 }
@@ -704,19 +697,16 @@ void MainWindow::decreaseYScale() {
 void MainWindow::zoomBetweenCursors() {
   if (m_store.empty() || m_cursor1 == m_cursor2 || !m_cursorsShown) return;
   run([&] {
-    const auto B = ChartView::Axis::Bottom;
-    m_chart->setAxisAutomatic(B, false);
-    const double lo = m_chart->xAtColumn(std::min(m_cursor1, m_cursor2));
-    const double hi = m_chart->xAtColumn(std::max(m_cursor1, m_cursor2));
-    m_chart->setAxisMin(B, lo);
-    m_chart->setAxisMax(B, hi);
+    m_chart->zoomToColumns(m_cursor1, m_cursor2);
     m_chart->redraw();
   });
 }
 
 void MainWindow::toggle3DView() {
-  m_chart->set3D(!m_chart->is3D());
-  m_chart->redraw();
+  run([&] {
+    m_chart->set3D(!m_chart->is3D());
+    m_chart->redraw();
+  });
 }
 
 void MainWindow::toggleLogScale() {
@@ -740,7 +730,7 @@ void MainWindow::toggleLogScale() {
 
 void MainWindow::toggleAnimatedZoom() {
   // The item checks itself when triggered; the chart follows it.
-  m_chart->setAnimatedZoom(m_animatedAction->isChecked());
+  run([&] { m_chart->setAnimatedZoom(m_animatedAction->isChecked()); });
 }
 
 // --- curve commands ---------------------------------------------------------
@@ -1019,16 +1009,9 @@ void MainWindow::rebuildPrintChart() {
   const double bx1 = m_chart->axisMax(ChartView::Axis::Bottom);
   const double ly0 = m_chart->axisMin(ChartView::Axis::Left);
   const double ly1 = m_chart->axisMax(ChartView::Axis::Left);
-  for (std::size_t i = 0; i < m_store.count(); ++i) {
-    Series copy;
-    std::vector<Point> pts;
-    for (const Point& p : m_store.series(i).points()) {
-      if (p.x >= bx0 && p.x <= bx1 && ((p.y >= ly0 && p.y <= ly1 && !log) || p.y >= 1))
-        pts.push_back(p);
-    }
-    copy.points() = std::move(pts);
-    m_print->setSeries(static_cast<int>(i), copy, 0);
-  }
+  for (std::size_t i = 0; i < m_store.count(); ++i)
+    m_print->setSeries(static_cast<int>(i), printCopy(m_store.series(i), bx0, bx1, ly0, ly1, log),
+                       0);
   m_print->setAxisAutomatic(ChartView::Axis::Bottom, true);
   m_print->setAxisAutomatic(ChartView::Axis::Left, true);
 }

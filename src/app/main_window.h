@@ -95,8 +95,10 @@ class MainWindow : public QMainWindow {
                      void (MainWindow::*handler)());
   void buildMenus();
   void createWindows(bool haveArgument);
-  /// Runs a command: errors go to the general error report; the chart and
-  /// the Undo item are brought up to date afterwards.
+  /// The one road of every command (menu items, keys and buttons are
+  /// connected through it): an error that ends the command goes to the
+  /// general error report, what it did before stays and the chart shows it;
+  /// the Undo item is brought up to date afterwards.
   void run(const std::function<void()>& command);
   /// A curve command on the selection: busy cursor, the command, the changed
   /// curves (the selected rows, or the current graph for commands that fall

@@ -501,6 +501,32 @@ void ChartView::endDrag(QPoint end) {
   }
 }
 
+// --- view commands ------------------------------------------------------------
+
+void ChartView::zoomBy(long double factor) {
+  for (Axis a : {Axis::Left, Axis::Bottom}) {
+    setAxisAutomatic(a, false);
+    const long double max = axisMax(a), min = axisMin(a);
+    setAxisMax(a, static_cast<double>(max + std::fabs(max - min) * factor));
+    const long double newMax = axisMax(a);
+    setAxisMin(a, static_cast<double>(min - std::fabs(newMax - min) * factor));
+  }
+}
+
+void ChartView::scaleYMaximum(long double factor) {
+  setAxisAutomatic(Axis::Left, false);
+  const long double max = axisMax(Axis::Left), min = axisMin(Axis::Left);
+  setAxisMax(Axis::Left, static_cast<double>(max + std::fabs(max - min) * factor));
+}
+
+void ChartView::zoomToColumns(int first, int second) {
+  setAxisAutomatic(Axis::Bottom, false);
+  const double lo = xAtColumn(std::min(first, second));
+  const double hi = xAtColumn(std::max(first, second));
+  setAxisMin(Axis::Bottom, lo);
+  setAxisMax(Axis::Bottom, hi);
+}
+
 // --- output -----------------------------------------------------------------
 
 void ChartView::usePrintLook() {

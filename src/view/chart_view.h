@@ -100,6 +100,16 @@ class ChartView : public QWidget {
   void recomputeGeometry();
   void setBusyCursor();
   void setCrosshairCursor();
+  /// Zoom Out (factor 0.1) or Zoom In (-0.1): each axis, the left one first,
+  /// stops being automatic; its maximum moves out by |max - min| * factor
+  /// and then its minimum by |new max - min| * factor, in extended precision.
+  void zoomBy(long double factor);
+  /// Increase Y scale (-0.5) and Decrease Y scale (0.5): the left axis's
+  /// maximum moves by |max - min| * factor; the axis stops being automatic.
+  void scaleYMaximum(long double factor);
+  /// Zoom between cursors: the bottom axis spans the x at the two pixel
+  /// columns, the smaller first.
+  void zoomToColumns(int first, int second);
   /// Redraws only the overlay with the two cursor lines.
   void setCursorLines(int firstColumn, int secondColumn, bool shown);
 
