@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build git clang clang-format libclang-rt-14-dev
+  build-essential cmake ninja-build git clang clang-format clang-tidy libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqcustomplot-dev libgl-dev
   qt6-qpa-plugins xvfb xauth x11-apps imagemagick locales python3

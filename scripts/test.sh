@@ -15,6 +15,13 @@ find src tests bench fuzz \( -name '*.cpp' -o -name '*.h' \) -print0 |
 echo "== build (RelWithDebInfo, warnings are errors)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNIX_WERROR=ON >/dev/null
 cmake --build build -j "$jobs"
+echo "== clang-tidy (bugprone, performance, naming; .clang-tidy)"
+if ! run-clang-tidy -p build -quiet -extra-arg=-Wno-unknown-warning-option "$PWD/src/" \
+  >build/clang-tidy.log 2>&1; then
+  grep -E -A3 'warning:|error:' build/clang-tidy.log
+  echo "clang-tidy found problems" >&2
+  exit 1
+fi
 echo "== tests"
 (cd build && ctest --output-on-failure -j "$jobs")
 echo "== tests under LC_ALL=de_DE.UTF-8"

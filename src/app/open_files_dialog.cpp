@@ -208,14 +208,14 @@ void OpenFilesDialog::refreshFolders() {
   int depth = 0;
   for (const QString& p : chain) {
     const QString label = p == "/" ? "/" : QFileInfo(p).fileName();
-    auto* item = new QListWidgetItem(QString(depth * 2, ' ') + label, folders);
+    auto* item = new QListWidgetItem(QString(qsizetype{depth} * 2, ' ') + label, folders);
     item->setData(Qt::UserRole, p);
     ++depth;
   }
   folders->setCurrentRow(folders->count() - 1);
   const QStringList subs = QDir(m_dir).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
   for (const QString& s : subs) {
-    auto* item = new QListWidgetItem(QString(depth * 2, ' ') + s, folders);
+    auto* item = new QListWidgetItem(QString(qsizetype{depth} * 2, ' ') + s, folders);
     item->setData(Qt::UserRole, fullPath(s));
   }
 }

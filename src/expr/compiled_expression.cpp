@@ -394,11 +394,10 @@ std::size_t CompiledExpression::evaluateBlock(const double* xs, const double* ys
   // the first fault of each point is kept, later operations of that point
   // see NaN and cannot fault again. The point that fails first in point
   // order is the one evaluate() would have met first.
-  constexpr std::size_t B = kBlock;
-  m_stack.resize(static_cast<std::size_t>(m_maxDepth + 2) * B);
-  m_faults.assign(B, 0);
+  m_stack.resize(static_cast<std::size_t>(m_maxDepth + 2) * kBlock);
+  m_faults.assign(kBlock, 0);
   int* faults = m_faults.data();
-  auto slot = [&](int d) { return m_stack.data() + static_cast<std::size_t>(d) * B; };
+  auto slot = [&](int d) { return m_stack.data() + static_cast<std::size_t>(d) * kBlock; };
   auto note = [&](std::size_t i, int code, double* value) {
     if (code) [[unlikely]] {
       if (!faults[i]) faults[i] = code;

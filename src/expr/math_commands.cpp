@@ -20,13 +20,13 @@ namespace {
 /// point keeps its new y when only fx fails there, later points stay.
 void rewritePoints(std::vector<Point>& pts, const CompiledExpression& fx,
                    const CompiledExpression& fy) {
-  constexpr std::size_t B = CompiledExpression::kBlock;
+  constexpr std::size_t kB = CompiledExpression::kBlock;
   // The identity formulas (the dialog's defaults) leave their coordinate.
   const bool keepX = fx.isX(), keepY = fy.isY();
   if (keepX && keepY) return;
-  double x[B], y[B], nx[B], ny[B];
-  for (std::size_t first = 0; first < pts.size(); first += B) {
-    const std::size_t n = std::min(B, pts.size() - first);
+  double x[kB], y[kB], nx[kB], ny[kB];
+  for (std::size_t first = 0; first < pts.size(); first += kB) {
+    const std::size_t n = std::min(kB, pts.size() - first);
     Point* p = pts.data() + first;
     for (std::size_t i = 0; i < n; ++i) x[i] = p[i].x, y[i] = p[i].y;
     const std::size_t badY = keepY ? n : fy.evaluateBlock(x, y, n, ny);

@@ -84,6 +84,7 @@ int runProgram(const std::vector<std::string>& argv) {
 #else
   if (argv.empty()) return -1;
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   // Its output would only clutter the terminal the program was started from.

@@ -100,7 +100,7 @@ bool Session::deleteAll(const ConfirmFn& confirm) {
 
 std::vector<std::size_t> Session::undo() {
   if (!m_store.undoEnabled()) return {};
-  const std::vector<std::size_t> rows = m_store.restoreUndoCopies();
+  std::vector<std::size_t> rows = m_store.restoreUndoCopies();
   for (std::size_t r : rows) setSelected(r, true);
   return rows;
 }

@@ -122,7 +122,9 @@ void SettingsFile::writeStrings(const std::string& section,
                                 const std::vector<std::pair<std::string, std::string>>& values) {
   std::vector<std::string> lines = linesOf(m_path);
   for (const auto& [key, value] : values) {
-    const std::string entry = key + "=" + value;
+    std::string entry = key;
+    entry += '=';
+    entry += value;
     bool inSection = false, done = false;
     std::size_t sectionEnd = std::string::npos;  // where a new key of the section goes
     for (std::size_t i = 0; i < lines.size() && !done; ++i) {
