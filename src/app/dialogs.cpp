@@ -9,6 +9,7 @@
 
 #include "app/user_prompts.h"
 #include "view/chart_view.h"
+#include "view/colour.h"
 #include "workspace/version.h"
 
 namespace varnix {
@@ -399,14 +400,9 @@ constexpr NamedColour kColours[] = {
     {"Blue", 0xFF0000},   {"Fuchsia", 0xFF00FF}, {"Aqua", 0xFFFF00},  {"White", 0xFFFFFF},
 };
 
-QColor swatch(Colour c) {
-  return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
-                static_cast<int>((c >> 16) & 0xFF));
-}
-
 void addColour(QComboBox* box, const QString& name, Colour c) {
   QPixmap pm(14, 14);
-  pm.fill(swatch(c));
+  pm.fill(toQColor(c));
   box->addItem(QIcon(pm), name, QVariant::fromValue(static_cast<uint>(c)));
 }
 

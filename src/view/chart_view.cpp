@@ -1,5 +1,7 @@
 #include "view/chart_view.h"
 
+#include "view/colour.h"
+
 #include <qcustomplot.h>
 #include <QApplication>
 #include <QMouseEvent>
@@ -14,11 +16,6 @@
 namespace varnix {
 
 namespace {
-
-QColor toQColor(Colour c) {
-  return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
-                static_cast<int>((c >> 16) & 0xFF));
-}
 
 /// Axis labels in the format "###0.###": at most three decimals, no
 /// thousands separators, '.' as decimal point.

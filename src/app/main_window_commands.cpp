@@ -1,0 +1,441 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QScreen>
+#include <QSvgGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+#include <cmath>
+
+#include "app/qt_text.h"
+#include "expr/math_commands.h"
+#include "processing/delete_point.h"
+#include "processing/point_transforms.h"
+#include "processing/slicer.h"
+#include "processing/smoothing.h"
+#include "workspace/data_file_reader.h"
+#include "workspace/data_file_writer.h"
+#include "workspace/error.h"
+#include "workspace/file_association.h"
+#include "workspace/file_io.h"
+#include "workspace/graph_list_commands.h"
+#include "workspace/number_text.h"
+#include "workspace/print_copy.h"
+#include "workspace/version.h"
+
+namespace varnix {
+// --- files ------------------------------------------------------------------
+
+void MainWindow::addFilesFromDialog() {
+  m_open->clearChosen();
+  if (m_open->exec() != QDialog::Accepted || m_open->chosenPaths().isEmpty()) return;
+  addFiles(m_open->chosenPaths());
+}
+
+void MainWindow::addFiles(const QStringList& paths) {
+  if (paths.isEmpty()) return;
+  m_chart->setBusyCursor();
+  std::vector<std::string> list;
+  for (const QString& p : paths) list.push_back(ss(p));
+  const std::size_t before = m_store.count();
+  pullSelection();
+  run([&] { m_session.addFiles(list, messageFn(), progressFn()); });
+  showInformation();
+  m_chart->recomputeGeometry();
+  setProgress(0);
+  m_chart->setCrosshairCursor();
+  for (std::size_t i = before; i < m_store.count(); ++i) m_list->addItem(qs(m_store.graph(i).name));
+  pushSelection();
+  syncChart();
+  m_chart->redraw();
+  m_list->setFocus();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& u : event->mimeData()->urls())
+    if (u.isLocalFile()) paths << u.toLocalFile();
+  addFiles(paths);
+  event->acceptProposedAction();
+}
+
+void MainWindow::save() {
+  if (m_store.empty()) return;
+  pullSelection();
+  m_session.save(confirmFn(), messageFn());
+}
+
+void MainWindow::saveAs() {
+  if (m_store.empty()) return;
+  const std::size_t c = selection().current;
+  const QString path = m_prompts.saveFileName(qs(m_store.graph(c).path));
+  if (path.isEmpty()) return;
+  m_session.saveAs(ss(path), messageFn());
+}
+
+void MainWindow::saveSelected() {
+  if (m_store.empty()) return;
+  pullSelection();
+  m_session.saveSelected(confirmFn(), messageFn());
+  pushSelection();
+}
+
+// --- view commands ----------------------------------------------------------
+
+void MainWindow::rescale() {
+  run([&] {
+    if (!m_store.empty()) recomputeAllRanges(m_store);
+    m_chart->setAxisAutomatic(ChartView::Axis::Bottom, true);
+    m_chart->setAxisAutomatic(ChartView::Axis::Left, true);
+    m_chart->undoZoom();
+    // Undo zoom may bring back a fixed range; Rescale always ends fitted.
+    m_chart->setAxisAutomatic(ChartView::Axis::Bottom, true);
+    m_chart->setAxisAutomatic(ChartView::Axis::Left, true);
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::zoomOut() {
+  run([&] {
+    m_chart->zoomBy(0.1L);
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::zoomIn() {
+  run([&] {
+    m_chart->zoomBy(-0.1L);
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::increaseYScale() {
+  run([&] {
+    m_chart->scaleYMaximum(-0.5L);
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::decreaseYScale() {
+  run([&] {
+    m_chart->scaleYMaximum(0.5L);
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::zoomBetweenCursors() {
+  if (m_store.empty() || m_cursor1 == m_cursor2 || !m_cursorsShown) return;
+  run([&] {
+    m_chart->zoomToColumns(m_cursor1, m_cursor2);
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::toggle3DView() {
+  run([&] {
+    m_chart->set3D(!m_chart->is3D());
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::toggleLogScale() {
+  run([&] {
+    const auto L = ChartView::Axis::Left;
+    if (m_scaleAction->text() == "Log Scale") {
+      m_scaleAction->setText("Linear Scale");
+      m_chart->setPanning(ChartView::Panning::Horizontal);
+      m_chart->setAxisAutomatic(L, false);
+      m_chart->setAxisMin(L, 0);
+      m_chart->setAxisLogarithmic(L, true);
+      m_chart->setAxisMin(L, 0);
+    } else {
+      m_chart->setPanning(ChartView::Panning::Both);
+      m_scaleAction->setText("Log Scale");
+      m_chart->setAxisLogarithmic(L, false);
+    }
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::toggleAnimatedZoom() {
+  // The item checks itself when triggered; the chart follows it.
+  run([&] { m_chart->setAnimatedZoom(m_animatedAction->isChecked()); });
+}
+
+// --- curve commands ---------------------------------------------------------
+
+void MainWindow::runCurveCommand(const std::function<void(const Selection&)>& command,
+                                 bool fallsBackToCurrent) {
+  run([&] {
+    m_chart->setBusyCursor();
+    const Selection s = selection();
+    command(s);
+    syncSlots(fallsBackToCurrent ? selectedOrCurrent(m_store, s) : s.rows);
+    m_chart->setCrosshairCursor();
+    m_chart->redraw();
+  });
+}
+
+void MainWindow::normalize() {
+  runCurveCommand([&](const Selection& s) { normalizeGraphs(m_store, s, progressFn()); });
+}
+
+void MainWindow::applyLn() {
+  runCurveCommand([&](const Selection& s) { lnGraphs(m_store, s, progressFn()); });
+}
+
+void MainWindow::applyExp() {
+  runCurveCommand([&](const Selection& s) { expGraphs(m_store, s, progressFn()); });
+}
+
+void MainWindow::applyFilin() {
+  runCurveCommand([&](const Selection& s) { filinGraphs(m_store, s, progressFn()); });
+}
+
+void MainWindow::convertEvAngstrom() {
+  bool done = false;
+  runCurveCommand(
+      [&](const Selection& s) {
+        evAngstromGraphs(m_store, s);
+        done = true;
+      },
+      true);
+  if (done) rescale();  // a fault ends the command before Rescale
+}
+
+void MainWindow::removeConstantShelf() {
+  runCurveCommand([&](const Selection& s) { removeShelfGraphs(m_store, s); }, true);
+}
+
+void MainWindow::normalizeIntegral() {
+  runCurveCommand([&](const Selection& s) {
+    varnix::normalizeIntegral(m_store, s, m_chart->axisMin(ChartView::Axis::Bottom),
+                              m_chart->axisMax(ChartView::Axis::Bottom), progressFn());
+  });
+}
+
+void MainWindow::dispoSmoothing() {
+  runCurveCommand([&](const Selection& s) { dispoSmoothGraphs(m_store, s, progressFn()); });
+}
+
+void MainWindow::deletePointAtCursor() {
+  if (m_store.empty()) return;
+  run([&] {
+    const std::size_t c = selection().current;
+    varnix::deletePointAtCursor(m_store, c, m_chart->xAtColumn(m_cursor1));
+    syncSlots({c});
+    m_chart->redraw();
+  });
+}
+
+// --- dialog commands --------------------------------------------------------
+
+void MainWindow::calculateMoments() {
+  const double L = m_chart->axisMin(ChartView::Axis::Bottom);
+  const double U = m_chart->axisMax(ChartView::Axis::Bottom);
+  if (m_store.empty()) return;
+  std::optional<MomentsRun> result;
+  run([&] { result = varnix::calculateMoments(m_store, selection(), L, U, m_table); });
+  if (!result) {
+    m_calcMoments->fill(m_table);
+    return;
+  }
+  if (!result->isTable) {
+    m_moments->from->setText(number(L, 7));
+    m_moments->to->setText(number(U, 7));
+    m_moments->m0->setText(qs(result->single.m0));
+    m_moments->m1->setText(qs(result->single.m1));
+    m_moments->d->setText(qs(result->single.d));
+    m_moments->a->setText(qs(result->single.a));
+    m_moments->exec();
+  } else {
+    m_calcMoments->fill(m_table);
+    m_calcMoments->exec();
+  }
+}
+
+void MainWindow::saveMoment(int order) {
+  const QString path = m_prompts.saveFileName(QString());
+  if (path.isEmpty()) return;
+  run([&] { saveMomentFile(m_table, order, ss(path), messageFn()); });
+}
+
+void MainWindow::previewMoments() {
+  auto [lower, upper] = varnix::momentsPreview(m_table);
+  m_momentsPreview->lower->setSeries(0, lower, 65280);
+  m_momentsPreview->upper->setSeries(0, upper, 65280);
+  m_momentsPreview->lower->redraw();
+  m_momentsPreview->upper->redraw();
+  m_momentsPreview->show();
+  m_momentsPreview->raise();
+}
+
+void MainWindow::showSlicer() {
+  m_slicer->table->setRowCount(m_list->count());
+  for (int r = 0; r < m_list->count(); ++r) {
+    const std::string name = m_store.graph(static_cast<std::size_t>(r)).name;
+    m_slicer->table->setItem(r, 0, new QTableWidgetItem(qs(name)));
+    m_slicer->table->setItem(r, 1, new QTableWidgetItem(qs(digitsOf(name))));
+  }
+  if (m_slicer->exec() != QDialog::Accepted) return;
+  SlicerFields f;
+  f.from = ss(m_slicer->from->text());
+  f.to = ss(m_slicer->to->text());
+  f.step = ss(m_slicer->step->text());
+  f.prefix = ss(m_slicer->prefix->text());
+  f.suffix = ss(m_slicer->suffix->text());
+  f.directory = ss(m_slicer->directory->text());
+  f.decimals = ss(m_slicer->decimals->text());
+  run([&] { sliceGraphs(m_store, f, messageFn()); });
+}
+
+void MainWindow::showMathOnYX() {
+  if (m_store.empty()) return;
+  if (m_math->exec() == QDialog::Accepted) {
+    bool failed = true;
+    run([&] {
+      mathOnYX(m_store, selection(), ss(m_math->xFormula->text()), ss(m_math->yFormula->text()),
+               progressFn());
+      failed = false;
+    });
+    syncChart();
+    if (failed) return;
+    setProgress(0);
+    m_chart->redraw();
+  } else {
+    mathOnYXCancelled(m_store);
+  }
+  refreshUndo();
+}
+
+void MainWindow::showSimpleMathOnY() {
+  if (m_store.empty()) return;
+  if (m_simpleMath->exec() != QDialog::Accepted) return;
+  runCurveCommand(
+      [&](const Selection& s) {
+        simpleMathOnY(m_store, s, ss(m_simpleMath->b->text()), ss(m_simpleMath->a->text()),
+                      ss(m_simpleMath->c->text()), ss(m_simpleMath->d->text()));
+      },
+      true);
+}
+
+void MainWindow::showSimpleMathOnX() {
+  if (m_store.empty()) return;
+  if (m_simpleMathX->exec() != QDialog::Accepted) return;
+  runCurveCommand(
+      [&](const Selection& s) {
+        simpleMathOnX(m_store, s, ss(m_simpleMathX->b->text()), ss(m_simpleMathX->a->text()));
+      },
+      true);
+}
+
+void MainWindow::showMathOnGraphs() {
+  if (!m_store.empty()) {
+    const Selection s = selection();
+    m_mathOnGraphs->in1->clearContents();
+    m_mathOnGraphs->in1->setRowCount(std::max<int>(1, static_cast<int>(s.rows.size())));
+    int row = 0;
+    for (std::size_t r : s.rows)
+      m_mathOnGraphs->in1->setItem(row++, 0, new QTableWidgetItem(qs(m_store.graph(r).name)));
+    m_mathOnGraphs->secondGraph->clear();
+    for (int r = 0; r < m_list->count(); ++r)
+      m_mathOnGraphs->secondGraph->addItem(m_list->item(r)->text());
+    m_mathOnGraphs->secondGraph->setCurrentRow(-1);
+    m_mathOnGraphs->secondGraph->clearSelection();
+    if (m_mathOnGraphs->exec() == QDialog::Accepted) {
+      std::optional<std::size_t> second;
+      const auto picked = m_mathOnGraphs->secondGraph->selectedItems();
+      if (!picked.isEmpty())
+        second = static_cast<std::size_t>(m_mathOnGraphs->secondGraph->row(picked.first()));
+      run([&] { mathOnGraphs(m_store, s, m_mathOnGraphs->operation(), second, messageFn()); });
+      syncSlots(s.rows);
+      m_chart->redraw();
+    }
+  }
+  mathOnGraphsFinished(m_store);
+  refreshUndo();
+}
+
+void MainWindow::showPicker() {
+  m_picker->show();
+  m_picker->raise();
+}
+
+void MainWindow::pickerSave() {
+  const QString path = m_prompts.saveFileName(QString());
+  if (path.isEmpty()) return;
+  QString text = m_picker->memo->toPlainText();
+  std::string out;
+  if (!text.isEmpty())
+    for (const QString& l : text.split('\n')) out += ss(l) + "\r\n";
+  writeAndReport(ss(path), out, messageFn());
+}
+
+void MainWindow::pickerClear() {
+  if (m_prompts.question("Clear All?") == UserPrompts::Answer::Yes) m_picker->memo->clear();
+}
+
+bool MainWindow::applyColours() {
+  try {
+    writeColours(m_settings, m_colours);
+  } catch (const Error& e) {
+    m_prompts.error(qs(e.what()));
+    return false;
+  }
+  m_store.setColours(m_colours.graphs, m_colours.highlight);
+  m_store.recolourAll();
+  for (std::size_t i = 0; i < m_store.count(); ++i)
+    m_chart->setSeriesColour(static_cast<int>(i), m_colours.graphs);
+  m_chart->setColours(m_colours.background, m_colours.axis, m_colours.grid, m_colours.graphs);
+  return true;
+}
+
+void MainWindow::colorsApply() {
+  m_colours = m_colorsDialog->chosen();
+  applyColours();
+  m_chart->redraw();
+}
+
+void MainWindow::colorsDefaults() {
+  m_colours = ColourSettings{};
+  applyColours();
+  m_colorsDialog->fill(m_colours);
+  m_chart->redraw();
+}
+
+void MainWindow::showColors() {
+  m_colorsDialog->exec();
+  applyColours();
+  m_chart->redraw();
+}
+
+void MainWindow::showLabels() {
+  if (m_labels->exec() != QDialog::Accepted) return;
+  for (ChartView* c : {m_chart, m_print}) {
+    c->setAxisTitle(ChartView::Axis::Left, m_labels->left->text());
+    c->setAxisTitle(ChartView::Axis::Bottom, m_labels->bottom->text());
+  }
+  if (m_labels->title->isChecked())
+    m_chart->setTitle(m_labels->memo->toPlainText().split('\n'), true);
+  else
+    m_chart->setTitle(m_chart->titleLines(), false);
+  m_chart->redraw();
+}
+
+}  // namespace varnix

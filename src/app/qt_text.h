@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <string>
+
+#include "workspace/number_text.h"
+
+namespace varnix {
+
+/// Text between the core (UTF-8 std::string) and Qt.
+inline QString qs(const std::string& s) {
+  return QString::fromStdString(s);
+}
+inline std::string ss(const QString& s) {
+  return s.toStdString();
+}
+
+/// A readout: the general number format with that many significant digits.
+inline QString number(double v, int digits) {
+  return qs(formatDataNumber(v, digits));
+}
+
+}  // namespace varnix
