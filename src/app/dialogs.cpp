@@ -6,6 +6,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <initializer_list>
 
 #include "app/user_prompts.h"
 #include "view/chart_view.h"
@@ -45,6 +47,12 @@ QHBoxLayout* okCancelRow(QDialog* d, QPushButton*& ok, const QString& okText, QP
   return row;
 }
 
+/// Names the parts of a dialog after their roles (what tests and style
+/// sheets find them by).
+void nameParts(std::initializer_list<std::pair<QObject*, const char*>> parts) {
+  for (const auto& [part, name] : parts) part->setObjectName(name);
+}
+
 void fixedDialog(QDialog* d, const QString& caption) {
   d->setWindowTitle(caption);
   d->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -79,47 +87,68 @@ CommentDialog::CommentDialog(QWidget* parent) : QDialog(parent) {
   auto* l = new QVBoxLayout(this);
   l->addWidget(text);
   l->addLayout(okCancelRow(this, ok, "OK", cancel, "Cancel"));
+  nameParts({{text, "text"}, {ok, "ok"}, {cancel, "cancel"}});
+}
+
+void CommentDialog::setComment(const QString& graphName, const std::vector<std::string>& lines) {
+  setWindowTitle(" Comment for " + graphName);
+  QStringList all;
+  for (const std::string& l : lines) all << QString::fromStdString(l);
+  text->setPlainText(all.join('\n'));
+}
+
+std::vector<std::string> CommentDialog::lines() const {
+  std::vector<std::string> out;
+  const QString t = text->toPlainText();
+  if (!t.isEmpty())
+    for (const QString& l : t.split('\n')) out.push_back(l.toStdString());
+  return out;
 }
 
 RenameDialog::RenameDialog(QWidget* parent) : QDialog(parent) {
   fixedDialog(this, "Rename File");
-  oldName = new QLabel(this);
-  newName = new QLineEdit(this);
-  ok = button("OK", this);
-  ok->setDefault(true);
-  cancel = button("Cancel", this);
+  oldNameLabel = new QLabel(this);
+  newNameEdit = new QLineEdit(this);
+  QHBoxLayout* buttons = okCancelRow(this, ok, "OK", cancel, "Cancel");
   auto* g = new QGridLayout(this);
   g->addWidget(new QLabel("Rename", this), 0, 0);
-  g->addWidget(oldName, 0, 1, 1, 2);
+  g->addWidget(oldNameLabel, 0, 1, 1, 2);
   g->addWidget(new QLabel("To : ", this), 1, 0);
-  g->addWidget(newName, 1, 1, 1, 2);
-  g->addWidget(ok, 2, 1);
-  g->addWidget(cancel, 2, 2);
-  newName->setMinimumWidth(260);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  g->addWidget(newNameEdit, 1, 1, 1, 2);
+  g->addLayout(buttons, 2, 1, 1, 2);
+  newNameEdit->setMinimumWidth(260);
+  nameParts({{oldNameLabel, "oldName"}, {newNameEdit, "newName"}, {ok, "ok"}, {cancel, "cancel"}});
+}
+
+void RenameDialog::setName(const QString& name) {
+  oldNameLabel->setText(name);
+  newNameEdit->setText(name);
+}
+
+QString RenameDialog::newName() const {
+  return newNameEdit->text();
 }
 
 MathDialog::MathDialog(QWidget* parent) : QDialog(parent) {
   fixedDialog(this, "math");
   xFormula = new QLineEdit("x", this);
   yFormula = new QLineEdit("y", this);
-  ok = button("OK", this);
-  ok->setDefault(true);
-  cancel = button("Cancel", this);
+  QHBoxLayout* buttons = okCancelRow(this, ok, "OK", cancel, "Cancel");
   auto* g = new QGridLayout(this);
   g->addWidget(new QLabel("X(x,y)=", this), 0, 0);
   g->addWidget(xFormula, 0, 1, 1, 2);
   g->addWidget(new QLabel("Y(x,y)=", this), 1, 0);
   g->addWidget(yFormula, 1, 1, 1, 2);
-  g->addWidget(ok, 2, 1);
-  g->addWidget(cancel, 2, 2);
+  g->addLayout(buttons, 2, 1, 1, 2);
   xFormula->setMinimumWidth(300);
   setTabOrder(yFormula, ok);
   setTabOrder(ok, xFormula);
   setTabOrder(xFormula, cancel);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  nameParts({{xFormula, "xFormula"}, {yFormula, "yFormula"}, {ok, "ok"}, {cancel, "cancel"}});
+}
+
+MathFormulas MathDialog::formulas() const {
+  return {xFormula->text().toStdString(), yFormula->text().toStdString()};
 }
 
 void MathDialog::showEvent(QShowEvent* e) {
@@ -157,6 +186,12 @@ SimpleMathDialog::SimpleMathDialog(QWidget* parent, UserPrompts& prompts) : QDia
   setTabOrder(a, b);
   setTabOrder(b, c);
   setTabOrder(c, d);
+  nameParts({{b, "b"}, {a, "a"}, {c, "c"}, {d, "d"}, {ok, "ok"}, {cancel, "cancel"}});
+}
+
+SimpleMathFields SimpleMathDialog::fields() const {
+  return {b->text().toStdString(), a->text().toStdString(), c->text().toStdString(),
+          d->text().toStdString()};
 }
 
 void SimpleMathDialog::showEvent(QShowEvent* e) {
@@ -182,6 +217,11 @@ SimpleMathXDialog::SimpleMathXDialog(QWidget* parent) : QDialog(parent) {
   setTabOrder(ok, cancel);
   setTabOrder(cancel, b);
   setTabOrder(b, a);
+  nameParts({{b, "b"}, {a, "a"}, {ok, "ok"}, {cancel, "cancel"}});
+}
+
+SimpleMathXFields SimpleMathXDialog::fields() const {
+  return {b->text().toStdString(), a->text().toStdString()};
 }
 
 void SimpleMathXDialog::showEvent(QShowEvent* event) {
@@ -204,18 +244,37 @@ MathOnGraphsDialog::MathOnGraphsDialog(QWidget* parent) : QDialog(parent) {
     group->addButton(radio[i], i);
     radios->addWidget(radio[i]);
   }
-  secondGraph = new QListWidget(this);
-  secondGraph->setSelectionMode(QAbstractItemView::SingleSelection);
+  secondList = new QListWidget(this);
+  secondList->setSelectionMode(QAbstractItemView::SingleSelection);
   auto* frame = new QFrame(this);
   frame->setFrameShape(QFrame::Box);
   auto* inner = new QHBoxLayout(frame);
   inner->addWidget(in1);
   inner->addLayout(radios);
-  inner->addWidget(secondGraph);
+  inner->addWidget(secondList);
   auto* l = new QVBoxLayout(this);
   l->addWidget(frame);
   l->addLayout(okCancelRow(this, ok, "OK", cancel, "Cancel"));
   resize(560, 300);
+  nameParts({{in1, "in1"}, {secondList, "secondGraph"}, {ok, "ok"}, {cancel, "cancel"}});
+  for (int i = 0; i < 4; ++i) radio[i]->setObjectName(QString("radio%1").arg(i));
+}
+
+void MathOnGraphsDialog::setGraphs(const QStringList& changing, const QStringList& all) {
+  in1->clearContents();
+  in1->setRowCount(std::max<int>(1, static_cast<int>(changing.size())));
+  int row = 0;
+  for (const QString& name : changing) in1->setItem(row++, 0, new QTableWidgetItem(name));
+  secondList->clear();
+  secondList->addItems(all);
+  secondList->setCurrentRow(-1);
+  secondList->clearSelection();
+}
+
+std::optional<std::size_t> MathOnGraphsDialog::secondGraph() const {
+  const auto picked = secondList->selectedItems();
+  if (picked.isEmpty()) return std::nullopt;
+  return static_cast<std::size_t>(secondList->row(picked.first()));
 }
 
 std::optional<char> MathOnGraphsDialog::operation() const {
@@ -274,6 +333,38 @@ SlicerDialog::SlicerDialog(QWidget* parent, UserPrompts& prompts)
     const QString dir = m_prompts.folder(directory->text());
     if (!dir.isEmpty()) directory->setText(QDir::cleanPath(dir));
   });
+  nameParts({{table, "table"},
+             {from, "from"},
+             {to, "to"},
+             {step, "step"},
+             {prefix, "prefix"},
+             {suffix, "suffix"},
+             {directory, "directory"},
+             {browse, "browse"},
+             {ok, "ok"},
+             {cancel, "cancel"}});
+}
+
+void SlicerDialog::setGraphs(const std::vector<std::pair<QString, QString>>& namesAndValues) {
+  table->setRowCount(static_cast<int>(namesAndValues.size()));
+  int r = 0;
+  for (const auto& [name, value] : namesAndValues) {
+    table->setItem(r, 0, new QTableWidgetItem(name));
+    table->setItem(r, 1, new QTableWidgetItem(value));
+    ++r;
+  }
+}
+
+SlicerFields SlicerDialog::fields() const {
+  SlicerFields f;
+  f.from = from->text().toStdString();
+  f.to = to->text().toStdString();
+  f.step = step->text().toStdString();
+  f.prefix = prefix->text().toStdString();
+  f.suffix = suffix->text().toStdString();
+  f.directory = directory->text().toStdString();
+  f.decimals = decimals->text().toStdString();
+  return f;
 }
 
 MomentsDialog::MomentsDialog(QWidget* parent) : QDialog(parent) {
@@ -327,6 +418,16 @@ MomentsDialog::MomentsDialog(QWidget* parent) : QDialog(parent) {
   l->addLayout(top);
   l->addWidget(ok, 0, Qt::AlignRight);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  nameParts({{from, "from"}, {to, "to"}, {m0, "m0"}, {m1, "m1"}, {d, "d"}, {a, "a"}, {ok, "ok"}});
+}
+
+void MomentsDialog::setMoments(const QString& lower, const QString& upper, const MomentsRow& row) {
+  from->setText(lower);
+  to->setText(upper);
+  m0->setText(QString::fromStdString(row.m0));
+  m1->setText(QString::fromStdString(row.m1));
+  d->setText(QString::fromStdString(row.d));
+  a->setText(QString::fromStdString(row.a));
 }
 
 CalculateMomentsDialog::CalculateMomentsDialog(QWidget* parent) : QDialog(parent) {
@@ -354,6 +455,12 @@ CalculateMomentsDialog::CalculateMomentsDialog(QWidget* parent) : QDialog(parent
   l->addLayout(buttons);
   resize(760, 420);
   connect(close, &QPushButton::clicked, this, &QDialog::accept);
+  for (int i = 0; i < 4; ++i) {
+    save[i]->setObjectName(QString("save%1").arg(i));
+    connect(save[i], &QPushButton::clicked, this, [this, i] { emit saveRequested(i); });
+  }
+  connect(preview, &QPushButton::clicked, this, &CalculateMomentsDialog::previewRequested);
+  nameParts({{table, "table"}, {close, "close"}, {preview, "preview"}});
 }
 
 void CalculateMomentsDialog::fill(const MomentsTable& t) {
@@ -384,6 +491,14 @@ MomentsPreview::MomentsPreview(QWidget* parent) : QDialog(parent) {
   l->addWidget(upper);
   l->addWidget(lower);
   resize(520, 520);
+  nameParts({{upper, "upper"}, {lower, "lower"}});
+}
+
+void MomentsPreview::setPoints(const Series& m0, const Series& m1) {
+  lower->setSeries(0, m0, 65280);
+  upper->setSeries(0, m1, 65280);
+  lower->redraw();
+  upper->redraw();
 }
 
 namespace {
@@ -442,6 +557,14 @@ ColorsDialog::ColorsDialog(QWidget* parent) : QDialog(parent) {
   l->addLayout(buttons);
   setFixedSize(292, 199 + 40);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ok, &QPushButton::clicked, this, [this] {
+    emit applyRequested();
+    accept();
+  });
+  connect(apply, &QPushButton::clicked, this, &ColorsDialog::applyRequested);
+  connect(defaults, &QPushButton::clicked, this, &ColorsDialog::defaultsRequested);
+  nameParts({{defaults, "defaults"}, {ok, "ok"}, {apply, "apply"}, {cancel, "cancel"}});
+  for (int i = 0; i < 5; ++i) selector[i]->setObjectName(QString("selector%1").arg(i));
 }
 
 void ColorsDialog::fill(const ColourSettings& c) {
@@ -469,9 +592,7 @@ LabelsDialog::LabelsDialog(QWidget* parent) : QDialog(parent) {
   memo = new QPlainTextEdit(this);
   left = new QLineEdit("PL Intensity (arb.units)", this);
   bottom = new QLineEdit("Energy (eV)", this);
-  ok = button("OK", this);
-  ok->setDefault(true);
-  cancel = button("Cancel", this);
+  QHBoxLayout* buttons = okCancelRow(this, ok, "OK", cancel, "Cancel");
   auto* g = new QGridLayout(this);
   g->addWidget(new QLabel("Title", this), 0, 0);
   g->addWidget(title, 0, 1);
@@ -480,12 +601,19 @@ LabelsDialog::LabelsDialog(QWidget* parent) : QDialog(parent) {
   g->addWidget(left, 1, 2, 1, 2);
   g->addWidget(new QLabel("Bottom axis", this), 2, 0, 1, 2);
   g->addWidget(bottom, 2, 2, 1, 2);
-  g->addWidget(ok, 3, 2);
-  g->addWidget(cancel, 3, 3);
+  g->addLayout(buttons, 3, 2, 1, 2);
   memo->setFixedHeight(50);
   setFixedSize(379 + 40, 145 + 50);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  nameParts({{title, "title"},
+             {memo, "memo"},
+             {left, "left"},
+             {bottom, "bottom"},
+             {ok, "ok"},
+             {cancel, "cancel"}});
+}
+
+LabelsFields LabelsDialog::fields() const {
+  return {title->isChecked(), memo->toPlainText().split('\n'), left->text(), bottom->text()};
 }
 
 PickerWindow::PickerWindow(QWidget* parent) : QDialog(parent) {
@@ -515,6 +643,32 @@ PickerWindow::PickerWindow(QWidget* parent) : QDialog(parent) {
   l->addLayout(right);
   setFixedSize(298, 345);
   connect(close, &QPushButton::clicked, this, &QDialog::hide);
+  connect(save, &QPushButton::clicked, this, &PickerWindow::saveRequested);
+  connect(clear, &QPushButton::clicked, this, &PickerWindow::clearRequested);
+  nameParts({{memo, "memo"},
+             {save, "save"},
+             {clear, "clear"},
+             {close, "close"},
+             {pickY, "pickY"},
+             {pickX, "pickX"}});
+}
+
+void PickerWindow::pick(const QString& x, const QString& y) {
+  const bool wantX = pickX->isChecked(), wantY = pickY->isChecked();
+  if (wantX && wantY)
+    memo->appendPlainText(x + " " + y);
+  else if (wantX)
+    memo->appendPlainText(x);
+  else if (wantY)
+    memo->appendPlainText(y);
+}
+
+QString PickerWindow::text() const {
+  return memo->toPlainText();
+}
+
+void PickerWindow::clearText() {
+  memo->clear();
 }
 
 CursorsWindow::CursorsWindow(QWidget* parent) : QDialog(parent) {
@@ -540,6 +694,15 @@ CursorsWindow::CursorsWindow(QWidget* parent) : QDialog(parent) {
   // Wide enough for the caption in the title bar of any window manager.
   setFixedSize(190, 28);
   move(427, 2);
+  connect(hideButton, &QPushButton::clicked, this, &CursorsWindow::hideRequested);
+  nameParts({{x1, "x1"}, {x2, "x2"}, {dx, "dx"}, {hideButton, "hide"}});
+}
+
+void CursorsWindow::setReadouts(const QString& first, const QString& second,
+                                const QString& distance) {
+  x1->setText(first);
+  x2->setText(second);
+  dx->setText(distance);
 }
 
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {

@@ -12,8 +12,12 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "processing/moments.h"
+#include "processing/slicer.h"
 #include "workspace/settings_file.h"
 
 namespace varnix {
@@ -38,6 +42,12 @@ class NumberKeyFilter : public QObject {
 class CommentDialog : public QDialog {
  public:
   explicit CommentDialog(QWidget* parent);
+  /// Caption " Comment for <name>" and the lines to edit.
+  void setComment(const QString& graphName, const std::vector<std::string>& lines);
+  /// The edited lines (none for an empty text).
+  std::vector<std::string> lines() const;
+
+ private:
   QPlainTextEdit* text;
   QPushButton* ok;
   QPushButton* cancel;
@@ -47,92 +57,143 @@ class CommentDialog : public QDialog {
 class RenameDialog : public QDialog {
  public:
   explicit RenameDialog(QWidget* parent);
-  QLabel* oldName;
-  QLineEdit* newName;
+  /// Shows name as the old name and as the new name to edit.
+  void setName(const QString& name);
+  QString newName() const;
+
+ private:
+  QLabel* oldNameLabel;
+  QLineEdit* newNameEdit;
   QPushButton* ok;
   QPushButton* cancel;
 };
 
 /// "math": the two formulas of Math on y and x.
+/// The fields of Math on y and x.
+struct MathFormulas {
+  std::string x, y;
+};
+
 class MathDialog : public QDialog {
  public:
   explicit MathDialog(QWidget* parent);
+  MathFormulas formulas() const;
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+
+ private:
   QLineEdit* xFormula;
   QLineEdit* yFormula;
   QPushButton* ok;
   QPushButton* cancel;
-
- protected:
-  void showEvent(QShowEvent* e) override;
 };
 
 /// "SimpleMath": Y = B*Y + A + C*N + D*N*Y.
+/// The fields of Simple math on y, as typed.
+struct SimpleMathFields {
+  std::string b, a, c, d;
+};
+
 class SimpleMathDialog : public QDialog {
  public:
   SimpleMathDialog(QWidget* parent, UserPrompts& prompts);
-  QLineEdit *b, *a, *c, *d;
-  QPushButton* ok;
-  QPushButton* cancel;
+  SimpleMathFields fields() const;
 
  protected:
   void showEvent(QShowEvent* e) override;
+
+ private:
+  QLineEdit *b, *a, *c, *d;
+  QPushButton* ok;
+  QPushButton* cancel;
 };
 
 /// "Simple Math on X": X = B*X + A.
+/// The fields of Simple math on x, as typed.
+struct SimpleMathXFields {
+  std::string b, a;
+};
+
 class SimpleMathXDialog : public QDialog {
  public:
   explicit SimpleMathXDialog(QWidget* parent);
-  QLineEdit *b, *a;
-  QPushButton* ok;
-  QPushButton* cancel;
+  SimpleMathXFields fields() const;
 
  protected:
   /// Opens with the focus on OK, the first in its focus order.
   void showEvent(QShowEvent* event) override;
+
+ private:
+  QLineEdit *b, *a;
+  QPushButton* ok;
+  QPushButton* cancel;
 };
 
 /// "Math on graphs".
 class MathOnGraphsDialog : public QDialog {
  public:
   explicit MathOnGraphsDialog(QWidget* parent);
+  /// The names of the graphs that will change, and the list to pick the
+  /// second graph from (nothing picked); the operation stays as it was.
+  void setGraphs(const QStringList& changing, const QStringList& all);
+  /// The checked operation, if any.
+  std::optional<char> operation() const;
+  /// The row of the picked second graph, if any.
+  std::optional<std::size_t> secondGraph() const;
+
+ private:
   QTableWidget* in1;       // the graphs that will change
   QRadioButton* radio[4];  // + - * /
   QButtonGroup* group;
-  QListWidget* secondGraph;  // the second graph, chosen by a click
+  QListWidget* secondList;
   QPushButton* ok;
   QPushButton* cancel;
-  /// The checked operation, if any.
-  std::optional<char> operation() const;
 };
 
 /// "Slicer".
 class SlicerDialog : public QDialog {
  public:
   SlicerDialog(QWidget* parent, UserPrompts& prompts);
+  /// Refills the table: each graph's name and Value.
+  void setGraphs(const std::vector<std::pair<QString, QString>>& namesAndValues);
+  SlicerFields fields() const;
+
+ private:
+  UserPrompts& m_prompts;
   QTableWidget* table;
   QLineEdit *from, *to, *step, *prefix, *suffix, *directory;
   QLineEdit* decimals;  ///< "Decimals in file names"
   QPushButton* browse;
   QPushButton* ok;
   QPushButton* cancel;
-
- private:
-  UserPrompts& m_prompts;
 };
 
 /// "Moments": one graph's moments.
 class MomentsDialog : public QDialog {
  public:
   explicit MomentsDialog(QWidget* parent);
+  /// The frame's ends and the four moments, as texts.
+  void setMoments(const QString& lower, const QString& upper, const MomentsRow& row);
+
+ private:
   QLineEdit *from, *to, *m0, *m1, *d, *a;
   QPushButton* ok;
 };
 
 /// "Calculate Moments": the table of moments of the selected graphs.
 class CalculateMomentsDialog : public QDialog {
+  Q_OBJECT
  public:
   explicit CalculateMomentsDialog(QWidget* parent);
   void fill(const MomentsTable& t);
+
+ signals:
+  /// Save M0 .. Save M3.
+  void saveRequested(int order);
+  void previewRequested();
+
+ private:
   QTableWidget* table;
   QPushButton* close;
   QPushButton* preview;
@@ -143,16 +204,28 @@ class CalculateMomentsDialog : public QDialog {
 class MomentsPreview : public QDialog {
  public:
   explicit MomentsPreview(QWidget* parent);
+  /// M0 points for the lower chart, M1 points for the upper; redraws both.
+  void setPoints(const Series& m0, const Series& m1);
+
+ private:
   ChartView* upper;
   ChartView* lower;
 };
 
 /// "Colors": the five colour settings.
 class ColorsDialog : public QDialog {
+  Q_OBJECT
  public:
   explicit ColorsDialog(QWidget* parent);
   void fill(const ColourSettings& c);
   ColourSettings chosen() const;
+
+ signals:
+  /// OK (before the dialog closes) and Apply.
+  void applyRequested();
+  void defaultsRequested();
+
+ private:
   QComboBox* selector[5];  // Background, Axis, Grid, Graphs, Highlighted graph
   QPushButton* defaults;
   QPushButton* ok;
@@ -161,9 +234,19 @@ class ColorsDialog : public QDialog {
 };
 
 /// "Labels": chart title and axis titles.
+/// The fields of the Labels dialog.
+struct LabelsFields {
+  bool titleShown = false;
+  QStringList title;
+  QString left, bottom;
+};
+
 class LabelsDialog : public QDialog {
  public:
   explicit LabelsDialog(QWidget* parent);
+  LabelsFields fields() const;
+
+ private:
   QCheckBox* title;
   QPlainTextEdit* memo;
   QLineEdit* left;    // left axis title
@@ -174,8 +257,19 @@ class LabelsDialog : public QDialog {
 
 /// "Picker": coordinates picked off the chart.
 class PickerWindow : public QDialog {
+  Q_OBJECT
  public:
   explicit PickerWindow(QWidget* parent);
+  /// A click at (x, y): one line with what Pick X and Pick Y ask for.
+  void pick(const QString& x, const QString& y);
+  QString text() const;
+  void clearText();
+
+ signals:
+  void saveRequested();
+  void clearRequested();
+
+ private:
   QPlainTextEdit* memo;
   QPushButton* save;
   QPushButton* clear;
@@ -186,8 +280,15 @@ class PickerWindow : public QDialog {
 
 /// "Cursors": the x under each cursor line and their distance.
 class CursorsWindow : public QDialog {
+  Q_OBJECT
  public:
   explicit CursorsWindow(QWidget* parent);
+  void setReadouts(const QString& first, const QString& second, const QString& distance);
+
+ signals:
+  void hideRequested();
+
+ private:
   QLabel* x1;
   QLabel* x2;
   QLabel* dx;

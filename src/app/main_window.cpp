@@ -205,17 +205,13 @@ void MainWindow::createWindows(bool haveArgument) {
   m_about = new AboutBox(this);
   m_open = new OpenFilesDialog(this, m_settings, !haveArgument);
   m_cursors = new CursorsWindow(this);
-  connect(m_cursors->hideButton, &QPushButton::clicked, this,
+  connect(m_cursors, &CursorsWindow::hideRequested, this,
           [this] { run([this] { hideCursors(); }); });
   m_colorsDialog = new ColorsDialog(this);
   m_colorsDialog->fill(m_colours);
-  connect(m_colorsDialog->ok, &QPushButton::clicked, this, [this] {
-    colorsApply();
-    m_colorsDialog->accept();
-  });
-  connect(m_colorsDialog->apply, &QPushButton::clicked, this,
+  connect(m_colorsDialog, &ColorsDialog::applyRequested, this,
           [this] { run([this] { colorsApply(); }); });
-  connect(m_colorsDialog->defaults, &QPushButton::clicked, this,
+  connect(m_colorsDialog, &ColorsDialog::defaultsRequested, this,
           [this] { run([this] { colorsDefaults(); }); });
   m_rename = new RenameDialog(this);
   m_comment = new CommentDialog(this);
@@ -224,16 +220,16 @@ void MainWindow::createWindows(bool haveArgument) {
   m_simpleMathX = new SimpleMathXDialog(this);
   m_labels = new LabelsDialog(this);
   m_calcMoments = new CalculateMomentsDialog(this);
-  for (int i = 0; i < 4; ++i)
-    connect(m_calcMoments->save[i], &QPushButton::clicked, this,
-            [this, i] { run([this, i] { saveMoment(i); }); });
-  connect(m_calcMoments->preview, &QPushButton::clicked, this,
+  connect(m_calcMoments, &CalculateMomentsDialog::saveRequested, this,
+          [this](int order) { run([this, order] { saveMoment(order); }); });
+  connect(m_calcMoments, &CalculateMomentsDialog::previewRequested, this,
           [this] { run([this] { previewMoments(); }); });
   m_momentsPreview = new MomentsPreview(this);
   m_mathOnGraphs = new MathOnGraphsDialog(this);
   m_picker = new PickerWindow(this);
-  connect(m_picker->save, &QPushButton::clicked, this, [this] { run([this] { pickerSave(); }); });
-  connect(m_picker->clear, &QPushButton::clicked, this, [this] { run([this] { pickerClear(); }); });
+  connect(m_picker, &PickerWindow::saveRequested, this, [this] { run([this] { pickerSave(); }); });
+  connect(m_picker, &PickerWindow::clearRequested, this,
+          [this] { run([this] { pickerClear(); }); });
   m_moments = new MomentsDialog(this);
   m_math = new MathDialog(this);
 }
@@ -437,27 +433,17 @@ void MainWindow::editComment() {
   if (m_store.empty()) return;
   const std::size_t c = selection().current;
   Graph& g = m_store.graph(c);
-  m_comment->setWindowTitle(" Comment for " + qs(g.name));
-  QStringList lines;
-  for (const std::string& l : g.comments) lines << qs(l);
-  m_comment->text->setPlainText(lines.join('\n'));
-  if (m_comment->exec() == QDialog::Accepted) {
-    std::vector<std::string> out;
-    const QString text = m_comment->text->toPlainText();
-    if (!text.isEmpty())
-      for (const QString& l : text.split('\n')) out.push_back(ss(l));
-    m_store.graph(c).comments = std::move(out);
-  }
+  m_comment->setComment(qs(g.name), g.comments);
+  if (m_comment->exec() == QDialog::Accepted) m_store.graph(c).comments = m_comment->lines();
   m_list->update();
 }
 
 void MainWindow::renameCurrent() {
   if (m_store.empty()) return;
   const std::size_t c = selection().current;
-  m_rename->oldName->setText(qs(m_store.graph(c).name));
-  m_rename->newName->setText(qs(m_store.graph(c).name));
+  m_rename->setName(qs(m_store.graph(c).name));
   if (m_rename->exec() != QDialog::Accepted) return;
-  const QString n = m_rename->newName->text();
+  const QString n = m_rename->newName();
   m_session.rename(ss(n));
   m_list->item(static_cast<int>(c))->setText(n);
 }
@@ -517,9 +503,7 @@ void MainWindow::afterDraw() {
 
 void MainWindow::updateReadouts(int dxDigits) {
   const double a = m_chart->xAtColumn(m_cursor1), b = m_chart->xAtColumn(m_cursor2);
-  m_cursors->x1->setText(number(b, 7));
-  m_cursors->x2->setText(number(a, 7));
-  m_cursors->dx->setText("dx=" + number(a - b, dxDigits));
+  m_cursors->setReadouts(number(b, 7), number(a, 7), "dx=" + number(a - b, dxDigits));
 }
 
 void MainWindow::moveCursor(bool right, Qt::KeyboardModifiers mods) {
@@ -560,13 +544,7 @@ void MainWindow::chartMouseMoved(int x, int y) {
 void MainWindow::chartMouseDown(int x, int y) {
   if (!m_picker->isVisible()) return;
   const QString px = number(m_chart->xAtColumn(x), 5), py = number(m_chart->yAtRow(y), 5);
-  const bool wantX = m_picker->pickX->isChecked(), wantY = m_picker->pickY->isChecked();
-  if (wantX && wantY)
-    m_picker->memo->appendPlainText(px + " " + py);
-  else if (wantX)
-    m_picker->memo->appendPlainText(px);
-  else if (wantY)
-    m_picker->memo->appendPlainText(py);
+  m_picker->pick(px, py);
 }
 
 }  // namespace varnix

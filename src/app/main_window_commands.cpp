@@ -257,12 +257,7 @@ void MainWindow::calculateMoments() {
     return;
   }
   if (!result->isTable) {
-    m_moments->from->setText(number(L, 7));
-    m_moments->to->setText(number(U, 7));
-    m_moments->m0->setText(qs(result->single.m0));
-    m_moments->m1->setText(qs(result->single.m1));
-    m_moments->d->setText(qs(result->single.d));
-    m_moments->a->setText(qs(result->single.a));
+    m_moments->setMoments(number(L, 7), number(U, 7), result->single);
     m_moments->exec();
   } else {
     m_calcMoments->fill(m_table);
@@ -278,30 +273,18 @@ void MainWindow::saveMoment(int order) {
 
 void MainWindow::previewMoments() {
   auto [lower, upper] = varnix::momentsPreview(m_table);
-  m_momentsPreview->lower->setSeries(0, lower, 65280);
-  m_momentsPreview->upper->setSeries(0, upper, 65280);
-  m_momentsPreview->lower->redraw();
-  m_momentsPreview->upper->redraw();
+  m_momentsPreview->setPoints(lower, upper);
   m_momentsPreview->show();
   m_momentsPreview->raise();
 }
 
 void MainWindow::showSlicer() {
-  m_slicer->table->setRowCount(m_list->count());
-  for (int r = 0; r < m_list->count(); ++r) {
-    const std::string name = m_store.graph(static_cast<std::size_t>(r)).name;
-    m_slicer->table->setItem(r, 0, new QTableWidgetItem(qs(name)));
-    m_slicer->table->setItem(r, 1, new QTableWidgetItem(qs(digitsOf(name))));
-  }
+  std::vector<std::pair<QString, QString>> graphs;
+  for (std::size_t r = 0; r < m_store.count(); ++r)
+    graphs.emplace_back(qs(m_store.graph(r).name), qs(digitsOf(m_store.graph(r).name)));
+  m_slicer->setGraphs(graphs);
   if (m_slicer->exec() != QDialog::Accepted) return;
-  SlicerFields f;
-  f.from = ss(m_slicer->from->text());
-  f.to = ss(m_slicer->to->text());
-  f.step = ss(m_slicer->step->text());
-  f.prefix = ss(m_slicer->prefix->text());
-  f.suffix = ss(m_slicer->suffix->text());
-  f.directory = ss(m_slicer->directory->text());
-  f.decimals = ss(m_slicer->decimals->text());
+  const SlicerFields f = m_slicer->fields();
   run([&] { sliceGraphs(m_store, f, messageFn()); });
 }
 
@@ -310,8 +293,8 @@ void MainWindow::showMathOnYX() {
   if (m_math->exec() == QDialog::Accepted) {
     bool failed = true;
     run([&] {
-      mathOnYX(m_store, selection(), ss(m_math->xFormula->text()), ss(m_math->yFormula->text()),
-               progressFn());
+      const MathFormulas formulas = m_math->formulas();
+      mathOnYX(m_store, selection(), formulas.x, formulas.y, progressFn());
       failed = false;
     });
     syncChart();
@@ -329,8 +312,8 @@ void MainWindow::showSimpleMathOnY() {
   if (m_simpleMath->exec() != QDialog::Accepted) return;
   runCurveCommand(
       [&](const Selection& s) {
-        simpleMathOnY(m_store, s, ss(m_simpleMath->b->text()), ss(m_simpleMath->a->text()),
-                      ss(m_simpleMath->c->text()), ss(m_simpleMath->d->text()));
+        const SimpleMathFields k = m_simpleMath->fields();
+        simpleMathOnY(m_store, s, k.b, k.a, k.c, k.d);
       },
       true);
 }
@@ -340,7 +323,8 @@ void MainWindow::showSimpleMathOnX() {
   if (m_simpleMathX->exec() != QDialog::Accepted) return;
   runCurveCommand(
       [&](const Selection& s) {
-        simpleMathOnX(m_store, s, ss(m_simpleMathX->b->text()), ss(m_simpleMathX->a->text()));
+        const SimpleMathXFields k = m_simpleMathX->fields();
+        simpleMathOnX(m_store, s, k.b, k.a);
       },
       true);
 }
@@ -348,21 +332,12 @@ void MainWindow::showSimpleMathOnX() {
 void MainWindow::showMathOnGraphs() {
   if (!m_store.empty()) {
     const Selection s = selection();
-    m_mathOnGraphs->in1->clearContents();
-    m_mathOnGraphs->in1->setRowCount(std::max<int>(1, static_cast<int>(s.rows.size())));
-    int row = 0;
-    for (std::size_t r : s.rows)
-      m_mathOnGraphs->in1->setItem(row++, 0, new QTableWidgetItem(qs(m_store.graph(r).name)));
-    m_mathOnGraphs->secondGraph->clear();
-    for (int r = 0; r < m_list->count(); ++r)
-      m_mathOnGraphs->secondGraph->addItem(m_list->item(r)->text());
-    m_mathOnGraphs->secondGraph->setCurrentRow(-1);
-    m_mathOnGraphs->secondGraph->clearSelection();
+    QStringList changing, all;
+    for (std::size_t r : s.rows) changing << qs(m_store.graph(r).name);
+    for (int r = 0; r < m_list->count(); ++r) all << m_list->item(r)->text();
+    m_mathOnGraphs->setGraphs(changing, all);
     if (m_mathOnGraphs->exec() == QDialog::Accepted) {
-      std::optional<std::size_t> second;
-      const auto picked = m_mathOnGraphs->secondGraph->selectedItems();
-      if (!picked.isEmpty())
-        second = static_cast<std::size_t>(m_mathOnGraphs->secondGraph->row(picked.first()));
+      const std::optional<std::size_t> second = m_mathOnGraphs->secondGraph();
       run([&] { mathOnGraphs(m_store, s, m_mathOnGraphs->operation(), second, messageFn()); });
       syncSlots(s.rows);
       m_chart->redraw();
@@ -380,7 +355,7 @@ void MainWindow::showPicker() {
 void MainWindow::pickerSave() {
   const QString path = m_prompts.saveFileName(QString());
   if (path.isEmpty()) return;
-  QString text = m_picker->memo->toPlainText();
+  QString text = m_picker->text();
   std::string out;
   if (!text.isEmpty())
     for (const QString& l : text.split('\n')) out += ss(l) + "\r\n";
@@ -388,7 +363,7 @@ void MainWindow::pickerSave() {
 }
 
 void MainWindow::pickerClear() {
-  if (m_prompts.question("Clear All?") == UserPrompts::Answer::Yes) m_picker->memo->clear();
+  if (m_prompts.question("Clear All?") == UserPrompts::Answer::Yes) m_picker->clearText();
 }
 
 bool MainWindow::applyColours() {
@@ -427,12 +402,13 @@ void MainWindow::showColors() {
 
 void MainWindow::showLabels() {
   if (m_labels->exec() != QDialog::Accepted) return;
+  const LabelsFields labels = m_labels->fields();
   for (ChartView* c : {m_chart, m_print}) {
-    c->setAxisTitle(ChartView::Axis::Left, m_labels->left->text());
-    c->setAxisTitle(ChartView::Axis::Bottom, m_labels->bottom->text());
+    c->setAxisTitle(ChartView::Axis::Left, labels.left);
+    c->setAxisTitle(ChartView::Axis::Bottom, labels.bottom);
   }
-  if (m_labels->title->isChecked())
-    m_chart->setTitle(m_labels->memo->toPlainText().split('\n'), true);
+  if (labels.titleShown)
+    m_chart->setTitle(labels.title, true);
   else
     m_chart->setTitle(m_chart->titleLines(), false);
   m_chart->redraw();

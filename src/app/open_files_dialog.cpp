@@ -31,6 +31,10 @@ FilePreview::FilePreview(QWidget* parent) : QDialog(parent) {
   move(583, 418);
 }
 
+int FilePreview::pointCount() const {
+  return chart->seriesPointCount(0);
+}
+
 void FilePreview::showFile(const QString& name, const QString& path) {
   setWindowTitle(name);
   Series s;
@@ -98,7 +102,13 @@ OpenFilesDialog::OpenFilesDialog(QWidget* parent, SettingsFile& settings, bool r
   ok = new QPushButton("OK", this);
   cancel = new QPushButton("Cancel", this);
   for (QPushButton* b : {add, remove, addAllButton, ok, cancel}) b->setAutoDefault(false);
-  previewWindow = new FilePreview(this);
+  m_previewWindow = new FilePreview(this);
+  // The parts by name, for tests and style sheets.
+  const std::pair<QObject*, const char*> parts[] = {
+      {drives, "drives"}, {folders, "folders"}, {files, "files"},         {filter, "filter"},
+      {add, "add"},       {remove, "remove"},   {addAllButton, "addAll"}, {previewBox, "preview"},
+      {chosen, "chosen"}, {ok, "ok"},           {cancel, "cancel"}};
+  for (const auto& [part, name] : parts) part->setObjectName(name);
 
   auto* left = new QVBoxLayout;
   left->addWidget(drives);
@@ -257,13 +267,13 @@ void OpenFilesDialog::removeSelected() {
 void OpenFilesDialog::preview() {
   if (files->count() > 0 && files->currentItem()) {
     const QString name = files->currentItem()->text();
-    previewWindow->showFile(name, fullPath(name));
+    m_previewWindow->showFile(name, fullPath(name));
   }
   if (previewBox->isChecked()) {
-    previewWindow->show();
+    m_previewWindow->show();
     activateWindow();
   } else {
-    previewWindow->hide();
+    m_previewWindow->hide();
   }
 }
 
@@ -273,7 +283,7 @@ void OpenFilesDialog::showEvent(QShowEvent* e) {
 }
 
 void OpenFilesDialog::done(int result) {
-  previewWindow->hide();
+  m_previewWindow->hide();
   QDialog::done(result);
 }
 

@@ -20,6 +20,10 @@ class FilePreview : public QDialog {
   /// rest (single values against 0, 1, 2, ...); "Invalid Data" as the
   /// caption at a value that does not convert.
   void showFile(const QString& name, const QString& path);
+  /// Points plotted by the last showFile.
+  int pointCount() const;
+
+ private:
   ChartView* chart;
 };
 
@@ -43,7 +47,14 @@ class OpenFilesDialog : public QDialog {
   void addAll();          // Add All
   void removeSelected();  // Remove, Delete or "." in the chosen names
   void preview();
+  FilePreview* previewWindow() const { return m_previewWindow; }
 
+ protected:
+  void showEvent(QShowEvent* e) override;
+  void done(int result) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
   QComboBox* drives;
   QListWidget* folders;
   QListWidget* files;
@@ -55,14 +66,8 @@ class OpenFilesDialog : public QDialog {
   QListWidget* chosen;
   QPushButton* ok;
   QPushButton* cancel;
-  FilePreview* previewWindow;
+  FilePreview* m_previewWindow;
 
- protected:
-  void showEvent(QShowEvent* e) override;
-  void done(int result) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
- private:
   void refreshFolders();
   void refreshFiles();
   void addName(const QString& name);

@@ -30,6 +30,14 @@ using test::ScriptedPrompts;
 using test::writeFile;
 using Axis = ChartView::Axis;
 
+/// A named part of a dialog or tool window (their widgets are private).
+template <typename T>
+T* part(QObject* window, const char* name) {
+  T* p = window->findChild<T*>(name);
+  EXPECT_NE(p, nullptr) << name;
+  return p;
+}
+
 QString samples() {
   return QString(VARNIX_SOURCE_DIR) + "/data/samples";
 }
@@ -133,14 +141,14 @@ TEST(AddFiles, TwoFoldersAndAMultiColumnFile) {
   f.whenOpen([&] {
     OpenFilesDialog* d = f.w().openFilesDialog();
     ASSERT_TRUE(d->setCurrentDirectory(a.path()));
-    d->files->selectAll();
+    part<QListWidget>(d, "files")->selectAll();
     d->addSelected();
     ASSERT_TRUE(d->setCurrentDirectory(b.path()));
-    EXPECT_EQ(d->files->count(), 1);  // the mask shows *.dat only
+    EXPECT_EQ(part<QListWidget>(d, "files")->count(), 1);  // the mask shows *.dat only
     d->addAll();
     EXPECT_EQ(d->chosenNames(), (QStringList{"one.dat", "wide.dat"}));
     EXPECT_EQ(d->chosenPaths(), (QStringList{a.filePath("one.dat"), b.filePath("wide.dat")}));
-    d->ok->click();
+    part<QPushButton>(d, "ok")->click();
   });
   f.trigger("Add Files");
   ASSERT_EQ(f.list()->count(), 4);
@@ -154,7 +162,7 @@ TEST(AddFiles, TwoFoldersAndAMultiColumnFile) {
   EXPECT_EQ(f.settings->readString("Directories", "Last", ""), b.path().toStdString());
 
   // Cancel changes nothing, not even the information line.
-  f.whenOpen([&] { f.w().openFilesDialog()->cancel->click(); });
+  f.whenOpen([&] { part<QPushButton>(f.w().openFilesDialog(), "cancel")->click(); });
   f.trigger("Add Files");
   EXPECT_EQ(f.list()->count(), 4);
   EXPECT_EQ(f.w().information()->text(), " 4 files loaded. Press <R> to rescale");
@@ -168,30 +176,30 @@ TEST(AddFiles, PreviewAndRemoveInTheOpenDialog) {
   f.whenOpen([&] {
     OpenFilesDialog* d = f.w().openFilesDialog();
     ASSERT_TRUE(d->setCurrentDirectory(a.path()));
-    d->previewBox->setChecked(true);
-    d->files->setCurrentRow(0);  // bad.dat
+    part<QCheckBox>(d, "preview")->setChecked(true);
+    part<QListWidget>(d, "files")->setCurrentRow(0);  // bad.dat
     d->preview();
-    EXPECT_EQ(d->previewWindow->windowTitle(), "Invalid Data");
-    EXPECT_EQ(d->previewWindow->chart->seriesPointCount(0), 1);
-    d->files->setCurrentRow(1);  // single.dat: plotted against 0, 1, 2
+    EXPECT_EQ(d->previewWindow()->windowTitle(), "Invalid Data");
+    EXPECT_EQ(d->previewWindow()->pointCount(), 1);
+    part<QListWidget>(d, "files")->setCurrentRow(1);  // single.dat: plotted against 0, 1, 2
     d->preview();
-    EXPECT_EQ(d->previewWindow->windowTitle(), "single.dat");
-    EXPECT_EQ(d->previewWindow->chart->seriesPointCount(0), 3);
+    EXPECT_EQ(d->previewWindow()->windowTitle(), "single.dat");
+    EXPECT_EQ(d->previewWindow()->pointCount(), 3);
     d->addAll();
     d->addAll();  // a file added twice is listed twice
     EXPECT_EQ(d->chosenNames().size(), 4);
-    d->chosen->item(1)->setSelected(true);
-    d->chosen->item(2)->setSelected(true);
-    d->chosen->setFocus();
-    QTest::keyClick(d->chosen, Qt::Key_Delete);
+    part<QListWidget>(d, "chosen")->item(1)->setSelected(true);
+    part<QListWidget>(d, "chosen")->item(2)->setSelected(true);
+    part<QListWidget>(d, "chosen")->setFocus();
+    QTest::keyClick(part<QListWidget>(d, "chosen"), Qt::Key_Delete);
     EXPECT_EQ(d->chosenNames(), (QStringList{"bad.dat", "single.dat"}));
     EXPECT_EQ(d->fullPath("x.dat"), a.path() + "/x.dat");
-    d->ok->click();
+    part<QPushButton>(d, "ok")->click();
   });
   f.trigger("Add Files");
   ASSERT_EQ(f.list()->count(), 2);
   EXPECT_EQ(f.prompts.messages.size(), 1);  // the bad value in bad.dat
-  EXPECT_FALSE(f.w().openFilesDialog()->previewWindow->isVisible());
+  EXPECT_FALSE(f.w().openFilesDialog()->previewWindow()->isVisible());
 }
 
 TEST(GraphList, DeleteRenameSaveUndo) {
@@ -215,8 +223,8 @@ TEST(GraphList, DeleteRenameSaveUndo) {
   // Rename then Save writes the new path; the old file stays.
   f.list()->setCurrentRow(0);
   f.whenOpen([&] {
-    f.w().renameDialog()->newName->setText("renamed.dat");
-    f.w().renameDialog()->ok->click();
+    part<QLineEdit>(f.w().renameDialog(), "newName")->setText("renamed.dat");
+    part<QPushButton>(f.w().renameDialog(), "ok")->click();
   });
   f.key(Qt::Key_F6);
   EXPECT_EQ(f.list()->item(0)->text(), "renamed.dat");
@@ -260,8 +268,8 @@ TEST(GraphList, HighlightAndComment) {
   EXPECT_EQ(f.w().store().graph(1).colour, 255u);
   f.whenOpen([&] {
     EXPECT_EQ(f.w().commentDialog()->windowTitle(), " Comment for T020K.dat");
-    f.w().commentDialog()->text->setPlainText("\"new comment\nSecond");
-    f.w().commentDialog()->ok->click();
+    part<QPlainTextEdit>(f.w().commentDialog(), "text")->setPlainText("\"new comment\nSecond");
+    part<QPushButton>(f.w().commentDialog(), "ok")->click();
   });
   f.key(Qt::Key_Return);
   EXPECT_EQ(f.w().store().graph(1).comments, (std::vector<std::string>{"\"new comment", "Second"}));
@@ -274,12 +282,15 @@ TEST(Cursors, KeysMoveTheLines) {
   EXPECT_EQ(f.w().firstCursorColumn(), 30);
   EXPECT_EQ(f.w().secondCursorColumn(), 1);
   const double a = f.w().chart()->xAtColumn(30), b = f.w().chart()->xAtColumn(1);
-  EXPECT_EQ(f.w().cursorsWindow()->dx->text().toStdString(), "dx=" + formatDataNumber(a - b, 5));
-  EXPECT_EQ(f.w().cursorsWindow()->x2->text().toStdString(), formatDataNumber(a, 7));
-  EXPECT_EQ(f.w().cursorsWindow()->x1->text().toStdString(), formatDataNumber(b, 7));
+  EXPECT_EQ(part<QLabel>(f.w().cursorsWindow(), "dx")->text().toStdString(),
+            "dx=" + formatDataNumber(a - b, 5));
+  EXPECT_EQ(part<QLabel>(f.w().cursorsWindow(), "x2")->text().toStdString(),
+            formatDataNumber(a, 7));
+  EXPECT_EQ(part<QLabel>(f.w().cursorsWindow(), "x1")->text().toStdString(),
+            formatDataNumber(b, 7));
   f.key(Qt::Key_Left);
   EXPECT_EQ(f.w().firstCursorColumn(), 29);
-  EXPECT_EQ(f.w().cursorsWindow()->dx->text().toStdString(),
+  EXPECT_EQ(part<QLabel>(f.w().cursorsWindow(), "dx")->text().toStdString(),
             "dx=" + formatDataNumber(f.w().chart()->xAtColumn(29) - b, 7));
   // Alt: nothing moves and the list keeps its row.
   f.load({samples() + "/T020K.dat"});
@@ -290,7 +301,7 @@ TEST(Cursors, KeysMoveTheLines) {
   f.key(Qt::Key_Left, Qt::ShiftModifier | Qt::ControlModifier);
   EXPECT_EQ(f.w().secondCursorColumn(), -9);
   // Hidden cursors: the arrows belong to the list, Zoom between cursors does nothing.
-  f.w().cursorsWindow()->hideButton->click();
+  part<QPushButton>(f.w().cursorsWindow(), "hide")->click();
   EXPECT_FALSE(f.w().cursorsShown());
   const double before = f.w().chart()->axisMin(Axis::Bottom);
   f.key(Qt::Key_W);
@@ -485,14 +496,14 @@ TEST(Dialogs, SimpleMathThroughItsKeyFilter) {
   for (int r : {2, 5, 9}) f.list()->item(r)->setSelected(true);
   f.whenOpen([&] {
     SimpleMathDialog* d = f.w().simpleMathDialog();
-    d->c->clear();
-    QTest::keyClicks(d->c, "1+0x");  // "+" and "x" are swallowed with a beep
-    EXPECT_EQ(d->c->text(), "10");
-    QTest::keyClick(d->c, Qt::Key_Home);
-    QTest::keyClick(d->c, Qt::Key_Delete);  // editing keys pass
-    QTest::keyClick(d->c, Qt::Key_1);
-    EXPECT_EQ(d->c->text(), "10");
-    d->ok->click();
+    part<QLineEdit>(d, "c")->clear();
+    QTest::keyClicks(part<QLineEdit>(d, "c"), "1+0x");  // "+" and "x" are swallowed with a beep
+    EXPECT_EQ(part<QLineEdit>(d, "c")->text(), "10");
+    QTest::keyClick(part<QLineEdit>(d, "c"), Qt::Key_Home);
+    QTest::keyClick(part<QLineEdit>(d, "c"), Qt::Key_Delete);  // editing keys pass
+    QTest::keyClick(part<QLineEdit>(d, "c"), Qt::Key_1);
+    EXPECT_EQ(part<QLineEdit>(d, "c")->text(), "10");
+    part<QPushButton>(d, "ok")->click();
   });
   f.key(Qt::Key_Apostrophe);
   EXPECT_EQ(f.prompts.beeps, 2);
@@ -504,23 +515,23 @@ TEST(Dialogs, SimpleMathThroughItsKeyFilter) {
 TEST(Dialogs, MathCancelStillEnablesUndo) {
   Fixture f({"varnix", samples() + "/T010K.dat"});
   f.whenOpen([&] {
-    EXPECT_EQ(f.w().mathDialog()->xFormula->text(), "x");
-    EXPECT_EQ(f.w().mathDialog()->yFormula->text(), "y");
-    f.w().mathDialog()->cancel->click();
+    EXPECT_EQ(part<QLineEdit>(f.w().mathDialog(), "xFormula")->text(), "x");
+    EXPECT_EQ(part<QLineEdit>(f.w().mathDialog(), "yFormula")->text(), "y");
+    part<QPushButton>(f.w().mathDialog(), "cancel")->click();
   });
   f.key(Qt::Key_Y);
   EXPECT_TRUE(f.w().action("Undo")->isEnabled());
   // A formula error changes nothing and keeps the formulas for next time.
   f.w().store().setUndoEnabled(false);
   f.whenOpen([&] {
-    f.w().mathDialog()->yFormula->setText("2*-y");
-    f.w().mathDialog()->ok->click();
+    part<QLineEdit>(f.w().mathDialog(), "yFormula")->setText("2*-y");
+    part<QPushButton>(f.w().mathDialog(), "ok")->click();
   });
   f.key(Qt::Key_Y);
   ASSERT_EQ(f.prompts.errors.size(), 1);
   EXPECT_EQ(f.prompts.errors[0], "error in expression: 2*.");
   EXPECT_FALSE(f.w().action("Undo")->isEnabled());
-  EXPECT_EQ(f.w().mathDialog()->yFormula->text(), "2*-y");
+  EXPECT_EQ(part<QLineEdit>(f.w().mathDialog(), "yFormula")->text(), "2*-y");
 }
 
 TEST(Dialogs, MathOnGraphsMessages) {
@@ -532,21 +543,21 @@ TEST(Dialogs, MathOnGraphsMessages) {
   f.list()->item(1)->setSelected(true);
   f.whenOpen([&] {
     MathOnGraphsDialog* d = f.w().mathOnGraphsDialog();
-    EXPECT_EQ(d->in1->item(0, 0)->text(), "a.dat");
-    EXPECT_TRUE(d->secondGraph->selectedItems().isEmpty());
+    EXPECT_EQ(part<QTableWidget>(d, "in1")->item(0, 0)->text(), "a.dat");
+    EXPECT_TRUE(part<QListWidget>(d, "secondGraph")->selectedItems().isEmpty());
     EXPECT_FALSE(d->operation().has_value());
-    d->radio[3]->setChecked(true);
-    d->ok->click();
+    part<QRadioButton>(d, "radio3")->setChecked(true);
+    part<QPushButton>(d, "ok")->click();
   });
   f.key(Qt::Key_F4);
   EXPECT_EQ(f.prompts.messages, QStringList{"Second graph not selected"});
   f.whenOpen([&] {
     MathOnGraphsDialog* d = f.w().mathOnGraphsDialog();
     EXPECT_EQ(d->operation(), '/');  // the choice is kept
-    d->secondGraph->item(0)->setSelected(true);
-    EXPECT_EQ(d->secondGraph->selectedItems().size(), 1);
+    part<QListWidget>(d, "secondGraph")->item(0)->setSelected(true);
+    EXPECT_EQ(part<QListWidget>(d, "secondGraph")->selectedItems().size(), 1);
     EXPECT_EQ(f.w().selection().rows.size(), 1u);
-    d->ok->click();
+    part<QPushButton>(d, "ok")->click();
   });
   f.key(Qt::Key_F4);
   EXPECT_EQ(f.prompts.messages,
@@ -556,7 +567,7 @@ TEST(Dialogs, MathOnGraphsMessages) {
   EXPECT_EQ(test::ys(f.w().store().series(1)), (std::vector<double>{4, 5, 6}));
   // Cancel still enables Undo.
   f.w().store().setUndoEnabled(false);
-  f.whenOpen([&] { f.w().mathOnGraphsDialog()->cancel->click(); });
+  f.whenOpen([&] { part<QPushButton>(f.w().mathOnGraphsDialog(), "cancel")->click(); });
   f.key(Qt::Key_F4);
   EXPECT_TRUE(f.w().action("Undo")->isEnabled());
 }
@@ -568,12 +579,12 @@ TEST(Dialogs, MomentsTableSaveAndPreview) {
   f.list()->selectAll();
   f.whenOpen([&] {
     CalculateMomentsDialog* d = f.w().calculateMomentsDialog();
-    EXPECT_EQ(d->table->rowCount(), 3);
-    EXPECT_EQ(d->table->item(0, 1)->text(), "300");
+    EXPECT_EQ(part<QTableWidget>(d, "table")->rowCount(), 3);
+    EXPECT_EQ(part<QTableWidget>(d, "table")->item(0, 1)->text(), "300");
     f.prompts.files = {dir.filePath("d.dat")};
-    d->save[2]->click();
-    d->preview->click();
-    d->close->click();
+    part<QPushButton>(d, "save2")->click();
+    part<QPushButton>(d, "preview")->click();
+    part<QPushButton>(d, "close")->click();
   });
   f.key(Qt::Key_M);
   const MomentsTable& t = f.w().momentsTable();
@@ -581,7 +592,7 @@ TEST(Dialogs, MomentsTableSaveAndPreview) {
             "300 " + t.rows[0].d + "\r\n010 " + t.rows[1].d + "\r\n100 " + t.rows[2].d + "\r\n");
   EXPECT_TRUE(f.w().momentsPreview()->isVisible());
   // The preview's points are ordered by Value.
-  EXPECT_EQ(f.w().momentsPreview()->lower->seriesPointCount(0), 3);
+  EXPECT_EQ(part<ChartView>(f.w().momentsPreview(), "lower")->seriesPointCount(0), 3);
 }
 
 TEST(Dialogs, SlicerWritesTheFileSet) {
@@ -590,13 +601,13 @@ TEST(Dialogs, SlicerWritesTheFileSet) {
   f.load({samples() + "/T010K.dat", samples() + "/T020K.dat"});
   f.whenOpen([&] {
     SlicerDialog* d = f.w().slicerDialog();
-    EXPECT_EQ(d->from->text(), "10");
-    EXPECT_EQ(d->table->item(1, 1)->text(), "020");
-    d->from->setText("1.5");
-    d->to->setText("3");
-    d->step->setText("0.5");
-    d->directory->setText(out.path());
-    d->ok->click();
+    EXPECT_EQ(part<QLineEdit>(d, "from")->text(), "10");
+    EXPECT_EQ(part<QTableWidget>(d, "table")->item(1, 1)->text(), "020");
+    part<QLineEdit>(d, "from")->setText("1.5");
+    part<QLineEdit>(d, "to")->setText("3");
+    part<QLineEdit>(d, "step")->setText("0.5");
+    part<QLineEdit>(d, "directory")->setText(out.path());
+    part<QPushButton>(d, "ok")->click();
   });
   f.trigger("Slicing");
   EXPECT_EQ(QDir(out.path()).entryList(QDir::Files), (QStringList{"d2.Dat"}));
@@ -612,22 +623,24 @@ TEST(Picker, LinesOnClicks) {
   QWidget* plot = c->findChild<QWidget*>();
   const QPoint p = c->plotRect().center();
   QTest::mouseClick(plot, Qt::LeftButton, {}, p);
-  EXPECT_TRUE(f.w().picker()->memo->toPlainText().isEmpty());  // closed: nothing
+  EXPECT_TRUE(
+      part<QPlainTextEdit>(f.w().picker(), "memo")->toPlainText().isEmpty());  // closed: nothing
   f.key(Qt::Key_P);
   QTest::mouseClick(plot, Qt::LeftButton, {}, p);
   const std::string y = formatDataNumber(c->yAtRow(p.y()), 5);
   const std::string x = formatDataNumber(c->xAtColumn(p.x()), 5);
-  EXPECT_EQ(f.w().picker()->memo->toPlainText().toStdString(), y);
-  f.w().picker()->pickX->setChecked(true);
+  EXPECT_EQ(part<QPlainTextEdit>(f.w().picker(), "memo")->toPlainText().toStdString(), y);
+  part<QCheckBox>(f.w().picker(), "pickX")->setChecked(true);
   QTest::mouseClick(plot, Qt::LeftButton, {}, p);
-  EXPECT_EQ(f.w().picker()->memo->toPlainText().toStdString(), y + "\n" + x + " " + y);
+  EXPECT_EQ(part<QPlainTextEdit>(f.w().picker(), "memo")->toPlainText().toStdString(),
+            y + "\n" + x + " " + y);
   f.prompts.files = {dir.filePath("picks.dat")};
-  f.w().picker()->save->click();
+  part<QPushButton>(f.w().picker(), "save")->click();
   EXPECT_EQ(readFile(dir.filePath("picks.dat").toStdString()), y + "\r\n" + x + " " + y + "\r\n");
   f.prompts.answers = {UserPrompts::Answer::No};
-  f.w().picker()->clear->click();
+  part<QPushButton>(f.w().picker(), "clear")->click();
   EXPECT_EQ(f.prompts.asked.last(), "Clear All?");
-  EXPECT_FALSE(f.w().picker()->memo->toPlainText().isEmpty());
+  EXPECT_FALSE(part<QPlainTextEdit>(f.w().picker(), "memo")->toPlainText().isEmpty());
 }
 
 TEST(Output, PrintChartKeepsTheShownPart) {
@@ -696,27 +709,28 @@ TEST(Options, ColorsLabelsAndAssociation) {
   Fixture f({"varnix", samples() + "/T010K.dat"});
   f.whenOpen([&] {
     ColorsDialog* d = f.w().colorsDialog();
-    d->selector[3]->setCurrentIndex(d->selector[3]->findText("Lime"));
-    d->apply->click();
-    d->cancel->click();
+    part<QComboBox>(d, "selector3")
+        ->setCurrentIndex(part<QComboBox>(d, "selector3")->findText("Lime"));
+    part<QPushButton>(d, "apply")->click();
+    part<QPushButton>(d, "cancel")->click();
   });
   f.trigger("Colors");
   EXPECT_EQ(f.w().colours().graphs, 0x00FF00u);
   EXPECT_NE(f.iniText().find("Graphs=65280"), std::string::npos);
   f.whenOpen([&] {
     ColorsDialog* d = f.w().colorsDialog();
-    d->defaults->click();
-    d->cancel->click();
+    part<QPushButton>(d, "defaults")->click();
+    part<QPushButton>(d, "cancel")->click();
   });
   f.trigger("Colors");
   EXPECT_EQ(f.w().colours(), ColourSettings{});
 
   f.whenOpen([&] {
     LabelsDialog* d = f.w().labelsDialog();
-    EXPECT_EQ(d->left->text(), "PL Intensity (arb.units)");
-    d->title->setChecked(true);
-    d->memo->setPlainText("Run 7");
-    d->ok->click();
+    EXPECT_EQ(part<QLineEdit>(d, "left")->text(), "PL Intensity (arb.units)");
+    part<QCheckBox>(d, "title")->setChecked(true);
+    part<QPlainTextEdit>(d, "memo")->setPlainText("Run 7");
+    part<QPushButton>(d, "ok")->click();
   });
   f.trigger("Labels");
   EXPECT_TRUE(f.w().chart()->titleVisible());
@@ -784,10 +798,10 @@ TEST(Trust, SimpleMathOnXOpensOnOk) {
   QWidget* focused = nullptr;
   f.whenOpen([&] {
     focused = f.w().simpleMathXDialog()->focusWidget();
-    f.w().simpleMathXDialog()->cancel->click();
+    part<QPushButton>(f.w().simpleMathXDialog(), "cancel")->click();
   });
   f.key(Qt::Key_Semicolon);
-  EXPECT_EQ(focused, f.w().simpleMathXDialog()->ok);
+  EXPECT_EQ(focused, part<QPushButton>(f.w().simpleMathXDialog(), "ok"));
 }
 
 TEST(Trust, ManualWithoutABrowserSaysWhereItIs) {
@@ -805,18 +819,18 @@ TEST(Trust, SlicerDecimalsInFileNames) {
   f.load({samples() + "/T010K.dat"});
   f.whenOpen([&] {
     SlicerDialog* d = f.w().slicerDialog();
-    EXPECT_EQ(d->decimals->text(), "0");
-    d->from->setText("2.3");
-    d->to->setText("2.65");
-    d->step->setText("0.1");
-    d->decimals->setText("1");
-    d->directory->setText(out.path());
-    d->ok->click();
+    EXPECT_EQ(part<QLineEdit>(d, "decimals")->text(), "0");
+    part<QLineEdit>(d, "from")->setText("2.3");
+    part<QLineEdit>(d, "to")->setText("2.65");
+    part<QLineEdit>(d, "step")->setText("0.1");
+    part<QLineEdit>(d, "decimals")->setText("1");
+    part<QLineEdit>(d, "directory")->setText(out.path());
+    part<QPushButton>(d, "ok")->click();
   });
   f.trigger("Slicing");
   EXPECT_EQ(QDir(out.path()).entryList(QDir::Files),
             (QStringList{"d2.3.Dat", "d2.4.Dat", "d2.5.Dat", "d2.6.Dat"}));
-  EXPECT_EQ(f.w().slicerDialog()->decimals->text(), "1");  // kept for the run
+  EXPECT_EQ(part<QLineEdit>(f.w().slicerDialog(), "decimals")->text(), "1");  // kept for the run
 }
 
 TEST(Trust, PrintedFontsAndLinesKeepTheirScreenSize) {
