@@ -16,7 +16,7 @@ namespace {
 std::string outcome(const std::string& postfix, double x, double y, bool compiled) {
   try {
     double v = compiled ? varnix::CompiledExpression::compile(postfix).evaluate(x, y)
-                        : varnix::evaluateTokens(postfix, x, y);
+                        : varnix::evaluatePostfix(postfix, x, y);
     if (std::isnan(v)) return "nan";
     std::uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);

@@ -160,7 +160,7 @@ bool isPush(Op op) {
 
 }  // namespace
 
-double evaluateTokens(std::string_view text, double x, double y) {
+double evaluatePostfix(std::string_view text, double x, double y) {
   double stack[kStackSize];
   int count = 0;
   auto push = [&](double v) {

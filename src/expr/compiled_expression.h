@@ -7,10 +7,6 @@
 
 namespace varnix {
 
-/// Evaluates postfix text (with its final blank) by reading it token by
-/// token, as the language defines it.
-double evaluateTokens(std::string_view postfix, double x, double y);
-
 /// Postfix text compiled once into an array of operations with the numbers
 /// already converted. Evaluating it gives the same values and raises the same
 /// errors, in the same order, as reading the text for every point: errors that

@@ -255,8 +255,4 @@ std::string expressionToPostfix(std::string_view formula) {
   return out;
 }
 
-double evaluatePostfix(std::string_view postfix, double x, double y) {
-  return evaluateTokens(postfix, x, y);
-}
-
 }  // namespace varnix

@@ -218,13 +218,13 @@ void DataFileParser::line(std::string_view line) {
       }
     }
     if (clean && m == 2 && onlySpacesAfterFirstBlank && q == end) {
-      out.result = 1;
+      out.lastLineYColumns = 1;
       out.columns[0].push_back({v[0], v[1]});
       ++m_count;
       return;
     }
     if (clean && m >= 3) {
-      out.result = static_cast<int>(m) - 1;
+      out.lastLineYColumns = static_cast<int>(m) - 1;
       if (!m_columnsPrepared) prepareColumns(m, line.size());
       const std::size_t k = std::min(m - 1, out.columns.size());
       for (std::size_t i = 0; i < k; ++i) out.columns[i].push_back({v[0], v[i + 1]});
@@ -244,9 +244,9 @@ void DataFileParser::line(std::string_view line) {
     inRun = num;
     if (blank == len && i >= 1 && isBlank(c)) blank = i;
   }
-  out.result = n > static_cast<std::size_t>(std::numeric_limits<int>::max())
-                   ? std::numeric_limits<int>::max()
-                   : static_cast<int>(n) - 1;
+  out.lastLineYColumns = n > static_cast<std::size_t>(std::numeric_limits<int>::max())
+                             ? std::numeric_limits<int>::max()
+                             : static_cast<int>(n) - 1;
   if (blank >= len - 1) m_singleValueMode = true;
 
   if (n > 2) {
@@ -348,7 +348,8 @@ std::size_t loadDataFile(GraphStore& store, const std::string& path, const Messa
 
   // The file's own graph and one column graph per further y column of the
   // last data line.
-  const std::size_t graphs = content.result >= 2 ? static_cast<std::size_t>(content.result) : 1;
+  const std::size_t graphs =
+      content.lastLineYColumns >= 2 ? static_cast<std::size_t>(content.lastLineYColumns) : 1;
   if (store.count() + graphs > GraphStore::kMaxGraphs) {
     tell("Cannot load " + path + ": it needs " + std::to_string(graphs) +
          (graphs == 1 ? " graph slot" : " graph slots") + " and only " +

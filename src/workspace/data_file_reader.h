@@ -57,7 +57,7 @@ struct DataFileContent {
   /// one per further y column prepared by the first multi-column line.
   std::vector<std::vector<Point>> columns;
   /// Values on the last data line minus 1 (0 without data lines).
-  int result = 0;
+  int lastLineYColumns = 0;
   /// The comment lines, as read.
   std::vector<std::string> comments;
   /// The line whose value did not convert (at most kMaxQuotedLine + 1

@@ -84,7 +84,7 @@ struct FileCase {
   const char* name;
   std::string bytes;
   std::vector<std::vector<Point>> columns;
-  int result;
+  int lastLineYColumns;
   bool bad;
 };
 
@@ -127,7 +127,7 @@ TEST(ParseDataFile, EdgeCases) {
   for (const FileCase& c : cases) {
     DataFileContent got = parseDataFile(c.bytes);
     EXPECT_EQ(got.columns, c.columns) << c.name;
-    EXPECT_EQ(got.result, c.result) << c.name;
+    EXPECT_EQ(got.lastLineYColumns, c.lastLineYColumns) << c.name;
     EXPECT_EQ(got.badLine.has_value(), c.bad) << c.name;
   }
 }
@@ -220,7 +220,7 @@ TEST(LoadDataFile, AOneLineFileOfManyValuesIsRefusedCheaply) {
   for (int i = 0; i < 200000; ++i) line += " 2";
   writeFile(dir.file("wide.dat"), line + "\n");  // LF only: one very wide line
   DataFileContent c = parseDataFile(line);
-  EXPECT_EQ(c.result, 200000);
+  EXPECT_EQ(c.lastLineYColumns, 200000);
   EXPECT_EQ(c.columns.size(), GraphStore::kMaxGraphs);
   GraphStore store;
   std::vector<std::string> messages;
@@ -272,7 +272,7 @@ DataFileContent referenceParse(const std::string& bytes) {
     }
     if (!run.empty()) runs.push_back(run);
     const std::size_t n = runs.size();
-    out.result = static_cast<int>(n) - 1;
+    out.lastLineYColumns = static_cast<int>(n) - 1;
     std::size_t blank = std::string_view::npos;
     for (std::size_t i = 1; i < line.size(); ++i)
       if (line[i] == ' ' || line[i] == '\t') {
@@ -332,7 +332,7 @@ TEST(ParseDataFile, AgreesWithALiteralReadingOnRandomFiles) {
     }
     const DataFileContent got = parseDataFile(bytes);
     const DataFileContent want = referenceParse(bytes);
-    ASSERT_EQ(got.result, want.result) << bytes;
+    ASSERT_EQ(got.lastLineYColumns, want.lastLineYColumns) << bytes;
     ASSERT_EQ(got.badLine, want.badLine) << bytes;
     ASSERT_EQ(got.comments, want.comments) << bytes;
     ASSERT_EQ(got.columns.size(), want.columns.size()) << bytes;
@@ -350,7 +350,7 @@ TEST(ParseDataFile, AgreesWithALiteralReadingOnRandomFiles) {
 
 void expectSameContent(const DataFileContent& got, const DataFileContent& want,
                        const std::string& bytes) {
-  ASSERT_EQ(got.result, want.result) << bytes;
+  ASSERT_EQ(got.lastLineYColumns, want.lastLineYColumns) << bytes;
   ASSERT_EQ(got.badLine, want.badLine) << bytes;
   ASSERT_EQ(got.comments, want.comments) << bytes;
   ASSERT_EQ(got.columns.size(), want.columns.size()) << bytes;
