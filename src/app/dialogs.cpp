@@ -79,27 +79,27 @@ bool NumberKeyFilter::eventFilter(QObject* watched, QEvent* event) {
 CommentDialog::CommentDialog(QWidget* parent) : QDialog(parent) {
   fixedDialog(this, "Comment");
   resize(420, 260);
-  text = new QPlainTextEdit(this);
-  text->setFont(arial(15, true));
-  text->setStyleSheet("QPlainTextEdit { background: black; color: aqua; }");
-  text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  text->setLineWrapMode(QPlainTextEdit::NoWrap);
+  m_text = new QPlainTextEdit(this);
+  m_text->setFont(arial(15, true));
+  m_text->setStyleSheet("QPlainTextEdit { background: black; color: aqua; }");
+  m_text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
   auto* l = new QVBoxLayout(this);
-  l->addWidget(text);
-  l->addLayout(okCancelRow(this, ok, "OK", cancel, "Cancel"));
-  nameParts({{text, "text"}, {ok, "ok"}, {cancel, "cancel"}});
+  l->addWidget(m_text);
+  l->addLayout(okCancelRow(this, m_ok, "OK", m_cancel, "Cancel"));
+  nameParts({{m_text, "text"}, {m_ok, "ok"}, {m_cancel, "cancel"}});
 }
 
 void CommentDialog::setComment(const QString& graphName, const std::vector<std::string>& lines) {
   setWindowTitle(" Comment for " + graphName);
   QStringList all;
   for (const std::string& l : lines) all << QString::fromStdString(l);
-  text->setPlainText(all.join('\n'));
+  m_text->setPlainText(all.join('\n'));
 }
 
 std::vector<std::string> CommentDialog::lines() const {
   std::vector<std::string> out;
-  const QString t = text->toPlainText();
+  const QString t = m_text->toPlainText();
   if (!t.isEmpty())
     for (const QString& l : t.split('\n')) out.push_back(l.toStdString());
   return out;
@@ -107,180 +107,184 @@ std::vector<std::string> CommentDialog::lines() const {
 
 RenameDialog::RenameDialog(QWidget* parent) : QDialog(parent) {
   fixedDialog(this, "Rename File");
-  oldNameLabel = new QLabel(this);
-  newNameEdit = new QLineEdit(this);
-  QHBoxLayout* buttons = okCancelRow(this, ok, "OK", cancel, "Cancel");
+  m_oldNameLabel = new QLabel(this);
+  m_newNameEdit = new QLineEdit(this);
+  QHBoxLayout* buttons = okCancelRow(this, m_ok, "OK", m_cancel, "Cancel");
   auto* g = new QGridLayout(this);
   g->addWidget(new QLabel("Rename", this), 0, 0);
-  g->addWidget(oldNameLabel, 0, 1, 1, 2);
+  g->addWidget(m_oldNameLabel, 0, 1, 1, 2);
   g->addWidget(new QLabel("To : ", this), 1, 0);
-  g->addWidget(newNameEdit, 1, 1, 1, 2);
+  g->addWidget(m_newNameEdit, 1, 1, 1, 2);
   g->addLayout(buttons, 2, 1, 1, 2);
-  newNameEdit->setMinimumWidth(260);
-  nameParts({{oldNameLabel, "oldName"}, {newNameEdit, "newName"}, {ok, "ok"}, {cancel, "cancel"}});
+  m_newNameEdit->setMinimumWidth(260);
+  nameParts({{m_oldNameLabel, "oldName"},
+             {m_newNameEdit, "newName"},
+             {m_ok, "ok"},
+             {m_cancel, "cancel"}});
 }
 
 void RenameDialog::setName(const QString& name) {
-  oldNameLabel->setText(name);
-  newNameEdit->setText(name);
+  m_oldNameLabel->setText(name);
+  m_newNameEdit->setText(name);
 }
 
 QString RenameDialog::newName() const {
-  return newNameEdit->text();
+  return m_newNameEdit->text();
 }
 
 MathDialog::MathDialog(QWidget* parent) : QDialog(parent) {
   fixedDialog(this, "math");
-  xFormula = new QLineEdit("x", this);
-  yFormula = new QLineEdit("y", this);
-  QHBoxLayout* buttons = okCancelRow(this, ok, "OK", cancel, "Cancel");
+  m_xFormula = new QLineEdit("x", this);
+  m_yFormula = new QLineEdit("y", this);
+  QHBoxLayout* buttons = okCancelRow(this, m_ok, "OK", m_cancel, "Cancel");
   auto* g = new QGridLayout(this);
   g->addWidget(new QLabel("X(x,y)=", this), 0, 0);
-  g->addWidget(xFormula, 0, 1, 1, 2);
+  g->addWidget(m_xFormula, 0, 1, 1, 2);
   g->addWidget(new QLabel("Y(x,y)=", this), 1, 0);
-  g->addWidget(yFormula, 1, 1, 1, 2);
+  g->addWidget(m_yFormula, 1, 1, 1, 2);
   g->addLayout(buttons, 2, 1, 1, 2);
-  xFormula->setMinimumWidth(300);
-  setTabOrder(yFormula, ok);
-  setTabOrder(ok, xFormula);
-  setTabOrder(xFormula, cancel);
-  nameParts({{xFormula, "xFormula"}, {yFormula, "yFormula"}, {ok, "ok"}, {cancel, "cancel"}});
+  m_xFormula->setMinimumWidth(300);
+  setTabOrder(m_yFormula, m_ok);
+  setTabOrder(m_ok, m_xFormula);
+  setTabOrder(m_xFormula, m_cancel);
+  nameParts(
+      {{m_xFormula, "xFormula"}, {m_yFormula, "yFormula"}, {m_ok, "ok"}, {m_cancel, "cancel"}});
 }
 
 MathFormulas MathDialog::formulas() const {
-  return {xFormula->text().toStdString(), yFormula->text().toStdString()};
+  return {m_xFormula->text().toStdString(), m_yFormula->text().toStdString()};
 }
 
 void MathDialog::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
-  yFormula->setFocus();
+  m_yFormula->setFocus();
 }
 
 SimpleMathDialog::SimpleMathDialog(QWidget* parent, UserPrompts& prompts) : QDialog(parent) {
   fixedDialog(this, "SimpleMath");
-  b = new QLineEdit("1", this);
-  a = new QLineEdit("0", this);
-  c = new QLineEdit("0", this);
-  d = new QLineEdit("0", this);
+  m_b = new QLineEdit("1", this);
+  m_a = new QLineEdit("0", this);
+  m_c = new QLineEdit("0", this);
+  m_d = new QLineEdit("0", this);
   auto* filter = new NumberKeyFilter(prompts, this);
-  for (QLineEdit* e : {b, a, c, d}) {
+  for (QLineEdit* e : {m_b, m_a, m_c, m_d}) {
     e->installEventFilter(filter);
     e->setFixedWidth(60);
   }
-  QHBoxLayout* buttons = okCancelRow(this, ok, "OK (Enter)", cancel, "Cancel (ESC)");
-  ok->setFocusPolicy(Qt::NoFocus);
-  cancel->setFocusPolicy(Qt::NoFocus);
+  QHBoxLayout* buttons = okCancelRow(this, m_ok, "OK (Enter)", m_cancel, "Cancel (ESC)");
+  m_ok->setFocusPolicy(Qt::NoFocus);
+  m_cancel->setFocusPolicy(Qt::NoFocus);
   auto* row = new QHBoxLayout;
   row->addWidget(new QLabel("Y =", this));
-  row->addWidget(b);
+  row->addWidget(m_b);
   row->addWidget(new QLabel(QString::fromUtf8(" \u00B7 Y + "), this));
-  row->addWidget(a);
+  row->addWidget(m_a);
   row->addWidget(new QLabel("  + ", this));
-  row->addWidget(c);
+  row->addWidget(m_c);
   row->addWidget(new QLabel(QString::fromUtf8(" \u00B7N +  "), this));
-  row->addWidget(d);
+  row->addWidget(m_d);
   row->addWidget(new QLabel(QString::fromUtf8(" \u00B7N \u00B7Y "), this));
   auto* l = new QVBoxLayout(this);
   l->addLayout(row);
   l->addLayout(buttons);
-  setTabOrder(a, b);
-  setTabOrder(b, c);
-  setTabOrder(c, d);
-  nameParts({{b, "b"}, {a, "a"}, {c, "c"}, {d, "d"}, {ok, "ok"}, {cancel, "cancel"}});
+  setTabOrder(m_a, m_b);
+  setTabOrder(m_b, m_c);
+  setTabOrder(m_c, m_d);
+  nameParts({{m_b, "b"}, {m_a, "a"}, {m_c, "c"}, {m_d, "d"}, {m_ok, "ok"}, {m_cancel, "cancel"}});
 }
 
 SimpleMathFields SimpleMathDialog::fields() const {
-  return {b->text().toStdString(), a->text().toStdString(), c->text().toStdString(),
-          d->text().toStdString()};
+  return {m_b->text().toStdString(), m_a->text().toStdString(), m_c->text().toStdString(),
+          m_d->text().toStdString()};
 }
 
 void SimpleMathDialog::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
-  a->setFocus();
+  m_a->setFocus();
 }
 
 SimpleMathXDialog::SimpleMathXDialog(QWidget* parent) : QDialog(parent) {
   fixedDialog(this, "Simple Math on X");
-  b = new QLineEdit("1", this);
-  a = new QLineEdit("0", this);
-  b->setFixedWidth(70);
-  a->setFixedWidth(70);
-  QHBoxLayout* buttons = okCancelRow(this, ok, "OK", cancel, "Cancel");
+  m_b = new QLineEdit("1", this);
+  m_a = new QLineEdit("0", this);
+  m_b->setFixedWidth(70);
+  m_a->setFixedWidth(70);
+  QHBoxLayout* buttons = okCancelRow(this, m_ok, "OK", m_cancel, "Cancel");
   auto* row = new QHBoxLayout;
   row->addWidget(new QLabel("X =", this));
-  row->addWidget(b);
+  row->addWidget(m_b);
   row->addWidget(new QLabel(QString::fromUtf8(" \u00B7 X + "), this));
-  row->addWidget(a);
+  row->addWidget(m_a);
   auto* l = new QVBoxLayout(this);
   l->addLayout(row);
   l->addLayout(buttons);
-  setTabOrder(ok, cancel);
-  setTabOrder(cancel, b);
-  setTabOrder(b, a);
-  nameParts({{b, "b"}, {a, "a"}, {ok, "ok"}, {cancel, "cancel"}});
+  setTabOrder(m_ok, m_cancel);
+  setTabOrder(m_cancel, m_b);
+  setTabOrder(m_b, m_a);
+  nameParts({{m_b, "b"}, {m_a, "a"}, {m_ok, "ok"}, {m_cancel, "cancel"}});
 }
 
 SimpleMathXFields SimpleMathXDialog::fields() const {
-  return {b->text().toStdString(), a->text().toStdString()};
+  return {m_b->text().toStdString(), m_a->text().toStdString()};
 }
 
 void SimpleMathXDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  ok->setFocus(Qt::OtherFocusReason);
+  m_ok->setFocus(Qt::OtherFocusReason);
 }
 
 MathOnGraphsDialog::MathOnGraphsDialog(QWidget* parent) : QDialog(parent) {
   fixedDialog(this, "Math on graphs");
-  in1 = new QTableWidget(1, 1, this);
-  in1->horizontalHeader()->hide();
-  in1->verticalHeader()->hide();
-  in1->horizontalHeader()->setStretchLastSection(true);
-  in1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  group = new QButtonGroup(this);
+  m_in1 = new QTableWidget(1, 1, this);
+  m_in1->horizontalHeader()->hide();
+  m_in1->verticalHeader()->hide();
+  m_in1->horizontalHeader()->setStretchLastSection(true);
+  m_in1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_group = new QButtonGroup(this);
   const char* ops[] = {"+", "-", "*", "/"};
   auto* radios = new QVBoxLayout;
   for (int i = 0; i < 4; ++i) {
-    radio[i] = new QRadioButton(ops[i], this);
-    group->addButton(radio[i], i);
-    radios->addWidget(radio[i]);
+    m_radio[i] = new QRadioButton(ops[i], this);
+    m_group->addButton(m_radio[i], i);
+    radios->addWidget(m_radio[i]);
   }
-  secondList = new QListWidget(this);
-  secondList->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_secondList = new QListWidget(this);
+  m_secondList->setSelectionMode(QAbstractItemView::SingleSelection);
   auto* frame = new QFrame(this);
   frame->setFrameShape(QFrame::Box);
   auto* inner = new QHBoxLayout(frame);
-  inner->addWidget(in1);
+  inner->addWidget(m_in1);
   inner->addLayout(radios);
-  inner->addWidget(secondList);
+  inner->addWidget(m_secondList);
   auto* l = new QVBoxLayout(this);
   l->addWidget(frame);
-  l->addLayout(okCancelRow(this, ok, "OK", cancel, "Cancel"));
+  l->addLayout(okCancelRow(this, m_ok, "OK", m_cancel, "Cancel"));
   resize(560, 300);
-  nameParts({{in1, "in1"}, {secondList, "secondGraph"}, {ok, "ok"}, {cancel, "cancel"}});
-  for (int i = 0; i < 4; ++i) radio[i]->setObjectName(QString("radio%1").arg(i));
+  nameParts({{m_in1, "in1"}, {m_secondList, "secondGraph"}, {m_ok, "ok"}, {m_cancel, "cancel"}});
+  for (int i = 0; i < 4; ++i) m_radio[i]->setObjectName(QString("radio%1").arg(i));
 }
 
 void MathOnGraphsDialog::setGraphs(const QStringList& changing, const QStringList& all) {
-  in1->clearContents();
-  in1->setRowCount(std::max<int>(1, static_cast<int>(changing.size())));
+  m_in1->clearContents();
+  m_in1->setRowCount(std::max<int>(1, static_cast<int>(changing.size())));
   int row = 0;
-  for (const QString& name : changing) in1->setItem(row++, 0, new QTableWidgetItem(name));
-  secondList->clear();
-  secondList->addItems(all);
-  secondList->setCurrentRow(-1);
-  secondList->clearSelection();
+  for (const QString& name : changing) m_in1->setItem(row++, 0, new QTableWidgetItem(name));
+  m_secondList->clear();
+  m_secondList->addItems(all);
+  m_secondList->setCurrentRow(-1);
+  m_secondList->clearSelection();
 }
 
 std::optional<std::size_t> MathOnGraphsDialog::secondGraph() const {
-  const auto picked = secondList->selectedItems();
+  const auto picked = m_secondList->selectedItems();
   if (picked.isEmpty()) return std::nullopt;
-  return static_cast<std::size_t>(secondList->row(picked.first()));
+  return static_cast<std::size_t>(m_secondList->row(picked.first()));
 }
 
 std::optional<char> MathOnGraphsDialog::operation() const {
   const char ops[] = {'+', '-', '*', '/'};
   for (int i = 0; i < 4; ++i)
-    if (radio[i]->isChecked()) return ops[i];
+    if (m_radio[i]->isChecked()) return ops[i];
   return std::nullopt;
 }
 
@@ -288,82 +292,82 @@ SlicerDialog::SlicerDialog(QWidget* parent, UserPrompts& prompts)
     : QDialog(parent), m_prompts(prompts) {
   setWindowTitle("Slicer");
   setModal(true);
-  table = new QTableWidget(0, 2, this);
-  table->setHorizontalHeaderLabels({"Name", "Value"});
-  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table->verticalHeader()->hide();
-  from = new QLineEdit("10", this);
-  to = new QLineEdit("300", this);
-  step = new QLineEdit("5", this);
-  prefix = new QLineEdit("d", this);
-  suffix = new QLineEdit("", this);
-  directory = new QLineEdit(QDir::tempPath(), this);
-  decimals = new QLineEdit("0", this);
-  decimals->setObjectName("decimals");
+  m_table = new QTableWidget(0, 2, this);
+  m_table->setHorizontalHeaderLabels({"Name", "Value"});
+  m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_table->verticalHeader()->hide();
+  m_from = new QLineEdit("10", this);
+  m_to = new QLineEdit("300", this);
+  m_step = new QLineEdit("5", this);
+  m_prefix = new QLineEdit("d", this);
+  m_suffix = new QLineEdit("", this);
+  m_directory = new QLineEdit(QDir::tempPath(), this);
+  m_decimals = new QLineEdit("0", this);
+  m_decimals->setObjectName("decimals");
   auto* filter = new NumberKeyFilter(prompts, this);
-  for (QLineEdit* e : {from, to, step, decimals}) e->installEventFilter(filter);
-  browse = button("Browse...", this);
-  QHBoxLayout* buttons = okCancelRow(this, ok, "OK", cancel, "Cancel");
+  for (QLineEdit* e : {m_from, m_to, m_step, m_decimals}) e->installEventFilter(filter);
+  m_browse = button("Browse...", this);
+  QHBoxLayout* buttons = okCancelRow(this, m_ok, "OK", m_cancel, "Cancel");
   auto* g = new QGridLayout;
   g->addWidget(new QLabel(" From ", this), 0, 0);
-  g->addWidget(from, 0, 1);
+  g->addWidget(m_from, 0, 1);
   g->addWidget(new QLabel("to", this), 0, 2);
-  g->addWidget(to, 0, 3);
+  g->addWidget(m_to, 0, 3);
   g->addWidget(new QLabel(" Interval ", this), 1, 0);
-  g->addWidget(step, 1, 1);
+  g->addWidget(m_step, 1, 1);
   g->addWidget(new QLabel("Prefix ", this), 2, 0);
-  g->addWidget(prefix, 2, 1);
+  g->addWidget(m_prefix, 2, 1);
   g->addWidget(new QLabel("Suffix", this), 2, 2);
-  g->addWidget(suffix, 2, 3);
+  g->addWidget(m_suffix, 2, 3);
   g->addWidget(new QLabel("Name=Prefix+count+Sufix", this), 3, 0, 1, 4);
   g->addWidget(new QLabel("Directory", this), 4, 0);
-  g->addWidget(directory, 4, 1, 1, 2);
-  g->addWidget(browse, 4, 3);
+  g->addWidget(m_directory, 4, 1, 1, 2);
+  g->addWidget(m_browse, 4, 3);
   g->addWidget(new QLabel("Decimals in file names", this), 5, 0, 1, 2);
-  g->addWidget(decimals, 5, 2);
+  g->addWidget(m_decimals, 5, 2);
   auto* right = new QVBoxLayout;
   right->addLayout(g);
   right->addStretch();
   right->addLayout(buttons);
   auto* l = new QHBoxLayout(this);
-  l->addWidget(table, 1);
+  l->addWidget(m_table, 1);
   l->addLayout(right);
   resize(640, 360);
-  connect(browse, &QPushButton::clicked, this, [this] {
-    const QString dir = m_prompts.folder(directory->text());
-    if (!dir.isEmpty()) directory->setText(QDir::cleanPath(dir));
+  connect(m_browse, &QPushButton::clicked, this, [this] {
+    const QString dir = m_prompts.folder(m_directory->text());
+    if (!dir.isEmpty()) m_directory->setText(QDir::cleanPath(dir));
   });
-  nameParts({{table, "table"},
-             {from, "from"},
-             {to, "to"},
-             {step, "step"},
-             {prefix, "prefix"},
-             {suffix, "suffix"},
-             {directory, "directory"},
-             {browse, "browse"},
-             {ok, "ok"},
-             {cancel, "cancel"}});
+  nameParts({{m_table, "table"},
+             {m_from, "from"},
+             {m_to, "to"},
+             {m_step, "step"},
+             {m_prefix, "prefix"},
+             {m_suffix, "suffix"},
+             {m_directory, "directory"},
+             {m_browse, "browse"},
+             {m_ok, "ok"},
+             {m_cancel, "cancel"}});
 }
 
 void SlicerDialog::setGraphs(const std::vector<std::pair<QString, QString>>& namesAndValues) {
-  table->setRowCount(static_cast<int>(namesAndValues.size()));
+  m_table->setRowCount(static_cast<int>(namesAndValues.size()));
   int r = 0;
   for (const auto& [name, value] : namesAndValues) {
-    table->setItem(r, 0, new QTableWidgetItem(name));
-    table->setItem(r, 1, new QTableWidgetItem(value));
+    m_table->setItem(r, 0, new QTableWidgetItem(name));
+    m_table->setItem(r, 1, new QTableWidgetItem(value));
     ++r;
   }
 }
 
 SlicerFields SlicerDialog::fields() const {
   SlicerFields f;
-  f.from = from->text().toStdString();
-  f.to = to->text().toStdString();
-  f.step = step->text().toStdString();
-  f.prefix = prefix->text().toStdString();
-  f.suffix = suffix->text().toStdString();
-  f.directory = directory->text().toStdString();
-  f.decimals = decimals->text().toStdString();
+  f.from = m_from->text().toStdString();
+  f.to = m_to->text().toStdString();
+  f.step = m_step->text().toStdString();
+  f.prefix = m_prefix->text().toStdString();
+  f.suffix = m_suffix->text().toStdString();
+  f.directory = m_directory->text().toStdString();
+  f.decimals = m_decimals->text().toStdString();
   return f;
 }
 
@@ -376,33 +380,33 @@ MomentsDialog::MomentsDialog(QWidget* parent) : QDialog(parent) {
     e->setMinimumWidth(130);
     return e;
   };
-  from = field();
-  to = field();
-  m0 = field();
-  m1 = field();
-  d = field();
-  a = field();
-  d->setToolTip("Dispersion");
-  a->setToolTip("Coefficient of assymetry");
-  ok = button("OK", this);
-  ok->setDefault(true);
+  m_from = field();
+  m_to = field();
+  m_m0 = field();
+  m_m1 = field();
+  m_d = field();
+  m_a = field();
+  m_d->setToolTip("Dispersion");
+  m_a->setToolTip("Coefficient of assymetry");
+  m_ok = button("OK", this);
+  m_ok->setDefault(true);
   auto* g = new QGridLayout;
   g->addWidget(new QLabel("Integrated from", this), 0, 0);
-  g->addWidget(from, 0, 1);
+  g->addWidget(m_from, 0, 1);
   g->addWidget(new QLabel("to", this), 1, 0);
-  g->addWidget(to, 1, 1);
+  g->addWidget(m_to, 1, 1);
   g->addWidget(new QLabel("M0 =", this), 2, 0);
-  g->addWidget(m0, 2, 1);
+  g->addWidget(m_m0, 2, 1);
   g->addWidget(new QLabel("M1 =", this), 3, 0);
-  g->addWidget(m1, 3, 1);
+  g->addWidget(m_m1, 3, 1);
   auto* dl = new QLabel("D   =", this);
   dl->setToolTip("Dispersion");
   g->addWidget(dl, 4, 0);
-  g->addWidget(d, 4, 1);
+  g->addWidget(m_d, 4, 1);
   auto* al = new QLabel("A =", this);
   al->setToolTip("Coefficient of assymetry");
   g->addWidget(al, 5, 0);
-  g->addWidget(a, 5, 1);
+  g->addWidget(m_a, 5, 1);
   auto* formulas = new QLabel(this);
   formulas->setTextFormat(Qt::RichText);
   formulas->setText(QString::fromUtf8(
@@ -416,61 +420,67 @@ MomentsDialog::MomentsDialog(QWidget* parent) : QDialog(parent) {
   top->addWidget(formulas);
   auto* l = new QVBoxLayout(this);
   l->addLayout(top);
-  l->addWidget(ok, 0, Qt::AlignRight);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  nameParts({{from, "from"}, {to, "to"}, {m0, "m0"}, {m1, "m1"}, {d, "d"}, {a, "a"}, {ok, "ok"}});
+  l->addWidget(m_ok, 0, Qt::AlignRight);
+  connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+  nameParts({{m_from, "from"},
+             {m_to, "to"},
+             {m_m0, "m0"},
+             {m_m1, "m1"},
+             {m_d, "d"},
+             {m_a, "a"},
+             {m_ok, "ok"}});
 }
 
 void MomentsDialog::setMoments(const QString& lower, const QString& upper, const MomentsRow& row) {
-  from->setText(lower);
-  to->setText(upper);
-  m0->setText(QString::fromStdString(row.m0));
-  m1->setText(QString::fromStdString(row.m1));
-  d->setText(QString::fromStdString(row.d));
-  a->setText(QString::fromStdString(row.a));
+  m_from->setText(lower);
+  m_to->setText(upper);
+  m_m0->setText(QString::fromStdString(row.m0));
+  m_m1->setText(QString::fromStdString(row.m1));
+  m_d->setText(QString::fromStdString(row.d));
+  m_a->setText(QString::fromStdString(row.a));
 }
 
 CalculateMomentsDialog::CalculateMomentsDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Calculate Moments");
   setModal(true);
-  table = new QTableWidget(0, 6, this);
-  table->setHorizontalHeaderLabels({"Filename", "Value", "M0", "M1", "D", "Coeff. of assymetry"});
-  table->verticalHeader()->hide();
-  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-  close = button("Close", this);
-  close->setDefault(true);
-  preview = button("Preview", this);
+  m_table = new QTableWidget(0, 6, this);
+  m_table->setHorizontalHeaderLabels({"Filename", "Value", "M0", "M1", "D", "Coeff. of assymetry"});
+  m_table->verticalHeader()->hide();
+  m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  m_close = button("Close", this);
+  m_close->setDefault(true);
+  m_preview = button("Preview", this);
   auto* buttons = new QHBoxLayout;
   for (int i = 0; i < 4; ++i) {
-    save[i] = button(QString("Save M%1").arg(i), this);
-    buttons->addWidget(save[i]);
+    m_save[i] = button(QString("Save M%1").arg(i), this);
+    buttons->addWidget(m_save[i]);
   }
   buttons->addStretch();
-  buttons->addWidget(preview);
-  buttons->addWidget(close);
+  buttons->addWidget(m_preview);
+  buttons->addWidget(m_close);
   auto* l = new QVBoxLayout(this);
-  l->addWidget(table);
+  l->addWidget(m_table);
   l->addLayout(buttons);
   resize(760, 420);
-  connect(close, &QPushButton::clicked, this, &QDialog::accept);
+  connect(m_close, &QPushButton::clicked, this, &QDialog::accept);
   for (int i = 0; i < 4; ++i) {
-    save[i]->setObjectName(QString("save%1").arg(i));
-    connect(save[i], &QPushButton::clicked, this, [this, i] { emit saveRequested(i); });
+    m_save[i]->setObjectName(QString("save%1").arg(i));
+    connect(m_save[i], &QPushButton::clicked, this, [this, i] { emit saveRequested(i); });
   }
-  connect(preview, &QPushButton::clicked, this, &CalculateMomentsDialog::previewRequested);
-  nameParts({{table, "table"}, {close, "close"}, {preview, "preview"}});
+  connect(m_preview, &QPushButton::clicked, this, &CalculateMomentsDialog::previewRequested);
+  nameParts({{m_table, "table"}, {m_close, "close"}, {m_preview, "preview"}});
 }
 
 void CalculateMomentsDialog::fill(const MomentsTable& t) {
-  table->clearContents();
-  table->setRowCount(static_cast<int>(t.rows.size()));
-  for (int r = 0; r < table->rowCount(); ++r) {
+  m_table->clearContents();
+  m_table->setRowCount(static_cast<int>(t.rows.size()));
+  for (int r = 0; r < m_table->rowCount(); ++r) {
     const MomentsRow& row = t.rows[static_cast<std::size_t>(r)];
     const std::string* cells[] = {&row.name, &row.value, &row.m0, &row.m1, &row.d, &row.a};
     for (int c = 0; c < 6; ++c)
-      table->setItem(r, c, new QTableWidgetItem(QString::fromStdString(*cells[c])));
+      m_table->setItem(r, c, new QTableWidgetItem(QString::fromStdString(*cells[c])));
   }
 }
 
@@ -479,26 +489,26 @@ MomentsPreview::MomentsPreview(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Dialog | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   setModal(false);
-  upper = new ChartView(this);
-  lower = new ChartView(this);
-  for (ChartView* c : {upper, lower}) {
+  m_upper = new ChartView(this);
+  m_lower = new ChartView(this);
+  for (ChartView* c : {m_upper, m_lower}) {
     c->setColours(0, 12632256, 8421504, 65280);
     c->setMouseEnabled(false);
   }
-  upper->setAxisTitle(ChartView::Axis::Left, "M1");
-  lower->setAxisTitle(ChartView::Axis::Left, "M0");
+  m_upper->setAxisTitle(ChartView::Axis::Left, "M1");
+  m_lower->setAxisTitle(ChartView::Axis::Left, "M0");
   auto* l = new QVBoxLayout(this);
-  l->addWidget(upper);
-  l->addWidget(lower);
+  l->addWidget(m_upper);
+  l->addWidget(m_lower);
   resize(520, 520);
-  nameParts({{upper, "upper"}, {lower, "lower"}});
+  nameParts({{m_upper, "upper"}, {m_lower, "lower"}});
 }
 
 void MomentsPreview::setPoints(const Series& m0, const Series& m1) {
-  lower->setSeries(0, m0, 65280);
-  upper->setSeries(0, m1, 65280);
-  lower->redraw();
-  upper->redraw();
+  m_lower->setSeries(0, m0, 65280);
+  m_upper->setSeries(0, m1, 65280);
+  m_lower->redraw();
+  m_upper->redraw();
 }
 
 namespace {
@@ -537,46 +547,46 @@ ColorsDialog::ColorsDialog(QWidget* parent) : QDialog(parent) {
   const char* labels[] = {"Background", "Axis ", "Grid", "Graphs", "Highlighted graph"};
   auto* g = new QGridLayout;
   for (int i = 0; i < 5; ++i) {
-    selector[i] = new QComboBox(this);
-    for (const NamedColour& c : kColours) addColour(selector[i], c.name, c.value);
+    m_selector[i] = new QComboBox(this);
+    for (const NamedColour& c : kColours) addColour(m_selector[i], c.name, c.value);
     g->addWidget(new QLabel(labels[i], this), i, 0);
-    g->addWidget(selector[i], i, 1);
+    g->addWidget(m_selector[i], i, 1);
   }
-  defaults = button("Defaults", this);
-  ok = button("OK", this);
-  ok->setDefault(true);
-  apply = button("Apply", this);
-  cancel = button("Cancel", this);
+  m_defaults = button("Defaults", this);
+  m_ok = button("OK", this);
+  m_ok->setDefault(true);
+  m_apply = button("Apply", this);
+  m_cancel = button("Cancel", this);
   auto* buttons = new QHBoxLayout;
-  buttons->addWidget(ok);
-  buttons->addWidget(apply);
-  buttons->addWidget(cancel);
+  buttons->addWidget(m_ok);
+  buttons->addWidget(m_apply);
+  buttons->addWidget(m_cancel);
   auto* l = new QVBoxLayout(this);
   l->addLayout(g);
-  l->addWidget(defaults, 0, Qt::AlignLeft);
+  l->addWidget(m_defaults, 0, Qt::AlignLeft);
   l->addLayout(buttons);
   setFixedSize(292, 199 + 40);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  connect(ok, &QPushButton::clicked, this, [this] {
+  connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(m_ok, &QPushButton::clicked, this, [this] {
     emit applyRequested();
     accept();
   });
-  connect(apply, &QPushButton::clicked, this, &ColorsDialog::applyRequested);
-  connect(defaults, &QPushButton::clicked, this, &ColorsDialog::defaultsRequested);
-  nameParts({{defaults, "defaults"}, {ok, "ok"}, {apply, "apply"}, {cancel, "cancel"}});
-  for (int i = 0; i < 5; ++i) selector[i]->setObjectName(QString("selector%1").arg(i));
+  connect(m_apply, &QPushButton::clicked, this, &ColorsDialog::applyRequested);
+  connect(m_defaults, &QPushButton::clicked, this, &ColorsDialog::defaultsRequested);
+  nameParts({{m_defaults, "defaults"}, {m_ok, "ok"}, {m_apply, "apply"}, {m_cancel, "cancel"}});
+  for (int i = 0; i < 5; ++i) m_selector[i]->setObjectName(QString("selector%1").arg(i));
 }
 
 void ColorsDialog::fill(const ColourSettings& c) {
-  selectColour(selector[0], c.background);
-  selectColour(selector[1], c.axis);
-  selectColour(selector[2], c.grid);
-  selectColour(selector[3], c.graphs);
-  selectColour(selector[4], c.highlight);
+  selectColour(m_selector[0], c.background);
+  selectColour(m_selector[1], c.axis);
+  selectColour(m_selector[2], c.grid);
+  selectColour(m_selector[3], c.graphs);
+  selectColour(m_selector[4], c.highlight);
 }
 
 ColourSettings ColorsDialog::chosen() const {
-  auto value = [this](int i) { return static_cast<Colour>(selector[i]->currentData().toUInt()); };
+  auto value = [this](int i) { return static_cast<Colour>(m_selector[i]->currentData().toUInt()); };
   ColourSettings c;
   c.background = value(0);
   c.axis = value(1);
@@ -588,32 +598,33 @@ ColourSettings ColorsDialog::chosen() const {
 
 LabelsDialog::LabelsDialog(QWidget* parent) : QDialog(parent) {
   fixedDialog(this, "Labels");
-  title = new QCheckBox(this);
-  memo = new QPlainTextEdit(this);
-  left = new QLineEdit("PL Intensity (arb.units)", this);
-  bottom = new QLineEdit("Energy (eV)", this);
-  QHBoxLayout* buttons = okCancelRow(this, ok, "OK", cancel, "Cancel");
+  m_title = new QCheckBox(this);
+  m_memo = new QPlainTextEdit(this);
+  m_left = new QLineEdit("PL Intensity (arb.units)", this);
+  m_bottom = new QLineEdit("Energy (eV)", this);
+  QHBoxLayout* buttons = okCancelRow(this, m_ok, "OK", m_cancel, "Cancel");
   auto* g = new QGridLayout(this);
   g->addWidget(new QLabel("Title", this), 0, 0);
-  g->addWidget(title, 0, 1);
-  g->addWidget(memo, 0, 2, 1, 2);
+  g->addWidget(m_title, 0, 1);
+  g->addWidget(m_memo, 0, 2, 1, 2);
   g->addWidget(new QLabel("Left axis", this), 1, 0, 1, 2);
-  g->addWidget(left, 1, 2, 1, 2);
+  g->addWidget(m_left, 1, 2, 1, 2);
   g->addWidget(new QLabel("Bottom axis", this), 2, 0, 1, 2);
-  g->addWidget(bottom, 2, 2, 1, 2);
+  g->addWidget(m_bottom, 2, 2, 1, 2);
   g->addLayout(buttons, 3, 2, 1, 2);
-  memo->setFixedHeight(50);
+  m_memo->setFixedHeight(50);
   setFixedSize(379 + 40, 145 + 50);
-  nameParts({{title, "title"},
-             {memo, "memo"},
-             {left, "left"},
-             {bottom, "bottom"},
-             {ok, "ok"},
-             {cancel, "cancel"}});
+  nameParts({{m_title, "title"},
+             {m_memo, "memo"},
+             {m_left, "left"},
+             {m_bottom, "bottom"},
+             {m_ok, "ok"},
+             {m_cancel, "cancel"}});
 }
 
 LabelsFields LabelsDialog::fields() const {
-  return {title->isChecked(), memo->toPlainText().split('\n'), left->text(), bottom->text()};
+  return {m_title->isChecked(), m_memo->toPlainText().split('\n'), m_left->text(),
+          m_bottom->text()};
 }
 
 PickerWindow::PickerWindow(QWidget* parent) : QDialog(parent) {
@@ -621,54 +632,54 @@ PickerWindow::PickerWindow(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   setModal(false);
-  memo = new QPlainTextEdit(this);
-  memo->setFixedWidth(213);
-  save = button("Save", this);
-  clear = button("Clear", this);
-  close = button("Close", this);
-  pickY = new QCheckBox("Pick Y", this);
-  pickY->setChecked(true);
-  pickX = new QCheckBox("Pick X", this);
+  m_memo = new QPlainTextEdit(this);
+  m_memo->setFixedWidth(213);
+  m_save = button("Save", this);
+  m_clear = button("Clear", this);
+  m_close = button("Close", this);
+  m_pickY = new QCheckBox("Pick Y", this);
+  m_pickY->setChecked(true);
+  m_pickX = new QCheckBox("Pick X", this);
   auto* right = new QVBoxLayout;
   right->addWidget(new QLabel("Click on graph \nto pick data.", this));
-  right->addWidget(pickX);
-  right->addWidget(pickY);
+  right->addWidget(m_pickX);
+  right->addWidget(m_pickY);
   right->addStretch();
-  right->addWidget(save);
-  right->addWidget(clear);
-  right->addWidget(close);
+  right->addWidget(m_save);
+  right->addWidget(m_clear);
+  right->addWidget(m_close);
   auto* l = new QHBoxLayout(this);
   l->setContentsMargins(1, 1, 4, 4);
-  l->addWidget(memo);
+  l->addWidget(m_memo);
   l->addLayout(right);
   setFixedSize(298, 345);
-  connect(close, &QPushButton::clicked, this, &QDialog::hide);
-  connect(save, &QPushButton::clicked, this, &PickerWindow::saveRequested);
-  connect(clear, &QPushButton::clicked, this, &PickerWindow::clearRequested);
-  nameParts({{memo, "memo"},
-             {save, "save"},
-             {clear, "clear"},
-             {close, "close"},
-             {pickY, "pickY"},
-             {pickX, "pickX"}});
+  connect(m_close, &QPushButton::clicked, this, &QDialog::hide);
+  connect(m_save, &QPushButton::clicked, this, &PickerWindow::saveRequested);
+  connect(m_clear, &QPushButton::clicked, this, &PickerWindow::clearRequested);
+  nameParts({{m_memo, "memo"},
+             {m_save, "save"},
+             {m_clear, "clear"},
+             {m_close, "close"},
+             {m_pickY, "pickY"},
+             {m_pickX, "pickX"}});
 }
 
 void PickerWindow::pick(const QString& x, const QString& y) {
-  const bool wantX = pickX->isChecked(), wantY = pickY->isChecked();
+  const bool wantX = m_pickX->isChecked(), wantY = m_pickY->isChecked();
   if (wantX && wantY)
-    memo->appendPlainText(x + " " + y);
+    m_memo->appendPlainText(x + " " + y);
   else if (wantX)
-    memo->appendPlainText(x);
+    m_memo->appendPlainText(x);
   else if (wantY)
-    memo->appendPlainText(y);
+    m_memo->appendPlainText(y);
 }
 
 QString PickerWindow::text() const {
-  return memo->toPlainText();
+  return m_memo->toPlainText();
 }
 
 void PickerWindow::clearText() {
-  memo->clear();
+  m_memo->clear();
 }
 
 CursorsWindow::CursorsWindow(QWidget* parent) : QDialog(parent) {
@@ -684,25 +695,25 @@ CursorsWindow::CursorsWindow(QWidget* parent) : QDialog(parent) {
     l->setGeometry(x, y, w, 13);
     return l;
   };
-  x1 = label("lime", 2, 1, 70);
-  x2 = label("yellow", 72, 1, 66);
-  dx = label("lime", 2, 13, 100);
-  hideButton = new QPushButton("hide", this);
-  hideButton->setGeometry(104, 13, 33, 15);
-  hideButton->setFont(arial(10));
-  hideButton->setAutoDefault(false);
+  m_x1 = label("lime", 2, 1, 70);
+  m_x2 = label("yellow", 72, 1, 66);
+  m_dx = label("lime", 2, 13, 100);
+  m_hideButton = new QPushButton("hide", this);
+  m_hideButton->setGeometry(104, 13, 33, 15);
+  m_hideButton->setFont(arial(10));
+  m_hideButton->setAutoDefault(false);
   // Wide enough for the caption in the title bar of any window manager.
   setFixedSize(190, 28);
   move(427, 2);
-  connect(hideButton, &QPushButton::clicked, this, &CursorsWindow::hideRequested);
-  nameParts({{x1, "x1"}, {x2, "x2"}, {dx, "dx"}, {hideButton, "hide"}});
+  connect(m_hideButton, &QPushButton::clicked, this, &CursorsWindow::hideRequested);
+  nameParts({{m_x1, "x1"}, {m_x2, "x2"}, {m_dx, "dx"}, {m_hideButton, "hide"}});
 }
 
 void CursorsWindow::setReadouts(const QString& first, const QString& second,
                                 const QString& distance) {
-  x1->setText(first);
-  x2->setText(second);
-  dx->setText(distance);
+  m_x1->setText(first);
+  m_x2->setText(second);
+  m_dx->setText(distance);
 }
 
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {

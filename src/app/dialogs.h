@@ -48,9 +48,9 @@ class CommentDialog : public QDialog {
   std::vector<std::string> lines() const;
 
  private:
-  QPlainTextEdit* text;
-  QPushButton* ok;
-  QPushButton* cancel;
+  QPlainTextEdit* m_text;
+  QPushButton* m_ok;
+  QPushButton* m_cancel;
 };
 
 /// "Rename File".
@@ -62,10 +62,10 @@ class RenameDialog : public QDialog {
   QString newName() const;
 
  private:
-  QLabel* oldNameLabel;
-  QLineEdit* newNameEdit;
-  QPushButton* ok;
-  QPushButton* cancel;
+  QLabel* m_oldNameLabel;
+  QLineEdit* m_newNameEdit;
+  QPushButton* m_ok;
+  QPushButton* m_cancel;
 };
 
 /// "math": the two formulas of Math on y and x.
@@ -83,10 +83,10 @@ class MathDialog : public QDialog {
   void showEvent(QShowEvent* e) override;
 
  private:
-  QLineEdit* xFormula;
-  QLineEdit* yFormula;
-  QPushButton* ok;
-  QPushButton* cancel;
+  QLineEdit* m_xFormula;
+  QLineEdit* m_yFormula;
+  QPushButton* m_ok;
+  QPushButton* m_cancel;
 };
 
 /// "SimpleMath": Y = B*Y + A + C*N + D*N*Y.
@@ -104,9 +104,9 @@ class SimpleMathDialog : public QDialog {
   void showEvent(QShowEvent* e) override;
 
  private:
-  QLineEdit *b, *a, *c, *d;
-  QPushButton* ok;
-  QPushButton* cancel;
+  QLineEdit *m_b, *m_a, *m_c, *m_d;
+  QPushButton* m_ok;
+  QPushButton* m_cancel;
 };
 
 /// "Simple Math on X": X = B*X + A.
@@ -125,9 +125,9 @@ class SimpleMathXDialog : public QDialog {
   void showEvent(QShowEvent* event) override;
 
  private:
-  QLineEdit *b, *a;
-  QPushButton* ok;
-  QPushButton* cancel;
+  QLineEdit *m_b, *m_a;
+  QPushButton* m_ok;
+  QPushButton* m_cancel;
 };
 
 /// "Math on graphs".
@@ -143,12 +143,12 @@ class MathOnGraphsDialog : public QDialog {
   std::optional<std::size_t> secondGraph() const;
 
  private:
-  QTableWidget* in1;       // the graphs that will change
-  QRadioButton* radio[4];  // + - * /
-  QButtonGroup* group;
-  QListWidget* secondList;
-  QPushButton* ok;
-  QPushButton* cancel;
+  QTableWidget* m_in1;       // the graphs that will change
+  QRadioButton* m_radio[4];  // + - * /
+  QButtonGroup* m_group;
+  QListWidget* m_secondList;
+  QPushButton* m_ok;
+  QPushButton* m_cancel;
 };
 
 /// "Slicer".
@@ -161,12 +161,12 @@ class SlicerDialog : public QDialog {
 
  private:
   UserPrompts& m_prompts;
-  QTableWidget* table;
-  QLineEdit *from, *to, *step, *prefix, *suffix, *directory;
-  QLineEdit* decimals;  ///< "Decimals in file names"
-  QPushButton* browse;
-  QPushButton* ok;
-  QPushButton* cancel;
+  QTableWidget* m_table;
+  QLineEdit *m_from, *m_to, *m_step, *m_prefix, *m_suffix, *m_directory;
+  QLineEdit* m_decimals;  ///< "Decimals in file names"
+  QPushButton* m_browse;
+  QPushButton* m_ok;
+  QPushButton* m_cancel;
 };
 
 /// "Moments": one graph's moments.
@@ -177,8 +177,8 @@ class MomentsDialog : public QDialog {
   void setMoments(const QString& lower, const QString& upper, const MomentsRow& row);
 
  private:
-  QLineEdit *from, *to, *m0, *m1, *d, *a;
-  QPushButton* ok;
+  QLineEdit *m_from, *m_to, *m_m0, *m_m1, *m_d, *m_a;
+  QPushButton* m_ok;
 };
 
 /// "Calculate Moments": the table of moments of the selected graphs.
@@ -194,10 +194,10 @@ class CalculateMomentsDialog : public QDialog {
   void previewRequested();
 
  private:
-  QTableWidget* table;
-  QPushButton* close;
-  QPushButton* preview;
-  QPushButton* save[4];
+  QTableWidget* m_table;
+  QPushButton* m_close;
+  QPushButton* m_preview;
+  QPushButton* m_save[4];
 };
 
 /// "Preview": M1 (upper) and M0 (lower) against Value.
@@ -208,8 +208,8 @@ class MomentsPreview : public QDialog {
   void setPoints(const Series& m0, const Series& m1);
 
  private:
-  ChartView* upper;
-  ChartView* lower;
+  ChartView* m_upper;
+  ChartView* m_lower;
 };
 
 /// "Colors": the five colour settings.
@@ -226,11 +226,11 @@ class ColorsDialog : public QDialog {
   void defaultsRequested();
 
  private:
-  QComboBox* selector[5];  // Background, Axis, Grid, Graphs, Highlighted graph
-  QPushButton* defaults;
-  QPushButton* ok;
-  QPushButton* apply;
-  QPushButton* cancel;
+  QComboBox* m_selector[5];  // Background, Axis, Grid, Graphs, Highlighted graph
+  QPushButton* m_defaults;
+  QPushButton* m_ok;
+  QPushButton* m_apply;
+  QPushButton* m_cancel;
 };
 
 /// "Labels": chart title and axis titles.
@@ -247,12 +247,12 @@ class LabelsDialog : public QDialog {
   LabelsFields fields() const;
 
  private:
-  QCheckBox* title;
-  QPlainTextEdit* memo;
-  QLineEdit* left;    // left axis title
-  QLineEdit* bottom;  // bottom axis title
-  QPushButton* ok;
-  QPushButton* cancel;
+  QCheckBox* m_title;
+  QPlainTextEdit* m_memo;
+  QLineEdit* m_left;    // left axis title
+  QLineEdit* m_bottom;  // bottom axis title
+  QPushButton* m_ok;
+  QPushButton* m_cancel;
 };
 
 /// "Picker": coordinates picked off the chart.
@@ -270,12 +270,12 @@ class PickerWindow : public QDialog {
   void clearRequested();
 
  private:
-  QPlainTextEdit* memo;
-  QPushButton* save;
-  QPushButton* clear;
-  QPushButton* close;
-  QCheckBox* pickY;
-  QCheckBox* pickX;
+  QPlainTextEdit* m_memo;
+  QPushButton* m_save;
+  QPushButton* m_clear;
+  QPushButton* m_close;
+  QCheckBox* m_pickY;
+  QCheckBox* m_pickX;
 };
 
 /// "Cursors": the x under each cursor line and their distance.
@@ -289,10 +289,10 @@ class CursorsWindow : public QDialog {
   void hideRequested();
 
  private:
-  QLabel* x1;
-  QLabel* x2;
-  QLabel* dx;
-  QPushButton* hideButton;
+  QLabel* m_x1;
+  QLabel* m_x2;
+  QLabel* m_dx;
+  QPushButton* m_hideButton;
 };
 
 /// "About...".

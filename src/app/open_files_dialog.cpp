@@ -21,18 +21,18 @@ FilePreview::FilePreview(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   setModal(false);
-  chart = new ChartView(this);
-  chart->setColours(0, 12632256, 8421504, 16776960);
-  chart->setMouseEnabled(false);
+  m_chart = new ChartView(this);
+  m_chart->setColours(0, 12632256, 8421504, 16776960);
+  m_chart->setMouseEnabled(false);
   auto* l = new QVBoxLayout(this);
   l->setContentsMargins(0, 0, 0, 0);
-  l->addWidget(chart);
+  l->addWidget(m_chart);
   resize(213, 179);
   move(583, 418);
 }
 
 int FilePreview::pointCount() const {
-  return chart->seriesPointCount(0);
+  return m_chart->seriesPointCount(0);
 }
 
 void FilePreview::showFile(const QString& name, const QString& path) {
@@ -60,10 +60,10 @@ void FilePreview::showFile(const QString& name, const QString& path) {
       s.addPoint(*a, *b);
     ++count;
   });
-  chart->setSeries(0, s, 255);
-  chart->setAxisAutomatic(ChartView::Axis::Bottom, true);
-  chart->setAxisAutomatic(ChartView::Axis::Left, true);
-  chart->redraw();
+  m_chart->setSeries(0, s, 255);
+  m_chart->setAxisAutomatic(ChartView::Axis::Bottom, true);
+  m_chart->setAxisAutomatic(ChartView::Axis::Left, true);
+  m_chart->redraw();
 }
 
 namespace {
@@ -77,61 +77,68 @@ OpenFilesDialog::OpenFilesDialog(QWidget* parent, SettingsFile& settings, bool r
   setWindowTitle("Open");
   setModal(true);
   resize(800, 600);
-  drives = new QComboBox(this);
+  m_drives = new QComboBox(this);
   for (const QStorageInfo& v : QStorageInfo::mountedVolumes())
-    if (v.isValid() && v.isReady()) drives->addItem(v.rootPath());
-  folders = new QListWidget(this);
-  folders->setStyleSheet(kNavyAqua);
-  files = new QListWidget(this);
-  files->setStyleSheet(kNavyAqua);
-  files->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  filter = new QComboBox(this);
-  filter->addItem("ASCII Data files (*.dat)", "*.dat");
-  filter->addItem("All Files", "*");
-  add = new QPushButton("Add", this);
-  remove = new QPushButton("Remove", this);
-  addAllButton = new QPushButton("Add All", this);
-  previewBox = new QCheckBox("Preview", this);
-  chosen = new QListWidget(this);
-  chosen->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    if (v.isValid() && v.isReady()) m_drives->addItem(v.rootPath());
+  m_folders = new QListWidget(this);
+  m_folders->setStyleSheet(kNavyAqua);
+  m_files = new QListWidget(this);
+  m_files->setStyleSheet(kNavyAqua);
+  m_files->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  m_filter = new QComboBox(this);
+  m_filter->addItem("ASCII Data files (*.dat)", "*.dat");
+  m_filter->addItem("All Files", "*");
+  m_add = new QPushButton("Add", this);
+  m_remove = new QPushButton("Remove", this);
+  m_addAllButton = new QPushButton("Add All", this);
+  m_previewBox = new QCheckBox("Preview", this);
+  m_chosen = new QListWidget(this);
+  m_chosen->setSelectionMode(QAbstractItemView::ExtendedSelection);
   QFont f("Arial");
   f.setPixelSize(12);
   f.setBold(true);
-  chosen->setFont(f);
-  chosen->setStyleSheet("QListWidget { background: black; color: lime; }");
-  ok = new QPushButton("OK", this);
-  cancel = new QPushButton("Cancel", this);
-  for (QPushButton* b : {add, remove, addAllButton, ok, cancel}) b->setAutoDefault(false);
+  m_chosen->setFont(f);
+  m_chosen->setStyleSheet("QListWidget { background: black; color: lime; }");
+  m_ok = new QPushButton("OK", this);
+  m_cancel = new QPushButton("Cancel", this);
+  for (QPushButton* b : {m_add, m_remove, m_addAllButton, m_ok, m_cancel}) b->setAutoDefault(false);
   m_previewWindow = new FilePreview(this);
   // The parts by name, for tests and style sheets.
-  const std::pair<QObject*, const char*> parts[] = {
-      {drives, "drives"}, {folders, "folders"}, {files, "files"},         {filter, "filter"},
-      {add, "add"},       {remove, "remove"},   {addAllButton, "addAll"}, {previewBox, "preview"},
-      {chosen, "chosen"}, {ok, "ok"},           {cancel, "cancel"}};
+  const std::pair<QObject*, const char*> parts[] = {{m_drives, "drives"},
+                                                    {m_folders, "folders"},
+                                                    {m_files, "files"},
+                                                    {m_filter, "filter"},
+                                                    {m_add, "add"},
+                                                    {m_remove, "remove"},
+                                                    {m_addAllButton, "addAll"},
+                                                    {m_previewBox, "preview"},
+                                                    {m_chosen, "chosen"},
+                                                    {m_ok, "ok"},
+                                                    {m_cancel, "cancel"}};
   for (const auto& [part, name] : parts) part->setObjectName(name);
 
   auto* left = new QVBoxLayout;
-  left->addWidget(drives);
-  left->addWidget(folders);
+  left->addWidget(m_drives);
+  left->addWidget(m_folders);
   auto* leftBox = new QWidget(this);
   leftBox->setLayout(left);
   leftBox->setFixedWidth(225);
   auto* middle = new QVBoxLayout;
-  middle->addWidget(files);
-  middle->addWidget(filter);
+  middle->addWidget(m_files);
+  middle->addWidget(m_filter);
   auto* strip = new QVBoxLayout;
-  strip->addWidget(add);
-  strip->addWidget(remove);
-  strip->addWidget(addAllButton);
-  strip->addWidget(previewBox);
+  strip->addWidget(m_add);
+  strip->addWidget(m_remove);
+  strip->addWidget(m_addAllButton);
+  strip->addWidget(m_previewBox);
   strip->addStretch();
   auto* chosenColumn = new QHBoxLayout;
   chosenColumn->addLayout(strip);
-  chosenColumn->addWidget(chosen);
+  chosenColumn->addWidget(m_chosen);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  buttons->addWidget(m_ok);
+  buttons->addWidget(m_cancel);
   auto* right = new QVBoxLayout;
   right->addLayout(chosenColumn);
   right->addLayout(buttons);
@@ -143,20 +150,20 @@ OpenFilesDialog::OpenFilesDialog(QWidget* parent, SettingsFile& settings, bool r
   l->addLayout(middle, 1);
   l->addWidget(rightBox);
 
-  connect(drives, &QComboBox::activated, this,
-          [this](int i) { setCurrentDirectory(drives->itemText(i)); });
-  connect(folders, &QListWidget::itemDoubleClicked, this,
+  connect(m_drives, &QComboBox::activated, this,
+          [this](int i) { setCurrentDirectory(m_drives->itemText(i)); });
+  connect(m_folders, &QListWidget::itemDoubleClicked, this,
           [this](QListWidgetItem* item) { openFolderRow(item); });
-  connect(filter, &QComboBox::currentIndexChanged, this, [this] { refreshFiles(); });
-  connect(files, &QListWidget::itemDoubleClicked, this, [this] { addSelected(); });
-  connect(files, &QListWidget::itemClicked, this, [this] {
-    if (previewBox->isChecked()) preview();
+  connect(m_filter, &QComboBox::currentIndexChanged, this, [this] { refreshFiles(); });
+  connect(m_files, &QListWidget::itemDoubleClicked, this, [this] { addSelected(); });
+  connect(m_files, &QListWidget::itemClicked, this, [this] {
+    if (m_previewBox->isChecked()) preview();
   });
-  connect(add, &QPushButton::clicked, this, [this] { addSelected(); });
-  connect(addAllButton, &QPushButton::clicked, this, [this] { addAll(); });
-  connect(remove, &QPushButton::clicked, this, [this] { removeSelected(); });
-  connect(previewBox, &QCheckBox::clicked, this, [this] { preview(); });
-  connect(ok, &QPushButton::clicked, this, [this] {
+  connect(m_add, &QPushButton::clicked, this, [this] { addSelected(); });
+  connect(m_addAllButton, &QPushButton::clicked, this, [this] { addAll(); });
+  connect(m_remove, &QPushButton::clicked, this, [this] { removeSelected(); });
+  connect(m_previewBox, &QCheckBox::clicked, this, [this] { preview(); });
+  connect(m_ok, &QPushButton::clicked, this, [this] {
     try {
       m_settings.writeString("Directories", "Last", m_dir.toStdString());
     } catch (const std::exception&) {
@@ -164,9 +171,9 @@ OpenFilesDialog::OpenFilesDialog(QWidget* parent, SettingsFile& settings, bool r
     }
     accept();
   });
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  folders->installEventFilter(this);
-  chosen->installEventFilter(this);
+  connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+  m_folders->installEventFilter(this);
+  m_chosen->installEventFilter(this);
 
   QString start = QDir::currentPath();
   if (readLast) {
@@ -179,12 +186,12 @@ OpenFilesDialog::OpenFilesDialog(QWidget* parent, SettingsFile& settings, bool r
 
 QStringList OpenFilesDialog::chosenNames() const {
   QStringList names;
-  for (int i = 0; i < chosen->count(); ++i) names << chosen->item(i)->text();
+  for (int i = 0; i < m_chosen->count(); ++i) names << m_chosen->item(i)->text();
   return names;
 }
 
 void OpenFilesDialog::clearChosen() {
-  chosen->clear();
+  m_chosen->clear();
   m_paths.clear();
 }
 
@@ -192,11 +199,11 @@ bool OpenFilesDialog::setCurrentDirectory(const QString& dir) {
   QFileInfo info(dir);
   if (!info.isDir()) return false;
   m_dir = QDir(info.absoluteFilePath()).absolutePath();
-  for (int i = 0; i < drives->count(); ++i) {
-    const QString root = drives->itemText(i);
-    if (m_dir.startsWith(root) && drives->currentText().size() <= root.size() &&
+  for (int i = 0; i < m_drives->count(); ++i) {
+    const QString root = m_drives->itemText(i);
+    if (m_dir.startsWith(root) && m_drives->currentText().size() <= root.size() &&
         (m_dir == root || root.endsWith('/') || m_dir.startsWith(root + "/")))
-      drives->setCurrentIndex(i);
+      m_drives->setCurrentIndex(i);
   }
   refreshFolders();
   refreshFiles();
@@ -208,7 +215,7 @@ QString OpenFilesDialog::fullPath(const QString& name) const {
 }
 
 void OpenFilesDialog::refreshFolders() {
-  folders->clear();
+  m_folders->clear();
   // The chain of folders from the root down to the current one, then the
   // current folder's subfolders, indented as a tree.
   QStringList chain;
@@ -218,23 +225,23 @@ void OpenFilesDialog::refreshFolders() {
   int depth = 0;
   for (const QString& p : chain) {
     const QString label = p == "/" ? "/" : QFileInfo(p).fileName();
-    auto* item = new QListWidgetItem(QString(qsizetype{depth} * 2, ' ') + label, folders);
+    auto* item = new QListWidgetItem(QString(qsizetype{depth} * 2, ' ') + label, m_folders);
     item->setData(Qt::UserRole, p);
     ++depth;
   }
-  folders->setCurrentRow(folders->count() - 1);
+  m_folders->setCurrentRow(m_folders->count() - 1);
   const QStringList subs = QDir(m_dir).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
   for (const QString& s : subs) {
-    auto* item = new QListWidgetItem(QString(qsizetype{depth} * 2, ' ') + s, folders);
+    auto* item = new QListWidgetItem(QString(qsizetype{depth} * 2, ' ') + s, m_folders);
     item->setData(Qt::UserRole, fullPath(s));
   }
 }
 
 void OpenFilesDialog::refreshFiles() {
-  files->clear();
-  const QString mask = filter->currentData().toString();
-  files->addItems(QDir(m_dir).entryList({mask}, QDir::Files, QDir::Name));
-  if (files->count() > 0) files->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+  m_files->clear();
+  const QString mask = m_filter->currentData().toString();
+  m_files->addItems(QDir(m_dir).entryList({mask}, QDir::Files, QDir::Name));
+  if (m_files->count() > 0) m_files->setCurrentRow(0, QItemSelectionModel::NoUpdate);
 }
 
 void OpenFilesDialog::openFolderRow(QListWidgetItem* item) {
@@ -242,34 +249,34 @@ void OpenFilesDialog::openFolderRow(QListWidgetItem* item) {
 }
 
 void OpenFilesDialog::addName(const QString& name) {
-  chosen->addItem(name);
+  m_chosen->addItem(name);
   m_paths << fullPath(name);
 }
 
 void OpenFilesDialog::addSelected() {
-  for (int i = 0; i < files->count(); ++i)
-    if (files->item(i)->isSelected()) addName(files->item(i)->text());
+  for (int i = 0; i < m_files->count(); ++i)
+    if (m_files->item(i)->isSelected()) addName(m_files->item(i)->text());
 }
 
 void OpenFilesDialog::addAll() {
-  for (int i = 0; i < files->count(); ++i) addName(files->item(i)->text());
+  for (int i = 0; i < m_files->count(); ++i) addName(m_files->item(i)->text());
 }
 
 void OpenFilesDialog::removeSelected() {
-  for (int k = chosen->count() - 1; k >= 0; --k) {
-    if (!chosen->item(k)->isSelected()) continue;
-    delete chosen->takeItem(k);
+  for (int k = m_chosen->count() - 1; k >= 0; --k) {
+    if (!m_chosen->item(k)->isSelected()) continue;
+    delete m_chosen->takeItem(k);
     m_paths.removeAt(k);
   }
-  chosen->setFocus();
+  m_chosen->setFocus();
 }
 
 void OpenFilesDialog::preview() {
-  if (files->count() > 0 && files->currentItem()) {
-    const QString name = files->currentItem()->text();
+  if (m_files->count() > 0 && m_files->currentItem()) {
+    const QString name = m_files->currentItem()->text();
     m_previewWindow->showFile(name, fullPath(name));
   }
-  if (previewBox->isChecked()) {
+  if (m_previewBox->isChecked()) {
     m_previewWindow->show();
     activateWindow();
   } else {
@@ -290,11 +297,11 @@ void OpenFilesDialog::done(int result) {
 bool OpenFilesDialog::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     auto* e = static_cast<QKeyEvent*>(event);
-    if (watched == folders && e->key() == Qt::Key_Space) {
-      openFolderRow(folders->currentItem());
+    if (watched == m_folders && e->key() == Qt::Key_Space) {
+      openFolderRow(m_folders->currentItem());
       return true;
     }
-    if (watched == chosen && (e->key() == Qt::Key_Delete || e->text() == ".")) {
+    if (watched == m_chosen && (e->key() == Qt::Key_Delete || e->text() == ".")) {
       removeSelected();
       return true;
     }

@@ -24,7 +24,7 @@ class FilePreview : public QDialog {
   int pointCount() const;
 
  private:
-  ChartView* chart;
+  ChartView* m_chart;
 };
 
 /// "Open": collects data files from any folders before Add Files loads them.
@@ -55,17 +55,17 @@ class OpenFilesDialog : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  QComboBox* drives;
-  QListWidget* folders;
-  QListWidget* files;
-  QComboBox* filter;
-  QPushButton* add;
-  QPushButton* remove;
-  QPushButton* addAllButton;
-  QCheckBox* previewBox;
-  QListWidget* chosen;
-  QPushButton* ok;
-  QPushButton* cancel;
+  QComboBox* m_drives;
+  QListWidget* m_folders;
+  QListWidget* m_files;
+  QComboBox* m_filter;
+  QPushButton* m_add;
+  QPushButton* m_remove;
+  QPushButton* m_addAllButton;
+  QCheckBox* m_previewBox;
+  QListWidget* m_chosen;
+  QPushButton* m_ok;
+  QPushButton* m_cancel;
   FilePreview* m_previewWindow;
 
   void refreshFolders();
