@@ -8,6 +8,7 @@
 #include "expr/expression.h"
 #include "expr/math_commands.h"
 #include "processing/delete_point.h"
+#include "processing/measure.h"
 #include "processing/point_transforms.h"
 #include "processing/slicer.h"
 #include "processing/smoothing.h"
@@ -56,15 +57,23 @@ const std::vector<Runner::Command>& Runner::commands() {
       {"ev-a", 0, 0, "", "eV<=>A (selected graphs, or the current one)", &Runner::cmdTransform},
       {"remove-shelf", 0, 0, "", "Remove constant shelf (selected graphs, or the current one)",
        &Runner::cmdTransform},
+      {"ev-nm", 0, 0, "", "eV<=>nm keeping the area (selected graphs, or the current one)",
+       &Runner::cmdTransform},
       {"normalize-integral", 2, 2, "L U", "Normalize integral over the visible x range L..U",
        &Runner::cmdNormalizeIntegral},
-      {"moments", 2, 2, "L U", "Calculate Moments over the visible x range L..U",
+      {"moments", 2, 3, "L U [PARAMETER]",
+       "Calculate Moments over the visible x range L..U (PARAMETER from name: digits or a "
+       "pattern)",
        &Runner::cmdMoments},
-      {"moments-save", 2, 2, "0|1|2|3 FILE", "Save M0..M3 of the last moments table",
-       &Runner::cmdMomentsSave},
-      {"slice", 6, 7, "FROM TO STEP PREFIX SUFFIX DIR [DECIMALS]",
+      {"moments-save", 2, 3, "0|1|2|3 FILE [PARAMETER]",
+       "Save M0..M3 of the last moments table (Values from PARAMETER)", &Runner::cmdMomentsSave},
+      {"slice", 6, 8, "FROM TO STEP PREFIX SUFFIX DIR [DECIMALS [PARAMETER]]",
        "Slicing with these dialog texts (DECIMALS in file names, 0 by default)", &Runner::cmdSlice},
       {"smooth", 0, 0, "", "DISPO smoothing of the selected graphs", &Runner::cmdSmooth},
+      {"measure", 2, 2, "X1 X2",
+       "prints the Measure table of the selected graphs (or the current one) between x = X1 "
+       "and X2",
+       &Runner::cmdMeasure},
       {"delete-point", 1, 1, "X", "Delete point at cursor with the cursor at x = X",
        &Runner::cmdDeletePoint},
       {"math-yx", 2, 2, "XFORMULA YFORMULA", "Math on y and x, OK pressed", &Runner::cmdMathYx},
@@ -255,6 +264,8 @@ void Runner::cmdTransform(const Args&) {
     filinGraphs(m_store, s);
   else if (n == "ev-a")
     evAngstromGraphs(m_store, s);
+  else if (n == "ev-nm")
+    evNanometreGraphs(m_store, s);
   else
     removeShelfGraphs(m_store, s);
 }
@@ -265,7 +276,8 @@ void Runner::cmdNormalizeIntegral(const Args& a) {
 
 void Runner::cmdMoments(const Args& a) {
   const double L = numberArg(a[0]), U = numberArg(a[1]);
-  auto run = calculateMoments(m_store, selection(), L, U, m_session.momentsTable());
+  const SeriesParameter parameter(a.size() > 2 ? a[2] : SeriesParameter::kDigits);
+  auto run = calculateMoments(m_store, selection(), L, U, m_session.momentsTable(), parameter);
   if (!run) return;
   std::string out = formatDataNumber(run->lower) + " " + formatDataNumber(run->upper) + "\n";
   auto line = [&](const MomentsRow& r) {
@@ -281,14 +293,29 @@ void Runner::cmdMoments(const Args& a) {
 void Runner::cmdMomentsSave(const Args& a) {
   if (a[0].size() != 1 || a[0][0] < '0' || a[0][0] > '3')
     throw UsageError("Usage: moments-save 0|1|2|3 FILE");
+  if (a.size() > 2) applySeriesParameter(m_session.momentsTable(), SeriesParameter(a[2]));
   saveMomentFile(
       m_session.momentsTable(), a[0][0] - '0', withDefaultExtension(a[1]),
       [this](const std::string& t) { message(t); }, &m_failures);
 }
 
 void Runner::cmdSlice(const Args& a) {
-  SlicerFields f{a[0], a[1], a[2], a[3], a[4], a[5], a.size() > 6 ? a[6] : "0"};
+  SlicerFields f{a[0],
+                 a[1],
+                 a[2],
+                 a[3],
+                 a[4],
+                 a[5],
+                 a.size() > 6 ? a[6] : "0",
+                 a.size() > 7 ? a[7] : SeriesParameter::kDigits};
   sliceGraphs(m_store, f, [this](const std::string& t) { message(t); });
+}
+
+void Runner::cmdMeasure(const Args& a) {
+  const double x1 = numberArg(a[0]), x2 = numberArg(a[1]);
+  std::string text = measurementText(measureGraphs(m_store, selection(), x1, x2), x1, x2);
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  m_out << text;
 }
 
 void Runner::cmdSmooth(const Args&) {

@@ -64,6 +64,7 @@ class Runner {
   void cmdMomentsSave(const Args& a);
   void cmdSlice(const Args& a);
   void cmdSmooth(const Args& a);
+  void cmdMeasure(const Args& a);
   void cmdDeletePoint(const Args& a);
   void cmdMathYx(const Args& a);
   void cmdSimpleMathY(const Args& a);

@@ -61,33 +61,47 @@ MomentValues moments(const Series& s, double L, double U, MomentsRow* cells) {
 
 namespace {
 
-void rowFor(const Graph& g, double L, double U, MomentsRow& row) {
+void rowFor(const Graph& g, double L, double U, std::string value, MomentsRow& row) {
   row.name = g.name;
-  row.value = digitsOf(g.name);
+  row.value = std::move(value);
   moments(g.series, L, U, &row);
 }
 
 }  // namespace
 
 std::optional<MomentsRun> calculateMoments(const GraphStore& store, const Selection& sel, double L,
-                                           double U, MomentsTable& table) {
+                                           double U, MomentsTable& table,
+                                           const SeriesParameter& parameter) {
   MomentsRun run;
   run.lower = L;
   run.upper = U;
   if (store.empty()) return std::nullopt;
   if (sel.rows.size() < 2) {
     if (sel.current >= store.count()) return std::nullopt;
-    rowFor(store.graph(sel.current), L, U, run.single);
+    const Graph& g = store.graph(sel.current);
+    rowFor(g, L, U, parameter.valueOf(g.name), run.single);
     return run;
   }
+  // Every name gives its Value before the table changes.
+  std::vector<std::string> names;
+  for (std::size_t g : sel.rows)
+    if (g < store.count()) names.push_back(store.graph(g).name);
+  std::vector<std::string> values = parameter.valuesOf(names);
   run.isTable = true;
   table.rows.assign(sel.rows.size(), MomentsRow{});
-  std::size_t r = 0;
+  std::size_t r = 0, v = 0;
   for (std::size_t g : sel.rows) {
-    if (g < store.count()) rowFor(store.graph(g), L, U, table.rows[r]);
+    if (g < store.count()) rowFor(store.graph(g), L, U, std::move(values[v++]), table.rows[r]);
     ++r;
   }
   return run;
+}
+
+void applySeriesParameter(MomentsTable& table, const SeriesParameter& parameter) {
+  std::vector<std::string> names;
+  for (const MomentsRow& row : table.rows) names.push_back(row.name);
+  std::vector<std::string> values = parameter.valuesOf(names);
+  for (std::size_t i = 0; i < table.rows.size(); ++i) table.rows[i].value = std::move(values[i]);
 }
 
 void normalizeIntegral(GraphStore& store, const Selection& sel, double L, double U,

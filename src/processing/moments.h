@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "processing/series_parameter.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/graph_store.h"
 #include "workspace/selection.h"
@@ -50,7 +51,12 @@ struct MomentsRun {
 /// selected rows the table is emptied, sized and filled row by row (a fault
 /// leaves the rows filled so far). nullopt with no graph loaded.
 std::optional<MomentsRun> calculateMoments(const GraphStore& store, const Selection& sel, double L,
-                                           double U, MomentsTable& table);
+                                           double U, MomentsTable& table,
+                                           const SeriesParameter& parameter = SeriesParameter());
+
+/// The Values of the table's rows read anew from their names; nothing
+/// changes when a name gives no Value (Error).
+void applySeriesParameter(MomentsTable& table, const SeriesParameter& parameter);
 
 /// Normalize integral over L..U: every selected graph is scaled to the
 /// largest area among the selected graphs. Takes undo copies; enables Undo

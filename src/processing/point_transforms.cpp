@@ -100,6 +100,22 @@ void evAngstromGraphs(GraphStore& store, const Selection& sel) {
   recomputeAllRanges(store);
 }
 
+void evNanometreGraphs(GraphStore& store, const Selection& sel) {
+  if (store.empty()) return;
+  constexpr long double kEvNanometre = 1239.84198L;
+  for (std::size_t g : selectedOrCurrent(store, sel)) {
+    for (Point& p : store.series(g).points()) {
+      const long double x = p.x;
+      // Both from the old x; a fault leaves this point as it was.
+      const double nx = divideExtended(kEvNanometre, x);
+      const double ny = storeExtended(static_cast<long double>(p.y) * x * x / kEvNanometre);
+      p.x = nx;
+      p.y = ny;
+    }
+  }
+  recomputeAllRanges(store);
+}
+
 void removeShelfGraphs(GraphStore& store, const Selection& sel) {
   if (store.empty()) return;
   for (std::size_t g : selectedOrCurrent(store, sel)) {

@@ -29,6 +29,12 @@ void filinGraphs(GraphStore& store, const Selection& sel, const ProgressFn& prog
 /// graph): x := 1 / (x * 8.065544E-5) in extended precision, no re-sorting;
 /// then the cached ranges of every graph are recomputed (Rescale's data part).
 void evAngstromGraphs(GraphStore& store, const Selection& sel);
+/// eV<=>nm keeping the area (as eV<=>A chooses its graphs): x := 1239.84198 / x
+/// and y := y * x^2 / 1239.84198 (the Jacobian of the conversion), both in
+/// extended precision from the old x, so that the integrated intensity over
+/// any range stays. No undo copy, no re-sorting; every graph's cached ranges
+/// are recomputed. Applied twice it gives the curve back.
+void evNanometreGraphs(GraphStore& store, const Selection& sel);
 /// Remove constant shelf (selected graphs if more than one is selected, else
 /// the current graph): y := y - Ymin_g, Ymin_g cached from before. Takes undo
 /// copies; enables Undo when a graph is loaded.

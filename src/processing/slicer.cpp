@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "processing/series_parameter.h"
 #include "workspace/error.h"
 #include "workspace/file_io.h"
 #include "workspace/float_faults.h"
@@ -47,10 +48,11 @@ std::string sliceFileName(const SlicerFields& f, double p, int decimals) {
   return f.directory + "/" + f.prefix + count + f.suffix + ".Dat";
 }
 
-std::string sliceText(const GraphStore& store, double p, double w) {
+std::string sliceText(const GraphStore& store, const std::vector<std::string>& values, double p,
+                      double w) {
   std::string out;
   for (std::size_t i = 0; i < store.count(); ++i) {
-    out += digitsOf(store.graph(i).name);
+    out += values[i];
     out += ' ';
     out += formatDataNumber(sliceValue(store.series(i), p, w));
     out += "\r\n";
@@ -104,11 +106,15 @@ std::vector<std::string> sliceGraphs(const GraphStore& store, const SlicerFields
     }
     p = next;
   }
+  // The graphs' Values, checked before anything is written.
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < store.count(); ++i) names.push_back(store.graph(i).name);
+  const std::vector<std::string> values = SeriesParameter(f.parameter).valuesOf(names);
   std::vector<std::string> written;
   double p = start;
   do {
     const std::string name = sliceFileName(f, p, decimals);
-    WriteResult r = writeFileAtomically(name, sliceText(store, p, step));
+    WriteResult r = writeFileAtomically(name, sliceText(store, values, p, step));
     if (!r.ok) {
       const int e = r.errorNumber;
       throw Error(e == ENOENT || e == ENOTDIR || e == ENAMETOOLONG || e == EINVAL

@@ -19,6 +19,8 @@ struct SlicerFields {
   /// "Decimals in file names": 0 names each slice after its window start
   /// rounded to a whole number; d > 0 keeps d decimals (d2.3.Dat).
   std::string decimals = "0";
+  /// "Parameter from name": "digits" or a pattern (see SeriesParameter).
+  std::string parameter = "digits";
 };
 
 /// The area of a series in the window starting at p, w wide: the segments
@@ -35,8 +37,10 @@ std::string sliceFileName(const SlicerFields& f, double p, int decimals = 0);
 /// The largest number of decimals in slice file names.
 constexpr int kMaxSliceDecimals = 15;
 
-/// The text of one slice: "Value area" per graph in list order, CR LF ends.
-std::string sliceText(const GraphStore& store, double p, double w);
+/// The text of one slice: "Value area" per graph in list order, CR LF ends;
+/// values[i] is the Value of graph i.
+std::string sliceText(const GraphStore& store, const std::vector<std::string>& values, double p,
+                      double w);
 
 /// OK of the Slicer: writes one slice file per window start from `from`
 /// while below `to` (at least one). A step that is not positive, a walk of
