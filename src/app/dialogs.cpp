@@ -10,8 +10,10 @@
 #include <initializer_list>
 
 #include "app/user_prompts.h"
+#include "processing/series_parameter.h"
 #include "view/chart_view.h"
 #include "view/colour.h"
+#include "workspace/error.h"
 #include "workspace/version.h"
 
 namespace varnix {
@@ -325,6 +327,12 @@ SlicerDialog::SlicerDialog(QWidget* parent, UserPrompts& prompts)
   g->addWidget(m_browse, 4, 3);
   g->addWidget(new QLabel("Decimals in file names", this), 5, 0, 1, 2);
   g->addWidget(m_decimals, 5, 2);
+  m_parameter = new QLineEdit(SeriesParameter::kDigits, this);
+  m_parameter->setObjectName("parameter");
+  m_parameter->setToolTip("digits, or a regular expression with one group, such as T(\\d+)K");
+  g->addWidget(new QLabel("Parameter from name", this), 6, 0, 1, 2);
+  g->addWidget(m_parameter, 6, 2, 1, 2);
+  connect(m_parameter, &QLineEdit::editingFinished, this, [this] { showValues(); });
   auto* right = new QVBoxLayout;
   right->addLayout(g);
   right->addStretch();
@@ -351,11 +359,26 @@ SlicerDialog::SlicerDialog(QWidget* parent, UserPrompts& prompts)
 
 void SlicerDialog::setGraphs(const std::vector<std::pair<QString, QString>>& namesAndValues) {
   m_table->setRowCount(static_cast<int>(namesAndValues.size()));
+  m_names.clear();
   int r = 0;
   for (const auto& [name, value] : namesAndValues) {
     m_table->setItem(r, 0, new QTableWidgetItem(name));
     m_table->setItem(r, 1, new QTableWidgetItem(value));
+    m_names.push_back(name.toStdString());
     ++r;
+  }
+  showValues();
+}
+
+void SlicerDialog::showValues() {
+  try {
+    const std::vector<std::string> values =
+        SeriesParameter(m_parameter->text().toStdString()).valuesOf(m_names);
+    for (std::size_t r = 0; r < values.size(); ++r)
+      m_table->setItem(static_cast<int>(r), 1,
+                       new QTableWidgetItem(QString::fromStdString(values[r])));
+  } catch (const Error&) {
+    // The refusal comes when OK is pressed; the table keeps the last Values.
   }
 }
 
@@ -368,6 +391,7 @@ SlicerFields SlicerDialog::fields() const {
   f.suffix = m_suffix->text().toStdString();
   f.directory = m_directory->text().toStdString();
   f.decimals = m_decimals->text().toStdString();
+  f.parameter = m_parameter->text().toStdString();
   return f;
 }
 
@@ -457,6 +481,13 @@ CalculateMomentsDialog::CalculateMomentsDialog(QWidget* parent) : QDialog(parent
     m_save[i] = button(QString("Save M%1").arg(i), this);
     buttons->addWidget(m_save[i]);
   }
+  m_parameter = new QLineEdit(SeriesParameter::kDigits, this);
+  m_parameter->setObjectName("parameter");
+  m_parameter->setToolTip("digits, or a regular expression with one group, such as T(\\d+)K");
+  buttons->addWidget(new QLabel(" Parameter from name", this));
+  buttons->addWidget(m_parameter);
+  connect(m_parameter, &QLineEdit::editingFinished, this,
+          &CalculateMomentsDialog::parameterChanged);
   buttons->addStretch();
   buttons->addWidget(m_preview);
   buttons->addWidget(m_close);
@@ -471,6 +502,10 @@ CalculateMomentsDialog::CalculateMomentsDialog(QWidget* parent) : QDialog(parent
   }
   connect(m_preview, &QPushButton::clicked, this, &CalculateMomentsDialog::previewRequested);
   nameParts({{m_table, "table"}, {m_close, "close"}, {m_preview, "preview"}});
+}
+
+QString CalculateMomentsDialog::parameter() const {
+  return m_parameter->text();
 }
 
 void CalculateMomentsDialog::fill(const MomentsTable& t) {

@@ -160,7 +160,13 @@ class SlicerDialog : public QDialog {
   SlicerFields fields() const;
 
  private:
+  /// The Value column from the parameter field (left as it is while the
+  /// field gives no Value for a name).
+  void showValues();
+
   UserPrompts& m_prompts;
+  std::vector<std::string> m_names;
+  QLineEdit* m_parameter;
   QTableWidget* m_table;
   QLineEdit *m_from, *m_to, *m_step, *m_prefix, *m_suffix, *m_directory;
   QLineEdit* m_decimals;  ///< "Decimals in file names"
@@ -187,13 +193,18 @@ class CalculateMomentsDialog : public QDialog {
  public:
   explicit CalculateMomentsDialog(QWidget* parent);
   void fill(const MomentsTable& t);
+  /// "Parameter from name": "digits" or a pattern.
+  QString parameter() const;
 
  signals:
   /// Save M0 .. Save M3.
   void saveRequested(int order);
   void previewRequested();
+  /// The parameter field was edited (Enter or leaving it).
+  void parameterChanged();
 
  private:
+  QLineEdit* m_parameter;
   QTableWidget* m_table;
   QPushButton* m_close;
   QPushButton* m_preview;

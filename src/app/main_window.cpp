@@ -148,6 +148,8 @@ void MainWindow::buildMenus() {
   QMenu* tools = menuBar()->addMenu("&Tools");
   m_undoAction = addAction(tools, "Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &MainWindow::undo);
   addAction(tools, "eV<=>A", QKeySequence(Qt::Key_F3), &MainWindow::convertEvAngstrom);
+  addAction(tools, "eV<=>nm (keep area)", QKeySequence(Qt::SHIFT | Qt::Key_F3),
+            &MainWindow::convertEvNanometre);
   QMenu* functions = tools->addMenu("Functions");
   addAction(functions, "Filin", QKeySequence(Qt::Key_F), &MainWindow::applyFilin);
   addAction(functions, "Ln", QKeySequence(Qt::Key_L), &MainWindow::applyLn);
@@ -165,6 +167,7 @@ void MainWindow::buildMenus() {
             &MainWindow::showSimpleMathOnX);
   addAction(tools, "Math on graphs", QKeySequence(Qt::Key_F4), &MainWindow::showMathOnGraphs);
   addAction(tools, "Picker", QKeySequence(Qt::Key_P), &MainWindow::showPicker);
+  addAction(tools, "Measure", QKeySequence(Qt::Key_G), &MainWindow::showMeasure);
   addAction(tools, "DISPO smoothing", QKeySequence(Qt::Key_F10), &MainWindow::dispoSmoothing);
   addAction(tools, "Delete point at cursor", QKeySequence(Qt::Key_D),
             &MainWindow::deletePointAtCursor);
@@ -222,6 +225,12 @@ void MainWindow::createWindows(bool haveArgument) {
   m_calcMoments = new CalculateMomentsDialog(this);
   connect(m_calcMoments, &CalculateMomentsDialog::saveRequested, this,
           [this](int order) { run([this, order] { saveMoment(order); }); });
+  connect(m_calcMoments, &CalculateMomentsDialog::parameterChanged, this, [this] {
+    run([this] {
+      applySeriesParameter(m_table, SeriesParameter(ss(m_calcMoments->parameter())));
+      m_calcMoments->fill(m_table);
+    });
+  });
   connect(m_calcMoments, &CalculateMomentsDialog::previewRequested, this,
           [this] { run([this] { previewMoments(); }); });
   m_momentsPreview = new MomentsPreview(this);
@@ -232,6 +241,17 @@ void MainWindow::createWindows(bool haveArgument) {
           [this] { run([this] { pickerClear(); }); });
   m_moments = new MomentsDialog(this);
   m_math = new MathDialog(this);
+  m_measure = new MeasureWindow(this);
+  connect(m_measure, &MeasureWindow::copyRequested, this,
+          [this] { run([this] { QApplication::clipboard()->setText(qs(m_measure->text())); }); });
+  connect(m_measure, &MeasureWindow::saveRequested, this, [this] {
+    run([this] {
+      const QString path = m_prompts.saveFileName(QString());
+      if (!path.isEmpty()) writeAndReport(ss(path), m_measure->text(), messageFn());
+    });
+  });
+  connect(m_list, &QListWidget::itemSelectionChanged, this, [this] { refreshMeasure(); });
+  connect(m_list, &QListWidget::currentRowChanged, this, [this] { refreshMeasure(); });
 }
 
 // --- start-up, layout and shut-down -----------------------------------------
@@ -344,9 +364,11 @@ void MainWindow::run(const std::function<void()>& command) {
     m_chart->redraw();
     refreshUndo();
     m_prompts.error(failure);
+    refreshMeasure();
     return;
   }
   refreshUndo();
+  refreshMeasure();
 }
 
 void MainWindow::syncChart() {
@@ -521,6 +543,7 @@ void MainWindow::moveCursor(bool right, Qt::KeyboardModifiers mods) {
   m_drawn2 = m_cursor2;
   drawCursors();
   updateReadouts(right ? 5 : 7);
+  refreshMeasure();
 }
 
 void MainWindow::toggleCursors() {

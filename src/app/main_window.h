@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/dialogs.h"
+#include "app/measure_window.h"
 #include "app/open_files_dialog.h"
 #include "app/user_prompts.h"
 #include "processing/moments.h"
@@ -65,6 +66,7 @@ class MainWindow : public QMainWindow {
   PickerWindow* picker() const { return m_picker; }
   MomentsDialog* momentsDialog() const { return m_moments; }
   MathDialog* mathDialog() const { return m_math; }
+  MeasureWindow* measureWindow() const { return m_measure; }
   AboutBox* aboutBox() const { return m_about; }
   const MomentsTable& momentsTable() const { return m_table; }
 
@@ -149,6 +151,7 @@ class MainWindow : public QMainWindow {
   void toggleAnimatedZoom();
   void undo();
   void convertEvAngstrom();
+  void convertEvNanometre();
   void applyFilin();
   void applyLn();
   void applyExp();
@@ -162,6 +165,7 @@ class MainWindow : public QMainWindow {
   void showSimpleMathOnX();
   void showMathOnGraphs();
   void showPicker();
+  void showMeasure();
   void dispoSmoothing();
   void deletePointAtCursor();
   void showLabels();
@@ -179,6 +183,8 @@ class MainWindow : public QMainWindow {
   void saveMoment(int order);
   void previewMoments();
   void pickerSave();
+  /// The Measure window follows the cursors, the selection and every command.
+  void refreshMeasure();
   void pickerClear();
   void colorsApply();
   void colorsDefaults();
@@ -229,6 +235,7 @@ class MainWindow : public QMainWindow {
   PickerWindow* m_picker = nullptr;
   MomentsDialog* m_moments = nullptr;
   MathDialog* m_math = nullptr;
+  MeasureWindow* m_measure = nullptr;
 };
 
 }  // namespace varnix

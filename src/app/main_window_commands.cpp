@@ -219,6 +219,17 @@ void MainWindow::convertEvAngstrom() {
   if (done) rescale();  // a fault ends the command before Rescale
 }
 
+void MainWindow::convertEvNanometre() {
+  bool done = false;
+  runCurveCommand(
+      [&](const Selection& s) {
+        evNanometreGraphs(m_store, s);
+        done = true;
+      },
+      true);
+  if (done) rescale();  // as eV<=>A: a fault ends the command before Rescale
+}
+
 void MainWindow::removeConstantShelf() {
   runCurveCommand([&](const Selection& s) { removeShelfGraphs(m_store, s); }, true);
 }
@@ -251,7 +262,10 @@ void MainWindow::calculateMoments() {
   const double U = m_chart->axisMax(ChartView::Axis::Bottom);
   if (m_store.empty()) return;
   std::optional<MomentsRun> result;
-  run([&] { result = varnix::calculateMoments(m_store, selection(), L, U, m_table); });
+  run([&] {
+    result = varnix::calculateMoments(m_store, selection(), L, U, m_table,
+                                      SeriesParameter(ss(m_calcMoments->parameter())));
+  });
   if (!result) {
     m_calcMoments->fill(m_table);
     return;
@@ -350,6 +364,24 @@ void MainWindow::showMathOnGraphs() {
 void MainWindow::showPicker() {
   m_picker->show();
   m_picker->raise();
+}
+
+void MainWindow::showMeasure() {
+  m_measure->show();
+  m_measure->raise();
+  refreshMeasure();
+}
+
+void MainWindow::refreshMeasure() {
+  if (!m_measure || !m_measure->isVisible()) return;
+  const double x1 = m_chart->xAtColumn(m_cursor1), x2 = m_chart->xAtColumn(m_cursor2);
+  // Read off the list: this also runs while the session's rows are being
+  // shown in it.
+  Selection s;
+  for (int r = 0; r < m_list->count(); ++r)
+    if (m_list->item(r)->isSelected()) s.rows.push_back(static_cast<std::size_t>(r));
+  s.current = m_list->currentRow() < 0 ? 0 : static_cast<std::size_t>(m_list->currentRow());
+  m_measure->setRows(measureGraphs(m_store, s, x1, x2), x1, x2);
 }
 
 void MainWindow::pickerSave() {

@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "processing/delete_point.h"
+#include "processing/measure.h"
 #include "processing/point_transforms.h"
 #include "processing/smoothing.h"
 #include "scripted_prompts.h"
@@ -853,6 +854,99 @@ TEST(Trust, PrintedFontsAndLinesKeepTheirScreenSize) {
   EXPECT_GT(ratio, 7) << ratio;
   EXPECT_LT(ratio, 17) << ratio;
   EXPECT_LT(unscaled, 5.5) << unscaled;
+}
+
+TEST(Measuring, TheMeasureWindowFollowsCursorsAndSelection) {
+  QTemporaryDir dir;
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  f.load({samples() + "/T020K.dat"});
+  ChartView* c = f.w().chart();
+  const QRect r = c->plotRect();
+  // The first cursor at the left quarter, the second at the right quarter.
+  for (int i = 0; i < (r.left() + r.width() / 4) / 10; ++i)
+    f.key(Qt::Key_Right, Qt::ControlModifier);
+  for (int i = 0; i < (r.left() + 3 * r.width() / 4) / 10; ++i)
+    f.key(Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
+  f.key(Qt::Key_G);
+  MeasureWindow* m = f.w().measureWindow();
+  ASSERT_TRUE(m->isVisible());
+  QTableWidget* table = part<QTableWidget>(m, "table");
+  ASSERT_EQ(table->rowCount(), 1);  // nothing selected: the current graph
+  const double x1 = c->xAtColumn(f.w().firstCursorColumn());
+  const double x2 = c->xAtColumn(f.w().secondCursorColumn());
+  const Measurement want = measure(
+      f.w().store().graph(
+          f.list()->currentRow() < 0 ? 0 : static_cast<std::size_t>(f.list()->currentRow())),
+      x1, x2);
+  EXPECT_EQ(table->item(0, 8)->text().toStdString(), measurementCell(want.area));
+  // A cursor step and a selection change update it.
+  f.key(Qt::Key_Left);
+  EXPECT_NE(part<QLabel>(m, "range")
+                ->text()
+                .toStdString()
+                .find(formatDataNumber(c->xAtColumn(f.w().firstCursorColumn()))),
+            std::string::npos);
+  f.list()->selectAll();
+  EXPECT_EQ(table->rowCount(), 2);
+  // Copy: tab-separated with the header row; Save... writes the same text.
+  part<QPushButton>(m, "copy")->click();
+  const QString copied = QApplication::clipboard()->text();
+  EXPECT_TRUE(copied.contains("Graph\ty at x1\ty at x2\tMax x")) << copied.toStdString();
+  EXPECT_TRUE(copied.contains("T020K.dat\t"));
+  f.prompts.files = {dir.filePath("m.txt")};
+  part<QPushButton>(m, "save")->click();
+  EXPECT_EQ(QString::fromStdString(readFile(dir.filePath("m.txt").toStdString())), copied);
+}
+
+TEST(Measuring, EvNanometreKeepsTheAreaAndRescales) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  const std::vector<Point> before = f.w().store().series(0).points();
+  f.key(Qt::Key_F3, Qt::ShiftModifier);
+  const std::vector<Point>& after = f.w().store().series(0).points();
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_DOUBLE_EQ(after[0].x, 1239.84198 / before[0].x);
+  EXPECT_DOUBLE_EQ(after[0].y, before[0].y * before[0].x * before[0].x / 1239.84198);
+  EXPECT_FALSE(f.w().action("Undo")->isEnabled());
+  EXPECT_TRUE(f.w().chart()->axisAutomatic(Axis::Bottom));
+  EXPECT_NEAR(f.w().chart()->axisMin(Axis::Bottom), 1239.84198 / before.back().x, 1e-9);
+}
+
+TEST(Measuring, ParameterFromNameInTheMomentsTableAndTheSlicer) {
+  QTemporaryDir out;
+  Fixture f;
+  f.load({samples() + "/T010K.dat", samples() + "/T020K.dat"});
+  f.list()->selectAll();
+  f.whenOpen([&] {
+    CalculateMomentsDialog* d = f.w().calculateMomentsDialog();
+    QLineEdit* p = part<QLineEdit>(d, "parameter");
+    EXPECT_EQ(p->text(), "digits");
+    p->setText("T0*(\\d+)K");
+    emit p->editingFinished();
+    EXPECT_EQ(part<QTableWidget>(d, "table")->item(1, 1)->text(), "20");
+    p->setText("(");  // not a regular expression: refused, the Values stay
+    emit p->editingFinished();
+    EXPECT_EQ(part<QTableWidget>(d, "table")->item(1, 1)->text(), "20");
+    part<QPushButton>(d, "close")->click();
+  });
+  f.key(Qt::Key_M);
+  ASSERT_EQ(f.prompts.errors.size(), 1);
+  EXPECT_EQ(f.prompts.errors[0],
+            "Parameter from name: ( is not a regular expression with one capture group.");
+  f.whenOpen([&] {
+    SlicerDialog* d = f.w().slicerDialog();
+    part<QLineEdit>(d, "parameter")->setText("T0*(\\d+)K");
+    emit part<QLineEdit>(d, "parameter")->editingFinished();
+    EXPECT_EQ(part<QTableWidget>(d, "table")->item(0, 1)->text(), "10");
+    part<QLineEdit>(d, "from")->setText("2");
+    part<QLineEdit>(d, "to")->setText("2.1");
+    part<QLineEdit>(d, "step")->setText("0.5");
+    part<QLineEdit>(d, "directory")->setText(out.path());
+    part<QPushButton>(d, "ok")->click();
+  });
+  f.trigger("Slicing");
+  const std::string text = readFile(out.filePath("d2.Dat").toStdString());
+  EXPECT_EQ(text.substr(0, 3), "10 ");
+  EXPECT_NE(text.find("\r\n20 "), std::string::npos);
 }
 
 }  // namespace
