@@ -107,6 +107,9 @@ class MainWindow : public QMainWindow {
   /// back to it) and a redraw.
   void runCurveCommand(const std::function<void(const Selection&)>& command,
                        bool fallsBackToCurrent = false);
+  /// eV<=>A and eV<=>nm: the conversion of the graphs (selected, or the
+  /// current one), then Rescale when it finished.
+  void convertXAndRescale(void (*convert)(GraphStore&, const Selection&));
   void syncChart();
   void syncSlots(const std::vector<std::size_t>& changed);
   /// The list widget's selection and focus row into the session, and back.

@@ -208,26 +208,23 @@ void MainWindow::applyFilin() {
   runCurveCommand([&](const Selection& s) { filinGraphs(m_store, s, progressFn()); });
 }
 
-void MainWindow::convertEvAngstrom() {
+void MainWindow::convertXAndRescale(void (*convert)(GraphStore&, const Selection&)) {
   bool done = false;
   runCurveCommand(
       [&](const Selection& s) {
-        evAngstromGraphs(m_store, s);
+        convert(m_store, s);
         done = true;
       },
       true);
   if (done) rescale();  // a fault ends the command before Rescale
 }
 
+void MainWindow::convertEvAngstrom() {
+  convertXAndRescale(evAngstromGraphs);
+}
+
 void MainWindow::convertEvNanometre() {
-  bool done = false;
-  runCurveCommand(
-      [&](const Selection& s) {
-        evNanometreGraphs(m_store, s);
-        done = true;
-      },
-      true);
-  if (done) rescale();  // as eV<=>A: a fault ends the command before Rescale
+  convertXAndRescale(evNanometreGraphs);
 }
 
 void MainWindow::removeConstantShelf() {
