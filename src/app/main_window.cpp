@@ -25,6 +25,7 @@
 #include "processing/point_transforms.h"
 #include "processing/slicer.h"
 #include "processing/smoothing.h"
+#include "view/colour.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/data_file_writer.h"
 #include "workspace/error.h"
@@ -32,6 +33,7 @@
 #include "workspace/file_io.h"
 #include "workspace/graph_list_commands.h"
 #include "workspace/number_text.h"
+#include "workspace/palette.h"
 #include "workspace/print_copy.h"
 #include "workspace/version.h"
 
@@ -83,6 +85,7 @@ MainWindow::MainWindow(UserPrompts& prompts, SettingsFile& settings, const QStri
   setAcceptDrops(true);
 
   m_colours = readColours(m_settings);
+  m_distinctColours = m_settings.readInteger(kViewSection, kDistinctKey, 0) != 0;
   m_store.setColours(m_colours.graphs, m_colours.highlight);
   applyColours();
   m_store.setUndoEnabled(false);
@@ -177,6 +180,10 @@ void MainWindow::buildMenus() {
   addAction(options, "Colors", {}, &MainWindow::showColors);
   addAction(options, "Associate .dat files", {}, &MainWindow::associateFiles);
   addAction(options, "Show Cursors", {}, &MainWindow::toggleCursors);
+  m_distinctAction =
+      addAction(options, "Distinct colours and legend", {}, &MainWindow::toggleDistinctColours);
+  m_distinctAction->setCheckable(true);
+  m_distinctAction->setChecked(m_distinctColours);
 
   QMenu* help = menuBar()->addMenu("&Help");
   addAction(help, "Documentation", QKeySequence(Qt::Key_F1), &MainWindow::showDocumentation);
@@ -373,14 +380,51 @@ void MainWindow::run(const std::function<void()>& command) {
 
 void MainWindow::syncChart() {
   for (std::size_t i = 0; i < m_store.count(); ++i)
-    m_chart->setSeries(static_cast<int>(i), m_store.series(i), m_store.graph(i).colour);
+    m_chart->setSeries(static_cast<int>(i), m_store.series(i), seriesColour(i, false));
   m_chart->truncateSeries(static_cast<int>(m_store.count()));
+  showDistinctLook();
 }
 
 void MainWindow::syncSlots(const std::vector<std::size_t>& changed) {
   for (std::size_t i : changed)
     if (i < m_store.count())
-      m_chart->setSeries(static_cast<int>(i), m_store.series(i), m_store.graph(i).colour);
+      m_chart->setSeries(static_cast<int>(i), m_store.series(i), seriesColour(i, false));
+}
+
+void MainWindow::recolourSeries() {
+  for (std::size_t i = 0; i < m_store.count(); ++i)
+    m_chart->setSeriesColour(static_cast<int>(i), seriesColour(i, false));
+  showDistinctLook();
+}
+
+bool MainWindow::isHighlighted(std::size_t i) const {
+  return i < m_store.count() && i == m_store.highlightedIndex() &&
+         m_store.graph(i).colour == m_store.highlightColour();
+}
+
+Colour MainWindow::seriesColour(std::size_t i, bool print) const {
+  if (!m_distinctColours || isHighlighted(i)) return m_store.graph(i).colour;
+  return distinctColour(i, print);
+}
+
+void MainWindow::showDistinctLook() {
+  QStringList names;
+  for (int r = 0; r < m_list->count(); ++r) {
+    QListWidgetItem* item = m_list->item(r);
+    if (m_distinctColours) {
+      QPixmap swatch(12, 12);
+      swatch.fill(toQColor(seriesColour(static_cast<std::size_t>(r), false)));
+      item->setIcon(QIcon(swatch));
+      names << item->text();
+    } else if (!item->icon().isNull()) {
+      item->setIcon(QIcon());
+    }
+  }
+  int top = -1;
+  for (std::size_t i = 0; i < m_store.count() && m_distinctColours; ++i)
+    if (isHighlighted(i)) top = static_cast<int>(i);
+  m_chart->setTopSeries(top);
+  m_chart->setLegend(names);
 }
 
 void MainWindow::refreshUndo() {
@@ -447,7 +491,8 @@ void MainWindow::highlight() {
   showInformation();
   if (unchanged) return;  // nothing to repaint
   for (std::size_t i : {before, c})
-    if (i < m_store.count()) m_chart->setSeriesColour(static_cast<int>(i), m_store.graph(i).colour);
+    if (i < m_store.count()) m_chart->setSeriesColour(static_cast<int>(i), seriesColour(i, false));
+  if (m_distinctColours) showDistinctLook();
   m_chart->redraw();
 }
 
@@ -468,6 +513,10 @@ void MainWindow::renameCurrent() {
   const QString n = m_rename->newName();
   m_session.rename(ss(n));
   m_list->item(static_cast<int>(c))->setText(n);
+  if (m_distinctColours) {
+    showDistinctLook();
+    m_chart->redraw();
+  }
 }
 
 void MainWindow::deleteFromList() {
@@ -478,6 +527,7 @@ void MainWindow::deleteFromList() {
   delete m_list->takeItem(static_cast<int>(*removed));
   m_chart->removeSeries(static_cast<int>(*removed));
   pushSelection();
+  if (m_distinctColours) recolourSeries();
   showInformation();
   refreshUndo();
   m_chart->redraw();

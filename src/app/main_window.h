@@ -50,6 +50,7 @@ class MainWindow : public QMainWindow {
   int firstCursorColumn() const { return m_cursor1; }
   int secondCursorColumn() const { return m_cursor2; }
   bool cursorsShown() const { return m_cursorsShown; }
+  bool distinctColours() const { return m_distinctColours; }
 
   OpenFilesDialog* openFilesDialog() const { return m_open; }
   CursorsWindow* cursorsWindow() const { return m_cursors; }
@@ -111,6 +112,15 @@ class MainWindow : public QMainWindow {
   /// current one), then Rescale when it finished.
   void convertXAndRescale(void (*convert)(GraphStore&, const Selection&));
   void syncChart();
+  /// With distinct colours: each graph's palette colour (screen or print
+  /// variant), the highlighted graph in the highlight colour and on top,
+  /// swatches in the list and the legend. Off: the store's colours, nothing
+  /// else.
+  Colour seriesColour(std::size_t i, bool print) const;
+  bool isHighlighted(std::size_t i) const;
+  void showDistinctLook();
+  /// Every series in its colour again (after rows moved).
+  void recolourSeries();
   void syncSlots(const std::vector<std::size_t>& changed);
   /// The list widget's selection and focus row into the session, and back.
   void pullSelection();
@@ -175,6 +185,7 @@ class MainWindow : public QMainWindow {
   void showColors();
   void associateFiles();
   void toggleCursors();
+  void toggleDistinctColours();
   void showDocumentation();
   void showAbout();
   void deleteFromList();
@@ -206,6 +217,10 @@ class MainWindow : public QMainWindow {
   QListWidget* m_list;
   QPushButton* m_addFiles;
   bool m_askingToExit = false;
+  bool m_distinctColours = false;
+  QAction* m_distinctAction = nullptr;
+  static constexpr const char* kViewSection = "View";
+  static constexpr const char* kDistinctKey = "Distinct colours and legend";
   QFrame* m_readoutFrame;
   QLabel* m_lx;
   QLabel* m_ly;

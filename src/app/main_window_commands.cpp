@@ -363,6 +363,14 @@ void MainWindow::showPicker() {
   m_picker->raise();
 }
 
+void MainWindow::toggleDistinctColours() {
+  m_distinctColours = !m_distinctColours;
+  m_distinctAction->setChecked(m_distinctColours);
+  m_settings.writeStrings(kViewSection, {{kDistinctKey, m_distinctColours ? "1" : "0"}});
+  syncChart();
+  m_chart->redraw();
+}
+
 void MainWindow::showMeasure() {
   m_measure->show();
   m_measure->raise();
@@ -404,8 +412,7 @@ bool MainWindow::applyColours() {
   }
   m_store.setColours(m_colours.graphs, m_colours.highlight);
   m_store.recolourAll();
-  for (std::size_t i = 0; i < m_store.count(); ++i)
-    m_chart->setSeriesColour(static_cast<int>(i), m_colours.graphs);
+  recolourSeries();
   m_chart->setColours(m_colours.background, m_colours.axis, m_colours.grid, m_colours.graphs);
   return true;
 }

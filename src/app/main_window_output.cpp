@@ -65,9 +65,22 @@ void MainWindow::rebuildPrintChart() {
   const double bx1 = m_chart->axisMax(ChartView::Axis::Bottom);
   const double ly0 = m_chart->axisMin(ChartView::Axis::Left);
   const double ly1 = m_chart->axisMax(ChartView::Axis::Left);
+  // Black curves, or with distinct colours the palette's print variants and
+  // the legend where the user put it.
+  m_print->setLineColourOverride(!m_distinctColours);
   for (std::size_t i = 0; i < m_store.count(); ++i)
     m_print->setSeries(static_cast<int>(i), printCopy(m_store.series(i), bx0, bx1, ly0, ly1, log),
-                       0);
+                       m_distinctColours ? seriesColour(i, true) : 0);
+  QStringList names;
+  int top = -1;
+  if (m_distinctColours) {
+    for (int r = 0; r < m_list->count(); ++r) names << m_list->item(r)->text();
+    for (std::size_t i = 0; i < m_store.count(); ++i)
+      if (isHighlighted(i)) top = static_cast<int>(i);
+  }
+  m_print->setTopSeries(top);
+  m_print->setLegendPosition(m_chart->legendPosition());
+  m_print->setLegend(names);
   m_print->setAxisAutomatic(ChartView::Axis::Bottom, true);
   m_print->setAxisAutomatic(ChartView::Axis::Left, true);
 }

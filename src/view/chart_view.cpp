@@ -9,6 +9,7 @@
 #include <QRubberBand>
 #include <QSvgGenerator>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "workspace/error.h"
@@ -175,6 +176,69 @@ void ChartView::setSeriesColour(int i, Colour colour) {
   m_series[static_cast<std::size_t>(i)]->setPen(QPen(m_allBlack ? Qt::black : toQColor(colour), 1));
 }
 
+QColor ChartView::seriesPenColour(int i) const {
+  if (i < 0 || i >= seriesCount() || !m_series[static_cast<std::size_t>(i)]) return {};
+  return m_series[static_cast<std::size_t>(i)]->pen().color();
+}
+
+void ChartView::setTopSeries(int i) {
+  QCPLayer* main = m_plot->layer("main");
+  QCPLayer* top = m_plot->layer("highlight");
+  if (!top) {
+    m_plot->addLayer("highlight", main, QCustomPlot::limAbove);
+    top = m_plot->layer("highlight");
+  }
+  for (int k = 0; k < seriesCount(); ++k)
+    if (auto* p = m_series[static_cast<std::size_t>(k)]) p->setLayer(k == i ? top : main);
+}
+
+bool ChartView::legendVisible() const {
+  return m_plot->legend->visible();
+}
+
+void ChartView::setLegendPosition(std::optional<QPointF> p) {
+  QCPLayoutInset* inset = m_plot->axisRect()->insetLayout();
+  if (!p) {
+    m_legendPosition.reset();
+    inset->setInsetPlacement(0, QCPLayoutInset::ipBorderAligned);
+    inset->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
+    return;
+  }
+  m_legendPosition = QPointF(std::clamp(p->x(), 0.0, 0.95), std::clamp(p->y(), 0.0, 0.95));
+  inset->setInsetPlacement(0, QCPLayoutInset::ipFree);
+  inset->setInsetRect(0, QRectF(*m_legendPosition, QSizeF(0, 0)));
+}
+
+void ChartView::setLegend(const QStringList& names) {
+  QCPLegend* legend = m_plot->legend;
+  legend->clearItems();
+  // Text elements ("... and N more") are no legend items.
+  for (int r = legend->rowCount() - 1; r >= 0; --r)
+    if (legend->hasElement(r, 0)) legend->removeAt(legend->rowColToIndex(r, 0));
+  legend->simplify();
+  if (names.isEmpty()) {
+    legend->setVisible(false);
+    return;
+  }
+  constexpr int kShown = 30;
+  const int shown =
+      std::min<int>(kShown, std::min<int>(static_cast<int>(names.size()), seriesCount()));
+  for (int i = 0; i < shown; ++i) {
+    QCPAbstractPlottable* p = m_series[static_cast<std::size_t>(i)];
+    if (!p) continue;
+    p->setName(names[i]);
+    legend->addItem(new QCPPlottableLegendItem(legend, p));
+  }
+  if (names.size() > shown) {
+    auto* more = new QCPTextElement(m_plot, QString("... and %1 more").arg(names.size() - shown));
+    more->setFont(legend->font());
+    more->setTextColor(legend->textColor());
+    legend->addElement(legend->rowCount(), 0, more);
+  }
+  setLegendPosition(m_legendPosition);
+  legend->setVisible(true);
+}
+
 void ChartView::removeSeries(int i) {
   if (i < 0 || i >= seriesCount()) return;
   if (auto* p = m_series[static_cast<std::size_t>(i)]) m_plot->removePlottable(p);
@@ -293,6 +357,10 @@ void ChartView::setColours(Colour background, Colour axisLine, Colour grid, Colo
     ax->setLabelColor(toQColor(labels));
   }
   if (m_title) m_title->setTextColor(toQColor(labels));
+  // The legend in the chart's own colours.
+  m_plot->legend->setBrush(QBrush(toQColor(background)));
+  m_plot->legend->setBorderPen(QPen(toQColor(axisLine), 1));
+  m_plot->legend->setTextColor(toQColor(labels));
 }
 
 // --- geometry ---------------------------------------------------------------
@@ -432,6 +500,14 @@ bool ChartView::eventFilter(QObject* watched, QEvent* event) {
       auto* e = static_cast<QMouseEvent*>(event);
       const QPoint p = e->position().toPoint();
       emit mouseMoved(p.x(), p.y());
+      if (m_legendDrag) {
+        const QRect ar = m_plot->axisRect()->rect();
+        if (ar.width() > 0 && ar.height() > 0)
+          setLegendPosition(QPointF((p.x() - m_legendGrab.x() - ar.left()) / ar.width(),
+                                    (p.y() - m_legendGrab.y() - ar.top()) / ar.height()));
+        m_plot->replot(QCustomPlot::rpQueuedReplot);
+        return true;
+      }
       if (m_dragButton == Qt::LeftButton) {
         m_band->setGeometry(QRect(m_dragStart, p).normalized());
       } else if (m_dragButton == Qt::RightButton) {
@@ -456,6 +532,12 @@ bool ChartView::eventFilter(QObject* watched, QEvent* event) {
       const QPoint p = e->position().toPoint();
       emit mousePressed(p.x(), p.y());
       if (!m_mouseEnabled) return true;
+      if (e->button() == Qt::LeftButton && m_plot->legend->visible() &&
+          m_plot->legend->outerRect().contains(p)) {
+        m_legendDrag = true;
+        m_legendGrab = QPointF(p) - m_plot->legend->outerRect().topLeft();
+        return true;
+      }
       m_dragStart = p;
       m_dragButton = e->button();
       if (m_dragButton == Qt::LeftButton) {
@@ -471,6 +553,10 @@ bool ChartView::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::MouseButtonRelease: {
       auto* e = static_cast<QMouseEvent*>(event);
+      if (m_legendDrag && e->button() == Qt::LeftButton) {
+        m_legendDrag = false;
+        return true;
+      }
       if (m_dragButton == Qt::LeftButton && e->button() == Qt::LeftButton) {
         m_band->hide();
         m_dragButton = Qt::NoButton;

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QPointF>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "workspace/graph_store.h"
@@ -46,6 +48,19 @@ class ChartView : public QWidget {
   /// Number of points drawn by series i (for tests and the print chart).
   int seriesPointCount(int i) const;
   void setLineColourOverride(bool black) { m_allBlack = black; }
+  /// The colour series i is drawn in.
+  QColor seriesPenColour(int i) const;
+  /// Draws series i above all others (the highlighted graph); -1: none.
+  void setTopSeries(int i);
+  /// The legend: the names of the series in order (at most the first 30,
+  /// then "... and N more"); hidden for an empty list. The user drags it
+  /// with the left mouse button.
+  void setLegend(const QStringList& names);
+  bool legendVisible() const;
+  /// The legend's top-left corner as fractions of the plot rectangle, once
+  /// the user moved it; nullopt while it sits in the top right corner.
+  std::optional<QPointF> legendPosition() const { return m_legendPosition; }
+  void setLegendPosition(std::optional<QPointF> p);
 
   // --- axes ---------------------------------------------------------------
   double axisMin(Axis a) const;
@@ -153,6 +168,9 @@ class ChartView : public QWidget {
   double m_hi[2] = {1, 1};
   bool m_3d = false;
   bool m_animated = false;
+  std::optional<QPointF> m_legendPosition;
+  bool m_legendDrag = false;
+  QPointF m_legendGrab;  ///< where the legend was taken, from its corner
   bool m_allBlack = false;
   bool m_mouseEnabled = true;
   Panning m_panning = Panning::Both;

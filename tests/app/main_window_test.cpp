@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPrinter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,9 +20,11 @@
 #include "processing/smoothing.h"
 #include "scripted_prompts.h"
 #include "test_util.h"
+#include "view/colour.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/error.h"
 #include "workspace/number_text.h"
+#include "workspace/palette.h"
 
 namespace varnix {
 namespace {
@@ -947,6 +950,65 @@ TEST(Measuring, ParameterFromNameInTheMomentsTableAndTheSlicer) {
   const std::string text = readFile(out.filePath("d2.Dat").toStdString());
   EXPECT_EQ(text.substr(0, 3), "10 ");
   EXPECT_NE(text.find("\r\n20 "), std::string::npos);
+}
+
+TEST(DistinctColours, PaletteSwatchesLegendAndPicture) {
+  QTemporaryDir dir;
+  Fixture f;
+  QStringList files;
+  for (int i = 0; i < 35; ++i) {
+    const QString path = dir.filePath(QString("g%1.dat").arg(i, 2, 10, QChar('0')));
+    writeFile(path.toStdString(),
+              "1 " + std::to_string(i + 1) + "\r\n2 " + std::to_string(i + 2) + "\r\n");
+    files << path;
+  }
+  f.load(files);
+  ChartView* c = f.w().chart();
+  EXPECT_EQ(c->seriesPenColour(3), toQColor(f.w().colours().graphs));  // off: one colour
+  EXPECT_FALSE(c->legendVisible());
+  f.trigger("Distinct colours and legend");
+  EXPECT_TRUE(f.w().distinctColours());
+  EXPECT_NE(f.iniText().find("[View]\r\nDistinct colours and legend=1"), std::string::npos)
+      << f.iniText();
+  for (int i : {0, 3, 11})
+    EXPECT_EQ(c->seriesPenColour(i), toQColor(distinctColour(static_cast<std::size_t>(i), false)));
+  EXPECT_FALSE(f.list()->item(3)->icon().isNull());
+  EXPECT_TRUE(c->legendVisible());
+  // The highlighted graph keeps the highlight colour.
+  f.list()->setCurrentRow(2);
+  f.key(Qt::Key_Shift);
+  EXPECT_EQ(c->seriesPenColour(2), toQColor(f.w().colours().highlight));
+  // The exported picture holds the legend's names, "... and 5 more" and
+  // the print variants of the colours.
+  f.prompts.files = {dir.filePath("p.svg")};
+  f.trigger("Export picture...");
+  const std::string svg = readFile(dir.filePath("p.svg").toStdString());
+  EXPECT_NE(svg.find("g00.dat"), std::string::npos);
+  EXPECT_NE(svg.find("... and 5 more"), std::string::npos);
+  const QColor print = toQColor(distinctColour(0, true));
+  EXPECT_NE(svg.find(print.name().toStdString()), std::string::npos) << print.name().toStdString();
+  // The legend can be dragged; that zooms nothing.
+  QWidget* plot = c->findChild<QWidget*>();
+  c->redraw();
+  const double x0 = c->axisMin(Axis::Bottom), x1 = c->axisMax(Axis::Bottom);
+  EXPECT_FALSE(c->legendPosition().has_value());
+  const QRect r = c->plotRect();
+  const QPoint grab(r.right() - 20, r.top() + 12);  // inside the legend in the top right corner
+  QTest::mousePress(plot, Qt::LeftButton, {}, grab);
+  QMouseEvent move(QEvent::MouseMove, QPointF(grab - QPoint(200, -100)), QPointF(), Qt::LeftButton,
+                   Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(plot, &move);
+  QTest::mouseRelease(plot, Qt::LeftButton, {}, grab - QPoint(200, -100));
+  ASSERT_TRUE(c->legendPosition().has_value());
+  EXPECT_LT(c->legendPosition()->x(), 0.9);
+  EXPECT_EQ(c->axisMin(Axis::Bottom), x0);
+  EXPECT_EQ(c->axisMax(Axis::Bottom), x1);
+  // Off again: today's look.
+  f.trigger("Distinct colours and legend");
+  EXPECT_EQ(c->seriesPenColour(3), toQColor(f.w().colours().graphs));
+  EXPECT_FALSE(c->legendVisible());
+  EXPECT_TRUE(f.list()->item(3)->icon().isNull());
+  EXPECT_NE(f.iniText().find("Distinct colours and legend=0"), std::string::npos);
 }
 
 }  // namespace
