@@ -21,6 +21,8 @@ usr/bin/varnix-cli
 usr/share/applications/$id.desktop
 usr/share/doc/varnix/changelog.gz
 usr/share/doc/varnix/copyright
+usr/share/doc/varnix/legend.png
+usr/share/doc/varnix/measure.png
 usr/share/doc/varnix/varnix.html"
 for s in 128 16 22 24 256 32 48 64; do
   expected+=$'\n'"usr/share/icons/hicolor/${s}x${s}/apps/$id.png"

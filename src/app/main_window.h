@@ -218,6 +218,7 @@ class MainWindow : public QMainWindow {
   QPushButton* m_addFiles;
   bool m_askingToExit = false;
   bool m_distinctColours = false;
+  bool m_measurePlaced = false;
   QAction* m_distinctAction = nullptr;
   static constexpr const char* kViewSection = "View";
   static constexpr const char* kDistinctKey = "Distinct colours and legend";

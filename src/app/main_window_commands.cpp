@@ -372,6 +372,14 @@ void MainWindow::toggleDistinctColours() {
 }
 
 void MainWindow::showMeasure() {
+  if (!m_measurePlaced) {
+    // First time at the bottom of the main window, over the information
+    // line rather than the curves; later where the user left it.
+    const QRect frame = frameGeometry();
+    m_measure->move(frame.left() + 8,
+                    std::max(frame.top(), frame.bottom() - m_measure->height() - 40));
+    m_measurePlaced = true;
+  }
   m_measure->show();
   m_measure->raise();
   refreshMeasure();
