@@ -86,6 +86,14 @@ MainWindow::MainWindow(UserPrompts& prompts, SettingsFile& settings, const QStri
 
   m_colours = readColours(m_settings);
   m_distinctColours = m_settings.readInteger(kViewSection, kDistinctKey, 0) != 0;
+  m_followFiles = m_settings.readInteger(kViewSection, kFollowKey, 0) != 0;
+  m_watcher = new QFileSystemWatcher(this);
+  m_settle = new QTimer(this);
+  m_settle->setSingleShot(true);
+  m_settle->setInterval(400);
+  connect(m_watcher, &QFileSystemWatcher::fileChanged, this,
+          [this](const QString& path) { fileChangedOnDisk(path); });
+  connect(m_settle, &QTimer::timeout, this, [this] { followChangedFiles(); });
   m_store.setColours(m_colours.graphs, m_colours.highlight);
   applyColours();
   m_store.setUndoEnabled(false);
@@ -171,6 +179,7 @@ void MainWindow::buildMenus() {
   addAction(tools, "Math on graphs", QKeySequence(Qt::Key_F4), &MainWindow::showMathOnGraphs);
   addAction(tools, "Picker", QKeySequence(Qt::Key_P), &MainWindow::showPicker);
   addAction(tools, "Measure", QKeySequence(Qt::Key_G), &MainWindow::showMeasure);
+  addAction(tools, "Reload from disk", QKeySequence(Qt::Key_F5), &MainWindow::reloadFromDisk);
   addAction(tools, "DISPO smoothing", QKeySequence(Qt::Key_F10), &MainWindow::dispoSmoothing);
   addAction(tools, "Delete point at cursor", QKeySequence(Qt::Key_D),
             &MainWindow::deletePointAtCursor);
@@ -184,6 +193,9 @@ void MainWindow::buildMenus() {
       addAction(options, "Distinct colours and legend", {}, &MainWindow::toggleDistinctColours);
   m_distinctAction->setCheckable(true);
   m_distinctAction->setChecked(m_distinctColours);
+  m_followAction = addAction(options, "Follow files", {}, &MainWindow::toggleFollowFiles);
+  m_followAction->setCheckable(true);
+  m_followAction->setChecked(m_followFiles);
 
   QMenu* help = menuBar()->addMenu("&Help");
   addAction(help, "Documentation", QKeySequence(Qt::Key_F1), &MainWindow::showDocumentation);
@@ -356,6 +368,8 @@ void MainWindow::showInformation() {
 
 void MainWindow::run(const std::function<void()>& command) {
   QString failure;
+  const bool outer = !m_running;
+  m_running = true;
   try {
     command();
   } catch (const Error& e) {
@@ -363,6 +377,7 @@ void MainWindow::run(const std::function<void()>& command) {
   } catch (const std::bad_alloc&) {
     failure = "Not enough memory for this command; it was stopped";
   }
+  if (outer) m_running = false;
   if (!failure.isEmpty()) {
     // What the command did before the error stays; the chart shows it.
     m_chart->setCrosshairCursor();
@@ -383,12 +398,17 @@ void MainWindow::syncChart() {
     m_chart->setSeries(static_cast<int>(i), m_store.series(i), seriesColour(i, false));
   m_chart->truncateSeries(static_cast<int>(m_store.count()));
   showDistinctLook();
+  watchSourceFiles();
 }
 
 void MainWindow::syncSlots(const std::vector<std::size_t>& changed) {
   for (std::size_t i : changed)
     if (i < m_store.count())
       m_chart->setSeries(static_cast<int>(i), m_store.series(i), seriesColour(i, false));
+}
+
+void MainWindow::setSettleDelay(int ms) {
+  m_settle->setInterval(ms);
 }
 
 void MainWindow::recolourSeries() {

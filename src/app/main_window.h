@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAction>
+#include <QFileSystemWatcher>
 #include <QLabel>
 #include <QListWidget>
 #include <QMainWindow>
@@ -8,6 +9,8 @@
 #include <QPrinter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
+#include <QTimer>
 #include <functional>
 #include <vector>
 
@@ -51,6 +54,9 @@ class MainWindow : public QMainWindow {
   int secondCursorColumn() const { return m_cursor2; }
   bool cursorsShown() const { return m_cursorsShown; }
   bool distinctColours() const { return m_distinctColours; }
+  bool followFiles() const { return m_followFiles; }
+  /// Milliseconds a changed file must stay quiet before it is reloaded.
+  void setSettleDelay(int ms);
 
   OpenFilesDialog* openFilesDialog() const { return m_open; }
   CursorsWindow* cursorsWindow() const { return m_cursors; }
@@ -119,6 +125,15 @@ class MainWindow : public QMainWindow {
   Colour seriesColour(std::size_t i, bool print) const;
   bool isHighlighted(std::size_t i) const;
   void showDistinctLook();
+  /// A check item of the Options menu kept in the settings file's [View].
+  void toggleOption(bool& option, QAction* item, const char* key);
+  /// Follow files: the watched files are those of the loaded graphs.
+  void watchSourceFiles();
+  void fileChangedOnDisk(const QString& path);
+  /// After the settle delay, when idle: reloads the graphs whose files
+  /// changed, marks (" *", italic) those with unsaved changes instead.
+  void followChangedFiles();
+  void markChangedOnDisk(std::size_t row, bool changed);
   /// Every series in its colour again (after rows moved).
   void recolourSeries();
   void syncSlots(const std::vector<std::size_t>& changed);
@@ -179,6 +194,8 @@ class MainWindow : public QMainWindow {
   void showMathOnGraphs();
   void showPicker();
   void showMeasure();
+  void reloadFromDisk();
+  void toggleFollowFiles();
   void dispoSmoothing();
   void deletePointAtCursor();
   void showLabels();
@@ -219,6 +236,13 @@ class MainWindow : public QMainWindow {
   bool m_askingToExit = false;
   bool m_distinctColours = false;
   bool m_measurePlaced = false;
+  bool m_followFiles = false;
+  bool m_running = false;  ///< a command is running (run() is on the stack)
+  QAction* m_followAction = nullptr;
+  QFileSystemWatcher* m_watcher = nullptr;
+  QTimer* m_settle = nullptr;
+  QSet<QString> m_changedFiles;
+  static constexpr const char* kFollowKey = "Follow files";
   QAction* m_distinctAction = nullptr;
   static constexpr const char* kViewSection = "View";
   static constexpr const char* kDistinctKey = "Distinct colours and legend";

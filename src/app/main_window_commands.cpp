@@ -363,12 +363,94 @@ void MainWindow::showPicker() {
   m_picker->raise();
 }
 
+void MainWindow::toggleOption(bool& option, QAction* item, const char* key) {
+  option = !option;
+  item->setChecked(option);
+  m_settings.writeStrings(kViewSection, {{key, option ? "1" : "0"}});
+}
+
 void MainWindow::toggleDistinctColours() {
-  m_distinctColours = !m_distinctColours;
-  m_distinctAction->setChecked(m_distinctColours);
-  m_settings.writeStrings(kViewSection, {{kDistinctKey, m_distinctColours ? "1" : "0"}});
+  toggleOption(m_distinctColours, m_distinctAction, kDistinctKey);
   syncChart();
   m_chart->redraw();
+}
+
+void MainWindow::reloadFromDisk() {
+  if (m_store.empty()) return;
+  pullSelection();
+  m_chart->setBusyCursor();
+  const std::vector<std::size_t> changed = m_session.reload(messageFn());
+  syncSlots(changed);
+  m_chart->setCrosshairCursor();
+  for (std::size_t r : changed) markChangedOnDisk(r, false);
+  m_chart->redraw();
+}
+
+void MainWindow::toggleFollowFiles() {
+  toggleOption(m_followFiles, m_followAction, kFollowKey);
+  watchSourceFiles();
+}
+
+void MainWindow::watchSourceFiles() {
+  QStringList wanted;
+  if (m_followFiles)
+    for (std::size_t i = 0; i < m_store.count(); ++i)
+      if (!m_store.graph(i).sourcePath.empty()) wanted << qs(m_store.graph(i).sourcePath);
+  wanted.removeDuplicates();
+  const QStringList watched = m_watcher->files();
+  for (const QString& f : watched)
+    if (!wanted.contains(f)) m_watcher->removePath(f);
+  for (const QString& f : wanted)
+    if (!watched.contains(f) && QFileInfo::exists(f)) m_watcher->addPath(f);
+}
+
+void MainWindow::fileChangedOnDisk(const QString& path) {
+  m_changedFiles.insert(path);
+  // A file still being written changes again and again: wait until it has
+  // been quiet for a moment.
+  m_settle->start();
+}
+
+void MainWindow::followChangedFiles() {
+  // Never in the middle of a command or while a dialog is open.
+  if (m_running || QApplication::activeModalWidget()) {
+    m_settle->start();
+    return;
+  }
+  if (!m_followFiles) {
+    m_changedFiles.clear();
+    return;
+  }
+  std::vector<std::size_t> rows;
+  for (std::size_t i = 0; i < m_store.count(); ++i) {
+    if (!m_changedFiles.contains(qs(m_store.graph(i).sourcePath))) continue;
+    if (hasUnsavedChanges(m_store.graph(i)))
+      markChangedOnDisk(i, true);  // the user's changes are not overwritten
+    else
+      rows.push_back(i);
+  }
+  m_changedFiles.clear();
+  run([&] {
+    const std::vector<std::size_t> changed =
+        reloadGraphs(m_store, rows, false, messageFn(), nullptr, true);
+    for (std::size_t r : changed) markChangedOnDisk(r, false);
+    syncSlots(changed);
+    if (!changed.empty()) m_chart->redraw();
+  });
+  // A file replaced by a rename is no longer watched under its name.
+  watchSourceFiles();
+}
+
+void MainWindow::markChangedOnDisk(std::size_t row, bool changed) {
+  if (row >= static_cast<std::size_t>(m_list->count())) return;
+  QListWidgetItem* item = m_list->item(static_cast<int>(row));
+  QFont font = item->font();
+  if (font.italic() == changed) return;
+  font.setItalic(changed);
+  item->setFont(font);
+  item->setText(changed ? qs(m_store.graph(row).name) + " *" : qs(m_store.graph(row).name));
+  item->setToolTip(changed ? "The file changed on disk; not reloaded because of unsaved changes"
+                           : QString());
 }
 
 void MainWindow::showMeasure() {

@@ -47,6 +47,9 @@ const std::vector<Runner::Command>& Runner::commands() {
       {"delete-all", 0, 0, "", "Delete All", &Runner::cmdDeleteAll},
       {"rename", 1, 1, "NAME", "Rename the current graph", &Runner::cmdRename},
       {"undo", 0, 0, "", "Undo (when enabled)", &Runner::cmdUndo},
+      {"reload", 0, 0, "",
+       "Reload from disk: the selected graphs (or the current one) read their files again",
+       &Runner::cmdReload},
       {"save", 0, 0, "", "Save the current graph to its path", &Runner::cmdSave},
       {"save-as", 1, 1, "PATH", "Save As: the current graph to PATH", &Runner::cmdSaveAs},
       {"save-selected", 0, 0, "", "Save Selected", &Runner::cmdSaveSelected},
@@ -232,6 +235,10 @@ void Runner::cmdRename(const Args& a) {
 
 void Runner::cmdUndo(const Args&) {
   m_session.undo();
+}
+
+void Runner::cmdReload(const Args&) {
+  m_session.reload([this](const std::string& t) { message(t); }, &m_failures);
 }
 
 void Runner::cmdSave(const Args&) {

@@ -54,6 +54,7 @@ class Runner {
   void cmdDeleteAll(const Args& a);
   void cmdRename(const Args& a);
   void cmdUndo(const Args& a);
+  void cmdReload(const Args& a);
   void cmdSave(const Args& a);
   void cmdSaveAs(const Args& a);
   void cmdSaveSelected(const Args& a);

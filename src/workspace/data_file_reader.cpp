@@ -318,14 +318,8 @@ std::string wrongDataMessage(const std::string& path, std::string_view line) {
   return m;
 }
 
-std::size_t loadDataFile(GraphStore& store, const std::string& path, const MessageFn& message,
-                         std::size_t* failures) {
-  auto tell = [&](const std::string& text) {
-    if (failures) ++*failures;
-    if (message) message(text);
-  };
-  DataFileContent content;
-  ReadResult read;
+std::optional<DataFileContent> readDataFileContent(const std::string& path, ReadResult& read,
+                                                   const MessageFn& tell) {
   try {
     std::optional<DataFileParser> parser;
     read = readFileInBlocks(path, [&](std::string_view block, std::uint64_t size) {
@@ -334,17 +328,29 @@ std::size_t loadDataFile(GraphStore& store, const std::string& path, const Messa
     });
     if (read.status == ReadStatus::NotRegular) {
       tell("Cannot load " + path + ": not a regular file");
-      return 0;
+      return std::nullopt;
     }
     if (read.status == ReadStatus::NoMemory) {
       tell("Cannot load " + path + ": not enough memory");
-      return 0;
+      return std::nullopt;
     }
-    content = parser ? parser->finish() : DataFileParser().finish();
+    return parser ? parser->finish() : DataFileParser().finish();
   } catch (const std::bad_alloc&) {
     tell("Cannot load " + path + ": not enough memory");
-    return 0;
+    return std::nullopt;
   }
+}
+
+std::size_t loadDataFile(GraphStore& store, const std::string& path, const MessageFn& message,
+                         std::size_t* failures) {
+  auto tell = [&](const std::string& text) {
+    if (failures) ++*failures;
+    if (message) message(text);
+  };
+  ReadResult read;
+  std::optional<DataFileContent> readContent = readDataFileContent(path, read, tell);
+  if (!readContent) return 0;
+  DataFileContent& content = *readContent;
 
   // The file's own graph and one column graph per further y column of the
   // last data line.
@@ -367,6 +373,9 @@ std::size_t loadDataFile(GraphStore& store, const std::string& path, const Messa
                         : store.append(std::to_string(k), std::to_string(k));
       g.series.assignSorted(std::move(content.columns[k]));
       if (k == 0) g.comments = std::move(content.comments);
+      g.sourcePath = path;
+      g.sourceColumn = k;
+      g.savedHash = contentHash(g);
     }
   } catch (const std::bad_alloc&) {
     while (store.count() > first) store.removeGraphSlot(store.count() - 1);
@@ -376,6 +385,65 @@ std::size_t loadDataFile(GraphStore& store, const std::string& path, const Messa
   store.setUndoEnabled(false);
   if (read.status == ReadStatus::Failed) tell("Could not read " + path + ": " + read.reason);
   return graphs;
+}
+
+std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::size_t>& rows,
+                                      bool takeUndoCopies, const MessageFn& message,
+                                      std::size_t* failures, bool completeLinesOnly) {
+  auto tell = [&](const std::string& text) {
+    if (failures) ++*failures;
+    if (message) message(text);
+  };
+  std::vector<std::size_t> changed;
+  for (std::size_t r : rows) {
+    if (r >= store.count()) continue;
+    Graph& g = store.graph(r);
+    if (g.sourcePath.empty()) {
+      tell("Cannot reload " + g.name + ": it was not read from a file");
+      continue;
+    }
+    if (!fileExists(g.sourcePath)) {
+      tell("Cannot reload " + g.name + ": " + g.sourcePath + " is gone");
+      continue;
+    }
+    ReadResult read;
+    std::optional<DataFileContent> content;
+    if (completeLinesOnly) {
+      std::string text;
+      read = readWholeFile(g.sourcePath, text);
+      if (read.status == ReadStatus::NotRegular || read.status == ReadStatus::NoMemory) {
+        tell("Cannot load " + g.sourcePath + ": " + read.reason);
+        continue;
+      }
+      const std::size_t end = text.find_last_of("\r\n");
+      text.resize(end == std::string::npos ? 0 : end + 1);
+      content = parseDataFile(text);
+    } else {
+      content = readDataFileContent(g.sourcePath, read, tell);
+    }
+    if (!content) continue;
+    if (read.status == ReadStatus::Missing) {
+      tell("Cannot reload " + g.name + ": " + g.sourcePath + " is gone");
+      continue;
+    }
+    if (read.status == ReadStatus::Failed) {
+      tell("Could not read " + g.sourcePath + ": " + read.reason);
+      continue;
+    }
+    if (g.sourceColumn >= content->columns.size()) {
+      tell("Cannot reload " + g.name + ": " + g.sourcePath + " has no column " +
+           std::to_string(g.sourceColumn + 1) + " of y values now");
+      continue;
+    }
+    if (content->badLine && message) message(wrongDataMessage(g.sourcePath, *content->badLine));
+    if (takeUndoCopies) store.takeUndoCopy(r);
+    g.series.assignSorted(std::move(content->columns[g.sourceColumn]));
+    if (g.sourceColumn == 0) g.comments = std::move(content->comments);
+    g.savedHash = contentHash(g);
+    changed.push_back(r);
+  }
+  if (takeUndoCopies && !changed.empty()) store.setUndoEnabled(true);
+  return changed;
 }
 
 std::optional<std::string> addFiles(GraphStore& store, const std::vector<std::string>& paths,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "workspace/callbacks.h"
+#include "workspace/file_io.h"
 #include "workspace/graph_store.h"
 
 namespace varnix {
@@ -113,6 +114,25 @@ std::string wrongDataMessage(const std::string& path, std::string_view line);
 /// failed read adds one to *failures.
 std::size_t loadDataFile(GraphStore& store, const std::string& path, const MessageFn& message,
                          std::size_t* failures = nullptr);
+
+/// Reads a whole data file as loadDataFile does; nullopt (told through
+/// `tell`) for a file that is not regular or does not fit in memory. `read`
+/// says how the reading ended (a failure midway keeps what was read).
+std::optional<DataFileContent> readDataFileContent(const std::string& path, ReadResult& read,
+                                                   const MessageFn& tell);
+
+/// Reload from disk: each graph of rows reads its file again (the column it
+/// came from) and takes its points and, for a file's own graph, its comment
+/// lines, in place. With takeUndoCopies the old points become the undo
+/// copies and Undo is enabled, so Undo brings them back. A file that is gone
+/// or cannot be read, or a graph that was not read from a file, is named in
+/// a message and the graph stays as it was. Returns the rows reloaded.
+/// With completeLinesOnly (following a file another program is still
+/// writing) a last line without its line end is left for the next reading.
+std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::size_t>& rows,
+                                      bool takeUndoCopies, const MessageFn& message,
+                                      std::size_t* failures = nullptr,
+                                      bool completeLinesOnly = false);
 
 /// Add Files with the chosen paths, in order; returns the information-line
 /// text, or nullopt when the list is empty (nothing happens then).

@@ -29,20 +29,21 @@ WriteResult writeDataFile(const std::string& path, const Graph& g) {
   return writeFileAtomically(path, dataFileText(g));
 }
 
-void writeAndReport(const std::string& path, std::string_view content, const MessageFn& message,
+bool writeAndReport(const std::string& path, std::string_view content, const MessageFn& message,
                     std::size_t* failures) {
   const WriteResult r = writeFileAtomically(path, content);
-  if (r.ok) return;
+  if (r.ok) return true;
   if (failures) ++*failures;
   if (message) message(r.message);
+  return false;
 }
 
-void saveGraph(const GraphStore& store, std::size_t current, const ConfirmFn& confirm,
+bool saveGraph(const GraphStore& store, std::size_t current, const ConfirmFn& confirm,
                const MessageFn& message, std::size_t* failures) {
-  if (store.empty() || current >= store.count()) return;
+  if (store.empty() || current >= store.count()) return false;
   const Graph& g = store.graph(current);
-  if (fileExists(g.path) && !(confirm && confirm("File already exists. Overwrite?"))) return;
-  writeAndReport(g.path, dataFileText(g), message, failures);
+  if (fileExists(g.path) && !(confirm && confirm("File already exists. Overwrite?"))) return false;
+  return writeAndReport(g.path, dataFileText(g), message, failures);
 }
 
 void saveGraphAs(const GraphStore& store, std::size_t current, const std::string& path,
@@ -54,13 +55,15 @@ void saveGraphAs(const GraphStore& store, std::size_t current, const std::string
 std::vector<std::size_t> saveSelected(const GraphStore& store,
                                       const std::vector<std::size_t>& selectedRows,
                                       const ConfirmFn& confirm, const MessageFn& message,
-                                      std::size_t* failures) {
+                                      std::size_t* failures, std::vector<std::size_t>* written) {
   if (store.empty()) return {};
   if (!(confirm && confirm("This will overwrite existing files!"))) return {};
   std::vector<std::size_t> done;
   for (std::size_t i : selectedRows) {
     if (i >= store.count()) continue;
-    writeAndReport(store.graph(i).path, dataFileText(store.graph(i)), message, failures);
+    if (writeAndReport(store.graph(i).path, dataFileText(store.graph(i)), message, failures) &&
+        written)
+      written->push_back(i);
     done.push_back(i);
   }
   return done;

@@ -23,13 +23,14 @@ WriteResult writeDataFile(const std::string& path, const Graph& g);
 
 /// Writes content to path and reports a failure through message; every
 /// failed write adds one to *failures.
-void writeAndReport(const std::string& path, std::string_view content, const MessageFn& message,
+bool writeAndReport(const std::string& path, std::string_view content, const MessageFn& message,
                     std::size_t* failures = nullptr);
 
 /// Save: writes the current graph to its own path, asking "File already
 /// exists. Overwrite?" first when a file is there. A failed write is
 /// reported through message and counted in *failures.
-void saveGraph(const GraphStore& store, std::size_t current, const ConfirmFn& confirm,
+/// Returns true when the file was written.
+bool saveGraph(const GraphStore& store, std::size_t current, const ConfirmFn& confirm,
                const MessageFn& message, std::size_t* failures = nullptr);
 
 /// Save As once the save dialog returned path; name and path stay unchanged.
@@ -42,7 +43,8 @@ void saveGraphAs(const GraphStore& store, std::size_t current, const std::string
 std::vector<std::size_t> saveSelected(const GraphStore& store,
                                       const std::vector<std::size_t>& selectedRows,
                                       const ConfirmFn& confirm, const MessageFn& message,
-                                      std::size_t* failures = nullptr);
+                                      std::size_t* failures = nullptr,
+                                      std::vector<std::size_t>* written = nullptr);
 
 /// Adds ".dat" to a path whose file name has no extension (the save
 /// dialog's default extension); a path without a file name (a folder,

@@ -94,6 +94,25 @@ Graph& GraphStore::append(std::string name, std::string path) {
   return g;
 }
 
+std::uint64_t contentHash(const Graph& g) {
+  // FNV-1a over the bytes of the points and the comment lines.
+  std::uint64_t h = 1469598103934665603ULL;
+  auto mix = [&h](const void* data, std::size_t n) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < n; ++i) {
+      h ^= p[i];
+      h *= 1099511628211ULL;
+    }
+  };
+  const std::vector<Point>& pts = g.series.points();
+  if (!pts.empty()) mix(pts.data(), pts.size() * sizeof(Point));
+  for (const std::string& c : g.comments) {
+    mix(c.data(), c.size());
+    mix("\n", 1);
+  }
+  return h;
+}
+
 void GraphStore::removeGraphSlot(std::size_t i) {
   m_graphs.erase(m_graphs.begin() + static_cast<std::ptrdiff_t>(i));
 }

@@ -76,7 +76,22 @@ struct Graph {
   std::vector<Point> undoCopy;
   bool undoMark = false;
   Colour colour = kDefaultGraphsColour;
+  /// Where the points came from: the data file (also for a column graph,
+  /// whose path is only its column number) and the y column in it (0 for
+  /// the file's own graph). Empty for graphs made otherwise.
+  std::string sourcePath;
+  std::size_t sourceColumn = 0;
+  /// contentHash of the points and comments as last read or written; a
+  /// graph whose content differs carries unsaved changes.
+  std::uint64_t savedHash = 0;
 };
+
+/// A hash of a graph's points (bit for bit) and comment lines.
+std::uint64_t contentHash(const Graph& g);
+/// Whether g differs from what was last read from or written to its file.
+inline bool hasUnsavedChanges(const Graph& g) {
+  return contentHash(g) != g.savedHash;
+}
 
 /// The program-wide workspace of graphs. Slot i is row i of the graph list
 /// and series i of the chart.

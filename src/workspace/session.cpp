@@ -106,7 +106,24 @@ std::vector<std::size_t> Session::undo() {
 }
 
 void Session::save(const ConfirmFn& confirm, const MessageFn& message, std::size_t* failures) {
-  saveGraph(m_store, selection().current, confirm, message, failures);
+  const std::size_t c = selection().current;
+  if (saveGraph(m_store, c, confirm, message, failures)) markSaved(c);
+}
+
+void Session::markSaved(std::size_t row) {
+  // Written to the file it will be reloaded from: nothing unsaved is left.
+  Graph& g = m_store.graph(row);
+  if (g.sourceColumn == 0 && g.path == g.sourcePath) g.savedHash = contentHash(g);
+}
+
+std::vector<std::size_t> Session::reload(const MessageFn& message, std::size_t* failures) {
+  return reloadGraphs(m_store, selectedOrCurrentRows(), true, message, failures);
+}
+
+std::vector<std::size_t> Session::selectedOrCurrentRows() const {
+  Selection s = selection();
+  if (s.rows.empty() && s.current < m_store.count()) s.rows.push_back(s.current);
+  return s.rows;
 }
 
 void Session::saveAs(const std::string& path, const MessageFn& message, std::size_t* failures) {
@@ -115,8 +132,11 @@ void Session::saveAs(const std::string& path, const MessageFn& message, std::siz
 
 void Session::saveSelected(const ConfirmFn& confirm, const MessageFn& message,
                            std::size_t* failures) {
-  for (std::size_t r : varnix::saveSelected(m_store, selection().rows, confirm, message, failures))
+  std::vector<std::size_t> written;
+  for (std::size_t r :
+       varnix::saveSelected(m_store, selection().rows, confirm, message, failures, &written))
     setSelected(r, false);
+  for (std::size_t r : written) markSaved(r);
 }
 
 }  // namespace varnix

@@ -65,8 +65,15 @@ class Session {
   void saveAs(const std::string& path, const MessageFn& message, std::size_t* failures = nullptr);
   void saveSelected(const ConfirmFn& confirm, const MessageFn& message,
                     std::size_t* failures = nullptr);
+  /// Reload from disk: the selected graphs (the current one when none is
+  /// selected) read their files again; one undoable step. The rows changed.
+  std::vector<std::size_t> reload(const MessageFn& message, std::size_t* failures = nullptr);
+  /// The selected rows, or the current one when none is selected.
+  std::vector<std::size_t> selectedOrCurrentRows() const;
 
  private:
+  /// A graph written to its own file carries no unsaved changes.
+  void markSaved(std::size_t row);
   /// Rows follow the store: new slots are unselected rows.
   void syncRows();
 

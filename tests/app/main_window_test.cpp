@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <cmath>
+#include <fstream>
 #include <functional>
 
 #include "processing/delete_point.h"
@@ -1009,6 +1010,50 @@ TEST(DistinctColours, PaletteSwatchesLegendAndPicture) {
   EXPECT_FALSE(c->legendVisible());
   EXPECT_TRUE(f.list()->item(3)->icon().isNull());
   EXPECT_NE(f.iniText().find("Distinct colours and legend=0"), std::string::npos);
+}
+
+TEST(Reload, F5GetsTheRawDataBackAndUndoTheWork) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("a.dat");
+  writeFile(path.toStdString(), "1 2\r\n2 8\r\n3 4\r\n");
+  Fixture f({"varnix", path});
+  f.list()->item(0)->setSelected(true);
+  f.key(Qt::Key_L);  // Ln: the work to lose
+  const double ln2 = f.w().store().series(0).points()[0].y;
+  EXPECT_DOUBLE_EQ(ln2, std::log(2.0));
+  f.key(Qt::Key_F5);
+  EXPECT_EQ(f.w().store().series(0).points(), (std::vector<Point>{{1, 2}, {2, 8}, {3, 4}}));
+  EXPECT_TRUE(f.w().action("Undo")->isEnabled());
+  f.key(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(f.w().store().series(0).points()[0].y, ln2);
+}
+
+TEST(Reload, FollowFilesGrowsTheGraphAndSparesUnsavedWork) {
+  QTemporaryDir dir;
+  const QString a = dir.filePath("a.dat"), b = dir.filePath("b.dat");
+  writeFile(a.toStdString(), "1 2\n");
+  writeFile(b.toStdString(), "1 2\n");
+  Fixture f;
+  f.load({a, b});
+  f.w().setSettleDelay(50);
+  f.trigger("Follow files");
+  EXPECT_TRUE(f.w().followFiles());
+  EXPECT_NE(f.iniText().find("Follow files=1"), std::string::npos);
+  f.w().store().series(1).points()[0].y = 99;  // unsaved work in b
+  // Another program appends line by line; the last line is still half written.
+  {
+    std::ofstream out(a.toStdString(), std::ios::app);
+    out << "2 3\n3 4\n4 5.";
+  }
+  {
+    std::ofstream out(b.toStdString(), std::ios::app);
+    out << "2 3\n";
+  }
+  QTRY_COMPARE_WITH_TIMEOUT(f.w().store().series(0).count(), std::size_t{3}, 5000);
+  EXPECT_EQ(f.w().store().series(0).points().back(), (Point{3, 4}));  // no half line
+  QTRY_VERIFY_WITH_TIMEOUT(f.list()->item(1)->text().endsWith(" *"), 5000);
+  EXPECT_EQ(f.w().store().series(1).points()[0].y, 99);  // not overwritten
+  EXPECT_EQ(f.list()->item(0)->text(), "a.dat");
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "test_util.h"
+#include "workspace/data_file_reader.h"
 
 namespace varnix {
 namespace {
@@ -87,6 +90,89 @@ TEST(Session, AddFilesFocusesTheFirstRowAndSaveSelectedDeselects) {
   EXPECT_TRUE(s.selection().rows.empty());
   s.highlight();
   EXPECT_EQ(s.information(), "1 highlighted");
+}
+
+}  // namespace
+}  // namespace varnix
+
+namespace varnix {
+namespace {
+
+TEST(Reload, GetsTheFileBackAndUndoBringsTheWorkBack) {
+  test::TempDir dir;
+  test::writeFile(dir.file("m.dat"), "\"head\r\n1 2 3\r\n2 4 6\r\n");
+  Session s;
+  s.addFiles({dir.file("m.dat")}, {});
+  ASSERT_EQ(s.store().count(), 2u);  // the file's graph and column graph "1"
+  EXPECT_FALSE(hasUnsavedChanges(s.store().graph(1)));
+  for (std::size_t i : {0u, 1u}) s.store().series(i).points()[0].y = 100;
+  EXPECT_TRUE(hasUnsavedChanges(s.store().graph(1)));
+  // The file changed meanwhile: the reload reads it as it is now.
+  test::writeFile(dir.file("m.dat"), "\"new head\r\n1 7 8\r\n2 9 10\r\n3 11 12\r\n");
+  s.selectAll(true);
+  std::vector<std::string> messages;
+  const auto changed = s.reload([&](const std::string& m) { messages.push_back(m); });
+  EXPECT_EQ(changed, (std::vector<std::size_t>{0, 1}));
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(s.store().series(0).points(), (std::vector<Point>{{1, 7}, {2, 9}, {3, 11}}));
+  EXPECT_EQ(s.store().series(1).points(), (std::vector<Point>{{1, 8}, {2, 10}, {3, 12}}));
+  EXPECT_EQ(s.store().graph(0).comments, std::vector<std::string>{"\"new head"});
+  EXPECT_EQ(s.store().graph(1).name, "1");  // name, path and row stay
+  EXPECT_FALSE(hasUnsavedChanges(s.store().graph(0)));
+  // One undoable step: Undo brings the processed points back.
+  s.undo();
+  EXPECT_EQ(s.store().series(0).points()[0], (Point{1, 100}));
+  EXPECT_EQ(s.store().series(1).points()[0], (Point{1, 100}));
+}
+
+TEST(Reload, AFileThatIsGoneOrNarrowerLeavesTheGraphAndSaysSo) {
+  test::TempDir dir;
+  test::writeFile(dir.file("a.dat"), "1 2\r\n");
+  test::writeFile(dir.file("m.dat"), "1 2 3\r\n");
+  Session s;
+  s.addFiles({dir.file("a.dat"), dir.file("m.dat")}, {});
+  std::filesystem::remove(dir.file("a.dat"));
+  test::writeFile(dir.file("m.dat"), "1 5\r\n");
+  s.selectAll(true);
+  std::vector<std::string> messages;
+  std::size_t failures = 0;
+  const auto changed = s.reload([&](const std::string& m) { messages.push_back(m); }, &failures);
+  EXPECT_EQ(changed, std::vector<std::size_t>{1});  // m.dat's own graph
+  EXPECT_EQ(failures, 2u);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0], "Cannot reload a.dat: " + dir.file("a.dat") + " is gone");
+  EXPECT_EQ(messages[1],
+            "Cannot reload 1: " + dir.file("m.dat") + " has no column 2 of y values now");
+  EXPECT_EQ(s.store().series(0).points(), (std::vector<Point>{{1, 2}}));
+  EXPECT_EQ(s.store().series(2).points(), (std::vector<Point>{{1, 3}}));
+  // A graph made otherwise has no file to read.
+  test::addGraph(s.store(), "made", {{0, 1}});
+  s.selectOnly({3});
+  s.reload([&](const std::string& m) { messages.push_back(m); });
+  EXPECT_EQ(messages.back(), "Cannot reload made: it was not read from a file");
+}
+
+TEST(Reload, FollowingReadsOnlyCompleteLines) {
+  test::TempDir dir;
+  test::writeFile(dir.file("f.dat"), "1 2\n2 3\n");
+  GraphStore store;
+  loadDataFile(store, dir.file("f.dat"), {});
+  test::writeFile(dir.file("f.dat"), "1 2\n2 3\n3 4\n4 5.");  // a line half written
+  EXPECT_EQ(reloadGraphs(store, {0}, false, {}, nullptr, true), std::vector<std::size_t>{0});
+  EXPECT_EQ(store.series(0).points(), (std::vector<Point>{{1, 2}, {2, 3}, {3, 4}}));
+  EXPECT_FALSE(store.undoEnabled());
+}
+
+TEST(Reload, SavingToItsOwnFileLeavesNoUnsavedChange) {
+  test::TempDir dir;
+  test::writeFile(dir.file("a.dat"), "1 2\r\n");
+  Session s;
+  s.addFiles({dir.file("a.dat")}, {});
+  s.store().series(0).points()[0].y = 5;
+  EXPECT_TRUE(hasUnsavedChanges(s.store().graph(0)));
+  s.selectAll(true);
+  s.saveSelected([](const std::string&) { return true; }, {});
+  EXPECT_FALSE(hasUnsavedChanges(s.store().graph(0)));
 }
 
 }  // namespace
