@@ -94,13 +94,7 @@ void ZoomStep_varnix(benchmark::State& state) {
   int step = 0;
   for (auto _ : state) {
     // Zoom In, and Zoom Out every other step so the range stays comparable.
-    const long double f = (++step % 2) ? -0.1L : 0.1L;
-    for (Axis a : {Axis::Left, Axis::Bottom}) {
-      const long double max = view->axisMax(a), min = view->axisMin(a);
-      view->setAxisMax(a, static_cast<double>(max + std::fabs(max - min) * f));
-      const long double nmax = view->axisMax(a);
-      view->setAxisMin(a, static_cast<double>(min - std::fabs(nmax - min) * f));
-    }
+    view->zoomBy((++step % 2) ? -0.1L : 0.1L);
     view->redraw();
   }
 }
@@ -114,6 +108,8 @@ class NoPrompts : public varnix::UserPrompts {
   QString saveFileName(const QString&) override { return {}; }
   QString savePictureName(const QString&) override { return {}; }
   QString folder(const QString&) override { return {}; }
+  QString openFileName(const QString&, const QString&) override { return {}; }
+  QString saveTextName(const QString&, const QString&, const QString&) override { return {}; }
   QSize pictureSize(const QSize& s) override { return s; }
   void beep() override {}
   bool openExternally(const QString&) override { return true; }

@@ -139,6 +139,8 @@ void MainWindow::buildMenus() {
   addAction(file, "Print...", QKeySequence(Qt::CTRL | Qt::Key_P), &MainWindow::print);
   addAction(file, "Export picture...", {}, &MainWindow::exportPicture);
   file->addSeparator();
+  addAction(file, "Run script...", {}, &MainWindow::runScript);
+  file->addSeparator();
   addAction(file, "Exit", QKeySequence(Qt::Key_Escape), &MainWindow::exitProgram);
 
   QMenu* view = menuBar()->addMenu("&View");

@@ -195,6 +195,7 @@ class MainWindow : public QMainWindow {
   void showPicker();
   void showMeasure();
   void reloadFromDisk();
+  void runScript();
   void toggleFollowFiles();
   void dispoSmoothing();
   void deletePointAtCursor();

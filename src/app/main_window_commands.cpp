@@ -18,8 +18,11 @@
 #include <QTimer>
 #include <QUrl>
 #include <cmath>
+#include <sstream>
 
 #include "app/qt_text.h"
+#include "cli/cli_runner.h"
+#include "cli/script.h"
 #include "expr/math_commands.h"
 #include "processing/delete_point.h"
 #include "processing/point_transforms.h"
@@ -361,6 +364,45 @@ void MainWindow::showMathOnGraphs() {
 void MainWindow::showPicker() {
   m_picker->show();
   m_picker->raise();
+}
+
+void MainWindow::runScript() {
+  const QString path =
+      m_prompts.openFileName("Run script", "varnix-cli scripts (*.vxs *.txt);;All files (*)");
+  if (path.isEmpty()) return;
+  std::string text;
+  const ReadResult read = readWholeFile(ss(path), text);
+  if (!read.ok()) {
+    m_prompts.message(
+        "Could not read " + path + ": " +
+        qs(read.status == ReadStatus::Missing ? "No such file or directory" : read.reason));
+    return;
+  }
+  pullSelection();
+  std::ostringstream out, err;
+  cli::Runner runner(m_session, out, err);
+  runner.setProgress(progressFn());
+  m_chart->setBusyCursor();
+  const int status = runner.run(cli::parseScript(text));
+  // The list, the chart and the information line show the session as the
+  // script left it; what it did before an error stays.
+  m_list->clear();
+  for (std::size_t i = 0; i < m_store.count(); ++i) m_list->addItem(qs(m_store.graph(i).name));
+  pushSelection();
+  syncChart();
+  setProgress(0);
+  m_chart->setCrosshairCursor();
+  showInformation();
+  m_chart->redraw();
+  QStringList lines = qs(err.str()).split('\n', Qt::SkipEmptyParts);
+  if (status != 0 && !lines.isEmpty()) {
+    QString last = lines.takeLast();
+    if (last.endsWith('.')) last.chop(1);
+    if (!lines.isEmpty()) m_prompts.message(lines.join('\n'));
+    m_prompts.error(last);
+  } else if (!lines.isEmpty()) {
+    m_prompts.message(lines.join('\n'));
+  }
 }
 
 void MainWindow::toggleOption(bool& option, QAction* item, const char* key) {

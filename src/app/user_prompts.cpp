@@ -83,6 +83,19 @@ QSize QtUserPrompts::pictureSize(const QSize& preset) {
   return QSize(width->value(), height->value());
 }
 
+QString QtUserPrompts::openFileName(const QString& caption, const QString& filter) {
+  return QFileDialog::getOpenFileName(owner(), caption, QString(), filter);
+}
+
+QString QtUserPrompts::saveTextName(const QString& caption, const QString& filter,
+                                    const QString& suffix) {
+  QFileDialog dialog(owner(), caption, QString(), filter);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(suffix);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
+}
+
 QString QtUserPrompts::folder(const QString& dir) {
   return QFileDialog::getExistingDirectory(owner(), "Directory", dir);
 }

@@ -32,6 +32,11 @@ class UserPrompts {
   /// The width and height of an exported picture, starting from preset;
   /// an empty size when cancelled.
   virtual QSize pictureSize(const QSize& preset) = 0;
+  /// An open dialog for one file (a script). Empty when cancelled.
+  virtual QString openFileName(const QString& caption, const QString& filter) = 0;
+  /// A save dialog for a text file with this filter and default suffix.
+  virtual QString saveTextName(const QString& caption, const QString& filter,
+                               const QString& suffix) = 0;
   /// A folder chooser starting at dir. Empty when cancelled.
   virtual QString folder(const QString& dir) = 0;
   /// The system's alert sound.
@@ -54,6 +59,9 @@ class QtUserPrompts : public UserPrompts {
   QString savePictureName(const QString& preset) override;
   QSize pictureSize(const QSize& preset) override;
   QString folder(const QString& dir) override;
+  QString openFileName(const QString& caption, const QString& filter) override;
+  QString saveTextName(const QString& caption, const QString& filter,
+                       const QString& suffix) override;
   void beep() override;
   bool openExternally(const QString& path) override;
 

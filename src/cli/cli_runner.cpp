@@ -32,7 +32,14 @@ class UsageError : public Error {
 }  // namespace
 
 Runner::Runner(std::ostream& out, std::ostream& err)
-    : m_out(out), m_err(err), m_store(m_session.store()) {}
+    : m_out(out),
+      m_err(err),
+      m_ownSession(std::make_unique<Session>()),
+      m_session(*m_ownSession),
+      m_store(m_session.store()) {}
+
+Runner::Runner(Session& session, std::ostream& out, std::ostream& err)
+    : m_out(out), m_err(err), m_session(session), m_store(session.store()) {}
 
 const std::vector<Runner::Command>& Runner::commands() {
   static const std::vector<Command> table = {
@@ -109,7 +116,9 @@ std::string Runner::helpText() {
 }
 
 int Runner::run(const std::vector<ScriptCommand>& script) {
+  std::size_t done = 0;
   for (const ScriptCommand& sc : script) {
+    reportProgress(m_progress, done++, script.size());
     if (!sc.error.empty()) {
       m_err << "line " << sc.line << ": " << sc.error << ".\n";
       return 1;

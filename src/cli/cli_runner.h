@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -17,7 +18,13 @@ namespace varnix::cli {
 /// the current row, the information line and the last moments table.
 class Runner {
  public:
+  /// A runner on a session of its own (varnix-cli).
   Runner(std::ostream& out, std::ostream& err);
+  /// A runner on an existing session (Run script... in the desktop program).
+  Runner(Session& session, std::ostream& out, std::ostream& err);
+
+  /// Moves the progress bar after each command (share of the script done).
+  void setProgress(ProgressFn progress) { m_progress = std::move(progress); }
 
   /// Runs the commands in order; returns the exit status: 1 after an error
   /// that ended a command (which also ends the run), or when a file could
@@ -76,8 +83,10 @@ class Runner {
 
   std::ostream& m_out;
   std::ostream& m_err;
-  Session m_session;
-  GraphStore& m_store;         ///< the session's graphs
+  std::unique_ptr<Session> m_ownSession;
+  Session& m_session;
+  GraphStore& m_store;
+  ProgressFn m_progress;       ///< the session's graphs
   std::size_t m_failures = 0;  ///< files not read or not written
   const std::string* m_commandName = nullptr;
 };

@@ -1056,5 +1056,30 @@ TEST(Reload, FollowFilesGrowsTheGraphAndSparesUnsavedWork) {
   EXPECT_EQ(f.list()->item(0)->text(), "a.dat");
 }
 
+TEST(Reload, RunScriptWorksOnTheLoadedGraphsAndStopsAtAnError) {
+  QTemporaryDir dir;
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  const QString script = dir.filePath("s.vxs");
+  writeFile(script.toStdString(), "# a script\nload " + (samples() + "/T020K.dat").toStdString() +
+                                      "\nselect 1\nfilin\nrename \"two\"\n");
+  f.prompts.files = {script};
+  f.trigger("Run script...");
+  ASSERT_EQ(f.list()->count(), 2);
+  EXPECT_EQ(f.list()->item(1)->text(), "T020K.dat");  // rename worked on the current row, 0
+  EXPECT_EQ(f.list()->item(0)->text(), "two");
+  EXPECT_TRUE(f.list()->item(1)->isSelected());
+  EXPECT_GE(f.w().store().series(1).minY(), 1);
+  EXPECT_TRUE(f.w().action("Undo")->isEnabled());
+  EXPECT_TRUE(f.prompts.errors.isEmpty());
+  // A line that is no command: the run stops there, what came before stays.
+  writeFile(script.toStdString(), "select 0\nln\nfrobnicate\nexp\n");
+  const double y0 = f.w().store().series(0).points()[0].y;
+  f.prompts.files = {script};
+  f.trigger("Run script...");
+  ASSERT_EQ(f.prompts.errors.size(), 1);
+  EXPECT_EQ(f.prompts.errors[0], "line 3: Unknown command frobnicate.");
+  EXPECT_DOUBLE_EQ(f.w().store().series(0).points()[0].y, std::log(y0));
+}
+
 }  // namespace
 }  // namespace varnix

@@ -35,6 +35,10 @@ class ScriptedPrompts : public UserPrompts {
   QString saveFileName(const QString&) override { return nextFile(); }
   QString savePictureName(const QString&) override { return nextFile(); }
   QString folder(const QString&) override { return nextFile(); }
+  QString openFileName(const QString&, const QString&) override { return nextFile(); }
+  QString saveTextName(const QString&, const QString&, const QString&) override {
+    return nextFile();
+  }
   QSize size{800, 600};  // for pictureSize()
   QSize pictureSize(const QSize&) override { return size; }
   void beep() override { ++beeps; }
