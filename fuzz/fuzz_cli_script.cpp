@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 
@@ -14,8 +15,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool inFolder = [] {
-    char name[] = "/tmp/varnix-fuzz-cli-XXXXXX";
+    static char name[] = "/tmp/varnix-fuzz-cli-XXXXXX";
     if (!::mkdtemp(name) || ::chdir(name) != 0) std::abort();
+    std::atexit([] { std::filesystem::remove_all(name); });
     return true;
   }();
   (void)inFolder;

@@ -13,10 +13,11 @@
 namespace {
 
 std::string tempFile() {
-  char name[] = "/tmp/varnix-fuzz-load-XXXXXX";
+  static char name[] = "/tmp/varnix-fuzz-load-XXXXXX";
   const int fd = ::mkstemp(name);
   if (fd < 0) std::abort();
   ::close(fd);
+  std::atexit([] { ::unlink(name); });
   return name;
 }
 

@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenuBar>
@@ -140,6 +141,7 @@ void MainWindow::buildMenus() {
   addAction(file, "Export picture...", {}, &MainWindow::exportPicture);
   file->addSeparator();
   addAction(file, "Run script...", {}, &MainWindow::runScript);
+  addAction(file, "Save session as script...", {}, &MainWindow::saveSessionScript);
   file->addSeparator();
   addAction(file, "Exit", QKeySequence(Qt::Key_Escape), &MainWindow::exitProgram);
 
@@ -293,6 +295,7 @@ void MainWindow::loadCommandLineFile() {
     m_prompts.message(a + " doesn't exist.Use \" to wrap  long file names containing spaces");
     return;
   }
+  record("load " + scriptArgument(ss(a)));
   run([&] {
     const std::size_t before = m_store.count();
     m_session.loadFile(ss(a), messageFn());
@@ -368,7 +371,7 @@ void MainWindow::showInformation() {
   m_info->setText(qs(m_session.information()));
 }
 
-void MainWindow::run(const std::function<void()>& command) {
+bool MainWindow::run(const std::function<void()>& command) {
   QString failure;
   const bool outer = !m_running;
   m_running = true;
@@ -389,10 +392,11 @@ void MainWindow::run(const std::function<void()>& command) {
     refreshUndo();
     m_prompts.error(failure);
     refreshMeasure();
-    return;
+    return false;
   }
   refreshUndo();
   refreshMeasure();
+  return true;
 }
 
 void MainWindow::syncChart() {
@@ -411,6 +415,32 @@ void MainWindow::syncSlots(const std::vector<std::size_t>& changed) {
 
 void MainWindow::setSettleDelay(int ms) {
   m_settle->setInterval(ms);
+}
+
+std::string MainWindow::scriptArgument(const std::string& text) {
+  return "\"" + text + "\"";
+}
+
+void MainWindow::record(const std::string& line) {
+  m_history.push_back(line);
+}
+
+void MainWindow::recordOn(const Selection& s, const std::string& line) {
+  std::string select = "select";
+  if (s.rows.empty()) select += " none";
+  for (std::size_t r : s.rows) select += " " + std::to_string(r);
+  record(select);
+  if (s.current < m_store.count() || m_store.empty())
+    record("current " + std::to_string(std::min(s.current, m_store.count() - 1)));
+  record(line);
+}
+
+std::string MainWindow::sessionScript() const {
+  std::string text = "# Varnix session, " + ss(QDateTime::currentDateTime().toString(Qt::ISODate)) +
+                     ", " + kProgramName + " " + kVersion + "\r\n" +
+                     "# Run it with: varnix-cli THIS_FILE\r\n";
+  for (const std::string& line : m_history) text += line + "\r\n";
+  return text;
 }
 
 void MainWindow::recolourSeries() {
@@ -533,6 +563,7 @@ void MainWindow::renameCurrent() {
   m_rename->setName(qs(m_store.graph(c).name));
   if (m_rename->exec() != QDialog::Accepted) return;
   const QString n = m_rename->newName();
+  recordOn(m_session.selection(), "rename " + scriptArgument(ss(n)));
   m_session.rename(ss(n));
   m_list->item(static_cast<int>(c))->setText(n);
   if (m_distinctColours) {
@@ -544,6 +575,7 @@ void MainWindow::renameCurrent() {
 void MainWindow::deleteFromList() {
   if (m_store.empty()) return;
   pullSelection();
+  recordOn(m_session.selection(), "delete");
   const std::optional<std::size_t> removed = m_session.deleteFromList();
   if (!removed) return;
   delete m_list->takeItem(static_cast<int>(*removed));
@@ -557,6 +589,7 @@ void MainWindow::deleteFromList() {
 
 void MainWindow::deleteAll() {
   if (!m_session.deleteAll(confirmFn())) return;
+  record("delete-all");
   m_list->clear();
   m_chart->truncateSeries(0);
   showInformation();
@@ -576,6 +609,7 @@ void MainWindow::selectAll() {
 void MainWindow::undo() {
   if (!m_store.undoEnabled()) return;
   pullSelection();
+  record("undo");
   const std::vector<std::size_t> rows = m_session.undo();
   pushSelection();
   syncSlots(rows);

@@ -55,6 +55,8 @@ class MainWindow : public QMainWindow {
   bool cursorsShown() const { return m_cursorsShown; }
   bool distinctColours() const { return m_distinctColours; }
   bool followFiles() const { return m_followFiles; }
+  /// The recorded session as a varnix-cli script with its header comment.
+  std::string sessionScript() const;
   /// Milliseconds a changed file must stay quiet before it is reloaded.
   void setSettleDelay(int ms);
 
@@ -108,15 +110,22 @@ class MainWindow : public QMainWindow {
   /// connected through it): an error that ends the command goes to the
   /// general error report, what it did before stays and the chart shows it;
   /// the Undo item is brought up to date afterwards.
-  void run(const std::function<void()>& command);
+  bool run(const std::function<void()>& command);
   /// A curve command on the selection: busy cursor, the command, the changed
   /// curves (the selected rows, or the current graph for commands that fall
   /// back to it) and a redraw.
-  void runCurveCommand(const std::function<void(const Selection&)>& command,
+  bool runCurveCommand(const std::function<void(const Selection&)>& command,
                        bool fallsBackToCurrent = false);
+  /// The session history: every command that changed graphs or wrote files,
+  /// as the varnix-cli line that repeats it with the values taken off the
+  /// screen (recordOn puts the selection and the current row first).
+  void record(const std::string& line);
+  /// A script argument in double quotes (it may hold blanks and ";").
+  static std::string scriptArgument(const std::string& text);
+  void recordOn(const Selection& s, const std::string& line);
   /// eV<=>A and eV<=>nm: the conversion of the graphs (selected, or the
   /// current one), then Rescale when it finished.
-  void convertXAndRescale(void (*convert)(GraphStore&, const Selection&));
+  void convertXAndRescale(void (*convert)(GraphStore&, const Selection&), const char* command);
   void syncChart();
   /// With distinct colours: each graph's palette colour (screen or print
   /// variant), the highlighted graph in the highlight colour and on top,
@@ -196,6 +205,7 @@ class MainWindow : public QMainWindow {
   void showMeasure();
   void reloadFromDisk();
   void runScript();
+  void saveSessionScript();
   void toggleFollowFiles();
   void dispoSmoothing();
   void deletePointAtCursor();
@@ -238,6 +248,7 @@ class MainWindow : public QMainWindow {
   bool m_distinctColours = false;
   bool m_measurePlaced = false;
   bool m_followFiles = false;
+  std::vector<std::string> m_history;
   bool m_running = false;  ///< a command is running (run() is on the stack)
   QAction* m_followAction = nullptr;
   QFileSystemWatcher* m_watcher = nullptr;

@@ -54,7 +54,9 @@ void MainWindow::addFiles(const QStringList& paths) {
   for (const QString& p : paths) list.push_back(ss(p));
   const std::size_t before = m_store.count();
   pullSelection();
-  run([&] { m_session.addFiles(list, messageFn(), progressFn()); });
+  std::string load = "load";
+  for (const std::string& p : list) load += " " + scriptArgument(p);
+  if (run([&] { m_session.addFiles(list, messageFn(), progressFn()); })) record(load);
   showInformation();
   m_chart->recomputeGeometry();
   setProgress(0);
@@ -81,7 +83,8 @@ void MainWindow::dropEvent(QDropEvent* event) {
 void MainWindow::save() {
   if (m_store.empty()) return;
   pullSelection();
-  m_session.save(confirmFn(), messageFn());
+  const Selection sel = m_session.selection();
+  if (m_session.save(confirmFn(), messageFn())) recordOn(sel, "save");
 }
 
 void MainWindow::saveAs() {
@@ -89,13 +92,15 @@ void MainWindow::saveAs() {
   const std::size_t c = selection().current;
   const QString path = m_prompts.saveFileName(qs(m_store.graph(c).path));
   if (path.isEmpty()) return;
+  recordOn(m_session.selection(), "save-as " + scriptArgument(ss(path)));
   m_session.saveAs(ss(path), messageFn());
 }
 
 void MainWindow::saveSelected() {
   if (m_store.empty()) return;
   pullSelection();
-  m_session.saveSelected(confirmFn(), messageFn());
+  const Selection sel = m_session.selection();
+  if (m_session.saveSelected(confirmFn(), messageFn())) recordOn(sel, "save-selected");
   pushSelection();
 }
 
@@ -183,9 +188,9 @@ void MainWindow::toggleAnimatedZoom() {
 
 // --- curve commands ---------------------------------------------------------
 
-void MainWindow::runCurveCommand(const std::function<void(const Selection&)>& command,
+bool MainWindow::runCurveCommand(const std::function<void(const Selection&)>& command,
                                  bool fallsBackToCurrent) {
-  run([&] {
+  return run([&] {
     m_chart->setBusyCursor();
     const Selection s = selection();
     command(s);
@@ -196,63 +201,83 @@ void MainWindow::runCurveCommand(const std::function<void(const Selection&)>& co
 }
 
 void MainWindow::normalize() {
-  runCurveCommand([&](const Selection& s) { normalizeGraphs(m_store, s, progressFn()); });
+  const Selection sel = selection();
+  if (runCurveCommand([&](const Selection& s) { normalizeGraphs(m_store, s, progressFn()); }))
+    recordOn(sel, "normalize");
 }
 
 void MainWindow::applyLn() {
-  runCurveCommand([&](const Selection& s) { lnGraphs(m_store, s, progressFn()); });
+  const Selection sel = selection();
+  if (runCurveCommand([&](const Selection& s) { lnGraphs(m_store, s, progressFn()); }))
+    recordOn(sel, "ln");
 }
 
 void MainWindow::applyExp() {
-  runCurveCommand([&](const Selection& s) { expGraphs(m_store, s, progressFn()); });
+  const Selection sel = selection();
+  if (runCurveCommand([&](const Selection& s) { expGraphs(m_store, s, progressFn()); }))
+    recordOn(sel, "exp");
 }
 
 void MainWindow::applyFilin() {
-  runCurveCommand([&](const Selection& s) { filinGraphs(m_store, s, progressFn()); });
+  const Selection sel = selection();
+  if (runCurveCommand([&](const Selection& s) { filinGraphs(m_store, s, progressFn()); }))
+    recordOn(sel, "filin");
 }
 
-void MainWindow::convertXAndRescale(void (*convert)(GraphStore&, const Selection&)) {
+void MainWindow::convertXAndRescale(void (*convert)(GraphStore&, const Selection&),
+                                    const char* command) {
   bool done = false;
+  const Selection sel = selection();
   runCurveCommand(
       [&](const Selection& s) {
         convert(m_store, s);
         done = true;
       },
       true);
-  if (done) rescale();  // a fault ends the command before Rescale
+  if (!done) return;  // a fault ends the command before Rescale
+  recordOn(sel, command);
+  rescale();
 }
 
 void MainWindow::convertEvAngstrom() {
-  convertXAndRescale(evAngstromGraphs);
+  convertXAndRescale(evAngstromGraphs, "ev-a");
 }
 
 void MainWindow::convertEvNanometre() {
-  convertXAndRescale(evNanometreGraphs);
+  convertXAndRescale(evNanometreGraphs, "ev-nm");
 }
 
 void MainWindow::removeConstantShelf() {
-  runCurveCommand([&](const Selection& s) { removeShelfGraphs(m_store, s); }, true);
+  const Selection sel = selection();
+  if (runCurveCommand([&](const Selection& s) { removeShelfGraphs(m_store, s); }, true))
+    recordOn(sel, "remove-shelf");
 }
 
 void MainWindow::normalizeIntegral() {
-  runCurveCommand([&](const Selection& s) {
-    varnix::normalizeIntegral(m_store, s, m_chart->axisMin(ChartView::Axis::Bottom),
-                              m_chart->axisMax(ChartView::Axis::Bottom), progressFn());
-  });
+  const Selection sel = selection();
+  const double L = m_chart->axisMin(ChartView::Axis::Bottom);
+  const double U = m_chart->axisMax(ChartView::Axis::Bottom);
+  if (runCurveCommand(
+          [&](const Selection& s) { varnix::normalizeIntegral(m_store, s, L, U, progressFn()); }))
+    recordOn(sel, "normalize-integral " + formatShortest(L) + " " + formatShortest(U));
 }
 
 void MainWindow::dispoSmoothing() {
-  runCurveCommand([&](const Selection& s) { dispoSmoothGraphs(m_store, s, progressFn()); });
+  const Selection sel = selection();
+  if (runCurveCommand([&](const Selection& s) { dispoSmoothGraphs(m_store, s, progressFn()); }))
+    recordOn(sel, "smooth");
 }
 
 void MainWindow::deletePointAtCursor() {
   if (m_store.empty()) return;
-  run([&] {
-    const std::size_t c = selection().current;
-    varnix::deletePointAtCursor(m_store, c, m_chart->xAtColumn(m_cursor1));
-    syncSlots({c});
-    m_chart->redraw();
-  });
+  const Selection sel = selection();
+  const double x = m_chart->xAtColumn(m_cursor1);
+  if (run([&] {
+        varnix::deletePointAtCursor(m_store, sel.current, x);
+        syncSlots({sel.current});
+        m_chart->redraw();
+      }))
+    recordOn(sel, "delete-point " + formatShortest(x));
 }
 
 // --- dialog commands --------------------------------------------------------
@@ -262,10 +287,13 @@ void MainWindow::calculateMoments() {
   const double U = m_chart->axisMax(ChartView::Axis::Bottom);
   if (m_store.empty()) return;
   std::optional<MomentsRun> result;
-  run([&] {
-    result = varnix::calculateMoments(m_store, selection(), L, U, m_table,
-                                      SeriesParameter(ss(m_calcMoments->parameter())));
-  });
+  const Selection sel = selection();
+  const std::string parameter = ss(m_calcMoments->parameter());
+  if (run([&] {
+        result = varnix::calculateMoments(m_store, sel, L, U, m_table, SeriesParameter(parameter));
+      }))
+    recordOn(sel, "moments " + formatShortest(L) + " " + formatShortest(U) + " " +
+                      scriptArgument(parameter));
   if (!result) {
     m_calcMoments->fill(m_table);
     return;
@@ -282,7 +310,9 @@ void MainWindow::calculateMoments() {
 void MainWindow::saveMoment(int order) {
   const QString path = m_prompts.saveFileName(QString());
   if (path.isEmpty()) return;
-  run([&] { saveMomentFile(m_table, order, ss(path), messageFn()); });
+  if (run([&] { saveMomentFile(m_table, order, ss(path), messageFn()); }))
+    record("moments-save " + std::to_string(order) + " " + scriptArgument(ss(path)) + " " +
+           scriptArgument(ss(m_calcMoments->parameter())));
 }
 
 void MainWindow::previewMoments() {
@@ -299,18 +329,27 @@ void MainWindow::showSlicer() {
   m_slicer->setGraphs(graphs);
   if (m_slicer->exec() != QDialog::Accepted) return;
   const SlicerFields f = m_slicer->fields();
-  run([&] { sliceGraphs(m_store, f, messageFn()); });
+  if (run([&] { sliceGraphs(m_store, f, messageFn()); })) {
+    std::string line = "slice";
+    for (const std::string* field :
+         {&f.from, &f.to, &f.step, &f.prefix, &f.suffix, &f.directory, &f.decimals, &f.parameter})
+      line += " " + scriptArgument(*field);
+    record(line);
+  }
 }
 
 void MainWindow::showMathOnYX() {
   if (m_store.empty()) return;
   if (m_math->exec() == QDialog::Accepted) {
     bool failed = true;
+    const Selection sel = selection();
+    const MathFormulas formulas = m_math->formulas();
     run([&] {
-      const MathFormulas formulas = m_math->formulas();
-      mathOnYX(m_store, selection(), formulas.x, formulas.y, progressFn());
+      mathOnYX(m_store, sel, formulas.x, formulas.y, progressFn());
       failed = false;
     });
+    if (!failed)
+      recordOn(sel, "math-yx " + scriptArgument(formulas.x) + " " + scriptArgument(formulas.y));
     syncChart();
     if (failed) return;
     setProgress(0);
@@ -324,23 +363,21 @@ void MainWindow::showMathOnYX() {
 void MainWindow::showSimpleMathOnY() {
   if (m_store.empty()) return;
   if (m_simpleMath->exec() != QDialog::Accepted) return;
-  runCurveCommand(
-      [&](const Selection& s) {
-        const SimpleMathFields k = m_simpleMath->fields();
-        simpleMathOnY(m_store, s, k.b, k.a, k.c, k.d);
-      },
-      true);
+  const Selection sel = selection();
+  const SimpleMathFields k = m_simpleMath->fields();
+  if (runCurveCommand([&](const Selection& s) { simpleMathOnY(m_store, s, k.b, k.a, k.c, k.d); },
+                      true))
+    recordOn(sel, "simple-math-y " + scriptArgument(k.b) + " " + scriptArgument(k.a) + " " +
+                      scriptArgument(k.c) + " " + scriptArgument(k.d));
 }
 
 void MainWindow::showSimpleMathOnX() {
   if (m_store.empty()) return;
   if (m_simpleMathX->exec() != QDialog::Accepted) return;
-  runCurveCommand(
-      [&](const Selection& s) {
-        const SimpleMathXFields k = m_simpleMathX->fields();
-        simpleMathOnX(m_store, s, k.b, k.a);
-      },
-      true);
+  const Selection sel = selection();
+  const SimpleMathXFields k = m_simpleMathX->fields();
+  if (runCurveCommand([&](const Selection& s) { simpleMathOnX(m_store, s, k.b, k.a); }, true))
+    recordOn(sel, "simple-math-x " + scriptArgument(k.b) + " " + scriptArgument(k.a));
 }
 
 void MainWindow::showMathOnGraphs() {
@@ -352,7 +389,10 @@ void MainWindow::showMathOnGraphs() {
     m_mathOnGraphs->setGraphs(changing, all);
     if (m_mathOnGraphs->exec() == QDialog::Accepted) {
       const std::optional<std::size_t> second = m_mathOnGraphs->secondGraph();
-      run([&] { mathOnGraphs(m_store, s, m_mathOnGraphs->operation(), second, messageFn()); });
+      const std::optional<char> op = m_mathOnGraphs->operation();
+      if (run([&] { mathOnGraphs(m_store, s, op, second, messageFn()); }))
+        recordOn(s, "math-graphs " + (op ? std::string(1, *op) : std::string("none")) + " " +
+                        (second ? std::to_string(*second) : std::string("none")));
       syncSlots(s.rows);
       m_chart->redraw();
     }
@@ -384,6 +424,7 @@ void MainWindow::runScript() {
   runner.setProgress(progressFn());
   m_chart->setBusyCursor();
   const int status = runner.run(cli::parseScript(text));
+  record("# Run script " + ss(path) + " (not repeated here)");
   // The list, the chart and the information line show the session as the
   // script left it; what it did before an error stays.
   m_list->clear();
@@ -405,6 +446,13 @@ void MainWindow::runScript() {
   }
 }
 
+void MainWindow::saveSessionScript() {
+  const QString path =
+      m_prompts.saveTextName("Save session as script", "varnix-cli scripts (*.vxs)", "vxs");
+  if (path.isEmpty()) return;
+  writeAndReport(ss(path), sessionScript(), messageFn());
+}
+
 void MainWindow::toggleOption(bool& option, QAction* item, const char* key) {
   option = !option;
   item->setChecked(option);
@@ -420,6 +468,7 @@ void MainWindow::toggleDistinctColours() {
 void MainWindow::reloadFromDisk() {
   if (m_store.empty()) return;
   pullSelection();
+  recordOn(m_session.selection(), "reload");
   m_chart->setBusyCursor();
   const std::vector<std::size_t> changed = m_session.reload(messageFn());
   syncSlots(changed);

@@ -105,9 +105,11 @@ std::vector<std::size_t> Session::undo() {
   return rows;
 }
 
-void Session::save(const ConfirmFn& confirm, const MessageFn& message, std::size_t* failures) {
+bool Session::save(const ConfirmFn& confirm, const MessageFn& message, std::size_t* failures) {
   const std::size_t c = selection().current;
-  if (saveGraph(m_store, c, confirm, message, failures)) markSaved(c);
+  if (!saveGraph(m_store, c, confirm, message, failures)) return false;
+  markSaved(c);
+  return true;
 }
 
 void Session::markSaved(std::size_t row) {
@@ -130,13 +132,14 @@ void Session::saveAs(const std::string& path, const MessageFn& message, std::siz
   saveGraphAs(m_store, selection().current, withDefaultExtension(path), message, failures);
 }
 
-void Session::saveSelected(const ConfirmFn& confirm, const MessageFn& message,
+bool Session::saveSelected(const ConfirmFn& confirm, const MessageFn& message,
                            std::size_t* failures) {
   std::vector<std::size_t> written;
-  for (std::size_t r :
-       varnix::saveSelected(m_store, selection().rows, confirm, message, failures, &written))
-    setSelected(r, false);
+  const std::vector<std::size_t> done =
+      varnix::saveSelected(m_store, selection().rows, confirm, message, failures, &written);
+  for (std::size_t r : done) setSelected(r, false);
   for (std::size_t r : written) markSaved(r);
+  return !done.empty();
 }
 
 }  // namespace varnix

@@ -61,9 +61,11 @@ class Session {
   /// Undo: restores the undo copies and selects their rows; the rows changed.
   std::vector<std::size_t> undo();
   /// Save, Save As and Save Selected (which deselects the rows it wrote).
-  void save(const ConfirmFn& confirm, const MessageFn& message, std::size_t* failures = nullptr);
+  /// Save; true when the file was written.
+  bool save(const ConfirmFn& confirm, const MessageFn& message, std::size_t* failures = nullptr);
   void saveAs(const std::string& path, const MessageFn& message, std::size_t* failures = nullptr);
-  void saveSelected(const ConfirmFn& confirm, const MessageFn& message,
+  /// Save Selected; false when not confirmed or nothing was selected.
+  bool saveSelected(const ConfirmFn& confirm, const MessageFn& message,
                     std::size_t* failures = nullptr);
   /// Reload from disk: the selected graphs (the current one when none is
   /// selected) read their files again; one undoable step. The rows changed.

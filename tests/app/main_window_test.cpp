@@ -7,13 +7,16 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPrinter>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 
 #include "processing/delete_point.h"
 #include "processing/measure.h"
@@ -1079,6 +1082,102 @@ TEST(Reload, RunScriptWorksOnTheLoadedGraphsAndStopsAtAnError) {
   ASSERT_EQ(f.prompts.errors.size(), 1);
   EXPECT_EQ(f.prompts.errors[0], "line 3: Unknown command frobnicate.");
   EXPECT_DOUBLE_EQ(f.w().store().series(0).points()[0].y, std::log(y0));
+}
+
+/// Every file below dir with its bytes, by path relative to dir.
+std::map<std::string, std::string> filesBelow(const QString& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir.toStdString()))
+    if (e.is_regular_file())
+      out[std::filesystem::relative(e.path(), dir.toStdString()).string()] =
+          readFile(e.path().string());
+  return out;
+}
+
+void freshCopies(const QString& dir) {
+  std::filesystem::remove_all(dir.toStdString());
+  std::filesystem::create_directories((dir + "/slices").toStdString());
+  for (const char* name : {"T010K.dat", "T020K.dat", "T030K.dat"})
+    std::filesystem::copy_file((samples() + "/" + name).toStdString(),
+                               (dir + "/" + name).toStdString());
+}
+
+TEST(SessionScript, ReplayWithVarnixCliWritesTheSameFiles) {
+  QTemporaryDir tmp;
+  const QString work = tmp.filePath("work"), script = tmp.filePath("session.vxs");
+  freshCopies(work);
+  Fixture f;
+  f.load({work + "/T010K.dat", work + "/T020K.dat", work + "/T030K.dat"});
+  f.key(Qt::Key_R);
+  f.list()->selectAll();
+  f.key(Qt::Key_N);    // 1 normalize
+  f.key(Qt::Key_I);    // 2 normalize-integral (visible range)
+  f.key(Qt::Key_F10);  // 3 smooth
+  f.whenOpen([&] {
+    part<QLineEdit>(f.w().simpleMathDialog(), "b")->setText("2");
+    part<QPushButton>(f.w().simpleMathDialog(), "ok")->click();
+  });
+  f.key(Qt::Key_Apostrophe);  // 4 simple-math-y
+  f.list()->clearSelection();
+  f.list()->setCurrentRow(1, QItemSelectionModel::NoUpdate);
+  f.list()->item(1)->setSelected(true);
+  f.whenOpen([&] {
+    part<QLineEdit>(f.w().mathDialog(), "yFormula")->setText("y+1");
+    part<QPushButton>(f.w().mathDialog(), "ok")->click();
+  });
+  f.key(Qt::Key_Y);  // 5 math-yx
+  f.key(Qt::Key_L);  // 6 ln
+  for (int i = 0; i < 40; ++i) f.key(Qt::Key_Right, Qt::ControlModifier);
+  f.key(Qt::Key_D);                      // 7 delete-point
+  f.key(Qt::Key_F3, Qt::ShiftModifier);  // 8 ev-nm
+  f.whenOpen([&] {
+    part<QLineEdit>(f.w().renameDialog(), "newName")->setText("renamed.dat");
+    part<QPushButton>(f.w().renameDialog(), "ok")->click();
+  });
+  f.key(Qt::Key_F6);  // 9 rename
+  f.key(Qt::Key_F2);  // 10 save
+  f.list()->selectAll();
+  f.whenOpen([&] {
+    f.prompts.files = {work + "/m0.dat"};
+    part<QPushButton>(f.w().calculateMomentsDialog(), "save0")->click();
+    part<QPushButton>(f.w().calculateMomentsDialog(), "close")->click();
+  });
+  f.key(Qt::Key_M);  // 11 moments, 12 moments-save
+  f.whenOpen([&] {
+    SlicerDialog* d = f.w().slicerDialog();
+    part<QLineEdit>(d, "from")->setText("1.5");
+    part<QLineEdit>(d, "to")->setText("3");
+    part<QLineEdit>(d, "step")->setText("0.5");
+    part<QLineEdit>(d, "directory")->setText(work + "/slices");
+    part<QPushButton>(d, "ok")->click();
+  });
+  f.trigger("Slicing");  // 13 slice
+  f.list()->item(0)->setSelected(true);
+  f.key(Qt::Key_S);  // 14 save-selected
+  ASSERT_TRUE(f.prompts.errors.isEmpty()) << f.prompts.errors.join("; ").toStdString();
+  f.prompts.files = {script};
+  f.trigger("Save session as script...");
+  const std::string text = readFile(script.toStdString());
+  EXPECT_EQ(text.rfind("# Varnix session, ", 0), 0u) << text;
+  for (const char* command : {"normalize", "normalize-integral", "smooth", "simple-math-y",
+                              "math-yx", "ln", "delete-point", "ev-nm", "rename", "save", "moments",
+                              "moments-save", "slice", "save-selected"})
+    EXPECT_TRUE(text.find(std::string("\r\n") + command + " ") != std::string::npos ||
+                text.find(std::string("\r\n") + command + "\r\n") != std::string::npos)
+        << command;
+
+  const auto desktop = filesBelow(work);
+  freshCopies(work);
+  QProcess cli;
+  cli.start(VARNIX_CLI, {script});
+  ASSERT_TRUE(cli.waitForFinished(60000));
+  EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+  const auto replay = filesBelow(work);
+  ASSERT_EQ(replay.size(), desktop.size());
+  for (const auto& [name, bytes] : desktop) {
+    ASSERT_TRUE(replay.count(name)) << name;
+    EXPECT_TRUE(replay.at(name) == bytes) << name;
+  }
 }
 
 }  // namespace
