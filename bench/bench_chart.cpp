@@ -10,6 +10,8 @@
 #include <memory>
 
 #include "app/main_window.h"
+#include "app/measure_window.h"
+#include "processing/measure.h"
 #include "view/chart_view.h"
 #include "workspace/graph_store.h"
 
@@ -86,6 +88,26 @@ void CursorStep_varnix(benchmark::State& state) {
   for (auto _ : state) view->setCursorLines(++column % 900 + 50, 300, true);
 }
 
+// A cursor step with the Measure window open: one selected graph of the
+// shape measured between the cursors and the window's table refilled (the
+// cursor overlay itself is CursorStep_varnix). Compare with Redraw_varnix.
+void MeasureStep_varnix(benchmark::State& state) {
+  auto view = makeView(static_cast<int>(state.range(0)));
+  varnix::GraphStore store;
+  varnix::Graph& g = store.append("g.dat", "g.dat");
+  g.series = data(static_cast<int>(state.range(0)))[0];
+  varnix::Selection sel;
+  sel.rows = {0};
+  varnix::MeasureWindow window(nullptr);
+  window.show();
+  int column = 0;
+  for (auto _ : state) {
+    ++column;
+    const double x1 = view->xAtColumn(300 + column % 200), x2 = view->xAtColumn(800);
+    window.setRows(varnix::measureGraphs(store, sel, x1, x2), x1, x2);
+  }
+}
+
 void ZoomStep_varnix(benchmark::State& state) {
   auto view = makeView(static_cast<int>(state.range(0)));
   using Axis = varnix::ChartView::Axis;
@@ -137,6 +159,7 @@ void Startup_varnix(benchmark::State& state) {
 BENCHMARK(Redraw_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(Redraw_reference)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(CursorStep_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(MeasureStep_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(ZoomStep_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(Startup_varnix)->Unit(benchmark::kMillisecond);
 

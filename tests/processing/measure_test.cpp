@@ -56,13 +56,13 @@ TEST(Measure, CellsThatCannotBeComputed) {
     bool yAt1, area, baseline, fwhm;
   };
   const std::vector<Case> cases = {
-      {{{0, 1}, {1, 3}, {2, 1}}, 1, 1, true, false, false, false},             // same x
-      {{{0, 1}, {1, 3}, {2, 1}}, -5, 0.5, false, true, false, false},          // outside the graph
-      {{{0, 1}}, 0, 1, true, false, false, false},                             // one point
-      {{{0, 1}, {1, 3}, {2, 1}}, 0.2, 0.4, true, true, true, false},           // inside one segment
-      {{{0, 0}, {1, 4}, {2, 0}}, 0, 2, true, true, true, true},                // a triangle
-      {{{0, 1e308}, {1, 1e308}, {2, 1e308}}, 0, 2, true, false, true, false},  // area overflows
-      {{{0, -1}, {1, -3}, {2, -1}}, 0, 2, true, true, true, false},            // no positive peak
+      {{{0, 1}, {1, 3}, {2, 1}}, 1, 1, true, false, false, false},     // same x
+      {{{0, 1}, {1, 3}, {2, 1}}, -5, 0.5, false, true, false, false},  // outside the graph
+      {{{0, 1}}, 0, 1, true, false, false, false},                     // one point
+      {{{0, 1}, {1, 3}, {2, 1}}, 0.2, 0.4, true, true, true, false},   // inside one segment
+      {{{0, 0}, {1, 4}, {2, 0}}, 0, 2, true, true, true, true},        // a triangle
+      {{{0, 1e308}, {1, 1e308}, {2, 1e308}}, 0, 2, true, false, false, false},  // area overflows
+      {{{0, -1}, {1, -3}, {2, -1}}, 0, 2, true, true, true, false},             // no positive peak
   };
   for (const Case& c : cases) {
     Graph g;
