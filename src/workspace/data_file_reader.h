@@ -195,8 +195,12 @@ void LineSplitter::split(std::string_view block, F&& f) {
   bool atLineEnd = false;  // p is on the line end of the line just taken
   // A line begun in an earlier block ends at the first line end here.
   if (!m_carry.empty()) {
-    const char* q = p;
-    while (q < end && *q != '\n' && *q != '\r') ++q;
+    // The first line end, found by memchr: a line may be gigabytes long.
+    const auto len = static_cast<std::size_t>(end - p);
+    const char* lf = static_cast<const char*>(std::memchr(p, '\n', len));
+    const char* cr =
+        static_cast<const char*>(std::memchr(p, '\r', lf ? static_cast<std::size_t>(lf - p) : len));
+    const char* q = cr ? cr : lf ? lf : end;
     m_carry.append(p, q);
     if (q == end) return;
     f(std::string_view(m_carry), &m_carry);

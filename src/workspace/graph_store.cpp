@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <tuple>
 #include <utility>
 
@@ -95,14 +96,20 @@ Graph& GraphStore::append(std::string name, std::string path) {
 }
 
 std::uint64_t contentHash(const Graph& g) {
-  // FNV-1a over the bytes of the points and the comment lines.
+  // Eight bytes at a time, multiplied and folded (a comment line may be
+  // gigabytes long); the length goes in too.
   std::uint64_t h = 1469598103934665603ULL;
   auto mix = [&h](const void* data, std::size_t n) {
     const auto* p = static_cast<const unsigned char*>(data);
-    for (std::size_t i = 0; i < n; ++i) {
-      h ^= p[i];
-      h *= 1099511628211ULL;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      std::uint64_t w = 0;
+      std::memcpy(&w, p + i, sizeof w);
+      h = (h ^ w) * 0x9E3779B97F4A7C15ULL;
+      h ^= h >> 29;
     }
+    for (; i < n; ++i) h = (h ^ p[i]) * 1099511628211ULL;
+    h = (h ^ n) * 0x9E3779B97F4A7C15ULL;
   };
   const std::vector<Point>& pts = g.series.points();
   if (!pts.empty()) mix(pts.data(), pts.size() * sizeof(Point));
