@@ -350,9 +350,16 @@ Selection MainWindow::selection() {
   return m_session.selection();
 }
 
-void MainWindow::pullSelection() {
+Selection MainWindow::listSelection() const {
+  Selection s;
   for (int r = 0; r < m_list->count(); ++r)
-    m_session.setSelected(static_cast<std::size_t>(r), m_list->item(r)->isSelected());
+    if (m_list->item(r)->isSelected()) s.rows.push_back(static_cast<std::size_t>(r));
+  s.current = m_list->currentRow() < 0 ? 0 : static_cast<std::size_t>(m_list->currentRow());
+  return s;
+}
+
+void MainWindow::pullSelection() {
+  m_session.selectOnly(listSelection().rows);
   const int f = m_list->currentRow();
   m_session.setFocusRow(f < 0 ? std::nullopt : std::optional<std::size_t>(f));
 }
@@ -430,8 +437,7 @@ void MainWindow::recordOn(const Selection& s, const std::string& line) {
   if (s.rows.empty()) select += " none";
   for (std::size_t r : s.rows) select += " " + std::to_string(r);
   record(select);
-  if (s.current < m_store.count() || m_store.empty())
-    record("current " + std::to_string(std::min(s.current, m_store.count() - 1)));
+  if (s.current < m_store.count()) record("current " + std::to_string(s.current));
   record(line);
 }
 

@@ -148,6 +148,8 @@ class MainWindow : public QMainWindow {
   void syncSlots(const std::vector<std::size_t>& changed);
   /// The list widget's selection and focus row into the session, and back.
   void pullSelection();
+  /// The selected rows and the focus row as the list widget shows them.
+  Selection listSelection() const;
   void pushSelection();
   void showInformation();
   void refreshUndo();

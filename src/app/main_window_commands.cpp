@@ -120,31 +120,23 @@ void MainWindow::rescale() {
 }
 
 void MainWindow::zoomOut() {
-  run([&] {
-    m_chart->zoomBy(0.1L);
-    m_chart->redraw();
-  });
+  m_chart->zoomBy(0.1L);
+  m_chart->redraw();
 }
 
 void MainWindow::zoomIn() {
-  run([&] {
-    m_chart->zoomBy(-0.1L);
-    m_chart->redraw();
-  });
+  m_chart->zoomBy(-0.1L);
+  m_chart->redraw();
 }
 
 void MainWindow::increaseYScale() {
-  run([&] {
-    m_chart->scaleYMaximum(-0.5L);
-    m_chart->redraw();
-  });
+  m_chart->scaleYMaximum(-0.5L);
+  m_chart->redraw();
 }
 
 void MainWindow::decreaseYScale() {
-  run([&] {
-    m_chart->scaleYMaximum(0.5L);
-    m_chart->redraw();
-  });
+  m_chart->scaleYMaximum(0.5L);
+  m_chart->redraw();
 }
 
 void MainWindow::zoomBetweenCursors() {
@@ -561,12 +553,9 @@ void MainWindow::showMeasure() {
 void MainWindow::refreshMeasure() {
   if (!m_measure || !m_measure->isVisible()) return;
   const double x1 = m_chart->xAtColumn(m_cursor1), x2 = m_chart->xAtColumn(m_cursor2);
-  // Read off the list: this also runs while the session's rows are being
-  // shown in it.
-  Selection s;
-  for (int r = 0; r < m_list->count(); ++r)
-    if (m_list->item(r)->isSelected()) s.rows.push_back(static_cast<std::size_t>(r));
-  s.current = m_list->currentRow() < 0 ? 0 : static_cast<std::size_t>(m_list->currentRow());
+  // Read off the list, not the session: this also runs while the
+  // session's rows are being shown in the list.
+  const Selection s = listSelection();
   m_measure->setRows(measureGraphs(m_store, s, x1, x2), x1, x2);
 }
 
