@@ -235,17 +235,14 @@ double readLeadingNumber(std::string_view t) {
   return *v;
 }
 
-char* formatDataNumberTo(char* out, double v, int p) {
-  if (v == 0) {
-    *out++ = '0';
-    return out;
-  }
-  if (std::isinf(v)) return std::copy_n("INF", 3, out);
-  if (std::isnan(v)) return std::copy_n("NAN", 3, out);
-  if (p < 1) p = 1;
-  // The general format of std::to_chars picks the fixed form exactly for
-  // -4 <= exponent < p and drops trailing zeros; only the exponent's
-  // spelling differs ("e+07" becomes "E7", "e-05" becomes "E-5").
+namespace {
+
+/// The general format of std::to_chars with p digits, with the exponent
+/// spelled "E7" or "E-5".
+char* formatWithLibrary(char* out, double v, int p) {
+  // The general format picks the fixed form exactly for -4 <= exponent < p
+  // and drops trailing zeros; only the exponent's spelling differs ("e+07"
+  // becomes "E7", "e-05" becomes "E-5").
   char buf[64];
   auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, p);
   char* e = std::find(buf, res.ptr, 'e');
@@ -257,6 +254,95 @@ char* formatDataNumberTo(char* out, double v, int p) {
   if (*q == '+' || *q == '-') ++q;
   while (q + 1 < res.ptr && *q == '0') ++q;
   return std::copy(q, static_cast<const char*>(res.ptr), out);
+}
+
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int kLargestExactPower = 22;
+
+/// Seven significant digits without the library: a * 10^(6 - e) is one
+/// correctly rounded multiplication or division by an exact power of ten, so
+/// it lies within 2e-9 of the exact scaled value. Where that is too close to a
+/// rounding tie or to a power of ten to decide, nullptr: the caller asks the
+/// library, which rounds the exact binary value.
+char* formatSevenDigits(char* out, double v) {
+  const double a = std::fabs(v);
+  int binaryExponent = 0;
+  std::frexp(a, &binaryExponent);
+  // floor(log10(a)) or one less.
+  int e = ((binaryExponent - 1) * 78913) >> 18;
+  double r = 0;
+  for (int tries = 0;; ++tries) {
+    if (tries == 3) return nullptr;
+    const int k = 6 - e;
+    if (k > kLargestExactPower || -k > kLargestExactPower) return nullptr;
+    r = k >= 0 ? a * kExactPowersOfTen[k] : a / kExactPowersOfTen[-k];
+    if (r < 1e6)
+      --e;
+    else if (r >= 1e7)
+      ++e;
+    else
+      break;
+  }
+  constexpr double kMargin = 1e-6;
+  if (r - 1e6 < kMargin || 1e7 - r < kMargin) return nullptr;
+  const double whole = std::floor(r);
+  const double fraction = r - whole;
+  if (std::fabs(fraction - 0.5) < kMargin) return nullptr;
+  auto m = static_cast<std::uint32_t>(whole) + (fraction > 0.5 ? 1U : 0U);
+  if (m == 10000000U) {
+    m = 1000000U;
+    ++e;
+  }
+  char digits[7];
+  for (int i = 6; i >= 0; --i) {
+    digits[i] = static_cast<char>('0' + m % 10);
+    m /= 10;
+  }
+  int last = 6;  // the last digit kept: trailing zeros are dropped
+  while (last > 0 && digits[last] == '0') --last;
+  if (v < 0) *out++ = '-';
+  if (e >= 0 && e < 7) {
+    out = std::copy(digits, digits + e + 1, out);
+    if (last > e) {
+      *out++ = '.';
+      out = std::copy(digits + e + 1, digits + last + 1, out);
+    }
+    return out;
+  }
+  if (e < 0 && e >= -4) {
+    *out++ = '0';
+    *out++ = '.';
+    out = std::fill_n(out, -e - 1, '0');
+    return std::copy(digits, digits + last + 1, out);
+  }
+  *out++ = digits[0];
+  if (last > 0) {
+    *out++ = '.';
+    out = std::copy(digits + 1, digits + last + 1, out);
+  }
+  *out++ = 'E';
+  if (e < 0) *out++ = '-';
+  const int magnitude = std::abs(e);
+  if (magnitude >= 10) *out++ = static_cast<char>('0' + magnitude / 10);
+  *out++ = static_cast<char>('0' + magnitude % 10);
+  return out;
+}
+
+}  // namespace
+
+char* formatDataNumberTo(char* out, double v, int p) {
+  if (v == 0) {
+    *out++ = '0';
+    return out;
+  }
+  if (std::isinf(v)) return std::copy_n("INF", 3, out);
+  if (std::isnan(v)) return std::copy_n("NAN", 3, out);
+  if (p < 1) p = 1;
+  if (p == 7)
+    if (char* end = formatSevenDigits(out, v)) return end;
+  return formatWithLibrary(out, v, p);
 }
 
 std::string formatDataNumber(double v, int p) {

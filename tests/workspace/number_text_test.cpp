@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <random>
 
@@ -176,6 +178,88 @@ TEST(FormatDataNumber, ReadsBackAsSevenSignificantDigits) {
     ASSERT_TRUE(back.has_value()) << v;
     EXPECT_EQ(*back, rounded) << v << " " << formatDataNumber(v, 7);
   }
+}
+
+/// The C library's "%.7G" with the exponent spelled as data files spell it:
+/// an independent reference for the writer's own formatting.
+std::string printfSevenDigits(double v) {
+  if (v == 0) return "0";
+  if (std::isinf(v)) return "INF";
+  if (std::isnan(v)) return "NAN";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.7G", v);
+  std::string s(buf);
+  const std::size_t e = s.find('E');
+  if (e == std::string::npos) return s;
+  std::string mantissa = s.substr(0, e + 1);
+  std::size_t q = e + 1;
+  if (s[q] == '-') mantissa += '-';
+  if (s[q] == '+' || s[q] == '-') ++q;
+  while (q + 1 < s.size() && s[q] == '0') ++q;
+  return mantissa + s.substr(q);
+}
+
+TEST(FormatDataNumber, SevenDigitsMatchTheLibraryOnTenMillionValues) {
+  std::mt19937_64 rng(2026);
+  std::uniform_real_distribution<double> mantissa(1, 10);
+  std::uniform_int_distribution<int> exponent(-24, 32);
+  std::uniform_int_distribution<int> digits(1, 7);
+  std::size_t mismatches = 0;
+  auto check = [&](double v) {
+    const std::string ours = formatDataNumber(v, 7);
+    const std::string reference = printfSevenDigits(v);
+    if (ours != reference && ++mismatches <= 10)
+      ADD_FAILURE() << std::hexfloat << v << ": " << ours << " vs " << reference;
+  };
+  for (int i = 0; i < 10'000'000; ++i) {
+    double v = 0;
+    switch (i % 4) {
+      case 0:  // any bit pattern: every exponent, subnormals, NaN and infinities
+        v = std::bit_cast<double>(rng());
+        break;
+      case 1:  // values an instrument writes, over the whole fast range
+        v = mantissa(rng) * std::pow(10.0, exponent(rng));
+        break;
+      case 2: {  // short decimals such as 1.5 or 0.00125: exact and near ties
+        const double scale = std::pow(10.0, digits(rng));
+        v = std::round(mantissa(rng) * scale) / scale * std::pow(10.0, exponent(rng) / 4);
+        break;
+      }
+      default:  // next to a decimal boundary
+        v = std::nextafter(std::pow(10.0, exponent(rng)), (rng() & 1) ? 0.0 : 1e300);
+        break;
+    }
+    if (rng() & 1) v = -v;
+    check(v);
+  }
+  for (double v : {9999999.5,
+                   9999999.4999999,
+                   9999998.5,
+                   999999.95,
+                   99999.995,
+                   0.0001,
+                   0.00009999999,
+                   0.000099999995,
+                   1e-5,
+                   1e-4,
+                   1e6,
+                   1e7,
+                   1234567.5,
+                   1234568.5,
+                   0.5,
+                   1.5,
+                   2.5,
+                   0.125,
+                   4503599627370495.5,
+                   1e22,
+                   1e23,
+                   1e-16,
+                   1e-17,
+                   123456.75,
+                   5e-324,
+                   1.7976931348623157e308})
+    for (double s : {1.0, -1.0}) check(s * v);
+  EXPECT_EQ(mismatches, 0U);
 }
 
 }  // namespace
