@@ -48,6 +48,11 @@ MainWindow::MainWindow(UserPrompts& prompts, SettingsFile& settings, const QStri
   auto* central = new QWidget(this);
   setCentralWidget(central);
   m_chart = new ChartView(central);
+  // The chart draws the store's points; it keeps no copy of its own.
+  m_chart->setSeriesSource([this](int i) -> const Series* {
+    const auto slot = static_cast<std::size_t>(i);
+    return slot < m_store.count() ? &m_store.series(slot) : nullptr;
+  });
   m_print = new ChartView(nullptr);
   m_print->setParent(this);
   m_print->hide();
@@ -408,7 +413,7 @@ bool MainWindow::run(const std::function<void()>& command) {
 
 void MainWindow::syncChart() {
   for (std::size_t i = 0; i < m_store.count(); ++i)
-    m_chart->setSeries(static_cast<int>(i), m_store.series(i), seriesColour(i, false));
+    m_chart->showSeries(static_cast<int>(i), seriesColour(i, false));
   m_chart->truncateSeries(static_cast<int>(m_store.count()));
   showDistinctLook();
   watchSourceFiles();
@@ -416,8 +421,7 @@ void MainWindow::syncChart() {
 
 void MainWindow::syncSlots(const std::vector<std::size_t>& changed) {
   for (std::size_t i : changed)
-    if (i < m_store.count())
-      m_chart->setSeries(static_cast<int>(i), m_store.series(i), seriesColour(i, false));
+    if (i < m_store.count()) m_chart->showSeries(static_cast<int>(i), seriesColour(i, false));
 }
 
 void MainWindow::setSettleDelay(int ms) {

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "view/series_drawing.h"
 #include "workspace/error.h"
 
 namespace varnix {
@@ -90,6 +91,117 @@ class DepthWall : public QCPLayerable {
   }
 };
 
+/// One line series drawn straight from its points, which belong to the
+/// chart's source (the graph store) or to the series itself (a copy).
+class SeriesPlottable : public QCPAbstractPlottable {
+ public:
+  SeriesPlottable(QCPAxis* keyAxis, QCPAxis* valueAxis, const ChartView::SeriesSource* source,
+                  int slot)
+      : QCPAbstractPlottable(keyAxis, valueAxis), m_source(source), m_slot(slot) {}
+
+  const Series* points() const {
+    if (m_own) return &*m_own;
+    return *m_source ? (*m_source)(m_slot) : nullptr;
+  }
+  void setSlot(int slot) {
+    m_slot = slot;
+    pointsChanged();
+  }
+  void setOwnPoints(Series s) {
+    m_own = std::move(s);
+    pointsChanged();
+  }
+  void useSourcePoints() {
+    m_own.reset();
+    pointsChanged();
+  }
+  /// Forgets what was derived from the points.
+  void pointsChanged() {
+    m_summary.clear();
+    m_positive[0].reset();
+    m_positive[1].reset();
+  }
+
+  /// The range of x (axis 0) or y (axis 1) as the series caches it; on a
+  /// logarithmic axis only the positive values count.
+  std::optional<QCPRange> range(int axis, bool logarithmic) {
+    const Series* s = points();
+    if (!s || s->empty()) return std::nullopt;
+    const double lo = axis == 0 ? s->minX() : s->minY();
+    const double hi = axis == 0 ? s->maxX() : s->maxY();
+    if (!logarithmic || lo > 0) return QCPRange(lo, hi);
+    // Values without a logarithm: the positive ones need a scan, kept until
+    // the points change.
+    std::optional<QCPRange>& positive = m_positive[axis];
+    if (!positive) {
+      double plo = std::numeric_limits<double>::infinity(), phi = 0;
+      for (const Point& p : s->points()) {
+        const double v = axis == 0 ? p.x : p.y;
+        if (v > 0) {
+          plo = std::min(plo, v);
+          phi = std::max(phi, v);
+        }
+      }
+      positive = phi > 0 ? QCPRange(plo, phi) : QCPRange(0, 0);
+    }
+    if (!(positive->upper > 0)) return std::nullopt;
+    return positive;
+  }
+
+  double selectTest(const QPointF&, bool, QVariant*) const override { return -1; }
+  QCPRange getKeyRange(bool& found, QCP::SignDomain domain) const override {
+    return cachedRange(0, domain, found);
+  }
+  QCPRange getValueRange(bool& found, QCP::SignDomain domain, const QCPRange&) const override {
+    return cachedRange(1, domain, found);
+  }
+
+ protected:
+  void draw(QCPPainter* painter) override {
+    const Series* s = points();
+    if (!s || s->empty()) return;
+    const std::vector<Point>& pts = s->points();
+    if (!m_summary.matches(pts)) m_summary.build(pts);
+    const QRect r = mKeyAxis->axisRect()->rect();
+    const AxisMap xMap(mKeyAxis->range().lower, mKeyAxis->range().upper, r.left(), r.width(),
+                       mKeyAxis->scaleType() == QCPAxis::stLogarithmic, r.left() - 200);
+    const AxisMap yMap(mValueAxis->range().lower, mValueAxis->range().upper, r.bottom(),
+                       -r.height(), mValueAxis->scaleType() == QCPAxis::stLogarithmic,
+                       r.bottom() + 200);
+    // A magnified painter (a printer) has finer pixels.
+    const double scale = std::fabs(painter->transform().m11());
+    reduceSegments(pts, m_summary, xMap, yMap, scale > 1 ? scale : 1.0, clipRect(), m_segments);
+    painter->setPen(mPen);
+    painter->setBrush(Qt::NoBrush);
+    // Segments, not polylines: the rasteriser drops the tip of a polyline
+    // that turns back on itself, a segment it always draws whole.
+    painter->drawLines(m_segments.data(), static_cast<int>(m_segments.size()));
+  }
+  void drawLegendIcon(QCPPainter* painter, const QRectF& rect) const override {
+    painter->setPen(mPen);
+    const double y = rect.center().y();
+    painter->drawLine(QLineF(rect.left(), y, rect.right(), y));
+  }
+
+ private:
+  QCPRange cachedRange(int axis, QCP::SignDomain domain, bool& found) const {
+    const Series* s = points();
+    found = s && !s->empty();
+    if (!found) return {};
+    const double lo = axis == 0 ? s->minX() : s->minY();
+    const double hi = axis == 0 ? s->maxX() : s->maxY();
+    found = domain != QCP::sdPositive || hi > 0;
+    return QCPRange(domain == QCP::sdPositive && lo <= 0 ? hi : lo, hi);
+  }
+
+  const ChartView::SeriesSource* m_source;
+  int m_slot;
+  std::optional<Series> m_own;
+  BlockSummary m_summary;
+  std::vector<QLineF> m_segments;
+  std::optional<QCPRange> m_positive[2];
+};
+
 ChartView::ChartView(QWidget* parent) : QWidget(parent), m_plot(new QCustomPlot(this)) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -137,37 +249,24 @@ QCPAxis* ChartView::axis(Axis a) const {
 
 // --- series -----------------------------------------------------------------
 
-void ChartView::setSeries(int i, const Series& s, Colour colour) {
-  while (seriesCount() <= i) {
-    m_series.push_back(nullptr);
-    m_hasPoints.push_back(false);
-  }
-  const std::vector<Point>& pts = s.points();
-  bool ascending = true;
-  for (std::size_t j = 1; j < pts.size() && ascending; ++j) ascending = pts[j - 1].x <= pts[j].x;
-  QCPAbstractPlottable* p = m_series[static_cast<std::size_t>(i)];
-  const bool isGraph = p && qobject_cast<QCPGraph*>(p);
-  if (!p || isGraph != ascending) {
-    if (p) m_plot->removePlottable(p);
-    if (ascending)
-      p = new QCPGraph(m_plot->xAxis, m_plot->yAxis);
-    else
-      p = new QCPCurve(m_plot->xAxis, m_plot->yAxis);
-    m_series[static_cast<std::size_t>(i)] = p;
-  }
-  if (auto* g = qobject_cast<QCPGraph*>(p)) {
-    QVector<QCPGraphData> data(static_cast<qsizetype>(pts.size()));
-    for (std::size_t j = 0; j < pts.size(); ++j)
-      data[static_cast<qsizetype>(j)] = {pts[j].x, pts[j].y};
-    g->data()->set(data, true);
-    g->setAdaptiveSampling(true);
-  } else if (auto* c = qobject_cast<QCPCurve*>(p)) {
-    QVector<QCPCurveData> data(static_cast<qsizetype>(pts.size()));
-    for (std::size_t j = 0; j < pts.size(); ++j)
-      data[static_cast<qsizetype>(j)] = {static_cast<double>(j), pts[j].x, pts[j].y};
-    c->data()->set(data, true);
-  }
-  m_hasPoints[static_cast<std::size_t>(i)] = !pts.empty();
+SeriesPlottable* ChartView::plottable(int i) {
+  while (seriesCount() <= i)
+    m_series.push_back(new SeriesPlottable(m_plot->xAxis, m_plot->yAxis, &m_source, seriesCount()));
+  return m_series[static_cast<std::size_t>(i)];
+}
+
+void ChartView::setSeries(int i, Series s, Colour colour) {
+  plottable(i)->setOwnPoints(std::move(s));
+  setSeriesColour(i, colour);
+}
+
+void ChartView::setSeriesSource(SeriesSource source) {
+  m_source = std::move(source);
+  for (SeriesPlottable* p : m_series) p->pointsChanged();
+}
+
+void ChartView::showSeries(int i, Colour colour) {
+  plottable(i)->useSourcePoints();
   setSeriesColour(i, colour);
 }
 
@@ -241,9 +340,9 @@ void ChartView::setLegend(const QStringList& names) {
 
 void ChartView::removeSeries(int i) {
   if (i < 0 || i >= seriesCount()) return;
-  if (auto* p = m_series[static_cast<std::size_t>(i)]) m_plot->removePlottable(p);
+  m_plot->removePlottable(m_series[static_cast<std::size_t>(i)]);
   m_series.erase(m_series.begin() + i);
-  m_hasPoints.erase(m_hasPoints.begin() + i);
+  for (int k = i; k < seriesCount(); ++k) m_series[static_cast<std::size_t>(k)]->setSlot(k);
 }
 
 void ChartView::truncateSeries(int count) {
@@ -251,11 +350,9 @@ void ChartView::truncateSeries(int count) {
 }
 
 int ChartView::seriesPointCount(int i) const {
-  if (i < 0 || i >= seriesCount() || !m_series[static_cast<std::size_t>(i)]) return 0;
-  auto* p = m_series[static_cast<std::size_t>(i)];
-  if (auto* g = qobject_cast<QCPGraph*>(p)) return g->data()->size();
-  if (auto* c = qobject_cast<QCPCurve*>(p)) return c->data()->size();
-  return 0;
+  if (i < 0 || i >= seriesCount()) return 0;
+  const Series* s = m_series[static_cast<std::size_t>(i)]->points();
+  return s ? static_cast<int>(s->count()) : 0;
 }
 
 // --- axes -------------------------------------------------------------------
@@ -444,23 +541,16 @@ void ChartView::zoomTo(double x0, double x1, double y0, double y1) {
 void ChartView::fitAutomaticAxes() {
   for (Axis a : {Axis::Bottom, Axis::Left}) {
     if (!m_automatic[index(a)]) continue;
-    const bool log = axisLogarithmic(a);
-    bool found = false;
-    QCPRange total;
-    for (std::size_t i = 0; i < m_series.size(); ++i) {
-      if (!m_series[i] || !m_hasPoints[i]) continue;
-      bool ok = false;
-      const QCP::SignDomain domain = log ? QCP::sdPositive : QCP::sdBoth;
-      QCPRange r = a == Axis::Bottom ? m_series[i]->getKeyRange(ok, domain)
-                                     : m_series[i]->getValueRange(ok, domain);
-      if (!ok) continue;
-      if (!found)
+    std::optional<QCPRange> total;
+    for (SeriesPlottable* p : m_series) {
+      const std::optional<QCPRange> r = p->range(index(a), axisLogarithmic(a));
+      if (!r) continue;
+      if (!total)
         total = r;
       else
-        total.expand(r);
-      found = true;
+        total->expand(*r);
     }
-    if (found) applyRange(a, total.lower, total.upper);
+    if (total) applyRange(a, total->lower, total->upper);
   }
 }
 

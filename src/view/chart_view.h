@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -22,6 +23,7 @@ namespace varnix {
 
 class CursorLayer;
 class DepthWall;
+class SeriesPlottable;
 
 /// The chart: one line series per graph slot, a bottom and a left axis, a
 /// title, mouse zoom and pan, and an overlay for the cursor lines. The only
@@ -31,15 +33,22 @@ class ChartView : public QWidget {
  public:
   enum class Axis { Bottom, Left };
   enum class Panning { Both, Horizontal, None };
+  /// The points of series i, read at every drawing; null: nothing to draw.
+  using SeriesSource = std::function<const Series*(int)>;
 
   explicit ChartView(QWidget* parent = nullptr);
   ~ChartView() override;
 
   // --- series -------------------------------------------------------------
   int seriesCount() const { return static_cast<int>(m_series.size()); }
-  /// Shows the points of s as series i (appending empty series up to i);
-  /// a series whose x is not ascending is drawn in list order.
-  void setSeries(int i, const Series& s, Colour colour);
+  /// Shows a copy of s as series i (appending empty series up to i); a
+  /// series whose x is not ascending is drawn in list order.
+  void setSeries(int i, Series s, Colour colour);
+  /// Where series shown by showSeries find their points (the main chart:
+  /// the graph store's slots). The chart keeps no copy of them.
+  void setSeriesSource(SeriesSource source);
+  /// Shows the source's points of slot i as series i, after they changed.
+  void showSeries(int i, Colour colour);
   void setSeriesColour(int i, Colour colour);
   /// Removes series i; the later series move down.
   void removeSeries(int i);
@@ -155,14 +164,15 @@ class ChartView : public QWidget {
   static int index(Axis a) { return a == Axis::Bottom ? 0 : 1; }
   QCPAxis* axis(Axis a) const;
   void fitAutomaticAxes();
+  SeriesPlottable* plottable(int i);
   void applyRange(Axis a, double lo, double hi);
   void endDrag(QPoint end);
 
   QCustomPlot* m_plot;
   CursorLayer* m_cursors = nullptr;
   DepthWall* m_wall = nullptr;
-  std::vector<QCPAbstractPlottable*> m_series;
-  std::vector<bool> m_hasPoints;
+  SeriesSource m_source;
+  std::vector<SeriesPlottable*> m_series;
   bool m_automatic[2] = {true, true};
   double m_lo[2] = {0, 0};
   double m_hi[2] = {1, 1};

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QLineF>
+#include <QPointF>
+#include <QRect>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "workspace/graph_store.h"
+
+namespace varnix {
+
+/// Where axis values land on the screen: lower maps to origin, upper to
+/// origin + length (a negative length for the left axis, whose pixels grow
+/// downwards). On a logarithmic axis the map is linear in the logarithm and
+/// values that have none land at offAxis, outside the plot.
+class AxisMap {
+ public:
+  AxisMap() = default;
+  AxisMap(double lower, double upper, double origin, double length, bool logarithmic,
+          double offAxis);
+
+  double pixel(double v) const {
+    if (!m_log) return m_origin + (v - m_lower) * m_factor;
+    if (!(v > 0)) return m_offAxis;
+    return m_origin + std::log(v / m_lower) * m_factor;
+  }
+  bool logarithmic() const { return m_log; }
+
+ private:
+  double m_lower = 0, m_origin = 0, m_factor = 1, m_offAxis = 0;
+  bool m_log = false;
+};
+
+/// A point's place in device pixels: a quarter pixel into the pixel the
+/// mapped value falls in (of a device `resolution` times finer than the
+/// painter's units), kept within a billion pixels. A quarter pixel is never
+/// on a pixel border or centre, so the rasteriser has no tie to break and
+/// each segment lights the same pixels whichever way it is drawn.
+/// Non-finite values stay non-finite.
+inline double snapToPixel(double p, double resolution) {
+  constexpr double kFar = 1e9;
+  if (p < -kFar) p = -kFar;
+  if (p > kFar) p = kFar;
+  p *= resolution;
+  if (!(p == p)) return p;
+  // floor without a library call: exact for |p| <= 1e9 * resolution.
+  auto whole = static_cast<double>(static_cast<std::int64_t>(p));
+  if (whole > p) whole -= 1;
+  return (whole + 0.25) / resolution;
+}
+
+/// Smallest and largest y of each run of kBlockPoints points of an
+/// ascending series and the x of its first point, so that a full view of a
+/// long series need neither visit every point nor search through them.
+/// Built from the points; stale once they change.
+class BlockSummary {
+ public:
+  static constexpr std::size_t kBlockPoints = 64;
+
+  /// Scans the points once; remembers whether x ascends.
+  void build(const std::vector<Point>& points);
+  bool matches(const std::vector<Point>& points) const {
+    return m_built && m_data == points.data() && m_count == points.size();
+  }
+  void clear() { m_built = false; }
+  bool ascending() const { return m_ascending; }
+  /// Whether block b has only finite x and y; its extremes then are below.
+  bool finite(std::size_t b) const { return m_finite[b] != 0; }
+  double minY(std::size_t b) const { return m_min[b]; }
+  /// x of the first point of block b, also of the last, partial block.
+  double firstX(std::size_t b) const { return m_firstX[b]; }
+  double maxY(std::size_t b) const { return m_max[b]; }
+  std::size_t blocks() const { return m_min.size(); }
+
+ private:
+  bool m_built = false;
+  const Point* m_data = nullptr;
+  std::size_t m_count = 0;
+  bool m_ascending = true;
+  std::vector<double> m_min, m_max, m_firstX;
+  std::vector<std::uint8_t> m_finite;
+};
+
+/// Segments that light exactly the pixels of drawing every segment between
+/// the series' points in list order as one-pixel lines without
+/// antialiasing, with far fewer segments: every run of consecutive points
+/// that fall in the same pixel column becomes one vertical segment from its
+/// lowest to its highest point, joined to the runs before and after it. A
+/// point with a non-finite coordinate is not drawn and breaks the line.
+/// Only points near `clip` are visited when x ascends (the summary, used
+/// only when it matches the points, says whether it does); otherwise every
+/// point is, and segments wholly outside `clip` are left out. The segments
+/// replace those in out.
+void reduceSegments(const std::vector<Point>& points, const BlockSummary& summary,
+                    const AxisMap& xMap, const AxisMap& yMap, double resolution, const QRect& clip,
+                    std::vector<QLineF>& out);
+
+/// Every segment between consecutive points, mapped and snapped as
+/// reduceSegments maps them: the drawing it must match.
+void allSegments(const std::vector<Point>& points, const AxisMap& xMap, const AxisMap& yMap,
+                 double resolution, std::vector<QLineF>& out);
+
+}  // namespace varnix
