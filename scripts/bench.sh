@@ -17,8 +17,8 @@ rows = {}
 for path in sys.argv[1:]:
     for b in json.load(open(path))["benchmarks"]:
         name = b["name"]
-        key = name.replace("_varnix", "").replace("_reference", "")
-        side = "varnix" if "_varnix" in name else "reference"
+        key = name.replace("_varnix", "").replace("_reference", "").replace("_qcpgraph", "")
+        side = "varnix" if "_varnix" in name else "qcpgraph" if "_qcpgraph" in name else "reference"
         ms = b["real_time"] * {"ns": 1e-6, "us": 1e-3, "ms": 1, "s": 1e3}[b["time_unit"]]
         rows.setdefault(key, {})[side] = (ms, b.get("bytes_per_second"))
 print("%-22s %12s %12s %8s" % ("benchmark", "varnix ms", "reference ms", "ratio"))
@@ -29,9 +29,11 @@ for key, r in rows.items():
         extra = ""
         if r["varnix"][1]:
             extra = "  %.0f MB/s vs %.0f MB/s" % (r["varnix"][1] / 1e6, r["reference"][1] / 1e6)
+        if "qcpgraph" in r:
+            extra += "  (QCPGraph %.1f ms, ratio %.2f)" % (r["qcpgraph"][0], v / r["qcpgraph"][0])
         print("%-22s %12.1f %12.1f %8.2f%s" % (key, v, ref, v / ref, extra))
 for shape in ("0", "1"):
-    step, full = rows.get("CursorStep/" + shape), rows.get("Redraw/" + shape)
+    step, full = rows.get("CursorStep/" + shape), rows.get("Redraw/" + shape + "/0")
     if step and full:
         print("cursor step/%s: %.3f ms, %.2f%% of a full redraw" %
               (shape, step["varnix"][0], 100 * step["varnix"][0] / full["varnix"][0]))
