@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -189,6 +190,8 @@ std::string printfSevenDigits(double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.7G", v);
   std::string s(buf);
+  // The tests also run under a locale with a decimal comma.
+  std::replace(s.begin(), s.end(), ',', '.');
   const std::size_t e = s.find('E');
   if (e == std::string::npos) return s;
   std::string mantissa = s.substr(0, e + 1);
