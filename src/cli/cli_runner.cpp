@@ -44,6 +44,10 @@ Runner::Runner(Session& session, std::ostream& out, std::ostream& err)
 const std::vector<Runner::Command>& Runner::commands() {
   static const std::vector<Command> table = {
       {"load", 0, -1, "FILE...", "Add Files with these files, in order", &Runner::cmdLoad},
+      {"import", 1, -1, "FILE...",
+       "Import instrument exports (CSV, semicolon, tab, decimal comma, JCAMP-DX); a summary line "
+       "per file on standard error",
+       &Runner::cmdImport},
       {"select", 1, -1, "all|none|N...", "the selected rows become exactly these slots",
        &Runner::cmdSelect},
       {"current", 1, 1, "N", "the current row (focus row) becomes slot N", &Runner::cmdCurrent},
@@ -179,6 +183,10 @@ double Runner::numberArg(const std::string& text) {
 void Runner::cmdLoad(const Args& a) {
   m_session.addFiles(
       a, [this](const std::string& t) { message(t); }, {}, &m_failures);
+}
+
+void Runner::cmdImport(const Args& a) {
+  for (const std::string& line : m_session.importFiles(a, {}, &m_failures)) message(line);
 }
 
 void Runner::cmdSelect(const Args& a) {

@@ -53,6 +53,7 @@ class Runner {
   static double numberArg(const std::string& text);
 
   void cmdLoad(const Args& a);
+  void cmdImport(const Args& a);
   void cmdSelect(const Args& a);
   void cmdCurrent(const Args& a);
   void cmdInfo(const Args& a);

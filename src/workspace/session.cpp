@@ -1,5 +1,7 @@
 #include "workspace/session.h"
 
+#include "import/importer.h"
+
 #include <algorithm>
 
 #include "workspace/data_file_reader.h"
@@ -56,6 +58,18 @@ void Session::addFiles(const std::vector<std::string>& paths, const MessageFn& m
   syncRows();
   if (!m_focus && !m_store.empty()) m_focus = 0;
   if (info) m_information = *info;
+}
+
+std::vector<std::string> Session::importFiles(const std::vector<std::string>& paths,
+                                              const ProgressFn& progress, std::size_t* failures) {
+  if (paths.empty()) return {};
+  std::size_t added = 0;
+  std::vector<std::string> summary =
+      varnix::importFiles(m_store, paths, progress, &added, failures);
+  syncRows();
+  if (!m_focus && !m_store.empty()) m_focus = 0;
+  m_information = " " + std::to_string(added) + " files loaded. Press <R> to rescale";
+  return summary;
 }
 
 void Session::loadFile(const std::string& path, const MessageFn& message, std::size_t* failures) {

@@ -45,6 +45,11 @@ class Session {
   /// gets the focus when none had it. Sets the information line.
   void addFiles(const std::vector<std::string>& paths, const MessageFn& message,
                 const ProgressFn& progress = {}, std::size_t* failures = nullptr);
+  /// Import: the graphs the tolerant readers find in the files join the list
+  /// as Add Files's do; one summary line per file.
+  std::vector<std::string> importFiles(const std::vector<std::string>& paths,
+                                       const ProgressFn& progress = {},
+                                       std::size_t* failures = nullptr);
   /// Loads one file as the command line does (the information line stays).
   void loadFile(const std::string& path, const MessageFn& message, std::size_t* failures = nullptr);
   /// Highlight the current graph; the information line names it.

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "workspace/graph_store.h"
+
+namespace varnix {
+
+/// One curve found in an instrument's export.
+struct ImportedGraph {
+  std::string name;
+  std::vector<Point> points;
+  /// Lines that were not data (headers, footers, stray lines, JCAMP-DX
+  /// labelled records): the graph's comment lines.
+  std::vector<std::string> comments;
+};
+
+/// What the import readers make of a file's bytes.
+struct ImportResult {
+  std::vector<ImportedGraph> graphs;
+  /// How the file was read, for the summary ("separator tab, decimal comma").
+  std::string layout;
+  /// Notes on what was left out or did not agree.
+  std::vector<std::string> warnings;
+  /// Why nothing could be imported; no graphs then.
+  std::optional<std::string> refusal;
+
+  std::size_t pointCount() const {
+    std::size_t n = 0;
+    for (const ImportedGraph& g : graphs) n += g.points.size();
+    return n;
+  }
+  std::size_t commentCount() const {
+    std::size_t n = 0;
+    for (const ImportedGraph& g : graphs) n += g.comments.size();
+    return n;
+  }
+};
+
+/// The bytes as UTF-8 text: a UTF-8 byte order mark is dropped, UTF-16 with
+/// a byte order mark is converted. nullopt for a file that is not text (NUL
+/// bytes or mostly control characters); `encoding` names what was found.
+std::optional<std::string> decodeText(std::string_view bytes, std::string& encoding);
+
+/// The lines of a text: CR LF, a lone CR and a lone LF all end a line.
+std::vector<std::string_view> splitLines(std::string_view text);
+
+/// Reads a delimited table (CSV, semicolon or tab files, blank-separated
+/// columns, decimal commas, header and footer lines, wide tables).
+ImportResult importTable(std::string_view text, const std::string& fileName);
+
+/// Reads a JCAMP-DX file (4.24 and 5.x; XYDATA in AFFN and ASDF forms,
+/// XYPOINTS, PEAK TABLE; simple LINK files with several blocks).
+ImportResult importJcamp(std::string_view text, const std::string& fileName);
+
+/// Whether the text looks like JCAMP-DX: its first non-blank line starts "##".
+bool looksLikeJcamp(std::string_view text);
+
+/// Decodes and reads a file's bytes with the reader its content asks for.
+ImportResult importBytes(std::string_view bytes, const std::string& fileName);
+
+}  // namespace varnix

@@ -1,0 +1,101 @@
+#include "import/importer.h"
+
+#include "workspace/file_io.h"
+
+namespace varnix {
+
+namespace {
+
+bool pathTaken(const std::string& path, const GraphStore& store) {
+  if (fileExists(path)) return true;
+  for (std::size_t i = 0; i < store.count(); ++i)
+    if (store.graph(i).path == path) return true;
+  return false;
+}
+
+std::string thousands(std::size_t n) {
+  std::string digits = std::to_string(n);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
+std::string plural(std::size_t n, const std::string& word) {
+  return thousands(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+}  // namespace
+
+std::string importedGraphPath(const std::string& original, const GraphStore& store) {
+  const std::string name = fileNameOf(original);
+  const std::size_t dot = name.rfind('.');
+  const std::string stem = original.substr(
+      0, original.size() - name.size() + (dot == std::string::npos ? name.size() : dot));
+  std::string path = stem + ".dat";
+  for (int k = 2; pathTaken(path, store); ++k) path = stem + " (" + std::to_string(k) + ").dat";
+  return path;
+}
+
+std::string importSummaryLine(const std::string& path, const ImportResult& result) {
+  if (result.refusal) return path + ": not imported: " + *result.refusal;
+  std::string line = path + ": " + plural(result.graphs.size(), "graph") + ", " +
+                     plural(result.pointCount(), "point") + ", " + result.layout;
+  if (const std::size_t c = result.commentCount(); c > 0)
+    line += ", " + plural(c, "line") + " kept as comments";
+  for (const std::string& w : result.warnings) line += "; warning: " + w;
+  return line;
+}
+
+std::vector<std::string> importFiles(GraphStore& store, const std::vector<std::string>& paths,
+                                     const ProgressFn& progress, std::size_t* graphsAdded,
+                                     std::size_t* failures) {
+  std::vector<std::string> summary;
+  std::size_t added = 0;
+  for (std::size_t p = 0; p < paths.size(); ++p) {
+    const std::string& path = paths[p];
+    ImportResult result;
+    try {
+      std::string bytes;
+      const ReadResult read = readWholeFile(path, bytes);
+      if (read.status != ReadStatus::Ok)
+        result.refusal = read.reason.empty() ? std::string("the file cannot be read") : read.reason;
+      else
+        result = importBytes(bytes, fileNameOf(path));
+      const std::size_t graphs = result.graphs.size();
+      if (!result.refusal && store.count() + graphs > GraphStore::kMaxGraphs)
+        result.refusal = "it needs " + plural(graphs, "graph slot") + " and only " +
+                         std::to_string(GraphStore::kMaxGraphs - store.count()) + " of " +
+                         std::to_string(GraphStore::kMaxGraphs) + " are free";
+      if (!result.refusal) {
+        summary.push_back(importSummaryLine(path, result));
+        const std::size_t first = store.count();
+        try {
+          for (ImportedGraph& ig : result.graphs) {
+            Graph& g = store.append(ig.name, importedGraphPath(path, store));
+            g.series.assignSorted(std::move(ig.points));
+            g.comments = std::move(ig.comments);
+            g.savedHash = contentHash(g);
+          }
+        } catch (const std::bad_alloc&) {
+          while (store.count() > first) store.removeGraphSlot(store.count() - 1);
+          summary.pop_back();
+          throw;
+        }
+        store.setUndoEnabled(false);
+        added += graphs;
+      }
+    } catch (const std::bad_alloc&) {
+      result = {};
+      result.refusal = "not enough memory";
+    }
+    if (result.refusal) {
+      if (failures) ++*failures;
+      summary.push_back(importSummaryLine(path, result));
+    }
+    reportProgress(progress, p, paths.size());
+  }
+  if (progress) progress(0);
+  if (graphsAdded) *graphsAdded = added;
+  return summary;
+}
+
+}  // namespace varnix

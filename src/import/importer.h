@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "import/import_result.h"
+#include "workspace/callbacks.h"
+#include "workspace/graph_store.h"
+
+namespace varnix {
+
+/// Where an imported graph is saved: the original path with its extension
+/// replaced by ".dat", with " (2)", " (3)"... before it while that file
+/// exists or another graph already has that path, so that Save never
+/// overwrites the instrument's own export.
+std::string importedGraphPath(const std::string& original, const GraphStore& store);
+
+/// One line of the import summary for a file.
+std::string importSummaryLine(const std::string& path, const ImportResult& result);
+
+/// Import: each file is read by the tolerant readers and its graphs enter the
+/// store as Add Files puts them (same slots, the capacity and its refusal).
+/// Returns one summary line per file; `graphsAdded` counts the new graphs and
+/// `failures` the files not imported.
+std::vector<std::string> importFiles(GraphStore& store, const std::vector<std::string>& paths,
+                                     const ProgressFn& progress, std::size_t* graphsAdded,
+                                     std::size_t* failures);
+
+}  // namespace varnix

@@ -1,0 +1,418 @@
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <set>
+
+#include "import/import_result.h"
+#include "workspace/number_text.h"
+
+namespace varnix {
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+/// A label as the standard compares them: upper case, without blanks,
+/// dashes, slashes and underscores ("##PEAK TABLE" is PEAKTABLE).
+std::string normalLabel(std::string_view label) {
+  std::string out;
+  for (char c : label) {
+    if (c == ' ' || c == '-' || c == '/' || c == '_' || c == '\t') continue;
+    out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+std::string lineName(std::size_t line) {
+  return "line " + std::to_string(line + 1);
+}
+
+/// An AFFN number at p: sign, digits, point, and an exponent written with a
+/// sign ("1.5E+03"; "E3" without one is compressed data, not an exponent).
+bool readAffn(std::string_view s, std::size_t& i, double& out) {
+  const std::size_t start = i;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+  const std::size_t digits = i;
+  while (i < s.size() && (std::isdigit(static_cast<unsigned char>(s[i])) || s[i] == '.')) ++i;
+  if (i == digits) {
+    i = start;
+    return false;
+  }
+  if (i + 2 < s.size() && (s[i] == 'E' || s[i] == 'e') && (s[i + 1] == '+' || s[i + 1] == '-') &&
+      std::isdigit(static_cast<unsigned char>(s[i + 2]))) {
+    i += 2;
+    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
+  }
+  std::string_view text = s.substr(start, i - start);
+  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+/// The forms a line of compressed data was written in.
+struct Forms {
+  bool affn = false, sqz = false, dif = false, dup = false;
+};
+
+/// One line of (X++(Y..Y)) data in AFFN or ASDF form: the x value, then the
+/// y values. `endsInDif`: the last value came from a difference, so the next
+/// line starts with a check value. False with `error` on a character that
+/// belongs to no form.
+bool decodeLine(std::string_view s, std::vector<double>& values, bool& endsInDif, Forms& forms,
+                std::string& error) {
+  values.clear();
+  endsInDif = false;
+  double last = 0, lastDif = 0;
+  bool difMode = false;
+  std::size_t i = 0;
+  // The digits after a compressed character: its value continues with them.
+  auto digitsAfter = [&](int lead) {
+    std::string text = std::to_string(std::abs(lead));
+    while (i < s.size() && (std::isdigit(static_cast<unsigned char>(s[i])) || s[i] == '.'))
+      text += s[i++];
+    double v = 0;
+    std::from_chars(text.data(), text.data() + text.size(), v);
+    return lead < 0 ? -v : v;
+  };
+  while (i < s.size()) {
+    const char c = s[i];
+    if (c == ' ' || c == '\t' || c == ',' || c == ';') {
+      ++i;
+      continue;
+    }
+    if (c == '$' && i + 1 < s.size() && s[i + 1] == '$') break;  // a comment ends the data
+    double v = 0;
+    if (std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '+' || c == '-') {
+      if (!readAffn(s, i, v)) {
+        error = std::string("'") + c + "' is no number";
+        return false;
+      }
+      // The x at the start of a line is always written so.
+      if (!values.empty()) forms.affn = true;
+      values.push_back(v);
+      last = v;
+      difMode = false;
+      continue;
+    }
+    ++i;
+    if (c == '@' || (c >= 'A' && c <= 'I') || (c >= 'a' && c <= 'i')) {
+      const int lead = c == '@' ? 0 : c <= 'I' ? c - 'A' + 1 : -(c - 'a' + 1);
+      v = digitsAfter(lead);
+      values.push_back(v);
+      last = v;
+      difMode = false;
+      forms.sqz = true;
+    } else if (c == '%' || (c >= 'J' && c <= 'R') || (c >= 'j' && c <= 'r')) {
+      if (values.empty()) {
+        error = "a difference has no value before it";
+        return false;
+      }
+      const int lead = c == '%' ? 0 : c <= 'R' ? c - 'J' + 1 : -(c - 'j' + 1);
+      lastDif = digitsAfter(lead);
+      last += lastDif;
+      values.push_back(last);
+      difMode = true;
+      forms.dif = true;
+    } else if ((c >= 'S' && c <= 'Z') || c == 's') {
+      if (values.empty()) {
+        error = "a repeat has no value before it";
+        return false;
+      }
+      const double count = digitsAfter(c == 's' ? 9 : c - 'S' + 1);
+      if (!(count >= 1 && count <= 1e7)) {
+        error = "a repeat count is out of range";
+        return false;
+      }
+      for (double k = 1; k < count; ++k) {
+        if (difMode) last += lastDif;
+        values.push_back(last);
+      }
+      forms.dup = true;
+    } else {
+      error = std::string("unexpected character '") + c + "'";
+      return false;
+    }
+  }
+  endsInDif = difMode;
+  return true;
+}
+
+struct DataLine {
+  std::size_t line;
+  std::string_view text;
+};
+
+enum class Table { None, XyData, Points };
+
+struct Block {
+  std::string title;
+  std::map<std::string, std::string> labels;
+  std::vector<std::string> comments;
+  Table table = Table::None;
+  bool collecting = false;  ///< the lines that follow are the table's
+  std::size_t tableLine = 0;
+  std::size_t group = 2;  ///< values per point of a points table
+  std::vector<DataLine> data;
+};
+
+std::optional<double> labelNumber(const Block& b, const std::string& label) {
+  const auto it = b.labels.find(label);
+  if (it == b.labels.end()) return std::nullopt;
+  std::string_view v = trim(it->second);
+  if (!v.empty() && v[0] == '+') v.remove_prefix(1);
+  double out = 0;
+  const auto [end, error] = std::from_chars(v.data(), v.data() + v.size(), out);
+  if (error != std::errc() || end == v.data()) return std::nullopt;
+  return out;
+}
+
+/// Agreement of two x values: within a hundredth of a step (or of the
+/// value, without a step).
+bool closeTo(double a, double b, double step) {
+  const double tolerance = step != 0 ? std::fabs(step) * 0.01 : std::fabs(b) * 1e-6 + 1e-12;
+  return std::fabs(a - b) <= tolerance;
+}
+
+void readXyData(const Block& b, ImportedGraph& g, std::vector<std::string>& warnings,
+                Forms& forms) {
+  const double xFactor = labelNumber(b, "XFACTOR").value_or(1);
+  const double yFactor = labelNumber(b, "YFACTOR").value_or(1);
+  const std::optional<double> firstX = labelNumber(b, "FIRSTX");
+  const std::optional<double> lastX = labelNumber(b, "LASTX");
+  const std::optional<double> deltaX = labelNumber(b, "DELTAX");
+  const std::optional<double> nPoints = labelNumber(b, "NPOINTS");
+  std::vector<double> ys;
+  std::vector<std::pair<std::size_t, double>> lineStarts;  // index of first y, line's x
+  std::vector<std::size_t> lineOf;                         // source line of each start
+  std::vector<double> values;
+  bool checkNext = false;
+  double lastY = 0;
+  for (const DataLine& d : b.data) {
+    bool endsInDif = false;
+    std::string error;
+    if (!decodeLine(d.text, values, endsInDif, forms, error)) {
+      warnings.push_back(lineName(d.line) + ": " + error + "; the rest of the line was left out");
+      if (values.empty()) continue;
+    }
+    if (values.empty()) continue;
+    std::size_t firstY = 1;
+    bool checked = false;
+    if (checkNext && values.size() > 1) {
+      // The line repeats the last y of the line before as a check.
+      if (values[1] != lastY)
+        warnings.push_back(lineName(d.line) + ": the y check value " + formatShortest(values[1]) +
+                           " differs from the last value of the line before (" +
+                           formatShortest(lastY) + ")");
+      firstY = 2;
+      checked = true;
+    }
+    if (firstY >= values.size()) {
+      checkNext = endsInDif;
+      continue;
+    }
+    lineStarts.emplace_back(ys.size(), values[0] * xFactor);
+    lineOf.push_back(d.line);
+    // A checked line's x belongs to the check value, one step before.
+    if (checked) lineStarts.back().second = std::nan("");
+    ys.insert(ys.end(), values.begin() + static_cast<std::ptrdiff_t>(firstY), values.end());
+    lastY = ys.back();
+    checkNext = endsInDif;
+  }
+  const std::size_t n = ys.size();
+  if (n == 0) return;
+  // x from FIRSTX, LASTX and the count (the standard's way), else from the
+  // lines' own x and the step.
+  double step = 0;
+  if (firstX && lastX && n > 1)
+    step = (*lastX - *firstX) / static_cast<double>(n - 1);
+  else if (deltaX)
+    step = *deltaX;
+  else if (lineStarts.size() > 1 && lineStarts[1].first > 0)
+    step = (lineStarts[1].second - lineStarts[0].second) / static_cast<double>(lineStarts[1].first);
+  const double x0 = firstX ? *firstX : lineStarts.front().second;
+  g.points.resize(n);
+  for (std::size_t k = 0; k < n; ++k)
+    g.points[k] = {firstX && lastX && k + 1 == n ? *lastX : x0 + static_cast<double>(k) * step,
+                   ys[k] * yFactor};
+  const std::string where = lineName(b.tableLine) + " (##XYDATA=)";
+  if (nPoints && *nPoints != static_cast<double>(n))
+    warnings.push_back(where + ": ##NPOINTS= says " + formatShortest(*nPoints) + ", " +
+                       std::to_string(n) + " points were read");
+  if (deltaX && firstX && lastX && n > 1 && !closeTo(*deltaX, step, step))
+    warnings.push_back(where + ": ##DELTAX= " + formatShortest(*deltaX) +
+                       " does not agree with FIRSTX, LASTX and the points read (" +
+                       formatShortest(step) + ")");
+  for (std::size_t k = 0; k < lineStarts.size(); ++k) {
+    const auto& [index, x] = lineStarts[k];
+    if (std::isnan(x)) continue;
+    if (!closeTo(x, g.points[index].x, step)) {
+      warnings.push_back(lineName(lineOf[k]) + ": the line's x " + formatShortest(x) +
+                         " does not agree with FIRSTX and the step (" +
+                         formatShortest(g.points[index].x) + ")");
+      break;
+    }
+  }
+}
+
+void readPoints(const Block& b, ImportedGraph& g, std::vector<std::string>& warnings) {
+  const double xFactor = labelNumber(b, "XFACTOR").value_or(1);
+  const double yFactor = labelNumber(b, "YFACTOR").value_or(1);
+  std::vector<double> group;
+  for (const DataLine& d : b.data) {
+    std::size_t i = 0;
+    const std::string_view s = d.text;
+    while (i < s.size()) {
+      const char c = s[i];
+      if (c == ' ' || c == '\t' || c == ',' || c == ';') {
+        ++i;
+        continue;
+      }
+      if (c == '$') break;
+      double v = 0;
+      if (c == '?') {  // a missing value: the point is left out
+        v = std::nan("");
+        ++i;
+      } else if (!readAffn(s, i, v)) {
+        warnings.push_back(lineName(d.line) + ": unexpected character '" + std::string(1, c) +
+                           "'; the rest of the line was left out");
+        break;
+      }
+      group.push_back(v);
+      if (group.size() == b.group) {
+        if (!std::isnan(group[0]) && !std::isnan(group[1]))
+          g.points.push_back({group[0] * xFactor, group[1] * yFactor});
+        group.clear();
+      }
+    }
+  }
+  const std::optional<double> nPoints = labelNumber(b, "NPOINTS");
+  if (nPoints && *nPoints != static_cast<double>(g.points.size()))
+    warnings.push_back(lineName(b.tableLine) + ": ##NPOINTS= says " + formatShortest(*nPoints) +
+                       ", " + std::to_string(g.points.size()) + " points were read");
+}
+
+}  // namespace
+
+ImportResult importJcamp(std::string_view text, const std::string& fileName) {
+  ImportResult r;
+  const std::vector<std::string_view> lines = splitLines(text);
+  std::vector<Block> blocks;
+  std::vector<std::string> outside;  // records outside any block
+  Block* current = nullptr;
+  std::string version;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string_view line = trim(lines[i]);
+    if (line.empty()) continue;
+    std::vector<std::string>& comments = current ? current->comments : outside;
+    if (line.substr(0, 2) == "##") {
+      const std::size_t eq = line.find('=');
+      const std::string label =
+          normalLabel(line.substr(2, eq == std::string_view::npos ? eq : eq - 2));
+      std::string_view value =
+          eq == std::string_view::npos ? std::string_view() : line.substr(eq + 1);
+      if (const std::size_t c = value.find("$$"); c != std::string_view::npos)
+        value = value.substr(0, c);
+      value = trim(value);
+      if (label == "TITLE") {
+        blocks.emplace_back();
+        current = &blocks.back();
+        current->title = std::string(value);
+      }
+      if (label == "JCAMPDX" && version.empty()) version = std::string(value);
+      if (!current) {
+        outside.emplace_back(line);
+        continue;
+      }
+      current->comments.emplace_back(line);
+      current->labels[label] = std::string(value);
+      current->collecting = false;
+      const std::string form = normalLabel(value);
+      Table table = Table::None;
+      std::size_t group = 2;
+      if (label == "XYDATA") {
+        if (form == "(X++(Y..Y))") {
+          table = Table::XyData;
+        } else {
+          r.warnings.push_back(lineName(i) + ": ##XYDATA=" + std::string(value) +
+                               " is a form this reader does not take; its data were left out");
+        }
+      } else if (label == "XYPOINTS" || label == "PEAKTABLE") {
+        // (XY..XY), or with a width or multiplicity (XYW..XYW).
+        const std::size_t dots = form.find("..");
+        const std::size_t letters = dots == std::string::npos || dots < 1 ? 0 : dots - 1;
+        if (form.size() > 2 && form.front() == '(' && letters >= 2 && letters <= 3) {
+          table = Table::Points;
+          group = letters;
+        } else {
+          r.warnings.push_back(lineName(i) + ": ##" + std::string(line.substr(2, eq - 2)) + "=" +
+                               std::string(value) + " is a form this reader does not take");
+        }
+      }
+      if (table != Table::None) {
+        if (current->table != Table::None) {
+          // A second table in one block: a graph of its own.
+          Block next;
+          next.title = current->title;
+          next.labels = current->labels;
+          blocks.push_back(std::move(next));
+          current = &blocks.back();
+        }
+        current->table = table;
+        current->group = group;
+        current->collecting = true;
+        current->tableLine = i;
+      }
+      if (label == "END") current = nullptr;
+      continue;
+    }
+    if (line.substr(0, 2) == "$$" || !current || !current->collecting) {
+      comments.emplace_back(line);
+      continue;
+    }
+    current->data.push_back({i, line});
+  }
+  Forms forms;
+  bool points = false;
+  for (Block& b : blocks) {
+    if (b.data.empty()) continue;
+    ImportedGraph g;
+    g.name = b.title.empty() ? fileName : b.title;
+    if (b.table == Table::XyData) {
+      readXyData(b, g, r.warnings, forms);
+    } else {
+      readPoints(b, g, r.warnings);
+      points = true;
+    }
+    g.comments = std::move(b.comments);
+    if (!g.points.empty()) r.graphs.push_back(std::move(g));
+  }
+  if (r.graphs.empty()) {
+    r.refusal = "a JCAMP-DX file without a spectrum this reader takes";
+    return r;
+  }
+  // Records before the first block and those of a LINK block with no data
+  // of its own go with the first graph.
+  std::vector<std::string> leading = std::move(outside);
+  for (Block& b : blocks) {
+    if (!b.data.empty()) break;
+    leading.insert(leading.end(), b.comments.begin(), b.comments.end());
+  }
+  auto& first = r.graphs.front().comments;
+  first.insert(first.begin(), leading.begin(), leading.end());
+  r.layout = "JCAMP-DX" + (version.empty() ? std::string() : " " + version);
+  std::string used;
+  for (const auto& [on, name] : {std::pair{forms.affn, "AFFN"}, std::pair{forms.sqz, "SQZ"},
+                                 std::pair{forms.dif, "DIF"}, std::pair{forms.dup, "DUP"}})
+    if (on) used += (used.empty() ? "" : "/") + std::string(name);
+  if (!used.empty()) r.layout += ", XYDATA " + used;
+  if (points) r.layout += ", XY points";
+  if (blocks.size() > 1) r.layout += ", " + std::to_string(r.graphs.size()) + " blocks";
+  return r;
+}
+
+}  // namespace varnix
