@@ -225,11 +225,13 @@ void readXyData(const Block& b, ImportedGraph& g, std::vector<std::string>& warn
   }
   const std::size_t n = ys.size();
   if (n == 0) return;
-  // x from FIRSTX, LASTX and the count (the standard's way), else from the
-  // lines' own x and the step.
+  // x from FIRSTX, LASTX and NPOINTS (the standard's way; the count read
+  // stands in for a missing NPOINTS), else from the lines' own x and the step.
+  const std::size_t count =
+      nPoints && *nPoints >= 2 && *nPoints <= 1e9 ? static_cast<std::size_t>(*nPoints) : n;
   double step = 0;
-  if (firstX && lastX && n > 1)
-    step = (*lastX - *firstX) / static_cast<double>(n - 1);
+  if (firstX && lastX && count > 1)
+    step = (*lastX - *firstX) / static_cast<double>(count - 1);
   else if (deltaX)
     step = *deltaX;
   else if (lineStarts.size() > 1 && lineStarts[1].first > 0)
@@ -237,7 +239,7 @@ void readXyData(const Block& b, ImportedGraph& g, std::vector<std::string>& warn
   const double x0 = firstX ? *firstX : lineStarts.front().second;
   g.points.resize(n);
   for (std::size_t k = 0; k < n; ++k)
-    g.points[k] = {firstX && lastX && k + 1 == n ? *lastX : x0 + static_cast<double>(k) * step,
+    g.points[k] = {firstX && lastX && k + 1 == count ? *lastX : x0 + static_cast<double>(k) * step,
                    ys[k] * yFactor};
   const std::string where = lineName(b.tableLine) + " (##XYDATA=)";
   if (nPoints && *nPoints != static_cast<double>(n))
@@ -397,11 +399,12 @@ ImportResult importJcamp(std::string_view text, const std::string& fileName) {
   }
   // Records before the first block and those of a LINK block with no data
   // of its own go with the first graph.
-  std::vector<std::string> leading = std::move(outside);
+  std::vector<std::string> leading;
   for (Block& b : blocks) {
     if (!b.data.empty()) break;
     leading.insert(leading.end(), b.comments.begin(), b.comments.end());
   }
+  leading.insert(leading.end(), outside.begin(), outside.end());
   auto& first = r.graphs.front().comments;
   first.insert(first.begin(), leading.begin(), leading.end());
   r.layout = "JCAMP-DX" + (version.empty() ? std::string() : " " + version);

@@ -86,6 +86,9 @@ FieldState readField(std::string_view field, char decimal, double& out) {
   return parseNumber(field, decimal, out) ? FieldState::Number : FieldState::Text;
 }
 
+/// Wide rows with a title in front of their numbers ("Spec 1", values...).
+constexpr std::size_t kWideFields = 20;
+
 struct Choice {
   char separator = kBlanks;
   char decimal = '.';
@@ -117,7 +120,17 @@ Score score(const std::vector<std::string_view>& sample, Choice c) {
       }
       values += st == FieldState::Number ? 1 : 0;
     }
-    if (!numbers || values == 0) continue;
+    if (!numbers) {
+      // A wide row with a title in front still reads as a row of numbers.
+      bool titled = fields.size() >= kWideFields;
+      for (std::size_t k = 1; k < fields.size() && titled; ++k) {
+        double v = 0;
+        titled = readField(fields[k], c.decimal, v) == FieldState::Number;
+      }
+      if (titled) ++s.wide;
+      continue;
+    }
+    if (values == 0) continue;
     if (fields.size() >= 2)
       ++s.wide;
     else
@@ -172,9 +185,6 @@ struct Row {
   std::size_t firstField = 0;  ///< 1 for a labelled row
   std::size_t fieldCount = 0;
 };
-
-/// Wide rows with a title in front of their numbers ("Spec 1", values...).
-constexpr std::size_t kWideFields = 20;
 
 }  // namespace
 

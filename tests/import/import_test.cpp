@@ -1,0 +1,313 @@
+#include <gtest/gtest.h>
+
+#include "import/importer.h"
+#include "test_util.h"
+#include "workspace/data_file_writer.h"
+
+namespace varnix {
+namespace {
+
+using test::TempDir;
+using test::writeFile;
+
+std::vector<Point> pts(std::initializer_list<Point> p) {
+  return p;
+}
+
+struct TableCase {
+  const char* what;
+  std::string text;
+  const char* layout;  ///< expected part of the layout
+  std::vector<std::vector<Point>> graphs;
+};
+
+TEST(ImportTable, SeparatorsAndDecimalMarksFoundFromTheData) {
+  const TableCase cases[] = {
+      {"comma, no blank",
+       "340,0.1308\n341,0.2\n",
+       "separator comma, decimal point",
+       {pts({{340, 0.1308}, {341, 0.2}})}},
+      {"trailing comma",
+       "899.9957886,0.03348613903,\r\n900,0.5,\r\n",
+       "separator comma",
+       {pts({{899.9957886, 0.03348613903}, {900, 0.5}})}},
+      {"blanks around the comma",
+       "0.000000 ,    0\n1.5 ,  2\n",
+       "separator comma",
+       {pts({{0, 0}, {1.5, 2}})}},
+      {"tab and decimal comma",
+       "25,61272\t1234,5\n25,7\t1300\n",
+       "separator tab, decimal comma",
+       {pts({{25.61272, 1234.5}, {25.7, 1300}})}},
+      {"semicolon and decimal comma",
+       "1,5;2,5;-3\n2;3,25;4e-3\n",
+       "separator semicolon, decimal comma",
+       {pts({{1.5, 2.5}, {2, 3.25}}), pts({{1.5, -3}, {2, 4e-3}})}},
+      {"blanks and decimal comma",
+       "1,5   2,5\n2,5 3\n",
+       "separator blanks, decimal comma",
+       {pts({{1.5, 2.5}, {2.5, 3}})}},
+      {"blanks and decimal point",
+       "  1.5   2.5\n2.5 3E2\n",
+       "separator blanks, decimal point",
+       {pts({{1.5, 2.5}, {2.5, 300}})}},
+      // "1,234" alone: two values (x 1, y 234), not one with a decimal comma.
+      {"ambiguous 1,234", "1,234\n2,345\n", "separator comma", {pts({{1, 234}, {2, 345}})}},
+      {"quoted fields",
+       "\"1.5\",\"2.5\"\n\"2\",\"3\"\n",
+       "separator comma",
+       {pts({{1.5, 2.5}, {2, 3}})}},
+      {"one column", "5\n6\n7\n", "one column", {pts({{0, 5}, {1, 6}, {2, 7}})}},
+      {"CR line ends and a plus sign", "1\t+2\r3\t4\r", "separator tab", {pts({{1, 2}, {3, 4}})}},
+  };
+  for (const TableCase& c : cases) {
+    const ImportResult r = importBytes(c.text, "f.csv");
+    ASSERT_FALSE(r.refusal) << c.what << ": " << *r.refusal;
+    EXPECT_NE(r.layout.find(c.layout), std::string::npos) << c.what << ": " << r.layout;
+    ASSERT_EQ(r.graphs.size(), c.graphs.size()) << c.what;
+    for (std::size_t k = 0; k < c.graphs.size(); ++k) {
+      ASSERT_EQ(r.graphs[k].points.size(), c.graphs[k].size()) << c.what << " graph " << k;
+      for (std::size_t j = 0; j < c.graphs[k].size(); ++j) {
+        EXPECT_EQ(r.graphs[k].points[j].x, c.graphs[k][j].x) << c.what;
+        EXPECT_EQ(r.graphs[k].points[j].y, c.graphs[k][j].y) << c.what;
+      }
+    }
+  }
+}
+
+TEST(ImportTable, HeadersFootersAndStrayLinesBecomeComments) {
+  const std::string text =
+      "# Spectrometer export\n## operator: A. N. Other\n// comment\nIntegration time: 100 ms\n"
+      "GAIN\t2\n>>>>>Begin Spectral Data<<<<<\n"
+      "Wavelength\tT010K\tSpec 1\n500\t1\t10\n501\t2\t20\nsaturated here\n502\t3\t30\n"
+      "1/2 plate\tNot fitted\n";
+  const ImportResult r = importBytes(text, "run.txt");
+  ASSERT_FALSE(r.refusal);
+  ASSERT_EQ(r.graphs.size(), 2U);
+  EXPECT_EQ(r.graphs[0].name, "T010K");
+  EXPECT_EQ(r.graphs[1].name, "Spec 1");
+  EXPECT_EQ(r.graphs[0].points.size(), 3U);
+  EXPECT_EQ(r.graphs[1].points.back().y, 30);
+  // Header lines (also "GAIN 2", numbers before the data), the title row,
+  // the stray line and the footer.
+  EXPECT_EQ(r.graphs[0].comments.size(), 9U);
+  EXPECT_EQ(r.graphs[0].comments.back(), "1/2 plate\tNot fitted");
+  EXPECT_TRUE(r.graphs[1].comments.empty());
+  // A header line that starts with "." is a title row, not data.
+  const ImportResult dot = importBytes(".wavelength, spc\n500,1\n501,2\n502,3\n", "s.csv");
+  ASSERT_EQ(dot.graphs.size(), 1U);
+  EXPECT_EQ(dot.graphs[0].name, "spc");
+  EXPECT_EQ(dot.graphs[0].points.size(), 3U);
+  // Without titles: the file name and the column number.
+  const ImportResult plain = importBytes("1,2,3\n2,3,4\n", "s.csv");
+  ASSERT_EQ(plain.graphs.size(), 2U);
+  EXPECT_EQ(plain.graphs[0].name, "s.csv, column 2");
+  EXPECT_EQ(plain.graphs[1].name, "s.csv, column 3");
+}
+
+TEST(ImportTable, AMissingValueEndsThatGraphWithANote) {
+  const ImportResult r = importBytes("1;10;100\n2;;200\n3;30;300\n", "m.csv");
+  ASSERT_EQ(r.graphs.size(), 2U);
+  EXPECT_EQ(r.graphs[0].points.size(), 1U);
+  EXPECT_EQ(r.graphs[1].points.size(), 3U);
+  ASSERT_EQ(r.warnings.size(), 1U);
+  EXPECT_NE(r.warnings[0].find("line 2"), std::string::npos) << r.warnings[0];
+}
+
+TEST(ImportTable, WideTablesAreReadTransposed) {
+  std::string xs = "x", plain, titled;
+  for (int k = 0; k < 40; ++k) xs += "," + std::to_string(400 + k);
+  std::string a = "A", b = "B";
+  for (int k = 0; k < 40; ++k) {
+    a += "," + std::to_string(k);
+    b += "," + std::to_string(2 * k);
+  }
+  const ImportResult r = importBytes(xs + "\n" + a + "\n" + b + "\n", "wide.csv");
+  ASSERT_FALSE(r.refusal);
+  EXPECT_NE(r.layout.find("one spectrum per row"), std::string::npos) << r.layout;
+  ASSERT_EQ(r.graphs.size(), 2U);
+  EXPECT_EQ(r.graphs[1].name, "B");
+  ASSERT_EQ(r.graphs[1].points.size(), 40U);
+  EXPECT_EQ(r.graphs[1].points[39].x, 439);
+  EXPECT_EQ(r.graphs[1].points[39].y, 78);
+  // Rows without titles.
+  const ImportResult untitled = importBytes(xs.substr(2) + "\n" + a.substr(2) + "\n", "w.csv");
+  ASSERT_EQ(untitled.graphs.size(), 1U);
+  EXPECT_EQ(untitled.graphs[0].name, "w.csv, row 2");
+  EXPECT_EQ(untitled.graphs[0].points.size(), 40U);
+}
+
+std::string utf16(const std::string& ascii, bool bigEndian) {
+  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char c : ascii) {
+    if (bigEndian) out += '\0';
+    out += c;
+    if (!bigEndian) out += '\0';
+  }
+  return out;
+}
+
+TEST(ImportTable, Utf16AndByteOrderMarksReadLikePlainText) {
+  const std::string text = "Wavelength\tA\r\n500\t1,5\r\n501\t2,5\r\n";
+  const ImportResult plain = importBytes(text, "u.txt");
+  for (const std::string& bytes :
+       {utf16(text, false), utf16(text, true), std::string("\xEF\xBB\xBF") + text}) {
+    const ImportResult r = importBytes(bytes, "u.txt");
+    ASSERT_FALSE(r.refusal);
+    ASSERT_EQ(r.graphs.size(), 1U);
+    EXPECT_EQ(r.graphs[0].name, "A");
+    EXPECT_EQ(r.graphs[0].points.size(), plain.graphs[0].points.size());
+    EXPECT_EQ(r.graphs[0].points[1].y, 2.5);
+  }
+  EXPECT_NE(importBytes(utf16(text, true), "u.txt").layout.find("UTF-16 BE"), std::string::npos);
+}
+
+TEST(ImportTable, BadInputIsRefusedWithOneReason) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"", "empty"},
+      {std::string("\x7F"
+                   "ELF\x02\x01\x01\0\0\0",
+                   10),
+       "binary"},
+      {"just words\nand more words\n", "no rows of numbers"},
+      {"\x01\x02\x03\x04\x05\x06 1 2\n", "binary"},
+  };
+  for (const auto& [bytes, reason] : cases) {
+    const ImportResult r = importBytes(bytes, "bad");
+    ASSERT_TRUE(r.refusal) << reason;
+    EXPECT_NE(r.refusal->find(reason), std::string::npos) << *r.refusal;
+    EXPECT_TRUE(r.graphs.empty());
+  }
+}
+
+// --- JCAMP-DX ----------------------------------------------------------------
+
+std::string jcamp(const std::string& data, const std::string& npoints = "11") {
+  return "##TITLE=test spectrum\n##JCAMP-DX=4.24\n##DATA TYPE=INFRARED SPECTRUM\n"
+         "##XUNITS=1/CM\n##YUNITS=ABSORBANCE\n##XFACTOR=2\n##YFACTOR=0.5\n##FIRSTX=200\n"
+         "##LASTX=220\n##DELTAX=2\n##NPOINTS=" +
+         npoints + "\n##XYDATA=(X++(Y..Y))\n" + data + "##END=\n";
+}
+
+TEST(ImportJcamp, CompressedFormsImportLikeTheirAffnTwin) {
+  // y: 10 12 15 15 15 20 18 18 17 16 10 at x 100..110 (times XFACTOR 2).
+  const std::string affn = jcamp("100 10 12 15 15 15\n105 20 18 18 17 16\n110 10\n");
+  const std::string forms[] = {
+      jcamp("100A0A2A5A5A5\n105B0A8A8A7A6\n110A0\n"),             // SQZ
+      jcamp("100A0KL%T\n104A5Nk%jjo\n110A0\n"),                   // DIF, DUP, check values
+      jcamp("100+10+12+15+15+15\n105+20+18+18+17+16\n110+10\n"),  // PAC
+      jcamp("100 10,12,15,15,15 $$ a comment\n105 20,18 18,17 16\n110 10\n"),
+  };
+  const ImportResult reference = importBytes(affn, "a.jdx");
+  ASSERT_FALSE(reference.refusal);
+  ASSERT_EQ(reference.graphs.size(), 1U);
+  const std::vector<Point>& p = reference.graphs[0].points;
+  ASSERT_EQ(p.size(), 11U);
+  EXPECT_EQ(p[0].x, 200);
+  EXPECT_EQ(p[0].y, 5);
+  EXPECT_EQ(p[5].y, 10);
+  EXPECT_EQ(p[10].x, 220);
+  EXPECT_TRUE(reference.warnings.empty());
+  EXPECT_EQ(reference.graphs[0].name, "test spectrum");
+  for (const std::string& f : forms) {
+    const ImportResult r = importBytes(f, "c.jdx");
+    ASSERT_EQ(r.graphs.size(), 1U) << f;
+    EXPECT_TRUE(r.warnings.empty()) << f << r.warnings.front();
+    ASSERT_EQ(r.graphs[0].points.size(), p.size()) << f;
+    for (std::size_t j = 0; j < p.size(); ++j) {
+      EXPECT_EQ(r.graphs[0].points[j].x, p[j].x) << f;
+      EXPECT_EQ(r.graphs[0].points[j].y, p[j].y) << f;
+    }
+  }
+}
+
+TEST(ImportJcamp, DisagreementsImportWithAWarningNamingTheLine) {
+  const ImportResult check = importBytes(jcamp("100A0KL%T\n104A6Nk%jjo\n110A0\n"), "c.jdx");
+  ASSERT_EQ(check.graphs.size(), 1U);
+  ASSERT_FALSE(check.warnings.empty());
+  EXPECT_NE(check.warnings[0].find("line 14: the y check value"), std::string::npos)
+      << check.warnings[0];
+  // A file cut short: its x still follow FIRSTX, LASTX and NPOINTS.
+  const ImportResult count = importBytes(jcamp("100 10 12 15 15 15\n105 20\n", "11"), "n.jdx");
+  ASSERT_EQ(count.graphs.size(), 1U);
+  ASSERT_EQ(count.warnings.size(), 1U);
+  EXPECT_EQ(count.warnings[0], "line 12 (##XYDATA=): ##NPOINTS= says 11, 6 points were read");
+  EXPECT_EQ(count.graphs[0].points.back().x, 210);
+  // A line whose x does not fit the step.
+  const ImportResult x =
+      importBytes(jcamp("100 10 12 15 15 15\n106 20 18 18 17 16\n110 10\n"), "x.jdx");
+  ASSERT_EQ(x.warnings.size(), 1U);
+  EXPECT_NE(x.warnings[0].find("line 14: the line's x 212"), std::string::npos) << x.warnings[0];
+}
+
+TEST(ImportJcamp, PointTablesAndLinkBlocks) {
+  const std::string text =
+      "##TITLE=link\n##JCAMP-DX=5.01\n##BLOCKS=2\n"
+      "##TITLE=peaks\n##JCAMP-DX=5.01\n##XFACTOR=1\n##YFACTOR=10\n##NPOINTS=3\n"
+      "##PEAK TABLE=(XY..XY)\n100,1; 200,2\n300,3\n##END=\n"
+      "##TITLE=points\n##JCAMP-DX=5.01\n##XYPOINTS=(XY..XY)\n5 1.5 6 2.5\n##END=\n##END=\n";
+  const ImportResult r = importBytes(text, "l.jdx");
+  ASSERT_FALSE(r.refusal);
+  ASSERT_EQ(r.graphs.size(), 2U);
+  EXPECT_EQ(r.graphs[0].name, "peaks");
+  ASSERT_EQ(r.graphs[0].points.size(), 3U);
+  EXPECT_EQ(r.graphs[0].points[2].y, 30);
+  EXPECT_EQ(r.graphs[1].name, "points");
+  EXPECT_EQ(r.graphs[1].points.size(), 2U);
+  EXPECT_TRUE(r.warnings.empty());
+  // The link block's records go with the first graph.
+  EXPECT_EQ(r.graphs[0].comments.front(), "##TITLE=link");
+}
+
+// --- into the store ------------------------------------------------------------
+
+TEST(ImportFiles, GraphsEnterTheStoreAndSaveBesideTheExport) {
+  TempDir dir;
+  const std::string csv = dir.file("spectrum.csv");
+  const std::string original = "x,y\n3,30\n1,10\n2,20\n";
+  writeFile(csv, original);
+  writeFile(dir.file("spectrum.dat"), "1 1\n");  // already there: never overwritten
+  GraphStore store;
+  store.append("old", "old.dat");
+  std::size_t added = 0, failures = 0;
+  const auto summary = importFiles(store, {csv, dir.file("missing.csv")}, {}, &added, &failures);
+  ASSERT_EQ(summary.size(), 2U);
+  EXPECT_EQ(summary[0], csv +
+                            ": 1 graph, 3 points, separator comma, decimal point, 1 line kept "
+                            "as comments");
+  EXPECT_NE(summary[1].find("not imported"), std::string::npos) << summary[1];
+  EXPECT_EQ(added, 1U);
+  EXPECT_EQ(failures, 1U);
+  ASSERT_EQ(store.count(), 2U);
+  const Graph& g = store.graph(1);
+  EXPECT_EQ(g.name, "y");
+  EXPECT_EQ(g.path, dir.file("spectrum (2).dat"));
+  EXPECT_EQ(g.series.x(0), 1);  // sorted by x as Add Files sorts
+  EXPECT_EQ(g.series.maxY(), 30);
+  EXPECT_FALSE(store.undoEnabled());
+  EXPECT_TRUE(writeDataFile(g.path, g).ok);
+  EXPECT_EQ(test::readFile(csv), original);
+  EXPECT_EQ(test::readFile(dir.file("spectrum.dat")), "1 1\n");
+  EXPECT_EQ(test::readFile(g.path), "\"x,y\r\n1 10\r\n2 20\r\n3 30\r\n");
+  // A second import of the same file gets the next free name.
+  importFiles(store, {csv}, {}, &added, nullptr);
+  EXPECT_EQ(store.graph(2).path, dir.file("spectrum (3).dat"));
+}
+
+TEST(ImportFiles, MoreColumnsThanFreeSlotsIsRefusedWhole) {
+  TempDir dir;
+  std::string line = "1";
+  for (int k = 0; k < 5; ++k) line += "\t2";
+  writeFile(dir.file("w.txt"), line + "\n" + line + "\n");
+  GraphStore store;
+  for (std::size_t i = 0; i < GraphStore::kMaxGraphs - 3; ++i) store.append("g", "g");
+  std::size_t added = 0, failures = 0;
+  const auto summary = importFiles(store, {dir.file("w.txt")}, {}, &added, &failures);
+  EXPECT_EQ(store.count(), GraphStore::kMaxGraphs - 3);
+  EXPECT_EQ(failures, 1U);
+  EXPECT_NE(summary[0].find("it needs 5 graph slots and only 3 of 301 are free"), std::string::npos)
+      << summary[0];
+}
+
+}  // namespace
+}  // namespace varnix
