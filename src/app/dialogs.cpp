@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPlainTextEdit>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <initializer_list>
@@ -749,6 +750,31 @@ void CursorsWindow::setReadouts(const QString& first, const QString& second,
   m_x1->setText(first);
   m_x2->setText(second);
   m_dx->setText(distance);
+}
+
+ImportSummaryWindow::ImportSummaryWindow(QWidget* parent)
+    : QDialog(parent), m_text(new QPlainTextEdit(this)) {
+  setWindowTitle("Import");
+  setModal(false);
+  m_text->setReadOnly(true);
+  m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+  auto* close = new QPushButton("Close", this);
+  connect(close, &QPushButton::clicked, this, &QDialog::hide);
+  auto* l = new QVBoxLayout(this);
+  l->addWidget(m_text);
+  l->addWidget(close, 0, Qt::AlignRight);
+  resize(640, 220);
+  nameParts({{m_text, "text"}, {close, "close"}});
+}
+
+void ImportSummaryWindow::showLines(const QStringList& lines) {
+  m_text->setPlainText(lines.join('\n'));
+  show();
+  raise();
+}
+
+QString ImportSummaryWindow::text() const {
+  return m_text->toPlainText();
 }
 
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {

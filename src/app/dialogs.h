@@ -306,6 +306,19 @@ class CursorsWindow : public QDialog {
   QPushButton* m_hideButton;
 };
 
+/// The summary after File, Import...: one line per file (graphs, points,
+/// the separator and decimal mark found, lines kept as comments, warnings).
+class ImportSummaryWindow : public QDialog {
+ public:
+  explicit ImportSummaryWindow(QWidget* parent);
+  /// Shows the lines (replacing the last import's) and raises the window.
+  void showLines(const QStringList& lines);
+  QString text() const;
+
+ private:
+  QPlainTextEdit* m_text;
+};
+
 /// "About...".
 class AboutBox : public QDialog {
  public:

@@ -137,6 +137,7 @@ QAction* MainWindow::addAction(QMenu* menu, const QString& caption, const QKeySe
 void MainWindow::buildMenus() {
   QMenu* file = menuBar()->addMenu("&File");
   addAction(file, "Add Files", QKeySequence(Qt::Key_A), &MainWindow::addFilesFromDialog);
+  addAction(file, "Import...", QKeySequence(Qt::CTRL | Qt::Key_I), &MainWindow::importFromDialog);
   addAction(file, "Save", QKeySequence(Qt::Key_F2), &MainWindow::save);
   addAction(file, "Save As", {}, &MainWindow::saveAs);
   addAction(file, "Save Selected ", QKeySequence(Qt::Key_S), &MainWindow::saveSelected);
@@ -234,6 +235,7 @@ void MainWindow::buildMenus() {
 
 void MainWindow::createWindows(bool haveArgument) {
   m_about = new AboutBox(this);
+  m_importSummary = new ImportSummaryWindow(this);
   m_open = new OpenFilesDialog(this, m_settings, !haveArgument);
   m_cursors = new CursorsWindow(this);
   connect(m_cursors, &CursorsWindow::hideRequested, this,

@@ -92,6 +92,12 @@ class MainWindow : public QMainWindow {
   void printChart(QPrinter& printer);
   /// Loads files as Add Files does after its dialog (also for dropped files).
   void addFiles(const QStringList& paths);
+  /// Imports files as File, Import... does after its dialog (also for files
+  /// dropped with Shift held) and shows the summary.
+  void importFiles(const QStringList& paths);
+  ImportSummaryWindow* importSummary() const { return m_importSummary; }
+  /// Files dropped on the window: imported with Shift held, else added.
+  void dropFiles(const QStringList& paths, Qt::KeyboardModifiers modifiers);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -170,6 +176,7 @@ class MainWindow : public QMainWindow {
   // Menu, key and button commands, one slot each (docs/architecture.md
   // maps every caption and key to its slot and core function).
   void addFilesFromDialog();
+  void importFromDialog();
   void save();
   void saveAs();
   void saveSelected();
@@ -259,6 +266,8 @@ class MainWindow : public QMainWindow {
   static constexpr const char* kFollowKey = "Follow files";
   QAction* m_distinctAction = nullptr;
   static constexpr const char* kViewSection = "View";
+  static constexpr const char* kImportSection = "Import";
+  static constexpr const char* kImportFolderKey = "Folder";
   static constexpr const char* kDistinctKey = "Distinct colours and legend";
   QFrame* m_readoutFrame;
   QLabel* m_lx;
@@ -277,6 +286,7 @@ class MainWindow : public QMainWindow {
   bool m_cursorsShown = true;
 
   AboutBox* m_about = nullptr;
+  ImportSummaryWindow* m_importSummary = nullptr;
   OpenFilesDialog* m_open = nullptr;
   CursorsWindow* m_cursors = nullptr;
   ColorsDialog* m_colorsDialog = nullptr;

@@ -68,6 +68,51 @@ void MainWindow::addFiles(const QStringList& paths) {
   m_list->setFocus();
 }
 
+void MainWindow::importFromDialog() {
+  const QString folder = qs(m_settings.readString(kImportSection, kImportFolderKey, ""));
+  const QStringList paths = m_prompts.openFileNames(
+      "Import",
+      "Spectra and tables (*.txt *.csv *.tsv *.asc *.dat *.xy *.dpt *.prn *.scope *.jdx *.dx "
+      "*.jcamp);;All files (*)",
+      folder.isEmpty() ? QDir::homePath() : folder);
+  if (paths.isEmpty()) return;
+  m_settings.writeStrings(kImportSection,
+                          {{kImportFolderKey, ss(QFileInfo(paths.first()).absolutePath())}});
+  importFiles(paths);
+}
+
+void MainWindow::importFiles(const QStringList& paths) {
+  if (paths.isEmpty()) return;
+  m_chart->setBusyCursor();
+  std::vector<std::string> list;
+  for (const QString& p : paths) list.push_back(ss(p));
+  const std::size_t before = m_store.count();
+  pullSelection();
+  std::string line = "import";
+  for (const std::string& p : list) line += " " + scriptArgument(p);
+  std::vector<std::string> summary;
+  if (run([&] { summary = m_session.importFiles(list, progressFn()); })) record(line);
+  showInformation();
+  m_chart->recomputeGeometry();
+  setProgress(0);
+  m_chart->setCrosshairCursor();
+  for (std::size_t i = before; i < m_store.count(); ++i) m_list->addItem(qs(m_store.graph(i).name));
+  pushSelection();
+  syncChart();
+  m_chart->redraw();
+  QStringList lines;
+  for (const std::string& s : summary) lines << qs(s);
+  if (!lines.isEmpty()) m_importSummary->showLines(lines);
+  m_list->setFocus();
+}
+
+void MainWindow::dropFiles(const QStringList& paths, Qt::KeyboardModifiers modifiers) {
+  if (modifiers & Qt::ShiftModifier)
+    importFiles(paths);
+  else
+    addFiles(paths);
+}
+
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
   if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
@@ -76,7 +121,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
   QStringList paths;
   for (const QUrl& u : event->mimeData()->urls())
     if (u.isLocalFile()) paths << u.toLocalFile();
-  addFiles(paths);
+  dropFiles(paths, event->modifiers());
   event->acceptProposedAction();
 }
 

@@ -87,6 +87,11 @@ QString QtUserPrompts::openFileName(const QString& caption, const QString& filte
   return QFileDialog::getOpenFileName(owner(), caption, QString(), filter);
 }
 
+QStringList QtUserPrompts::openFileNames(const QString& caption, const QString& filter,
+                                         const QString& folder) {
+  return QFileDialog::getOpenFileNames(owner(), caption, folder, filter);
+}
+
 QString QtUserPrompts::saveTextName(const QString& caption, const QString& filter,
                                     const QString& suffix) {
   QFileDialog dialog(owner(), caption, QString(), filter);

@@ -34,6 +34,9 @@ class UserPrompts {
   virtual QSize pictureSize(const QSize& preset) = 0;
   /// An open dialog for one file (a script). Empty when cancelled.
   virtual QString openFileName(const QString& caption, const QString& filter) = 0;
+  /// Several files to open, starting in folder; empty when cancelled.
+  virtual QStringList openFileNames(const QString& caption, const QString& filter,
+                                    const QString& folder) = 0;
   /// A save dialog for a text file with this filter and default suffix.
   virtual QString saveTextName(const QString& caption, const QString& filter,
                                const QString& suffix) = 0;
@@ -60,6 +63,8 @@ class QtUserPrompts : public UserPrompts {
   QSize pictureSize(const QSize& preset) override;
   QString folder(const QString& dir) override;
   QString openFileName(const QString& caption, const QString& filter) override;
+  QStringList openFileNames(const QString& caption, const QString& filter,
+                            const QString& folder) override;
   QString saveTextName(const QString& caption, const QString& filter,
                        const QString& suffix) override;
   void beep() override;

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPrinter>
@@ -1178,6 +1179,54 @@ TEST(SessionScript, ReplayWithVarnixCliWritesTheSameFiles) {
     ASSERT_TRUE(replay.count(name)) << name;
     EXPECT_TRUE(replay.at(name) == bytes) << name;
   }
+}
+
+TEST(Import, MenuDropSummaryAndFolder) {
+  QTemporaryDir data;
+  writeFile(data.filePath("uv.csv").toStdString(), "nm;A;B\n300;0,5;1\n301;0,75;2\n");
+  writeFile(data.filePath("ir.jdx").toStdString(),
+            "##TITLE=ir\n##JCAMP-DX=4.24\n##XFACTOR=1\n##YFACTOR=1\n##FIRSTX=10\n"
+            "##LASTX=12\n##NPOINTS=3\n##XYDATA=(X++(Y..Y))\n10A0KL\n##END=\n");
+  writeFile(data.filePath("bin.dat").toStdString(), std::string("\0\1\2\3", 4));
+  Fixture f;
+  f.prompts.files = {data.filePath("uv.csv") + "\n" + data.filePath("ir.jdx") + "\n" +
+                     data.filePath("bin.dat")};
+  EXPECT_EQ(f.w().action("Import...")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
+  f.trigger("Import...");
+  ASSERT_EQ(f.list()->count(), 3);
+  EXPECT_EQ(f.list()->item(0)->text(), "A");
+  EXPECT_EQ(f.list()->item(2)->text(), "ir");
+  EXPECT_EQ(f.w().chart()->seriesPointCount(2), 3);
+  EXPECT_EQ(f.w().information()->text(), " 3 files loaded. Press <R> to rescale");
+  EXPECT_TRUE(f.prompts.messages.isEmpty());  // one summary, no box per file
+  ASSERT_TRUE(f.w().importSummary()->isVisible());
+  const QStringList lines = f.w().importSummary()->text().split('\n');
+  ASSERT_EQ(lines.size(), 3);
+  EXPECT_TRUE(
+      lines[0].endsWith("uv.csv: 2 graphs, 4 points, separator semicolon, decimal comma, "
+                        "1 line kept as comments"))
+      << lines[0].toStdString();
+  EXPECT_TRUE(lines[2].contains("bin.dat: not imported: not a text file"))
+      << lines[2].toStdString();
+  EXPECT_EQ(f.settings->readString("Import", "Folder", ""), data.path().toStdString());
+  // The dialog opens there next time; Cancel changes nothing.
+  f.trigger("Import...");
+  EXPECT_EQ(f.prompts.lastFolder, data.path());
+  EXPECT_EQ(f.list()->count(), 3);
+  // Undo, saving and the other commands work on imported graphs.
+  f.w().graphList()->setCurrentRow(0);
+  f.trigger("Save");
+  EXPECT_TRUE(QFileInfo::exists(data.filePath("uv.dat")));
+
+  // Files dropped with Shift are imported, without it added.
+  f.w().dropFiles({data.filePath("uv.csv")}, Qt::ShiftModifier);
+  ASSERT_EQ(f.list()->count(), 5);
+  // Paths not taken by a file or another graph (B of the first import has "uv (2).dat").
+  EXPECT_EQ(f.w().store().graph(1).path, data.filePath("uv (2).dat").toStdString());
+  EXPECT_EQ(f.w().store().graph(3).path, data.filePath("uv (3).dat").toStdString());
+  f.w().dropFiles({data.filePath("uv.csv")}, Qt::NoModifier);
+  ASSERT_GT(f.list()->count(), 5);
+  EXPECT_EQ(f.list()->item(5)->text(), "uv.csv");  // named as Add Files names it
 }
 
 }  // namespace

@@ -36,6 +36,13 @@ class ScriptedPrompts : public UserPrompts {
   QString savePictureName(const QString&) override { return nextFile(); }
   QString folder(const QString&) override { return nextFile(); }
   QString openFileName(const QString&, const QString&) override { return nextFile(); }
+  /// Several files: the next entry of files, split at line ends.
+  QStringList openFileNames(const QString&, const QString&, const QString& folder) override {
+    lastFolder = folder;
+    const QString f = nextFile();
+    return f.isEmpty() ? QStringList() : f.split('\n');
+  }
+  QString lastFolder;
   QString saveTextName(const QString&, const QString&, const QString&) override {
     return nextFile();
   }
