@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "import/import_result.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/data_file_writer.h"
 #include "workspace/number_text.h"
@@ -64,6 +65,38 @@ void Read_reference(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
+/// The two-column file as a German-locale export: semicolons between the
+/// fields, decimal commas.
+const std::string& semicolonFile() {
+  static std::string text = [] {
+    std::string t = file(2);
+    for (char& c : t) c = c == '.' ? ',' : c == ' ' ? ';' : c;
+    return t;
+  }();
+  return text;
+}
+
+// Import of the two-column file (argument 0) and of its semicolon and
+// decimal-comma copy (argument 1), beside the exact reader on the
+// two-column file.
+void Import_varnix(benchmark::State& state) {
+  const std::string& text = state.range(0) == 0 ? file(2) : semicolonFile();
+  for (auto _ : state) {
+    varnix::ImportResult r = varnix::importBytes(text, "bench.csv");
+    benchmark::DoNotOptimize(r.graphs.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void Import_reference(benchmark::State& state) {
+  const std::string& text = file(2);
+  for (auto _ : state) {
+    varnix::DataFileContent c = varnix::parseDataFile(text);
+    benchmark::DoNotOptimize(c.columns.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
 varnix::Graph makeGraph() {
   varnix::Graph g;
   std::vector<varnix::Point> pts;
@@ -112,5 +145,7 @@ void Write_reference(benchmark::State& state) {
 BENCHMARK(Read_varnix)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(Read_reference)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(Write_varnix)->Unit(benchmark::kMillisecond);
+BENCHMARK(Import_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Import_reference)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(Write_reference)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -42,9 +42,11 @@ struct ImportResult {
 };
 
 /// The bytes as UTF-8 text: a UTF-8 byte order mark is dropped, UTF-16 with
-/// a byte order mark is converted. nullopt for a file that is not text (NUL
+/// a byte order mark is converted (into `storage`, which `text` then views;
+/// otherwise `text` views the bytes). False for a file that is not text (NUL
 /// bytes or mostly control characters); `encoding` names what was found.
-std::optional<std::string> decodeText(std::string_view bytes, std::string& encoding);
+bool decodeText(std::string_view bytes, std::string& storage, std::string_view& text,
+                std::string& encoding);
 
 /// The lines of a text: CR LF, a lone CR and a lone LF all end a line.
 std::vector<std::string_view> splitLines(std::string_view text);

@@ -62,22 +62,23 @@ bool isBinary(std::string_view text) {
 
 }  // namespace
 
-std::optional<std::string> decodeText(std::string_view bytes, std::string& encoding) {
+bool decodeText(std::string_view bytes, std::string& storage, std::string_view& text,
+                std::string& encoding) {
   auto starts = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
+  encoding.clear();
+  if (starts("\xFF\xFE") || starts("\xFE\xFF")) {
+    const bool big = starts("\xFE\xFF");
+    encoding = big ? "UTF-16 BE" : "UTF-16 LE";
+    storage = fromUtf16(bytes.substr(2), big);
+    text = storage;
+    return !isBinary(text);
+  }
   if (starts("\xEF\xBB\xBF")) {
     encoding = "UTF-8";
     bytes.remove_prefix(3);
-  } else if (starts("\xFF\xFE") || starts("\xFE\xFF")) {
-    const bool big = starts("\xFE\xFF");
-    encoding = big ? "UTF-16 BE" : "UTF-16 LE";
-    std::string text = fromUtf16(bytes.substr(2), big);
-    if (isBinary(text)) return std::nullopt;
-    return text;
-  } else {
-    encoding.clear();
   }
-  if (isBinary(bytes)) return std::nullopt;
-  return std::string(bytes);
+  text = bytes;
+  return !isBinary(text);
 }
 
 std::vector<std::string_view> splitLines(std::string_view text) {
@@ -104,13 +105,13 @@ ImportResult importBytes(std::string_view bytes, const std::string& fileName) {
     r.refusal = "the file is empty";
     return r;
   }
-  std::string encoding;
-  const std::optional<std::string> text = decodeText(bytes, encoding);
-  if (!text) {
+  std::string encoding, storage;
+  std::string_view text;
+  if (!decodeText(bytes, storage, text, encoding)) {
     r.refusal = "not a text file (binary content)";
     return r;
   }
-  r = looksLikeJcamp(*text) ? importJcamp(*text, fileName) : importTable(*text, fileName);
+  r = looksLikeJcamp(text) ? importJcamp(text, fileName) : importTable(text, fileName);
   if (!encoding.empty() && !r.refusal) r.layout = encoding + ", " + r.layout;
   return r;
 }

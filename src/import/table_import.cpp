@@ -1,9 +1,13 @@
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
-#include <map>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "import/import_result.h"
+#include "workspace/number_text.h"
 
 namespace varnix {
 
@@ -63,20 +67,98 @@ void splitFields(std::string_view line, char separator, std::vector<std::string_
 /// number.
 bool parseNumber(std::string_view field, char decimal, double& out) {
   field = trimBlanks(field);
-  if (field.empty() || field.size() > 60) return false;
+  if (!field.empty() && field[0] == '+') field.remove_prefix(1);
+  if (field.empty()) return false;
   char buffer[64];
-  std::size_t n = 0;
-  std::size_t i = 0;
-  if (field[0] == '+') i = 1;
-  const char other = decimal == '.' ? ',' : '.';
-  for (; i < field.size(); ++i) {
-    const char c = field[i];
-    if (c == other) return false;
-    buffer[n++] = c == decimal ? '.' : c;
+  if (decimal == ',') {
+    if (field.size() > sizeof buffer) return false;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+      const char c = field[i];
+      if (c == '.') return false;
+      buffer[i] = c == ',' ? '.' : c;
+    }
+    field = std::string_view(buffer, field.size());
   }
-  if (n == 0 || (buffer[0] == '-' && n == 1)) return false;
-  const auto [end, error] = std::from_chars(buffer, buffer + n, out);
-  return error == std::errc() && end == buffer + n;
+  const char* begin = field.data();
+  const char* end = begin + field.size();
+  // The data files' own exact reader first; it needs a digit ("." and "e"
+  // alone are no numbers here).
+  if (std::any_of(begin, end, [](char c) { return c >= '0' && c <= '9'; }) &&
+      scanDataNumber(begin, end, out) == end)
+    return true;
+  // inf and nan; the grammar above has no other numbers.
+  const auto [stop, error] = std::from_chars(begin, end, out);
+  return error == std::errc() && stop == end && !(out == out && std::isfinite(out));
+}
+
+/// The quick road for a line of numbers only: appends them to the cells and
+/// returns true; false (the cells as they were) for anything else, which
+/// then goes the general way (quotes, empty fields, text, inf and nan).
+bool readNumberLine(std::string_view line, char separator, char decimal,
+                    std::vector<double>& cells) {
+  const std::size_t before = cells.size();
+  const char* p = line.data();
+  const char* end = p + line.size();
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  auto fail = [&] {
+    cells.resize(before);
+    return false;
+  };
+  auto hasDigit = [](const char* a, const char* b) {
+    for (; a < b; ++a)
+      if (*a >= '0' && *a <= '9') return true;
+    return false;
+  };
+  if (decimal == '.') {
+    // Straight through the line: a number, then blanks, then the separator.
+    while (true) {
+      while (p < end && blank(*p)) ++p;
+      if (p == end) break;
+      double v = 0;
+      const char* q = scanDataNumber(p, end, v);
+      if (!q || !hasDigit(p, q)) return fail();
+      cells.push_back(v);
+      if (separator == kBlanks) {
+        if (q < end && !blank(*q)) return fail();
+        p = q;
+        continue;
+      }
+      while (q < end && blank(*q)) ++q;
+      if (q == end) break;
+      if (*q != separator) return fail();
+      p = q + 1;
+    }
+    return cells.size() > before || fail();
+  }
+  char buffer[64];
+  while (true) {
+    while (p < end && blank(*p)) ++p;
+    if (p == end) break;
+    // The field: to the next blank, or to the separator.
+    const char* stop = p;
+    if (separator == kBlanks) {
+      while (stop < end && !blank(*stop)) ++stop;
+    } else {
+      stop = static_cast<const char*>(std::memchr(p, separator, static_cast<std::size_t>(end - p)));
+      if (!stop) stop = end;
+    }
+    const char* fieldEnd = stop;
+    while (fieldEnd > p && blank(fieldEnd[-1])) --fieldEnd;
+    if (fieldEnd == p) return fail();  // an empty field
+    const auto n = static_cast<std::size_t>(fieldEnd - p);
+    if (n > sizeof buffer) return fail();
+    for (std::size_t i = 0; i < n; ++i) {
+      if (p[i] == '.') return fail();
+      buffer[i] = p[i] == ',' ? '.' : p[i];
+    }
+    double v = 0;
+    if (!hasDigit(buffer, buffer + n) || scanDataNumber(buffer, buffer + n, v) != buffer + n)
+      return fail();
+    cells.push_back(v);
+    if (stop == end) break;
+    p = separator == kBlanks ? stop : stop + 1;
+  }
+  return cells.size() > before || fail();
 }
 
 enum class FieldState { Missing, Number, Text };
@@ -177,186 +259,248 @@ std::string separatorName(char separator) {
   }
 }
 
-enum class RowKind { Blank, Numbers, Labelled, Text };
+enum class RowKind : std::uint8_t { Numbers, Labelled, Text };
 
+/// A line that is not blank. Its values follow those of the rows before it
+/// in the cells (from the second field on for a labelled row; kMissing for
+/// an empty field); a text or labelled row's text is texts[text].
 struct Row {
-  RowKind kind = RowKind::Blank;
-  std::size_t line = 0;        ///< index into the lines
-  std::size_t firstField = 0;  ///< 1 for a labelled row
-  std::size_t fieldCount = 0;
+  std::uint32_t count;
+  std::uint32_t text;
+  RowKind kind;
 };
+
+/// An empty field: a NaN no reader produces (signalling, with a payload).
+const double kMissing = std::bit_cast<double>(std::uint64_t{0x7FF4DEADBEEF0001});
+bool isMissing(double v) {
+  return std::bit_cast<std::uint64_t>(v) == std::bit_cast<std::uint64_t>(kMissing);
+}
+
+/// Calls f(number, line) for each line: CR LF, a lone CR and a lone LF all
+/// end one; f returns false to stop.
+template <typename F>
+void forEachLine(std::string_view text, F&& f) {
+  std::size_t number = 0;
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    const auto* nl =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    const char* stop = nl ? nl : end;
+    std::string_view line(p, static_cast<std::size_t>(stop - p));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    for (std::size_t cr; (cr = line.find('\r')) != std::string_view::npos;) {
+      if (!f(number++, line.substr(0, cr))) return;
+      line.remove_prefix(cr + 1);
+    }
+    if (!f(number++, line)) return;
+    p = nl ? nl + 1 : end;
+  }
+}
 
 }  // namespace
 
 ImportResult importTable(std::string_view text, const std::string& fileName) {
   ImportResult r;
-  const std::vector<std::string_view> lines = splitLines(text);
   std::vector<std::string_view> sample;
-  for (std::string_view line : lines) {
+  forEachLine(text, [&](std::size_t, std::string_view line) {
     if (!trimBlanks(line).empty()) sample.push_back(line);
-    if (sample.size() == 2000) break;
-  }
+    return sample.size() < 2000;
+  });
   const Choice choice = chooseLayout(sample);
 
-  // Every line as numbers, numbers after a title, text or nothing.
-  std::vector<Row> rows(lines.size());
+  // One pass: every line that is not blank as numbers, numbers after a
+  // title, or text; the numbers parsed once, into the cells.
+  std::vector<Row> rows;
+  // Line numbers: row k is on line k + the offset of the last jump at or
+  // before it (blank lines make the jumps).
+  std::vector<std::pair<std::size_t, std::size_t>> jumps{{0, 0}};
+  std::vector<std::string_view> texts;
+  std::vector<double> cells;
+  rows.reserve(text.size() / 16 + 16);
+  cells.reserve(text.size() / 8 + 16);
   std::vector<std::string_view> fields;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    Row& row = rows[i];
-    row.line = i;
-    splitFields(lines[i], choice.separator, fields);
-    row.fieldCount = fields.size();
-    if (fields.empty()) continue;
-    std::size_t texts = 0, numbers = 0;
+  bool tooLong = false;
+  forEachLine(text, [&](std::size_t number, std::string_view line) {
+    const std::size_t first = cells.size();
+    if (readNumberLine(line, choice.separator, choice.decimal, cells)) {
+      if (cells.size() - first > UINT32_MAX || rows.size() == UINT32_MAX) {
+        tooLong = true;
+        return false;
+      }
+      if (number - rows.size() != jumps.back().second - jumps.back().first)
+        jumps.emplace_back(rows.size(), number);
+      rows.push_back({static_cast<std::uint32_t>(cells.size() - first), 0, RowKind::Numbers});
+      return true;
+    }
+    splitFields(line, choice.separator, fields);
+    if (fields.empty()) return true;
+    std::size_t texts0 = 0, numbers = 0;
     bool firstIsText = false;
     for (std::size_t k = 0; k < fields.size(); ++k) {
       double v = 0;
       const FieldState st = readField(fields[k], choice.decimal, v);
       if (st == FieldState::Text) {
-        ++texts;
-        if (k == 0) firstIsText = true;
+        ++texts0;
+        firstIsText = firstIsText || k == 0;
+        continue;
       }
-      if (st == FieldState::Number) ++numbers;
+      numbers += st == FieldState::Number ? 1 : 0;
+      cells.push_back(st == FieldState::Number ? v : kMissing);
     }
-    if (texts == 0 && numbers > 0) {
+    Row row{0, 0, RowKind::Numbers};
+    if (texts0 == 0 && numbers > 0) {
       row.kind = RowKind::Numbers;
-    } else if (texts == 1 && firstIsText && numbers + 1 >= kWideFields) {
-      row.kind = RowKind::Labelled;
-      row.firstField = 1;
     } else {
-      row.kind = RowKind::Text;
+      row.kind = texts0 == 1 && firstIsText && numbers + 1 >= kWideFields ? RowKind::Labelled
+                                                                          : RowKind::Text;
+      if (row.kind == RowKind::Text) cells.resize(first);
+      row.text = static_cast<std::uint32_t>(texts.size());
+      texts.push_back(line);
     }
+    if (cells.size() - first > UINT32_MAX || rows.size() == UINT32_MAX) {
+      tooLong = true;
+      return false;
+    }
+    row.count = static_cast<std::uint32_t>(cells.size() - first);
+    if (number - rows.size() != jumps.back().second - jumps.back().first)
+      jumps.emplace_back(rows.size(), number);
+    rows.push_back(row);
+    return true;
+  });
+  if (tooLong) {
+    r.refusal = "too many lines or values for one table";
+    return r;
   }
-  // Data start with the first run of three rows of numbers (or the first
-  // such row of a file with fewer).
-  std::vector<std::size_t> numeric;
-  for (const Row& row : rows)
-    if (row.kind == RowKind::Numbers || row.kind == RowKind::Labelled) numeric.push_back(row.line);
-  if (numeric.empty()) {
+  auto isData = [&](std::size_t k) { return rows[k].kind != RowKind::Text; };
+  auto lineOf = [&](std::size_t k) {
+    const auto jump =
+        std::prev(std::upper_bound(jumps.begin(), jumps.end(), k,
+                                   [](std::size_t row, const auto& j) { return row < j.first; }));
+    return jump->second + (k - jump->first);
+  };
+  // The data start with the first run of three rows of numbers (or the
+  // first such row of a file with fewer).
+  std::size_t start = rows.size();
+  for (std::size_t k = 0; k < rows.size(); ++k)
+    if (isData(k)) {
+      if (start == rows.size()) start = k;
+      if (k + 2 < rows.size() && isData(k + 1) && isData(k + 2)) {
+        start = k;
+        break;
+      }
+    }
+  if (start == rows.size()) {
     r.refusal = "no rows of numbers";
     return r;
   }
-  std::size_t start = numeric.front();
-  for (std::size_t k = 0; k + 2 < numeric.size(); ++k) {
-    auto nextNonBlank = [&](std::size_t from) {
-      std::size_t j = from + 1;
-      while (j < rows.size() && rows[j].kind == RowKind::Blank) ++j;
-      return j;
-    };
-    const std::size_t second = nextNonBlank(numeric[k]);
-    if (second == numeric[k + 1] && nextNonBlank(second) == numeric[k + 2]) {
-      start = numeric[k];
-      break;
+  // The width of the table (the most common number of values in a row),
+  // and the text lines after the start, which become comment lines.
+  std::vector<std::size_t> widths;
+  std::vector<std::size_t> textsAfter;
+  std::size_t dataRows = 0, labelled = 0;
+  for (std::size_t k = start; k < rows.size(); ++k) {
+    if (!isData(k)) {
+      textsAfter.push_back(k);
+      continue;
     }
-  }
-  std::vector<std::size_t> data;  // the data rows from the start on
-  std::map<std::size_t, std::size_t> widths;
-  for (std::size_t line : numeric) {
-    if (line < start) continue;
-    data.push_back(line);
-    ++widths[rows[line].fieldCount - rows[line].firstField];
+    if (rows[k].count >= widths.size()) widths.resize(rows[k].count + 1);
+    ++widths[rows[k].count];
+    ++dataRows;
+    labelled += rows[k].kind == RowKind::Labelled ? 1 : 0;
   }
   std::size_t width = 0, widthRows = 0;
-  for (const auto& [w, count] : widths)
-    if (count > widthRows) {
+  for (std::size_t w = 0; w < widths.size(); ++w)
+    if (widths[w] > widthRows) {
       width = w;
-      widthRows = count;
+      widthRows = widths[w];
     }
-  const bool wide = data.size() >= 2 && width >= kWideFields && width >= 4 * data.size();
-  std::size_t labelled = 0;
-  for (std::size_t line : data) labelled += rows[line].kind == RowKind::Labelled ? 1 : 0;
+  const bool wide = dataRows >= 2 && width >= kWideFields && width >= 4 * dataRows;
   if (!wide && labelled > 0) {
     // Titled rows only make sense in a wide table; elsewhere they are text.
-    std::erase_if(data, [&](std::size_t line) { return rows[line].kind == RowKind::Labelled; });
     for (Row& row : rows)
       if (row.kind == RowKind::Labelled) row.kind = RowKind::Text;
-    if (data.empty()) {
+    while (start < rows.size() && !isData(start)) ++start;
+    textsAfter.clear();
+    for (std::size_t k = start; k < rows.size(); ++k)
+      if (!isData(k)) textsAfter.push_back(k);
+    if (start == rows.size()) {
       r.refusal = "no rows of numbers";
       return r;
     }
   }
 
-  // Everything that is not data becomes a comment line of the first graph.
+  // Everything that is not data becomes a comment line of the first graph:
+  // every line before the data, text lines after.
   std::vector<std::string> comments;
-  std::size_t dataIndex = 0;
-  for (const Row& row : rows) {
-    if (row.kind == RowKind::Blank) continue;
-    if (dataIndex < data.size() && data[dataIndex] == row.line) {
-      ++dataIndex;
-      continue;
-    }
-    comments.emplace_back(trimBlanks(lines[row.line]));
-  }
+  const std::size_t startLine = lineOf(start);
+  forEachLine(text, [&](std::size_t number, std::string_view line) {
+    if (number >= startLine) return false;
+    if (!trimBlanks(line).empty()) comments.emplace_back(trimBlanks(line));
+    return true;
+  });
+  for (std::size_t k : textsAfter) comments.emplace_back(trimBlanks(texts[rows[k].text]));
+  std::size_t startCell = 0;
+  for (std::size_t k = 0; k < start; ++k) startCell += rows[k].count;
   auto keepComments = [&] {
     if (!r.graphs.empty()) r.graphs.front().comments = std::move(comments);
   };
+  auto lineNumber = [&](std::size_t k) { return std::to_string(lineOf(k) + 1); };
 
   r.layout = "separator " + separatorName(choice.separator);
   r.layout += choice.decimal == ',' ? ", decimal comma" : ", decimal point";
 
-  auto valueAt = [&](std::size_t line, std::size_t k, double& v) {
-    splitFields(lines[line], choice.separator, fields);
-    const std::size_t at = rows[line].firstField + k;
-    return at < fields.size() && readField(fields[at], choice.decimal, v) == FieldState::Number;
-  };
-  auto lineNumber = [](std::size_t line) { return std::to_string(line + 1); };
-
   if (wide) {
     r.layout += ", one spectrum per row";
-    const std::size_t xLine = data.front();
-    splitFields(lines[xLine], choice.separator, fields);
+    const Row& xRow = rows[start];
     std::vector<double> xs;
-    const std::size_t first = rows[xLine].firstField;
-    for (std::size_t k = first; k < fields.size(); ++k) {
-      double v = 0;
-      if (readField(fields[k], choice.decimal, v) != FieldState::Number) break;
-      xs.push_back(v);
-    }
-    for (std::size_t d = 1; d < data.size(); ++d) {
-      const std::size_t line = data[d];
-      splitFields(lines[line], choice.separator, fields);
+    for (std::size_t k = 0; k < xRow.count && !isMissing(cells[startCell + k]); ++k)
+      xs.push_back(cells[startCell + k]);
+    std::size_t cell = startCell + xRow.count;
+    for (std::size_t k = start + 1; k < rows.size(); cell += rows[k++].count) {
+      if (!isData(k)) continue;
+      const Row& row = rows[k];
       ImportedGraph g;
-      g.name = rows[line].firstField == 1 ? std::string(trimBlanks(fields[0]))
-                                          : fileName + ", row " + lineNumber(line);
-      const std::size_t off = rows[line].firstField;
-      for (std::size_t k = 0; k < xs.size(); ++k) {
-        double y = 0;
-        if (off + k >= fields.size() ||
-            readField(fields[off + k], choice.decimal, y) != FieldState::Number) {
-          r.warnings.push_back("line " + lineNumber(line) + ": " + g.name + " ends at value " +
-                               std::to_string(k) + " (a value is missing)");
+      if (row.kind == RowKind::Labelled) {
+        splitFields(texts[row.text], choice.separator, fields);
+        g.name = std::string(trimBlanks(fields[0]));
+      } else {
+        g.name = fileName + ", row " + lineNumber(k);
+      }
+      for (std::size_t j = 0; j < xs.size(); ++j) {
+        if (j >= row.count || isMissing(cells[cell + j])) {
+          r.warnings.push_back("line " + lineNumber(k) + ": " + g.name + " ends at value " +
+                               std::to_string(j) + " (a value is missing)");
           break;
         }
-        g.points.push_back({xs[k], y});
+        g.points.push_back({xs[j], cells[cell + j]});
       }
       r.graphs.push_back(std::move(g));
     }
     if (xs.size() < width)
-      r.warnings.push_back("line " + lineNumber(xLine) + ": the x row ends after " +
+      r.warnings.push_back("line " + lineNumber(start) + ": the x row ends after " +
                            std::to_string(xs.size()) + " values");
     keepComments();
     return r;
   }
 
-  // Column titles: the last text line before the data, with a field per column.
+  // Column titles: the last line before the data, if text with a field per column.
   std::vector<std::string> titles;
-  for (std::size_t i = start; i-- > 0;) {
-    if (rows[i].kind == RowKind::Blank) continue;
-    if (rows[i].kind == RowKind::Text) {
-      splitFields(lines[i], choice.separator, fields);
-      if (fields.size() == width)
-        for (std::string_view f : fields) titles.emplace_back(f);
-    }
-    break;
+  if (start > 0 && rows[start - 1].kind == RowKind::Text) {
+    splitFields(texts[rows[start - 1].text], choice.separator, fields);
+    if (fields.size() == width)
+      for (std::string_view f : fields) titles.emplace_back(f);
   }
   if (width == 1) {
     r.layout += ", one column (x is the row number)";
     ImportedGraph g;
     g.name = titles.empty() ? fileName : titles[0];
-    for (std::size_t line : data) {
-      double y = 0;
-      if (!valueAt(line, 0, y)) {
-        r.warnings.push_back("line " + lineNumber(line) + ": the value is missing; the graph ends");
+    std::size_t cell = startCell;
+    for (std::size_t k = start; k < rows.size(); cell += rows[k++].count) {
+      if (!isData(k)) continue;
+      const double y = cells[cell];
+      if (isMissing(y)) {
+        r.warnings.push_back("line " + lineNumber(k) + ": the value is missing; the graph ends");
         break;
       }
       g.points.push_back({static_cast<double>(g.points.size()), y});
@@ -373,30 +517,28 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
       g.name = titles[k + 1];
     else
       g.name = graphs == 1 ? fileName : fileName + ", column " + std::to_string(k + 2);
-    g.points.reserve(data.size());
+    g.points.reserve(dataRows);
   }
   std::vector<bool> ended(graphs, false);
   std::size_t open = graphs;
   std::size_t wider = 0;
-  for (std::size_t line : data) {
-    if (open == 0) break;
-    splitFields(lines[line], choice.separator, fields);
-    if (fields.size() > width) ++wider;
-    double x = 0;
-    const bool hasX =
-        !fields.empty() && readField(fields[0], choice.decimal, x) == FieldState::Number;
-    for (std::size_t k = 0; k < graphs; ++k) {
-      if (ended[k]) continue;
-      double y = 0;
-      if (!hasX || k + 1 >= fields.size() ||
-          readField(fields[k + 1], choice.decimal, y) != FieldState::Number) {
-        ended[k] = true;
+  std::size_t cell = startCell;
+  for (std::size_t k = start; k < rows.size() && open > 0; cell += rows[k++].count) {
+    if (!isData(k)) continue;
+    const Row& row = rows[k];
+    const double* v = cells.data() + cell;
+    if (row.count > width) ++wider;
+    const bool hasX = !isMissing(v[0]);
+    for (std::size_t c = 0; c < graphs; ++c) {
+      if (ended[c]) continue;
+      if (!hasX || c + 1 >= row.count || isMissing(v[c + 1])) {
+        ended[c] = true;
         --open;
-        r.warnings.push_back("line " + lineNumber(line) + ": " + r.graphs[k].name +
+        r.warnings.push_back("line " + lineNumber(k) + ": " + r.graphs[c].name +
                              " ends at the line before (a value is missing)");
         continue;
       }
-      r.graphs[k].points.push_back({x, y});
+      r.graphs[c].points.push_back({v[0], v[c + 1]});
     }
   }
   if (wider > 0)

@@ -106,12 +106,18 @@ TEST(ImportTable, HeadersFootersAndStrayLinesBecomeComments) {
 }
 
 TEST(ImportTable, AMissingValueEndsThatGraphWithANote) {
-  const ImportResult r = importBytes("1;10;100\n2;;200\n3;30;300\n", "m.csv");
+  // Blank lines count in the line numbers of the notes.
+  const ImportResult r = importBytes("1;10;100\n\n\n2;;200\n3;30;300\n", "m.csv");
   ASSERT_EQ(r.graphs.size(), 2U);
   EXPECT_EQ(r.graphs[0].points.size(), 1U);
   EXPECT_EQ(r.graphs[1].points.size(), 3U);
   ASSERT_EQ(r.warnings.size(), 1U);
-  EXPECT_NE(r.warnings[0].find("line 2"), std::string::npos) << r.warnings[0];
+  EXPECT_EQ(r.warnings[0], "line 4: m.csv, column 2 ends at the line before (a value is missing)");
+  // inf and nan are numbers; a field of dots is not.
+  const ImportResult special = importBytes("1 inf\n2 nan\n3 4\n. 5\n", "s.txt");
+  ASSERT_EQ(special.graphs.size(), 1U);
+  EXPECT_EQ(special.graphs[0].points.size(), 3U);
+  EXPECT_EQ(special.graphs[0].comments, std::vector<std::string>{". 5"});
 }
 
 TEST(ImportTable, WideTablesAreReadTransposed) {
