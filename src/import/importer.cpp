@@ -56,7 +56,13 @@ std::vector<std::string> importFiles(GraphStore& store, const std::vector<std::s
     try {
       std::string bytes;
       const ReadResult read = readWholeFile(path, bytes);
-      if (read.status != ReadStatus::Ok)
+      if (read.status == ReadStatus::Missing)
+        result.refusal = "there is no such file";
+      else if (read.status == ReadStatus::NotRegular)
+        result.refusal = "not a regular file";
+      else if (read.status == ReadStatus::NoMemory)
+        result.refusal = "not enough memory";
+      else if (read.status != ReadStatus::Ok)
         result.refusal = read.reason.empty() ? std::string("the file cannot be read") : read.reason;
       else
         result = importBytes(bytes, fileNameOf(path));

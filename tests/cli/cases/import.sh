@@ -1,0 +1,58 @@
+# Import of instrument exports through varnix-cli: the layouts, the summary
+# on standard error, the refusals and their exit status, saving beside the
+# export, and the same spectrum as JCAMP-DX in AFFN and compressed form.
+source "$(dirname "$0")/../lib.bash"
+
+printf 'Wavelength (nm);T010K;T020K\r\n300;0,5;1,5\r\n301;0,75;2\r\n302;1;2,5\r\n' >"$T/uv.csv"
+printf '# exported\n.wavelength, spc\n500,1\n501,2,\n502,3\n' >"$T/pl.csv"
+"$CLI" -c "import $T/uv.csv $T/pl.csv; dump" >"$T/out" 2>"$T/err"
+expect_eq "summary" "$(sed "s#$T/##" "$T/err")" \
+  "uv.csv: 2 graphs, 6 points, separator semicolon, decimal comma, 1 line kept as comments
+pl.csv: 1 graph, 3 points, separator comma, decimal point, 2 lines kept as comments"
+grep -q "^slot 1 name=T020K path=$T/uv (2).dat points=3" "$T/out" || fail "second column"
+grep -q "^301 2$" "$T/out" || fail "decimal comma"
+grep -q "^slot 2 name=spc path=$T/pl.dat" "$T/out" || fail "title row"
+
+# Saving writes beside the export, never over it.
+cp "$T/uv.csv" "$T/uv.orig"
+"$CLI" -c "import $T/uv.csv; current 0; save" 2>/dev/null
+cmp -s "$T/uv.csv" "$T/uv.orig" || fail "the export was changed"
+expect_eq "saved" "$(points "$T/uv.dat" | tr '\n' '|')" "300 0.5|301 0.75|302 1|"
+
+# The same spectrum, plain and compressed.
+head='##TITLE=film
+##JCAMP-DX=5.01
+##XUNITS=1/CM
+##YUNITS=ABSORBANCE
+##XFACTOR=1
+##YFACTOR=0.001
+##FIRSTX=400
+##LASTX=410
+##NPOINTS=11
+##XYDATA=(X++(Y..Y))'
+printf '%s\n400 1000 1200 1500 1500 1500\n405 2000 1800 1800 1700 1600\n410 1000\n##END=\n' \
+  "$head" >"$T/affn.jdx"
+printf '%s\n400A000K00L00%%T\n404A500N00k00%%j00j00o00\n410A000\n##END=\n' \
+  "$head" >"$T/dif.jdx"
+"$CLI" -c "import $T/affn.jdx; save-as $T/a.dat; import $T/dif.jdx; current 1; save-as $T/d.dat" \
+  2>"$T/err"
+cmp -s "$T/a.dat" "$T/d.dat" || fail "compressed and plain JCAMP-DX differ"
+expect_eq "jcamp points" "$(points "$T/a.dat" | head -3 | tr '\n' '|')" "400 1|401 1.2|402 1.5|"
+grep -q "dif.jdx: 1 graph, 11 points, JCAMP-DX 5.01, XYDATA SQZ/DIF/DUP" "$T/err" ||
+  fail "jcamp layout: $(cat "$T/err")"
+
+# Bad input: one line each, nothing enters the store, exit status 1.
+: >"$T/empty.txt"
+printf '\0\1\2\3binary' >"$T/blob.bin"
+printf 'only\nwords here\n' >"$T/words.txt"
+set +e
+"$CLI" -c "import $T/empty.txt $T/blob.bin $T/words.txt $T/gone.csv; info; dump" >"$T/out" 2>"$T/err"
+status=$?
+set -e
+expect_eq "status" "$status" "1"
+expect_eq "refusals" "$(sed "s#$T/##" "$T/err")" \
+  "empty.txt: not imported: the file is empty
+blob.bin: not imported: not a text file (binary content)
+words.txt: not imported: no rows of numbers
+gone.csv: not imported: there is no such file"
+grep -q "^count=0 " "$T/out" || fail "something entered the store"
