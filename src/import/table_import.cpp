@@ -379,13 +379,15 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
                                    [](std::size_t row, const auto& j) { return row < j.first; }));
     return jump->second + (k - jump->first);
   };
-  // The data start with the first run of three rows of numbers (or the
-  // first such row of a file with fewer).
+  // The data start with the first run of three rows of numbers of one width
+  // (or the first row of numbers of a file without such a run): a lone
+  // number in a header ("2048") stays a header line.
   std::size_t start = rows.size();
   for (std::size_t k = 0; k < rows.size(); ++k)
     if (isData(k)) {
       if (start == rows.size()) start = k;
-      if (k + 2 < rows.size() && isData(k + 1) && isData(k + 2)) {
+      if (k + 2 < rows.size() && isData(k + 1) && isData(k + 2) &&
+          rows[k].count == rows[k + 1].count && rows[k].count == rows[k + 2].count) {
         start = k;
         break;
       }
@@ -430,16 +432,29 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
     }
   }
 
+  // The data end with the last row of the full width: shorter rows of
+  // numbers after it are a footer ("1024" alone), not cut-off data.
+  std::size_t stop = rows.size();
+  if (!wide) {
+    while (stop > start && !(isData(stop - 1) && rows[stop - 1].count >= width)) --stop;
+  }
   // Everything that is not data becomes a comment line of the first graph:
-  // every line before the data, text lines after.
+  // every line before the data, text lines within, every line after.
   std::vector<std::string> comments;
   const std::size_t startLine = lineOf(start);
+  const std::size_t lastLine = lineOf(stop - 1);
   forEachLine(text, [&](std::size_t number, std::string_view line) {
     if (number >= startLine) return false;
     if (!trimBlanks(line).empty()) comments.emplace_back(trimBlanks(line));
     return true;
   });
-  for (std::size_t k : textsAfter) comments.emplace_back(trimBlanks(texts[rows[k].text]));
+  for (std::size_t k : textsAfter)
+    if (k < stop) comments.emplace_back(trimBlanks(texts[rows[k].text]));
+  if (stop < rows.size())
+    forEachLine(text, [&](std::size_t number, std::string_view line) {
+      if (number > lastLine && !trimBlanks(line).empty()) comments.emplace_back(trimBlanks(line));
+      return true;
+    });
   std::size_t startCell = 0;
   for (std::size_t k = 0; k < start; ++k) startCell += rows[k].count;
   auto keepComments = [&] {
@@ -496,7 +511,7 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
     ImportedGraph g;
     g.name = titles.empty() ? fileName : titles[0];
     std::size_t cell = startCell;
-    for (std::size_t k = start; k < rows.size(); cell += rows[k++].count) {
+    for (std::size_t k = start; k < stop; cell += rows[k++].count) {
       if (!isData(k)) continue;
       const double y = cells[cell];
       if (isMissing(y)) {
@@ -523,7 +538,7 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
   std::size_t open = graphs;
   std::size_t wider = 0;
   std::size_t cell = startCell;
-  for (std::size_t k = start; k < rows.size() && open > 0; cell += rows[k++].count) {
+  for (std::size_t k = start; k < stop && open > 0; cell += rows[k++].count) {
     if (!isData(k)) continue;
     const Row& row = rows[k];
     const double* v = cells.data() + cell;

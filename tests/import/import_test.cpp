@@ -93,6 +93,12 @@ TEST(ImportTable, HeadersFootersAndStrayLinesBecomeComments) {
   EXPECT_EQ(r.graphs[0].comments.size(), 9U);
   EXPECT_EQ(r.graphs[0].comments.back(), "1/2 plate\tNot fitted");
   EXPECT_TRUE(r.graphs[1].comments.empty());
+  // Lone numbers before and after the data are header and footer lines.
+  const ImportResult lone = importBytes("2048\n1 10\n2 20\n3 30\n4 40\n1024\n", "n.txt");
+  ASSERT_EQ(lone.graphs.size(), 1U);
+  EXPECT_EQ(lone.graphs[0].points.size(), 4U);
+  EXPECT_EQ(lone.graphs[0].comments, (std::vector<std::string>{"2048", "1024"}));
+  EXPECT_TRUE(lone.warnings.empty());
   // A header line that starts with "." is a title row, not data.
   const ImportResult dot = importBytes(".wavelength, spc\n500,1\n501,2\n502,3\n", "s.csv");
   ASSERT_EQ(dot.graphs.size(), 1U);
