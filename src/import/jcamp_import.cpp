@@ -28,6 +28,10 @@ std::string normalLabel(std::string_view label) {
   return out;
 }
 
+std::string pointsRead(std::size_t n) {
+  return std::to_string(n) + (n == 1 ? " point was read" : " points were read");
+}
+
 std::string lineName(std::size_t line) {
   return "line " + std::to_string(line + 1);
 }
@@ -63,8 +67,8 @@ struct Forms {
 /// y values. `endsInDif`: the last value came from a difference, so the next
 /// line starts with a check value. False with `error` on a character that
 /// belongs to no form.
-bool decodeLine(std::string_view s, std::vector<double>& values, bool& endsInDif, Forms& forms,
-                std::string& error) {
+bool decodeLine(std::string_view s, std::size_t limit, std::vector<double>& values, bool& endsInDif,
+                Forms& forms, std::string& error) {
   values.clear();
   endsInDif = false;
   double last = 0, lastDif = 0;
@@ -124,7 +128,8 @@ bool decodeLine(std::string_view s, std::vector<double>& values, bool& endsInDif
         return false;
       }
       const double count = digitsAfter(c == 's' ? 9 : c - 'S' + 1);
-      if (!(count >= 1 && count <= 1e7)) {
+      if (!(count >= 1 &&
+            static_cast<double>(values.size()) + count <= static_cast<double>(limit))) {
         error = "a repeat count is out of range";
         return false;
       }
@@ -195,7 +200,12 @@ void readXyData(const Block& b, ImportedGraph& g, std::vector<std::string>& warn
   for (const DataLine& d : b.data) {
     bool endsInDif = false;
     std::string error;
-    if (!decodeLine(d.text, values, endsInDif, forms, error)) {
+    // Repeats may not make more values than the spectrum can have.
+    const std::size_t most = nPoints && *nPoints >= 0 && *nPoints < 1e8
+                                 ? static_cast<std::size_t>(*nPoints) * 2 + 16
+                                 : std::size_t{50'000'000};
+    const std::size_t limit = most > ys.size() ? most - ys.size() : 2;
+    if (!decodeLine(d.text, limit, values, endsInDif, forms, error)) {
       warnings.push_back(lineName(d.line) + ": " + error + "; the rest of the line was left out");
       if (values.empty()) continue;
     }
@@ -244,7 +254,7 @@ void readXyData(const Block& b, ImportedGraph& g, std::vector<std::string>& warn
   const std::string where = lineName(b.tableLine) + " (##XYDATA=)";
   if (nPoints && *nPoints != static_cast<double>(n))
     warnings.push_back(where + ": ##NPOINTS= says " + formatShortest(*nPoints) + ", " +
-                       std::to_string(n) + " points were read");
+                       pointsRead(n));
   if (deltaX && firstX && lastX && n > 1 && !closeTo(*deltaX, step, step))
     warnings.push_back(where + ": ##DELTAX= " + formatShortest(*deltaX) +
                        " does not agree with FIRSTX, LASTX and the points read (" +
@@ -295,7 +305,7 @@ void readPoints(const Block& b, ImportedGraph& g, std::vector<std::string>& warn
   const std::optional<double> nPoints = labelNumber(b, "NPOINTS");
   if (nPoints && *nPoints != static_cast<double>(g.points.size()))
     warnings.push_back(lineName(b.tableLine) + ": ##NPOINTS= says " + formatShortest(*nPoints) +
-                       ", " + std::to_string(g.points.size()) + " points were read");
+                       ", " + pointsRead(g.points.size()));
 }
 
 }  // namespace

@@ -501,9 +501,14 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
 
   // Column titles: the last line before the data, if text with a field per column.
   std::vector<std::string> titles;
-  if (start > 0 && rows[start - 1].kind == RowKind::Text) {
-    splitFields(texts[rows[start - 1].text], choice.separator, fields);
-    if (fields.size() == width)
+  // Not a "Key: value" or "Key=value" line of a header, nor the line above
+  // a single column.
+  if (start > 0 && rows[start - 1].kind == RowKind::Text && width >= 2) {
+    const std::string_view line = texts[rows[start - 1].text];
+    splitFields(line, choice.separator, fields);
+    const bool keyValue = line.find('=') != std::string_view::npos ||
+                          (!fields.empty() && !fields[0].empty() && fields[0].back() == ':');
+    if (fields.size() == width && !keyValue)
       for (std::string_view f : fields) titles.emplace_back(f);
   }
   if (width == 1) {
@@ -557,7 +562,8 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
     }
   }
   if (wider > 0)
-    r.warnings.push_back(std::to_string(wider) + " lines have more than " + std::to_string(width) +
+    r.warnings.push_back(std::to_string(wider) + (wider == 1 ? " line has" : " lines have") +
+                         " more than " + std::to_string(width) +
                          " values; the extra values were left out");
   keepComments();
   return r;

@@ -104,6 +104,13 @@ TEST(ImportTable, HeadersFootersAndStrayLinesBecomeComments) {
   ASSERT_EQ(dot.graphs.size(), 1U);
   EXPECT_EQ(dot.graphs[0].name, "spc");
   EXPECT_EQ(dot.graphs[0].points.size(), 3U);
+  // A "Key=value" or "Key: value" header line just before the data is no
+  // title row.
+  for (const char* header : {"#Objective=\t100x\n", "Objective:\t100x\n"}) {
+    const ImportResult key = importBytes(std::string(header) + "1\t2\n2\t3\n3\t4\n", "h.txt");
+    ASSERT_EQ(key.graphs.size(), 1U);
+    EXPECT_EQ(key.graphs[0].name, "h.txt") << header;
+  }
   // Without titles: the file name and the column number.
   const ImportResult plain = importBytes("1,2,3\n2,3,4\n", "s.csv");
   ASSERT_EQ(plain.graphs.size(), 2U);
