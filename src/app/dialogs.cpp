@@ -763,7 +763,7 @@ ImportSummaryWindow::ImportSummaryWindow(QWidget* parent)
   auto* l = new QVBoxLayout(this);
   l->addWidget(m_text);
   l->addWidget(close, 0, Qt::AlignRight);
-  resize(640, 220);
+  resize(760, 240);
   nameParts({{m_text, "text"}, {close, "close"}});
 }
 
