@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include "import/importer.h"
+
 #include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
@@ -560,7 +562,7 @@ void MainWindow::followChangedFiles() {
   m_changedFiles.clear();
   run([&] {
     const std::vector<std::size_t> changed =
-        reloadGraphs(m_store, rows, false, messageFn(), nullptr, true);
+        reloadGraphs(m_store, rows, false, messageFn(), nullptr, true, importedContent);
     for (std::size_t r : changed) markChangedOnDisk(r, false);
     syncSlots(changed);
     if (!changed.empty()) m_chart->redraw();

@@ -23,7 +23,43 @@ std::string plural(std::size_t n, const std::string& word) {
   return thousands(n) + " " + word + (n == 1 ? "" : "s");
 }
 
+/// The file read and imported; with completeLinesOnly without a last line
+/// that has no line end yet.
+ImportResult importPath(const std::string& path, bool completeLinesOnly) {
+  ImportResult result;
+  std::string bytes;
+  const ReadResult read = readWholeFile(path, bytes);
+  if (read.status == ReadStatus::Missing)
+    result.refusal = "there is no such file";
+  else if (read.status == ReadStatus::NotRegular)
+    result.refusal = "not a regular file";
+  else if (read.status == ReadStatus::NoMemory)
+    result.refusal = "not enough memory";
+  else if (read.status != ReadStatus::Ok)
+    result.refusal = read.reason.empty() ? std::string("the file cannot be read") : read.reason;
+  if (result.refusal) return result;
+  if (completeLinesOnly) {
+    // UTF-16 line ends are two bytes; the decoder drops an odd last one.
+    const std::size_t end = bytes.find_last_of('\n');
+    bytes.resize(end == std::string::npos ? 0 : end + 1);
+  }
+  return importBytes(bytes, fileNameOf(path));
+}
+
 }  // namespace
+
+std::optional<DataFileContent> importedContent(const std::string& path, bool completeLinesOnly,
+                                               std::string& error) {
+  ImportResult r = importPath(path, completeLinesOnly);
+  if (r.refusal) {
+    error = path + ": " + *r.refusal;
+    return std::nullopt;
+  }
+  DataFileContent c;
+  for (ImportedGraph& g : r.graphs) c.columns.push_back(std::move(g.points));
+  c.comments = std::move(r.graphs.front().comments);
+  return c;
+}
 
 std::string importedGraphPath(const std::string& original, const GraphStore& store) {
   const std::string name = fileNameOf(original);
@@ -54,18 +90,7 @@ std::vector<std::string> importFiles(GraphStore& store, const std::vector<std::s
     const std::string& path = paths[p];
     ImportResult result;
     try {
-      std::string bytes;
-      const ReadResult read = readWholeFile(path, bytes);
-      if (read.status == ReadStatus::Missing)
-        result.refusal = "there is no such file";
-      else if (read.status == ReadStatus::NotRegular)
-        result.refusal = "not a regular file";
-      else if (read.status == ReadStatus::NoMemory)
-        result.refusal = "not enough memory";
-      else if (read.status != ReadStatus::Ok)
-        result.refusal = read.reason.empty() ? std::string("the file cannot be read") : read.reason;
-      else
-        result = importBytes(bytes, fileNameOf(path));
+      result = importPath(path, false);
       const std::size_t graphs = result.graphs.size();
       if (!result.refusal && store.count() + graphs > GraphStore::kMaxGraphs)
         result.refusal = "it needs " + plural(graphs, "graph slot") + " and only " +
@@ -75,10 +100,14 @@ std::vector<std::string> importFiles(GraphStore& store, const std::vector<std::s
         summary.push_back(importSummaryLine(path, result));
         const std::size_t first = store.count();
         try {
-          for (ImportedGraph& ig : result.graphs) {
+          for (std::size_t k = 0; k < result.graphs.size(); ++k) {
+            ImportedGraph& ig = result.graphs[k];
             Graph& g = store.append(ig.name, importedGraphPath(path, store));
             g.series.assignSorted(std::move(ig.points));
             g.comments = std::move(ig.comments);
+            g.sourcePath = path;
+            g.sourceColumn = k;
+            g.sourceImported = true;
             g.savedHash = contentHash(g);
           }
         } catch (const std::bad_alloc&) {

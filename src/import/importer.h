@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "import/import_result.h"
 #include "workspace/callbacks.h"
+#include "workspace/data_file_reader.h"
 #include "workspace/graph_store.h"
 
 namespace varnix {
@@ -26,5 +28,12 @@ std::string importSummaryLine(const std::string& path, const ImportResult& resul
 std::vector<std::string> importFiles(GraphStore& store, const std::vector<std::string>& paths,
                                      const ProgressFn& progress, std::size_t* graphsAdded,
                                      std::size_t* failures);
+
+/// An export read again for Reload from disk and Follow files: a column of
+/// points per graph of the import (in file order) and the first graph's
+/// comment lines; with completeLinesOnly a last line without its line end
+/// is left out. nullopt with the reason in error.
+std::optional<DataFileContent> importedContent(const std::string& path, bool completeLinesOnly,
+                                               std::string& error);
 
 }  // namespace varnix

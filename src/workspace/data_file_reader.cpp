@@ -389,7 +389,8 @@ std::size_t loadDataFile(GraphStore& store, const std::string& path, const Messa
 
 std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::size_t>& rows,
                                       bool takeUndoCopies, const MessageFn& message,
-                                      std::size_t* failures, bool completeLinesOnly) {
+                                      std::size_t* failures, bool completeLinesOnly,
+                                      const ContentReader& importReader) {
   auto tell = [&](const std::string& text) {
     if (failures) ++*failures;
     if (message) message(text);
@@ -408,7 +409,15 @@ std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::
     }
     ReadResult read;
     std::optional<DataFileContent> content;
-    if (completeLinesOnly) {
+    if (g.sourceImported) {
+      std::string error;
+      if (importReader) content = importReader(g.sourcePath, completeLinesOnly, error);
+      if (!content) {
+        tell("Cannot reload " + g.name + ": " +
+             (importReader ? error : std::string("it was imported")));
+        continue;
+      }
+    } else if (completeLinesOnly) {
       std::string text;
       read = readWholeFile(g.sourcePath, text);
       if (read.status == ReadStatus::NotRegular || read.status == ReadStatus::NoMemory) {
@@ -431,8 +440,11 @@ std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::
       continue;
     }
     if (g.sourceColumn >= content->columns.size()) {
-      tell("Cannot reload " + g.name + ": " + g.sourcePath + " has no column " +
-           std::to_string(g.sourceColumn + 1) + " of y values now");
+      tell("Cannot reload " + g.name + ": " + g.sourcePath +
+           (g.sourceImported
+                ? " has no graph " + std::to_string(g.sourceColumn + 1)
+                : " has no column " + std::to_string(g.sourceColumn + 1) + " of y values") +
+           " now");
       continue;
     }
     if (content->badLine && message) message(wrongDataMessage(g.sourcePath, *content->badLine));

@@ -129,10 +129,16 @@ std::optional<DataFileContent> readDataFileContent(const std::string& path, Read
 /// a message and the graph stays as it was. Returns the rows reloaded.
 /// With completeLinesOnly (following a file another program is still
 /// writing) a last line without its line end is left for the next reading.
+/// Imported graphs are read again by importReader (path, completeLinesOnly,
+/// error): a column per graph of the import and the first graph's comment
+/// lines, or nullopt with the reason in error.
+using ContentReader =
+    std::function<std::optional<DataFileContent>(const std::string&, bool, std::string&)>;
 std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::size_t>& rows,
                                       bool takeUndoCopies, const MessageFn& message,
                                       std::size_t* failures = nullptr,
-                                      bool completeLinesOnly = false);
+                                      bool completeLinesOnly = false,
+                                      const ContentReader& importReader = {});
 
 /// Add Files with the chosen paths, in order; returns the information-line
 /// text, or nullopt when the list is empty (nothing happens then).

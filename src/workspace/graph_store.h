@@ -81,6 +81,9 @@ struct Graph {
   /// the file's own graph). Empty for graphs made otherwise.
   std::string sourcePath;
   std::size_t sourceColumn = 0;
+  /// The file is an instrument's export read by Import: it is read again
+  /// the same way (sourceColumn is then the graph's place in the import).
+  bool sourceImported = false;
   /// contentHash of the points and comments as last read or written; a
   /// graph whose content differs carries unsaved changes.
   std::uint64_t savedHash = 0;

@@ -133,7 +133,8 @@ void Session::markSaved(std::size_t row) {
 }
 
 std::vector<std::size_t> Session::reload(const MessageFn& message, std::size_t* failures) {
-  return reloadGraphs(m_store, selectedOrCurrentRows(), true, message, failures);
+  return reloadGraphs(m_store, selectedOrCurrentRows(), true, message, failures, false,
+                      importedContent);
 }
 
 std::vector<std::size_t> Session::selectedOrCurrentRows() const {

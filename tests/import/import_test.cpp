@@ -2,7 +2,9 @@
 
 #include "import/importer.h"
 #include "test_util.h"
+#include "workspace/data_file_reader.h"
 #include "workspace/data_file_writer.h"
+#include "workspace/session.h"
 
 namespace varnix {
 namespace {
@@ -326,6 +328,39 @@ TEST(ImportFiles, MoreColumnsThanFreeSlotsIsRefusedWhole) {
   EXPECT_EQ(failures, 1U);
   EXPECT_NE(summary[0].find("it needs 5 graph slots and only 3 of 301 are free"), std::string::npos)
       << summary[0];
+}
+
+TEST(ImportFiles, ReloadReadsTheExportAgainTheSameWay) {
+  TempDir dir;
+  const std::string csv = dir.file("live.csv");
+  writeFile(csv, "x;a;b\n1;1,5;10\n2;2,5;20\n");
+  Session session;
+  session.importFiles({csv});
+  ASSERT_EQ(session.store().count(), 2U);
+  EXPECT_EQ(session.store().graph(1).sourcePath, csv);
+  // The instrument wrote more; "b" is selected and read again, one undoable step.
+  writeFile(csv, "x;a;b\n1;1,5;10\n2;2,5;20\n3;3,5;30\n");
+  session.selectOnly({1});
+  std::vector<std::string> messages;
+  const auto changed =
+      session.reload([&](const std::string& m) { messages.push_back(m); }, nullptr);
+  EXPECT_EQ(changed, std::vector<std::size_t>{1});
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(session.store().series(1).count(), 3U);
+  EXPECT_EQ(session.store().series(1).maxY(), 30);
+  EXPECT_EQ(session.store().series(0).count(), 2U);  // not selected
+  session.undo();
+  EXPECT_EQ(session.store().series(1).count(), 2U);
+  // A narrower export: the graph stays and the message says why.
+  writeFile(csv, "x;a\n1;1\n2;2\n");
+  session.selectOnly({1});
+  session.reload([&](const std::string& m) { messages.push_back(m); }, nullptr);
+  ASSERT_EQ(messages.size(), 1U);
+  EXPECT_EQ(messages[0], "Cannot reload b: " + csv + " has no graph 2 now");
+  EXPECT_EQ(session.store().series(1).count(), 2U);
+  // The exact reader's reload without the import reader names the reason.
+  reloadGraphs(session.store(), {0}, false, [&](const std::string& m) { messages.push_back(m); });
+  EXPECT_EQ(messages.back(), "Cannot reload a: it was imported");
 }
 
 }  // namespace
