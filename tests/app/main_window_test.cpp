@@ -1209,6 +1209,10 @@ TEST(Import, MenuDropSummaryAndFolder) {
   EXPECT_TRUE(lines[2].contains("bin.dat: not imported: not a text file"))
       << lines[2].toStdString();
   EXPECT_EQ(f.settings->readString("Import", "Folder", ""), data.path().toStdString());
+  // The session history repeats it with varnix-cli.
+  EXPECT_NE(f.w().sessionScript().find("import \"" + data.filePath("uv.csv").toStdString() + "\""),
+            std::string::npos)
+      << f.w().sessionScript();
   // The dialog opens there next time; Cancel changes nothing.
   f.trigger("Import...");
   EXPECT_EQ(f.prompts.lastFolder, data.path());
