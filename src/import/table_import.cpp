@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -163,8 +164,19 @@ bool readNumberLine(std::string_view line, char separator, char decimal,
 
 enum class FieldState { Missing, Number, Text };
 
+/// The words exports write where a value is missing ("N/A", "--", "null").
+bool missingWord(std::string_view field) {
+  constexpr std::string_view kWords[] = {"n/a",  "na",   "-", "--",  "---",
+                                         "null", "none", "?", "#n/a"};
+  if (field.size() > 4) return false;
+  std::string lower(field);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return std::find(std::begin(kWords), std::end(kWords), lower) != std::end(kWords);
+}
+
 FieldState readField(std::string_view field, char decimal, double& out) {
-  if (trimBlanks(field).empty()) return FieldState::Missing;
+  field = trimBlanks(field);
+  if (field.empty() || missingWord(field)) return FieldState::Missing;
   return parseNumber(field, decimal, out) ? FieldState::Number : FieldState::Text;
 }
 

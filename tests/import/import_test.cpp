@@ -128,6 +128,12 @@ TEST(ImportTable, AMissingValueEndsThatGraphWithANote) {
   EXPECT_EQ(r.graphs[1].points.size(), 3U);
   ASSERT_EQ(r.warnings.size(), 1U);
   EXPECT_EQ(r.warnings[0], "line 4: m.csv, column 2 ends at the line before (a value is missing)");
+  // "N/A" and "--" are missing values, not text.
+  const ImportResult na = importBytes("1\t1\t5\n2\t2\tN/A\n3\t--\t7\n", "na.txt");
+  ASSERT_EQ(na.graphs.size(), 2U);
+  EXPECT_EQ(na.graphs[0].points.size(), 2U);
+  EXPECT_EQ(na.graphs[1].points.size(), 1U);
+  EXPECT_EQ(na.warnings.size(), 2U);
   // inf and nan are numbers; a field of dots is not.
   const ImportResult special = importBytes("1 inf\n2 nan\n3 4\n. 5\n", "s.txt");
   ASSERT_EQ(special.graphs.size(), 1U);
