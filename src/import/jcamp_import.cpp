@@ -176,10 +176,10 @@ std::optional<double> labelNumber(const Block& b, const std::string& label) {
   return out;
 }
 
-/// Agreement of two x values: within a hundredth of a step (or of the
-/// value, without a step).
-bool closeTo(double a, double b, double step) {
-  const double tolerance = step != 0 ? std::fabs(step) * 0.01 : std::fabs(b) * 1e-6 + 1e-12;
+/// Agreement of two values within `fraction` of a step (or a millionth of
+/// the value, without a step).
+bool closeTo(double a, double b, double step, double fraction) {
+  const double tolerance = step != 0 ? std::fabs(step) * fraction : std::fabs(b) * 1e-6 + 1e-12;
   return std::fabs(a - b) <= tolerance;
 }
 
@@ -255,14 +255,15 @@ void readXyData(const Block& b, ImportedGraph& g, std::vector<std::string>& warn
   if (nPoints && *nPoints != static_cast<double>(n))
     warnings.push_back(where + ": ##NPOINTS= says " + formatShortest(*nPoints) + ", " +
                        pointsRead(n));
-  if (deltaX && firstX && lastX && n > 1 && !closeTo(*deltaX, step, step))
+  if (deltaX && firstX && lastX && n > 1 && !closeTo(*deltaX, step, step, 0.01))
     warnings.push_back(where + ": ##DELTAX= " + formatShortest(*deltaX) +
                        " does not agree with FIRSTX, LASTX and the points read (" +
                        formatShortest(step) + ")");
   for (std::size_t k = 0; k < lineStarts.size(); ++k) {
     const auto& [index, x] = lineStarts[k];
     if (std::isnan(x)) continue;
-    if (!closeTo(x, g.points[index].x, step)) {
+    // Writers round a line's x (often to whole units): half a step is allowed.
+    if (!closeTo(x, g.points[index].x, step, 0.5)) {
       warnings.push_back(lineName(lineOf[k]) + ": the line's x " + formatShortest(x) +
                          " does not agree with FIRSTX and the step (" +
                          formatShortest(g.points[index].x) + ")");

@@ -260,7 +260,14 @@ TEST(ImportJcamp, DisagreementsImportWithAWarningNamingTheLine) {
   ASSERT_EQ(count.warnings.size(), 1U);
   EXPECT_EQ(count.warnings[0], "line 12 (##XYDATA=): ##NPOINTS= says 11, 6 points were read");
   EXPECT_EQ(count.graphs[0].points.back().x, 210);
-  // A line whose x does not fit the step.
+  // A line's x rounded to whole units is fine (step 2.5 here)...
+  const ImportResult rounded = importBytes(
+      "##TITLE=r\n##XFACTOR=1\n##FIRSTX=100\n##LASTX=115\n##NPOINTS=7\n"
+      "##XYDATA=(X++(Y..Y))\n100 1 2 3\n108 4 5 6\n115 7\n##END=\n",
+      "r.jdx");
+  EXPECT_TRUE(rounded.warnings.empty()) << rounded.warnings.front();
+  EXPECT_EQ(rounded.graphs[0].points[3].x, 107.5);
+  // ...a line whose x does not fit the step is named.
   const ImportResult x =
       importBytes(jcamp("100 10 12 15 15 15\n106 20 18 18 17 16\n110 10\n"), "x.jdx");
   ASSERT_EQ(x.warnings.size(), 1U);
