@@ -347,13 +347,13 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
     }
     splitFields(line, choice.separator, fields);
     if (fields.empty()) return true;
-    std::size_t texts0 = 0, numbers = 0;
+    std::size_t textFields = 0, numbers = 0;
     bool firstIsText = false;
     for (std::size_t k = 0; k < fields.size(); ++k) {
       double v = 0;
       const FieldState st = readField(fields[k], choice.decimal, v);
       if (st == FieldState::Text) {
-        ++texts0;
+        ++textFields;
         firstIsText = firstIsText || k == 0;
         continue;
       }
@@ -361,11 +361,11 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
       cells.push_back(st == FieldState::Number ? v : kMissing);
     }
     Row row{0, 0, RowKind::Numbers};
-    if (texts0 == 0 && numbers > 0) {
+    if (textFields == 0 && numbers > 0) {
       row.kind = RowKind::Numbers;
     } else {
-      row.kind = texts0 == 1 && firstIsText && numbers + 1 >= kWideFields ? RowKind::Labelled
-                                                                          : RowKind::Text;
+      row.kind = textFields == 1 && firstIsText && numbers + 1 >= kWideFields ? RowKind::Labelled
+                                                                              : RowKind::Text;
       if (row.kind == RowKind::Text) cells.resize(first);
       row.text = static_cast<std::uint32_t>(texts.size());
       texts.push_back(line);
