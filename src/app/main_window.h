@@ -131,6 +131,13 @@ class MainWindow : public QMainWindow {
   void recordOn(const Selection& s, const std::string& line);
   /// eV<=>A and eV<=>nm: the conversion of the graphs (selected, or the
   /// current one), then Rescale when it finished.
+  /// A curve command on the selected graphs, recorded as `name` when it ran.
+  void runOnSelection(void (*command)(GraphStore&, const Selection&, const ProgressFn&),
+                      const char* name);
+  /// Add Files and Import after their dialogs: the files loaded by `load`,
+  /// recorded as `command` with the paths, the list and chart brought up to date.
+  void loadIntoList(const QStringList& paths, const char* command,
+                    const std::function<void(const std::vector<std::string>&)>& load);
   void convertXAndRescale(void (*convert)(GraphStore&, const Selection&), const char* command);
   void syncChart();
   /// With distinct colours: each graph's palette colour (screen or print

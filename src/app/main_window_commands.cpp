@@ -50,15 +50,22 @@ void MainWindow::addFilesFromDialog() {
 }
 
 void MainWindow::addFiles(const QStringList& paths) {
+  loadIntoList(paths, "load", [&](const std::vector<std::string>& list) {
+    m_session.addFiles(list, messageFn(), progressFn());
+  });
+}
+
+void MainWindow::loadIntoList(const QStringList& paths, const char* command,
+                              const std::function<void(const std::vector<std::string>&)>& load) {
   if (paths.isEmpty()) return;
   m_chart->setBusyCursor();
   std::vector<std::string> list;
   for (const QString& p : paths) list.push_back(ss(p));
   const std::size_t before = m_store.count();
   pullSelection();
-  std::string load = "load";
-  for (const std::string& p : list) load += " " + scriptArgument(p);
-  if (run([&] { m_session.addFiles(list, messageFn(), progressFn()); })) record(load);
+  std::string line = command;
+  for (const std::string& p : list) line += " " + scriptArgument(p);
+  if (run([&] { load(list); })) record(line);
   showInformation();
   m_chart->recomputeGeometry();
   setProgress(0);
@@ -84,28 +91,13 @@ void MainWindow::importFromDialog() {
 }
 
 void MainWindow::importFiles(const QStringList& paths) {
-  if (paths.isEmpty()) return;
-  m_chart->setBusyCursor();
-  std::vector<std::string> list;
-  for (const QString& p : paths) list.push_back(ss(p));
-  const std::size_t before = m_store.count();
-  pullSelection();
-  std::string line = "import";
-  for (const std::string& p : list) line += " " + scriptArgument(p);
   std::vector<std::string> summary;
-  if (run([&] { summary = m_session.importFiles(list, progressFn()); })) record(line);
-  showInformation();
-  m_chart->recomputeGeometry();
-  setProgress(0);
-  m_chart->setCrosshairCursor();
-  for (std::size_t i = before; i < m_store.count(); ++i) m_list->addItem(qs(m_store.graph(i).name));
-  pushSelection();
-  syncChart();
-  m_chart->redraw();
+  loadIntoList(paths, "import", [&](const std::vector<std::string>& list) {
+    summary = m_session.importFiles(list, progressFn());
+  });
   QStringList lines;
   for (const std::string& s : summary) lines << qs(s);
   if (!lines.isEmpty()) m_importSummary->showLines(lines);
-  m_list->setFocus();
 }
 
 void MainWindow::dropFiles(const QStringList& paths, Qt::KeyboardModifiers modifiers) {
@@ -239,28 +231,27 @@ bool MainWindow::runCurveCommand(const std::function<void(const Selection&)>& co
   });
 }
 
-void MainWindow::normalize() {
+void MainWindow::runOnSelection(void (*command)(GraphStore&, const Selection&, const ProgressFn&),
+                                const char* name) {
   const Selection sel = selection();
-  if (runCurveCommand([&](const Selection& s) { normalizeGraphs(m_store, s, progressFn()); }))
-    recordOn(sel, "normalize");
+  if (runCurveCommand([&](const Selection& s) { command(m_store, s, progressFn()); }))
+    recordOn(sel, name);
+}
+
+void MainWindow::normalize() {
+  runOnSelection(normalizeGraphs, "normalize");
 }
 
 void MainWindow::applyLn() {
-  const Selection sel = selection();
-  if (runCurveCommand([&](const Selection& s) { lnGraphs(m_store, s, progressFn()); }))
-    recordOn(sel, "ln");
+  runOnSelection(lnGraphs, "ln");
 }
 
 void MainWindow::applyExp() {
-  const Selection sel = selection();
-  if (runCurveCommand([&](const Selection& s) { expGraphs(m_store, s, progressFn()); }))
-    recordOn(sel, "exp");
+  runOnSelection(expGraphs, "exp");
 }
 
 void MainWindow::applyFilin() {
-  const Selection sel = selection();
-  if (runCurveCommand([&](const Selection& s) { filinGraphs(m_store, s, progressFn()); }))
-    recordOn(sel, "filin");
+  runOnSelection(filinGraphs, "filin");
 }
 
 void MainWindow::convertXAndRescale(void (*convert)(GraphStore&, const Selection&),

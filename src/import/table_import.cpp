@@ -180,7 +180,7 @@ FieldState readField(std::string_view field, char decimal, double& out) {
   return parseNumber(field, decimal, out) ? FieldState::Number : FieldState::Text;
 }
 
-/// Wide rows with a title in front of their numbers ("Spec 1", values...).
+/// Wide rows with a title in front of their numbers ("Sample 1", values...).
 constexpr std::size_t kWideFields = 20;
 
 struct Choice {

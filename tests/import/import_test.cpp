@@ -81,13 +81,13 @@ TEST(ImportTable, HeadersFootersAndStrayLinesBecomeComments) {
   const std::string text =
       "# Spectrometer export\n## operator: A. N. Other\n// comment\nIntegration time: 100 ms\n"
       "GAIN\t2\n>>>>>Begin Spectral Data<<<<<\n"
-      "Wavelength\tT010K\tSpec 1\n500\t1\t10\n501\t2\t20\nsaturated here\n502\t3\t30\n"
+      "Wavelength\tT010K\tSample 1\n500\t1\t10\n501\t2\t20\nsaturated here\n502\t3\t30\n"
       "1/2 plate\tNot fitted\n";
   const ImportResult r = importBytes(text, "run.txt");
   ASSERT_FALSE(r.refusal);
   ASSERT_EQ(r.graphs.size(), 2U);
   EXPECT_EQ(r.graphs[0].name, "T010K");
-  EXPECT_EQ(r.graphs[1].name, "Spec 1");
+  EXPECT_EQ(r.graphs[1].name, "Sample 1");
   EXPECT_EQ(r.graphs[0].points.size(), 3U);
   EXPECT_EQ(r.graphs[1].points.back().y, 30);
   // Header lines (also "GAIN 2", numbers before the data), the title row,
