@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,7 +49,30 @@ struct ImportResult {
 bool decodeText(std::string_view bytes, std::string& storage, std::string_view& text,
                 std::string& encoding);
 
-/// The lines of a text: CR LF, a lone CR and a lone LF all end a line.
+/// Calls f(number, line) for each line of a text, numbered from 0: CR LF, a
+/// lone CR and a lone LF all end a line; f returns false to stop. The lines
+/// are views into the text.
+template <typename F>
+void forEachTextLine(std::string_view text, F&& f) {
+  std::size_t number = 0;
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    const auto* nl =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    const char* stop = nl ? nl : end;
+    std::string_view line(p, static_cast<std::size_t>(stop - p));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    for (std::size_t cr; (cr = line.find('\r')) != std::string_view::npos;) {
+      if (!f(number++, line.substr(0, cr))) return;
+      line.remove_prefix(cr + 1);
+    }
+    if (!f(number++, line)) return;
+    p = nl ? nl + 1 : end;
+  }
+}
+
+/// The lines of a text (see forEachTextLine).
 std::vector<std::string_view> splitLines(std::string_view text);
 
 /// Reads a delimited table (CSV, semicolon or tab files, blank-separated

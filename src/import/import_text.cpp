@@ -83,14 +83,10 @@ bool decodeText(std::string_view bytes, std::string& storage, std::string_view& 
 
 std::vector<std::string_view> splitLines(std::string_view text) {
   std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.push_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.push_back(text.substr(start));
+  forEachTextLine(text, [&](std::size_t, std::string_view line) {
+    lines.push_back(line);
+    return true;
+  });
   return lines;
 }
 

@@ -192,18 +192,22 @@ void readXyData(const Block& b, ImportedGraph& g, std::vector<std::string>& warn
   const std::optional<double> deltaX = labelNumber(b, "DELTAX");
   const std::optional<double> nPoints = labelNumber(b, "NPOINTS");
   std::vector<double> ys;
-  std::vector<std::pair<std::size_t, double>> lineStarts;  // index of first y, line's x
-  std::vector<std::size_t> lineOf;                         // source line of each start
+  struct LineStart {
+    std::size_t index;  ///< of the point its x belongs to
+    double x;           ///< the line's own x
+    std::size_t line;
+  };
+  std::vector<LineStart> lineStarts;
   std::vector<double> values;
   bool checkNext = false;
   double lastY = 0;
+  // Repeats may not make more values than the spectrum can have.
+  const std::size_t most = nPoints && *nPoints >= 0 && *nPoints < 1e8
+                               ? static_cast<std::size_t>(*nPoints) * 2 + 16
+                               : std::size_t{50'000'000};
   for (const DataLine& d : b.data) {
     bool endsInDif = false;
     std::string error;
-    // Repeats may not make more values than the spectrum can have.
-    const std::size_t most = nPoints && *nPoints >= 0 && *nPoints < 1e8
-                                 ? static_cast<std::size_t>(*nPoints) * 2 + 16
-                                 : std::size_t{50'000'000};
     const std::size_t limit = most > ys.size() ? most - ys.size() : 2;
     if (!decodeLine(d.text, limit, values, endsInDif, forms, error)) {
       warnings.push_back(lineName(d.line) + ": " + error + "; the rest of the line was left out");
@@ -225,10 +229,8 @@ void readXyData(const Block& b, ImportedGraph& g, std::vector<std::string>& warn
       checkNext = endsInDif;
       continue;
     }
-    lineStarts.emplace_back(ys.size(), values[0] * xFactor);
-    lineOf.push_back(d.line);
-    // A checked line's x belongs to the check value, one step before.
-    if (checked) lineStarts.back().second = std::nan("");
+    // A checked line's x belongs to its check value: the last point read.
+    lineStarts.push_back({checked ? ys.size() - 1 : ys.size(), values[0] * xFactor, d.line});
     ys.insert(ys.end(), values.begin() + static_cast<std::ptrdiff_t>(firstY), values.end());
     lastY = ys.back();
     checkNext = endsInDif;
@@ -244,9 +246,10 @@ void readXyData(const Block& b, ImportedGraph& g, std::vector<std::string>& warn
     step = (*lastX - *firstX) / static_cast<double>(count - 1);
   else if (deltaX)
     step = *deltaX;
-  else if (lineStarts.size() > 1 && lineStarts[1].first > 0)
-    step = (lineStarts[1].second - lineStarts[0].second) / static_cast<double>(lineStarts[1].first);
-  const double x0 = firstX ? *firstX : lineStarts.front().second;
+  else if (lineStarts.size() > 1 && lineStarts[1].index > lineStarts[0].index)
+    step = (lineStarts[1].x - lineStarts[0].x) /
+           static_cast<double>(lineStarts[1].index - lineStarts[0].index);
+  const double x0 = firstX ? *firstX : lineStarts.front().x;
   g.points.resize(n);
   for (std::size_t k = 0; k < n; ++k)
     g.points[k] = {firstX && lastX && k + 1 == count ? *lastX : x0 + static_cast<double>(k) * step,
@@ -257,16 +260,14 @@ void readXyData(const Block& b, ImportedGraph& g, std::vector<std::string>& warn
                        pointsRead(n));
   if (deltaX && firstX && lastX && n > 1 && !closeTo(*deltaX, step, step, 0.01))
     warnings.push_back(where + ": ##DELTAX= " + formatShortest(*deltaX) +
-                       " does not agree with FIRSTX, LASTX and the points read (" +
-                       formatShortest(step) + ")");
-  for (std::size_t k = 0; k < lineStarts.size(); ++k) {
-    const auto& [index, x] = lineStarts[k];
-    if (std::isnan(x)) continue;
+                       " does not agree with FIRSTX, LASTX and NPOINTS (" + formatShortest(step) +
+                       ")");
+  for (const LineStart& start : lineStarts) {
     // Writers round a line's x (often to whole units): half a step is allowed.
-    if (!closeTo(x, g.points[index].x, step, 0.5)) {
-      warnings.push_back(lineName(lineOf[k]) + ": the line's x " + formatShortest(x) +
+    if (!closeTo(start.x, g.points[start.index].x, step, 0.5)) {
+      warnings.push_back(lineName(start.line) + ": the line's x " + formatShortest(start.x) +
                          " does not agree with FIRSTX and the step (" +
-                         formatShortest(g.points[index].x) + ")");
+                         formatShortest(g.points[start.index].x) + ")");
       break;
     }
   }

@@ -288,34 +288,12 @@ bool isMissing(double v) {
   return std::bit_cast<std::uint64_t>(v) == std::bit_cast<std::uint64_t>(kMissing);
 }
 
-/// Calls f(number, line) for each line: CR LF, a lone CR and a lone LF all
-/// end one; f returns false to stop.
-template <typename F>
-void forEachLine(std::string_view text, F&& f) {
-  std::size_t number = 0;
-  const char* p = text.data();
-  const char* end = p + text.size();
-  while (p < end) {
-    const auto* nl =
-        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-    const char* stop = nl ? nl : end;
-    std::string_view line(p, static_cast<std::size_t>(stop - p));
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    for (std::size_t cr; (cr = line.find('\r')) != std::string_view::npos;) {
-      if (!f(number++, line.substr(0, cr))) return;
-      line.remove_prefix(cr + 1);
-    }
-    if (!f(number++, line)) return;
-    p = nl ? nl + 1 : end;
-  }
-}
-
 }  // namespace
 
 ImportResult importTable(std::string_view text, const std::string& fileName) {
   ImportResult r;
   std::vector<std::string_view> sample;
-  forEachLine(text, [&](std::size_t, std::string_view line) {
+  forEachTextLine(text, [&](std::size_t, std::string_view line) {
     if (!trimBlanks(line).empty()) sample.push_back(line);
     return sample.size() < 2000;
   });
@@ -333,7 +311,7 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
   cells.reserve(text.size() / 8 + 16);
   std::vector<std::string_view> fields;
   bool tooLong = false;
-  forEachLine(text, [&](std::size_t number, std::string_view line) {
+  forEachTextLine(text, [&](std::size_t number, std::string_view line) {
     const std::size_t first = cells.size();
     if (readNumberLine(line, choice.separator, choice.decimal, cells)) {
       if (cells.size() - first > UINT32_MAX || rows.size() == UINT32_MAX) {
@@ -455,7 +433,7 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
   std::vector<std::string> comments;
   const std::size_t startLine = lineOf(start);
   const std::size_t lastLine = lineOf(stop - 1);
-  forEachLine(text, [&](std::size_t number, std::string_view line) {
+  forEachTextLine(text, [&](std::size_t number, std::string_view line) {
     if (number >= startLine) return false;
     if (!trimBlanks(line).empty()) comments.emplace_back(trimBlanks(line));
     return true;
@@ -463,7 +441,7 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
   for (std::size_t k : textsAfter)
     if (k < stop) comments.emplace_back(trimBlanks(texts[rows[k].text]));
   if (stop < rows.size())
-    forEachLine(text, [&](std::size_t number, std::string_view line) {
+    forEachTextLine(text, [&](std::size_t number, std::string_view line) {
       if (number > lastLine && !trimBlanks(line).empty()) comments.emplace_back(trimBlanks(line));
       return true;
     });

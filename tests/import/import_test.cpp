@@ -267,6 +267,14 @@ TEST(ImportJcamp, DisagreementsImportWithAWarningNamingTheLine) {
       "r.jdx");
   EXPECT_TRUE(rounded.warnings.empty()) << rounded.warnings.front();
   EXPECT_EQ(rounded.graphs[0].points[3].x, 107.5);
+  // Without FIRSTX and LASTX the lines' own x give the step, check values
+  // included.
+  const ImportResult own = importBytes(
+      "##TITLE=o\n##XYDATA=(X++(Y..Y))\n100A0KL%T\n104A5Nk%jjo\n110A0\n##END=\n", "o.jdx");
+  ASSERT_EQ(own.graphs.size(), 1U);
+  EXPECT_TRUE(own.warnings.empty()) << own.warnings.front();
+  ASSERT_EQ(own.graphs[0].points.size(), 11U);
+  EXPECT_EQ(own.graphs[0].points[10].x, 110);
   // ...a line whose x does not fit the step is named.
   const ImportResult x =
       importBytes(jcamp("100 10 12 15 15 15\n106 20 18 18 17 16\n110 10\n"), "x.jdx");
