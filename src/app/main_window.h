@@ -22,7 +22,7 @@
 #include "view/chart_view.h"
 #include "workspace/graph_store.h"
 #include "workspace/selection.h"
-#include "workspace/session.h"
+#include "session/session.h"
 #include "workspace/settings_file.h"
 
 namespace varnix {

@@ -10,7 +10,7 @@
 #include "processing/moments.h"
 #include "workspace/graph_store.h"
 #include "workspace/selection.h"
-#include "workspace/session.h"
+#include "session/session.h"
 
 namespace varnix::cli {
 

@@ -4,7 +4,7 @@
 #include "test_util.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/data_file_writer.h"
-#include "workspace/session.h"
+#include "session/session.h"
 
 namespace varnix {
 namespace {
