@@ -328,25 +328,33 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // Every way of closing asks first, one question at a time: a second close
-  // request while "Exit now?" is open is ignored.
-  if (m_askingToExit) {
-    event->ignore();
+  if (m_exitConfirmed) {
+    event->accept();
+    // The tool windows go with the main window; the program ends.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     return;
   }
-  m_askingToExit = true;
-  const bool yes = m_prompts.question("Exit now?") == UserPrompts::Answer::Yes;
-  m_askingToExit = false;
-  if (!yes) {
-    event->ignore();
-    return;
+  // "Exit now?" is asked outside close handling: while Qt is inside a close,
+  // a second close request from the window manager would end the program
+  // without calling this handler.
+  event->ignore();
+  if (!m_exitQueued && !m_askingToExit) {
+    m_exitQueued = true;
+    QTimer::singleShot(0, this, [this] {
+      m_exitQueued = false;
+      exitProgram();
+    });
   }
-  event->accept();
-  // The tool windows go with the main window; the program ends.
-  QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }
 
 void MainWindow::exitProgram() {
+  // One question at a time: a close request while it is open is ignored.
+  if (m_askingToExit) return;
+  m_askingToExit = true;
+  const bool yes = m_prompts.question("Exit now?") == UserPrompts::Answer::Yes;
+  m_askingToExit = false;
+  if (!yes) return;
+  m_exitConfirmed = true;
   close();
 }
 

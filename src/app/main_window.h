@@ -19,10 +19,10 @@
 #include "app/open_files_dialog.h"
 #include "app/user_prompts.h"
 #include "processing/moments.h"
+#include "session/session.h"
 #include "view/chart_view.h"
 #include "workspace/graph_store.h"
 #include "workspace/selection.h"
-#include "session/session.h"
 #include "workspace/settings_file.h"
 
 namespace varnix {
@@ -261,6 +261,8 @@ class MainWindow : public QMainWindow {
   QListWidget* m_list;
   QPushButton* m_addFiles;
   bool m_askingToExit = false;
+  bool m_exitQueued = false;     ///< a close request waits for "Exit now?"
+  bool m_exitConfirmed = false;  ///< Yes was answered: the next close goes through
   bool m_distinctColours = false;
   bool m_measurePlaced = false;
   bool m_followFiles = false;

@@ -30,6 +30,7 @@
 #include "processing/point_transforms.h"
 #include "processing/slicer.h"
 #include "processing/smoothing.h"
+#include "view/print_chart.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/data_file_writer.h"
 #include "workspace/error.h"
@@ -452,6 +453,11 @@ void MainWindow::runScript() {
   std::ostringstream out, err;
   cli::Runner runner(m_session, out, err);
   runner.setProgress(progressFn());
+  // Pictures as Export picture draws them, with the window's look.
+  runner.setPictureWriter([this](const GraphStore&, const std::string& file, int w, int h) {
+    rebuildPrintChart();
+    if (!savePicture(*m_print, qs(file), w, h)) throw Error("Could not write " + file);
+  });
   m_chart->setBusyCursor();
   const int status = runner.run(cli::parseScript(text));
   record("# Run script " + ss(path) + " (not repeated here)");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <qpa/qwindowsysteminterface.h>
 #include <QApplication>
 #include <QClipboard>
 #include <QFileInfo>
@@ -13,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -769,15 +771,38 @@ TEST(Options, ColorsLabelsAndAssociation) {
 }
 
 TEST(Trust, OneExitQuestionAtATime) {
-  Fixture f({"varnix", samples() + "/T010K.dat"});
-  // A second close request (the title bar's button) while "Exit now?" is
-  // open is ignored; the answer No keeps the window and its graphs.
-  f.prompts.whileAsking = [&] { f.w().close(); };
-  f.prompts.answers = {UserPrompts::Answer::No};
-  f.w().close();
-  EXPECT_EQ(f.prompts.asked, QStringList{"Exit now?"});
-  EXPECT_TRUE(f.w().isVisible());
-  EXPECT_EQ(f.list()->count(), 1);
+  // Close requests from the window system (the title bar's button, wmctrl)
+  // and from the program while "Exit now?" is open are ignored; the answer
+  // No keeps the window and its graphs, Yes ends it.
+  for (const bool fromWindowSystem : {false, true}) {
+    SCOPED_TRACE(fromWindowSystem);
+    Fixture f({"varnix", samples() + "/T010K.dat"});
+    QWindow* handle = f.w().windowHandle();
+    ASSERT_NE(handle, nullptr);
+    auto requestClose = [&] {
+      if (fromWindowSystem)
+        QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
+            handle);
+      else
+        f.w().close();
+    };
+    f.prompts.whileAsking = [&] {
+      requestClose();
+      requestClose();
+    };
+    f.prompts.answers = {UserPrompts::Answer::No};
+    requestClose();
+    QTest::qWait(20);
+    EXPECT_EQ(f.prompts.asked, QStringList{"Exit now?"});
+    EXPECT_TRUE(f.w().isVisible());
+    EXPECT_EQ(f.list()->count(), 1);
+    // Asked again on the next request; Yes closes the window.
+    f.prompts.answers = {UserPrompts::Answer::Yes};
+    requestClose();
+    QTest::qWait(20);
+    EXPECT_EQ(f.prompts.asked.size(), 2);
+    EXPECT_FALSE(f.w().isVisible());
+  }
 }
 
 TEST(Trust, ChartClickLeavesTheFocusInTheList) {
