@@ -96,9 +96,11 @@ MainWindow::MainWindow(UserPrompts& prompts, SettingsFile& settings, const QStri
   m_watcher = new QFileSystemWatcher(this);
   m_settle = new QTimer(this);
   m_settle->setSingleShot(true);
-  m_settle->setInterval(400);
+  m_settle->setInterval(m_settleMs);
   connect(m_watcher, &QFileSystemWatcher::fileChanged, this,
           [this](const QString& path) { fileChangedOnDisk(path); });
+  connect(m_watcher, &QFileSystemWatcher::directoryChanged, this,
+          [this](const QString& folder) { folderChangedOnDisk(folder); });
   connect(m_settle, &QTimer::timeout, this, [this] { followChangedFiles(); });
   m_store.setColours(m_colours.graphs, m_colours.highlight);
   applyColours();
@@ -435,6 +437,7 @@ void MainWindow::syncSlots(const std::vector<std::size_t>& changed) {
 }
 
 void MainWindow::setSettleDelay(int ms) {
+  m_settleMs = ms;
   m_settle->setInterval(ms);
 }
 
