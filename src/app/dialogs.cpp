@@ -757,7 +757,9 @@ ImportSummaryWindow::ImportSummaryWindow(QWidget* parent)
   setWindowTitle("Import");
   setModal(false);
   m_text->setReadOnly(true);
-  m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // Wrapped, so that a file's warnings and the count of the rest are in
+  // view without scrolling sideways.
+  m_text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   auto* close = new QPushButton("Close", this);
   connect(close, &QPushButton::clicked, this, &QDialog::hide);
   auto* l = new QVBoxLayout(this);
@@ -769,8 +771,9 @@ ImportSummaryWindow::ImportSummaryWindow(QWidget* parent)
 
 void ImportSummaryWindow::showLines(const QStringList& lines) {
   m_text->setPlainText(lines.join('\n'));
-  show();
+  showNormal();
   raise();
+  activateWindow();
 }
 
 QString ImportSummaryWindow::text() const {

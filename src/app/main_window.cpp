@@ -304,7 +304,7 @@ void MainWindow::loadCommandLineFile() {
     m_prompts.message(a + " doesn't exist.Use \" to wrap  long file names containing spaces");
     return;
   }
-  record("load " + scriptArgument(ss(a)));
+  record(cli::ScriptLine("load").path(ss(a)));
   run([&] {
     const std::size_t before = m_store.count();
     m_session.loadFile(ss(a), messageFn());
@@ -441,20 +441,20 @@ void MainWindow::setSettleDelay(int ms) {
   m_settle->setInterval(ms);
 }
 
-std::string MainWindow::scriptArgument(const std::string& text) {
-  return "\"" + text + "\"";
+void MainWindow::record(const cli::ScriptLine& line) {
+  if (!line.recordable()) m_historyCut = true;
+  m_history.push_back(line.recordable() && m_historyCut ? "# skipped: " + line.text()
+                                                        : line.text());
 }
 
-void MainWindow::record(const std::string& line) {
-  m_history.push_back(line);
-}
-
-void MainWindow::recordOn(const Selection& s, const std::string& line) {
-  std::string select = "select";
-  if (s.rows.empty()) select += " none";
-  for (std::size_t r : s.rows) select += " " + std::to_string(r);
-  record(select);
-  if (s.current < m_store.count()) record("current " + std::to_string(s.current));
+void MainWindow::recordOn(const Selection& s, const cli::ScriptLine& line) {
+  if (line.recordable()) {
+    cli::ScriptLine select("select");
+    if (s.rows.empty()) select.word("none");
+    for (std::size_t r : s.rows) select.count(r);
+    record(select);
+    if (s.current < m_store.count()) record(cli::ScriptLine("current").count(s.current));
+  }
   record(line);
 }
 
@@ -586,7 +586,7 @@ void MainWindow::renameCurrent() {
   m_rename->setName(qs(m_store.graph(c).name));
   if (m_rename->exec() != QDialog::Accepted) return;
   const QString n = m_rename->newName();
-  recordOn(m_session.selection(), "rename " + scriptArgument(ss(n)));
+  recordOn(m_session.selection(), cli::ScriptLine("rename").arg(ss(n)));
   m_session.rename(ss(n));
   m_list->item(static_cast<int>(c))->setText(n);
   if (m_distinctColours) {
@@ -598,7 +598,7 @@ void MainWindow::renameCurrent() {
 void MainWindow::deleteFromList() {
   if (m_store.empty()) return;
   pullSelection();
-  recordOn(m_session.selection(), "delete");
+  recordOn(m_session.selection(), cli::ScriptLine("delete"));
   const std::optional<std::size_t> removed = m_session.deleteFromList();
   if (!removed) return;
   delete m_list->takeItem(static_cast<int>(*removed));
@@ -612,7 +612,7 @@ void MainWindow::deleteFromList() {
 
 void MainWindow::deleteAll() {
   if (!m_session.deleteAll(confirmFn())) return;
-  record("delete-all");
+  record(cli::ScriptLine("delete-all"));
   m_list->clear();
   m_chart->truncateSeries(0);
   showInformation();
@@ -632,7 +632,7 @@ void MainWindow::selectAll() {
 void MainWindow::undo() {
   if (!m_store.undoEnabled()) return;
   pullSelection();
-  record("undo");
+  record(cli::ScriptLine("undo"));
   const std::vector<std::size_t> rows = m_session.undo();
   pushSelection();
   syncSlots(rows);

@@ -19,6 +19,7 @@
 #include "app/measure_window.h"
 #include "app/open_files_dialog.h"
 #include "app/user_prompts.h"
+#include "cli/script.h"
 #include "processing/moments.h"
 #include "session/session.h"
 #include "view/chart_view.h"
@@ -126,10 +127,11 @@ class MainWindow : public QMainWindow {
   /// The session history: every command that changed graphs or wrote files,
   /// as the varnix-cli line that repeats it with the values taken off the
   /// screen (recordOn puts the selection and the current row first).
-  void record(const std::string& line);
-  /// A script argument in double quotes (it may hold blanks and ";").
-  static std::string scriptArgument(const std::string& text);
-  void recordOn(const Selection& s, const std::string& line);
+  /// A line that cannot be recorded (a name with a line break) becomes a
+  /// comment saying why, and so does every line after it: without it the
+  /// rest would replay on other graphs or files.
+  void record(const cli::ScriptLine& line);
+  void recordOn(const Selection& s, const cli::ScriptLine& line);
   /// eV<=>A and eV<=>nm: the conversion of the graphs (selected, or the
   /// current one), then Rescale when it finished.
   /// A curve command on the selected graphs, recorded as `name` when it ran.
@@ -271,7 +273,8 @@ class MainWindow : public QMainWindow {
   bool m_measurePlaced = false;
   bool m_followFiles = false;
   std::vector<std::string> m_history;
-  bool m_running = false;  ///< a command is running (run() is on the stack)
+  bool m_historyCut = false;  ///< a command could not be recorded
+  bool m_running = false;     ///< a command is running (run() is on the stack)
   QAction* m_followAction = nullptr;
   QFileSystemWatcher* m_watcher = nullptr;
   QTimer* m_settle = nullptr;

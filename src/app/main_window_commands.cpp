@@ -64,8 +64,8 @@ void MainWindow::loadIntoList(const QStringList& paths, const char* command,
   for (const QString& p : paths) list.push_back(ss(p));
   const std::size_t before = m_store.count();
   pullSelection();
-  std::string line = command;
-  for (const std::string& p : list) line += " " + scriptArgument(p);
+  cli::ScriptLine line(command);
+  for (const std::string& p : list) line.path(p);
   if (run([&] { load(list); })) record(line);
   showInformation();
   m_chart->recomputeGeometry();
@@ -124,7 +124,7 @@ void MainWindow::save() {
   if (m_store.empty()) return;
   pullSelection();
   const Selection sel = m_session.selection();
-  if (m_session.save(confirmFn(), messageFn())) recordOn(sel, "save");
+  if (m_session.save(confirmFn(), messageFn())) recordOn(sel, cli::ScriptLine("save"));
 }
 
 void MainWindow::saveAs() {
@@ -132,7 +132,7 @@ void MainWindow::saveAs() {
   const std::size_t c = selection().current;
   const QString path = m_prompts.saveFileName(qs(m_store.graph(c).path));
   if (path.isEmpty()) return;
-  recordOn(m_session.selection(), "save-as " + scriptArgument(ss(path)));
+  recordOn(m_session.selection(), cli::ScriptLine("save-as").path(ss(path)));
   m_session.saveAs(ss(path), messageFn());
 }
 
@@ -140,7 +140,8 @@ void MainWindow::saveSelected() {
   if (m_store.empty()) return;
   pullSelection();
   const Selection sel = m_session.selection();
-  if (m_session.saveSelected(confirmFn(), messageFn())) recordOn(sel, "save-selected");
+  if (m_session.saveSelected(confirmFn(), messageFn()))
+    recordOn(sel, cli::ScriptLine("save-selected"));
   pushSelection();
 }
 
@@ -236,7 +237,7 @@ void MainWindow::runOnSelection(void (*command)(GraphStore&, const Selection&, c
                                 const char* name) {
   const Selection sel = selection();
   if (runCurveCommand([&](const Selection& s) { command(m_store, s, progressFn()); }))
-    recordOn(sel, name);
+    recordOn(sel, cli::ScriptLine(name));
 }
 
 void MainWindow::normalize() {
@@ -266,7 +267,7 @@ void MainWindow::convertXAndRescale(void (*convert)(GraphStore&, const Selection
       },
       true);
   if (!done) return;  // a fault ends the command before Rescale
-  recordOn(sel, command);
+  recordOn(sel, cli::ScriptLine(command));
   rescale();
 }
 
@@ -281,7 +282,7 @@ void MainWindow::convertEvNanometre() {
 void MainWindow::removeConstantShelf() {
   const Selection sel = selection();
   if (runCurveCommand([&](const Selection& s) { removeShelfGraphs(m_store, s); }, true))
-    recordOn(sel, "remove-shelf");
+    recordOn(sel, cli::ScriptLine("remove-shelf"));
 }
 
 void MainWindow::normalizeIntegral() {
@@ -290,13 +291,13 @@ void MainWindow::normalizeIntegral() {
   const double U = m_chart->axisMax(ChartView::Axis::Bottom);
   if (runCurveCommand(
           [&](const Selection& s) { varnix::normalizeIntegral(m_store, s, L, U, progressFn()); }))
-    recordOn(sel, "normalize-integral " + formatShortest(L) + " " + formatShortest(U));
+    recordOn(sel, cli::ScriptLine("normalize-integral").number(L).number(U));
 }
 
 void MainWindow::dispoSmoothing() {
   const Selection sel = selection();
   if (runCurveCommand([&](const Selection& s) { dispoSmoothGraphs(m_store, s, progressFn()); }))
-    recordOn(sel, "smooth");
+    recordOn(sel, cli::ScriptLine("smooth"));
 }
 
 void MainWindow::deletePointAtCursor() {
@@ -308,7 +309,7 @@ void MainWindow::deletePointAtCursor() {
         syncSlots({sel.current});
         m_chart->redraw();
       }))
-    recordOn(sel, "delete-point " + formatShortest(x));
+    recordOn(sel, cli::ScriptLine("delete-point").number(x));
 }
 
 // --- dialog commands --------------------------------------------------------
@@ -323,8 +324,7 @@ void MainWindow::calculateMoments() {
   if (run([&] {
         result = varnix::calculateMoments(m_store, sel, L, U, m_table, SeriesParameter(parameter));
       }))
-    recordOn(sel, "moments " + formatShortest(L) + " " + formatShortest(U) + " " +
-                      scriptArgument(parameter));
+    recordOn(sel, cli::ScriptLine("moments").number(L).number(U).arg(parameter));
   if (!result) {
     m_calcMoments->fill(m_table);
     return;
@@ -342,8 +342,10 @@ void MainWindow::saveMoment(int order) {
   const QString path = m_prompts.saveFileName(QString());
   if (path.isEmpty()) return;
   if (run([&] { saveMomentFile(m_table, order, ss(path), messageFn()); }))
-    record("moments-save " + std::to_string(order) + " " + scriptArgument(ss(path)) + " " +
-           scriptArgument(ss(m_calcMoments->parameter())));
+    record(cli::ScriptLine("moments-save")
+               .count(static_cast<std::size_t>(order))
+               .path(ss(path))
+               .arg(ss(m_calcMoments->parameter())));
 }
 
 void MainWindow::previewMoments() {
@@ -361,11 +363,15 @@ void MainWindow::showSlicer() {
   if (m_slicer->exec() != QDialog::Accepted) return;
   const SlicerFields f = m_slicer->fields();
   if (run([&] { sliceGraphs(m_store, f, messageFn()); })) {
-    std::string line = "slice";
-    for (const std::string* field :
-         {&f.from, &f.to, &f.step, &f.prefix, &f.suffix, &f.directory, &f.decimals, &f.parameter})
-      line += " " + scriptArgument(*field);
-    record(line);
+    record(cli::ScriptLine("slice")
+               .arg(f.from)
+               .arg(f.to)
+               .arg(f.step)
+               .arg(f.prefix)
+               .arg(f.suffix)
+               .path(f.directory)
+               .arg(f.decimals)
+               .arg(f.parameter));
   }
 }
 
@@ -379,8 +385,7 @@ void MainWindow::showMathOnYX() {
       mathOnYX(m_store, sel, formulas.x, formulas.y, progressFn());
       failed = false;
     });
-    if (!failed)
-      recordOn(sel, "math-yx " + scriptArgument(formulas.x) + " " + scriptArgument(formulas.y));
+    if (!failed) recordOn(sel, cli::ScriptLine("math-yx").arg(formulas.x).arg(formulas.y));
     syncChart();
     if (failed) return;
     setProgress(0);
@@ -398,8 +403,7 @@ void MainWindow::showSimpleMathOnY() {
   const SimpleMathFields k = m_simpleMath->fields();
   if (runCurveCommand([&](const Selection& s) { simpleMathOnY(m_store, s, k.b, k.a, k.c, k.d); },
                       true))
-    recordOn(sel, "simple-math-y " + scriptArgument(k.b) + " " + scriptArgument(k.a) + " " +
-                      scriptArgument(k.c) + " " + scriptArgument(k.d));
+    recordOn(sel, cli::ScriptLine("simple-math-y").arg(k.b).arg(k.a).arg(k.c).arg(k.d));
 }
 
 void MainWindow::showSimpleMathOnX() {
@@ -408,7 +412,7 @@ void MainWindow::showSimpleMathOnX() {
   const Selection sel = selection();
   const SimpleMathXFields k = m_simpleMathX->fields();
   if (runCurveCommand([&](const Selection& s) { simpleMathOnX(m_store, s, k.b, k.a); }, true))
-    recordOn(sel, "simple-math-x " + scriptArgument(k.b) + " " + scriptArgument(k.a));
+    recordOn(sel, cli::ScriptLine("simple-math-x").arg(k.b).arg(k.a));
 }
 
 void MainWindow::showMathOnGraphs() {
@@ -422,8 +426,9 @@ void MainWindow::showMathOnGraphs() {
       const std::optional<std::size_t> second = m_mathOnGraphs->secondGraph();
       const std::optional<char> op = m_mathOnGraphs->operation();
       if (run([&] { mathOnGraphs(m_store, s, op, second, messageFn()); }))
-        recordOn(s, "math-graphs " + (op ? std::string(1, *op) : std::string("none")) + " " +
-                        (second ? std::to_string(*second) : std::string("none")));
+        recordOn(s, cli::ScriptLine("math-graphs")
+                        .word(op ? std::string(1, *op) : std::string("none"))
+                        .word(second ? std::to_string(*second) : std::string("none")));
       syncSlots(s.rows);
       m_chart->redraw();
     }
@@ -460,7 +465,9 @@ void MainWindow::runScript() {
   });
   m_chart->setBusyCursor();
   const int status = runner.run(cli::parseScript(text));
-  record("# Run script " + ss(path) + " (not repeated here)");
+  m_history.push_back("# Run script " +
+                      cli::quoteScriptWord(ss(path)).value_or("(a name with a line break)") +
+                      " (not repeated here)");
   // The list, the chart and the information line show the session as the
   // script left it; what it did before an error stays.
   m_list->clear();
@@ -486,6 +493,11 @@ void MainWindow::saveSessionScript() {
   const QString path =
       m_prompts.saveTextName("Save session as script", "varnix-cli scripts (*.vxs)", "vxs");
   if (path.isEmpty()) return;
+  if (m_historyCut)
+    m_prompts.message(
+        "The script cannot repeat all of the work: a file name or text holds a line break or "
+        "another control character, which a script line cannot carry. It repeats the work up to "
+        "that command; the commands from there on are comment lines.");
   writeAndReport(ss(path), sessionScript(), messageFn());
 }
 
@@ -504,7 +516,7 @@ void MainWindow::toggleDistinctColours() {
 void MainWindow::reloadFromDisk() {
   if (m_store.empty()) return;
   pullSelection();
-  recordOn(m_session.selection(), "reload");
+  recordOn(m_session.selection(), cli::ScriptLine("reload"));
   m_chart->setBusyCursor();
   const std::vector<std::size_t> changed = m_session.reload(messageFn());
   syncSlots(changed);

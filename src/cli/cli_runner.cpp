@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <new>
 #include <sstream>
 
@@ -113,7 +114,8 @@ std::string Runner::helpText() {
        "       varnix-cli -c 'CMD; CMD'  run commands given inline\n"
        "       varnix-cli --help         list the commands\n\n"
        "One command per line, or several separated by \";\". \"#\" at the start of a line\n"
-       "starts a comment. Double quotes group an argument with blanks or \";\".\n\n"
+       "starts a comment. Double quotes group an argument with blanks or \";\"; inside\n"
+       "them \\\" is a double quote and \\\\ a backslash (any other backslash is itself).\n\n"
        "commands:\n";
   for (const Command& c : commands()) {
     std::string head = std::string(c.name) + (c.usage[0] ? " " : "") + c.usage;
@@ -186,6 +188,15 @@ double Runner::numberArg(const std::string& text) {
 // --- graph workspace ---------------------------------------------------------
 
 void Runner::cmdLoad(const Args& a) {
+  // Add Files takes a file that is not there as an empty graph without a
+  // word; a script run says so and fails, since its later steps expect data.
+  for (const std::string& path : a) {
+    std::error_code ec;
+    if (std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found) {
+      message("Warning: " + path + " does not exist; it was added as an empty graph");
+      ++m_failures;
+    }
+  }
   m_session.addFiles(
       a, [this](const std::string& t) { message(t); }, {}, &m_failures);
 }
@@ -356,7 +367,8 @@ void Runner::cmdSlice(const Args& a) {
                  a[5],
                  a.size() > 6 ? a[6] : "0",
                  a.size() > 7 ? a[7] : SeriesParameter::kDigits};
-  sliceGraphs(m_store, f, [this](const std::string& t) { message(t); });
+  // A run that writes no slice (refused fields) fails the script.
+  if (sliceGraphs(m_store, f, [this](const std::string& t) { message(t); }).empty()) ++m_failures;
 }
 
 void Runner::cmdMeasure(const Args& a) {

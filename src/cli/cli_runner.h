@@ -34,7 +34,8 @@ class Runner {
 
   /// Runs the commands in order; returns the exit status: 1 after an error
   /// that ended a command (which also ends the run), or when a file could
-  /// not be read or written; 0 otherwise.
+  /// not be read or written, a file to load was not there or the Slicer
+  /// wrote no slice; 0 otherwise.
   int run(const std::vector<ScriptCommand>& commands);
 
   /// One line per command: its words and what it does.

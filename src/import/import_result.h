@@ -27,6 +27,9 @@ struct ImportResult {
   std::string layout;
   /// Notes on what was left out or did not agree.
   std::vector<std::string> warnings;
+  /// Values that were nan, inf or beyond the 64-bit range: no point was made
+  /// of them.
+  std::size_t nonFinite = 0;
   /// Why nothing could be imported; no graphs then.
   std::optional<std::string> refusal;
 

@@ -1,5 +1,7 @@
 #include "import/importer.h"
 
+#include <algorithm>
+
 #include "workspace/file_io.h"
 
 namespace varnix {
@@ -78,7 +80,13 @@ std::string importSummaryLine(const std::string& path, const ImportResult& resul
                      plural(result.pointCount(), "point") + ", " + result.layout;
   if (const std::size_t c = result.commentCount(); c > 0)
     line += ", " + plural(c, "line") + " kept as comments";
-  for (const std::string& w : result.warnings) line += "; warning: " + w;
+  if (result.nonFinite > 0)
+    line += ", " + plural(result.nonFinite, "value") +
+            " left out (nan, inf or beyond the number range)";
+  const std::size_t shown = std::min(result.warnings.size(), kShownWarnings);
+  for (std::size_t k = 0; k < shown; ++k) line += "; warning: " + result.warnings[k];
+  if (result.warnings.size() > shown)
+    line += "; and " + thousands(result.warnings.size() - shown) + " more";
   return line;
 }
 

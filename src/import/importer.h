@@ -18,7 +18,12 @@ namespace varnix {
 /// overwrites the instrument's own export.
 std::string importedGraphPath(const std::string& original, const GraphStore& store);
 
-/// One line of the import summary for a file.
+/// Warnings a summary line shows; it counts the rest ("and 12 more").
+inline constexpr std::size_t kShownWarnings = 20;
+
+/// One line of the import summary for a file: graphs, points, layout,
+/// comment lines, values left out for not being finite, the first
+/// kShownWarnings warnings.
 std::string importSummaryLine(const std::string& path, const ImportResult& result);
 
 /// Import: each file is read by the tolerant readers and its graphs enter the

@@ -52,10 +52,14 @@ bool readAffn(std::string_view s, std::size_t& i, double& out) {
     i += 2;
     while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
   }
-  std::string_view text = s.substr(start, i - start);
-  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
-  return error == std::errc() && end == text.data() + text.size();
+  const std::string_view text = s.substr(start, i - start);
+  if (text.find_first_of("0123456789") == std::string_view::npos) return false;
+  const char* end = text.data() + text.size();
+  const char* stop = scanDataNumber(text.data(), end, out);
+  // With a digit there, only a value beyond the 64-bit range fails to scan:
+  // read as infinite, it gives no point.
+  if (!stop) out = HUGE_VAL;
+  return !stop || stop == end;
 }
 
 /// The forms a line of compressed data was written in.
@@ -80,7 +84,7 @@ bool decodeLine(std::string_view s, std::size_t limit, std::vector<double>& valu
     while (i < s.size() && (std::isdigit(static_cast<unsigned char>(s[i])) || s[i] == '.'))
       text += s[i++];
     double v = 0;
-    std::from_chars(text.data(), text.data() + text.size(), v);
+    if (!scanDataNumber(text.data(), text.data() + text.size(), v)) v = HUGE_VAL;
     return lead < 0 ? -v : v;
   };
   while (i < s.size()) {
@@ -277,6 +281,7 @@ void readPoints(const Block& b, ImportedGraph& g, std::vector<std::string>& warn
   const double xFactor = labelNumber(b, "XFACTOR").value_or(1);
   const double yFactor = labelNumber(b, "YFACTOR").value_or(1);
   std::vector<double> group;
+  bool missing = false;  // a "?" in the group
   for (const DataLine& d : b.data) {
     std::size_t i = 0;
     const std::string_view s = d.text;
@@ -289,7 +294,7 @@ void readPoints(const Block& b, ImportedGraph& g, std::vector<std::string>& warn
       if (c == '$') break;
       double v = 0;
       if (c == '?') {  // a missing value: the point is left out
-        v = std::nan("");
+        missing = true;
         ++i;
       } else if (!readAffn(s, i, v)) {
         warnings.push_back(lineName(d.line) + ": unexpected character '" + std::string(1, c) +
@@ -298,9 +303,9 @@ void readPoints(const Block& b, ImportedGraph& g, std::vector<std::string>& warn
       }
       group.push_back(v);
       if (group.size() == b.group) {
-        if (!std::isnan(group[0]) && !std::isnan(group[1]))
-          g.points.push_back({group[0] * xFactor, group[1] * yFactor});
+        if (!missing) g.points.push_back({group[0] * xFactor, group[1] * yFactor});
         group.clear();
+        missing = false;
       }
     }
   }
@@ -308,6 +313,19 @@ void readPoints(const Block& b, ImportedGraph& g, std::vector<std::string>& warn
   if (nPoints && *nPoints != static_cast<double>(g.points.size()))
     warnings.push_back(lineName(b.tableLine) + ": ##NPOINTS= says " + formatShortest(*nPoints) +
                        ", " + pointsRead(g.points.size()));
+}
+
+/// Leaves out the points with an x or y that is not finite (nan, or beyond
+/// the 64-bit range after the factors and the step); returns how many such
+/// values there were.
+std::size_t dropNonFinite(std::vector<Point>& points) {
+  std::size_t values = 0;
+  std::erase_if(points, [&](const Point& p) {
+    const std::size_t bad = (std::isfinite(p.x) ? 0 : 1) + (std::isfinite(p.y) ? 0 : 1);
+    values += bad;
+    return bad > 0;
+  });
+  return values;
 }
 
 }  // namespace
@@ -403,10 +421,14 @@ ImportResult importJcamp(std::string_view text, const std::string& fileName) {
       points = true;
     }
     g.comments = std::move(b.comments);
+    r.nonFinite += dropNonFinite(g.points);
     if (!g.points.empty()) r.graphs.push_back(std::move(g));
   }
   if (r.graphs.empty()) {
     r.refusal = "a JCAMP-DX file without a spectrum this reader takes";
+    if (r.nonFinite > 0)
+      *r.refusal += " (" + std::to_string(r.nonFinite) +
+                    (r.nonFinite == 1 ? " value was" : " values were") + " not finite)";
     return r;
   }
   // Records before the first block and those of a LINK block with no data

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "import/import_result.h"
 #include "workspace/number_text.h"
@@ -63,19 +64,21 @@ void splitFields(std::string_view line, char separator, std::vector<std::string_
   while (!fields.empty() && fields.back().empty()) fields.pop_back();
 }
 
+enum class FieldState { Missing, Number, NonFinite, Text };
+
 /// One number with '.' or ',' as the decimal mark: optional sign, digits,
-/// decimal mark, exponent; also inf and nan. The other mark makes it no
-/// number.
-bool parseNumber(std::string_view field, char decimal, double& out) {
+/// decimal mark, exponent. inf, nan and numbers beyond the 64-bit range are
+/// NonFinite (out is then NaN). The other mark makes it no number.
+FieldState parseNumber(std::string_view field, char decimal, double& out) {
   field = trimBlanks(field);
   if (!field.empty() && field[0] == '+') field.remove_prefix(1);
-  if (field.empty()) return false;
+  if (field.empty()) return FieldState::Text;
   char buffer[64];
   if (decimal == ',') {
-    if (field.size() > sizeof buffer) return false;
+    if (field.size() > sizeof buffer) return FieldState::Text;
     for (std::size_t i = 0; i < field.size(); ++i) {
       const char c = field[i];
-      if (c == '.') return false;
+      if (c == '.') return FieldState::Text;
       buffer[i] = c == ',' ? '.' : c;
     }
     field = std::string_view(buffer, field.size());
@@ -86,10 +89,14 @@ bool parseNumber(std::string_view field, char decimal, double& out) {
   // alone are no numbers here).
   if (std::any_of(begin, end, [](char c) { return c >= '0' && c <= '9'; }) &&
       scanDataNumber(begin, end, out) == end)
-    return true;
-  // inf and nan; the grammar above has no other numbers.
-  const auto [stop, error] = std::from_chars(begin, end, out);
-  return error == std::errc() && stop == end && !(out == out && std::isfinite(out));
+    return FieldState::Number;
+  // What is left of numbers: inf, nan, and (the exact reader having failed
+  // on it) a value too large for 64 bits.
+  double v = 0;
+  const auto [stop, error] = std::from_chars(begin, end, v);
+  if (stop != end || (error == std::errc() && std::isfinite(v))) return FieldState::Text;
+  out = std::numeric_limits<double>::quiet_NaN();
+  return FieldState::NonFinite;
 }
 
 /// The quick road for a line of numbers only: appends them to the cells and
@@ -162,8 +169,6 @@ bool readNumberLine(std::string_view line, char separator, char decimal,
   return cells.size() > before || fail();
 }
 
-enum class FieldState { Missing, Number, Text };
-
 /// The words exports write where a value is missing ("N/A", "--", "null").
 bool missingWord(std::string_view field) {
   constexpr std::string_view kWords[] = {"n/a",  "na",   "-", "--",  "---",
@@ -177,7 +182,12 @@ bool missingWord(std::string_view field) {
 FieldState readField(std::string_view field, char decimal, double& out) {
   field = trimBlanks(field);
   if (field.empty() || missingWord(field)) return FieldState::Missing;
-  return parseNumber(field, decimal, out) ? FieldState::Number : FieldState::Text;
+  return parseNumber(field, decimal, out);
+}
+
+/// A number, finite or not (nan, inf and overflow take a place in the row).
+bool isValue(FieldState st) {
+  return st == FieldState::Number || st == FieldState::NonFinite;
 }
 
 /// Wide rows with a title in front of their numbers ("Sample 1", values...).
@@ -212,14 +222,14 @@ Score score(const std::vector<std::string_view>& sample, Choice c) {
         numbers = false;
         break;
       }
-      values += st == FieldState::Number ? 1 : 0;
+      values += isValue(st) ? 1 : 0;
     }
     if (!numbers) {
       // A wide row with a title in front still reads as a row of numbers.
       bool titled = fields.size() >= kWideFields;
       for (std::size_t k = 1; k < fields.size() && titled; ++k) {
         double v = 0;
-        titled = readField(fields[k], c.decimal, v) == FieldState::Number;
+        titled = isValue(readField(fields[k], c.decimal, v));
       }
       if (titled) ++s.wide;
       continue;
@@ -238,14 +248,10 @@ Score score(const std::vector<std::string_view>& sample, Choice c) {
 /// A comma separates fields (its decimal mark is the point) unless another
 /// separator reads as many rows; with tab, semicolon and blanks the decimal
 /// mark is the comma when that reads more rows than the point.
+constexpr std::array<Choice, 7> kChoices = {
+    {{'\t', '.'}, {'\t', ','}, {';', '.'}, {';', ','}, {',', '.'}, {kBlanks, '.'}, {kBlanks, ','}}};
+
 Choice chooseLayout(const std::vector<std::string_view>& sample) {
-  constexpr std::array<Choice, 7> kChoices = {{{'\t', '.'},
-                                               {'\t', ','},
-                                               {';', '.'},
-                                               {';', ','},
-                                               {',', '.'},
-                                               {kBlanks, '.'},
-                                               {kBlanks, ','}}};
   Choice best = kChoices[0];
   Score bestScore = score(sample, best);
   for (std::size_t k = 1; k < kChoices.size(); ++k) {
@@ -288,15 +294,33 @@ bool isMissing(double v) {
   return std::bit_cast<std::uint64_t>(v) == std::bit_cast<std::uint64_t>(kMissing);
 }
 
-}  // namespace
+/// The layouts the sample's rows of numbers are written in, each line in
+/// the first that reads it as a row of at least two fields, when there are
+/// more than one: "3 lines with semicolon, 1 line with comma".
+std::string mixedLayouts(const std::vector<std::string_view>& sample) {
+  std::array<std::size_t, kChoices.size()> lines{};
+  for (std::string_view line : sample)
+    for (std::size_t k = 0; k < kChoices.size(); ++k)
+      if (score({line}, kChoices[k]).wide > 0) {
+        ++lines[k];
+        break;
+      }
+  std::string out;
+  std::size_t kinds = 0;
+  for (std::size_t k = 0; k < kChoices.size(); ++k) {
+    if (lines[k] == 0) continue;
+    ++kinds;
+    out += (out.empty() ? "" : ", ") + std::to_string(lines[k]) +
+           (lines[k] == 1 ? " line with " : " lines with ") + separatorName(kChoices[k].separator) +
+           (kChoices[k].decimal == ',' ? " and decimal comma" : "");
+  }
+  return kinds > 1 ? out : std::string();
+}
 
-ImportResult importTable(std::string_view text, const std::string& fileName) {
+/// The table read with the layout chosen on the sample lines.
+ImportResult readTable(std::string_view text, const std::string& fileName,
+                       const std::vector<std::string_view>& sample) {
   ImportResult r;
-  std::vector<std::string_view> sample;
-  forEachTextLine(text, [&](std::size_t, std::string_view line) {
-    if (!trimBlanks(line).empty()) sample.push_back(line);
-    return sample.size() < 2000;
-  });
   const Choice choice = chooseLayout(sample);
 
   // One pass: every line that is not blank as numbers, numbers after a
@@ -335,8 +359,8 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
         firstIsText = firstIsText || k == 0;
         continue;
       }
-      numbers += st == FieldState::Number ? 1 : 0;
-      cells.push_back(st == FieldState::Number ? v : kMissing);
+      numbers += isValue(st) ? 1 : 0;
+      cells.push_back(isValue(st) ? v : kMissing);
     }
     Row row{0, 0, RowKind::Numbers};
     if (textFields == 0 && numbers > 0) {
@@ -459,8 +483,10 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
     r.layout += ", one spectrum per row";
     const Row& xRow = rows[start];
     std::vector<double> xs;
-    for (std::size_t k = 0; k < xRow.count && !isMissing(cells[startCell + k]); ++k)
+    for (std::size_t k = 0; k < xRow.count && !isMissing(cells[startCell + k]); ++k) {
       xs.push_back(cells[startCell + k]);
+      r.nonFinite += std::isfinite(xs.back()) ? 0 : 1;
+    }
     std::size_t cell = startCell + xRow.count;
     for (std::size_t k = start + 1; k < rows.size(); cell += rows[k++].count) {
       if (!isData(k)) continue;
@@ -478,7 +504,9 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
                                std::to_string(j) + " (a value is missing)");
           break;
         }
-        g.points.push_back({xs[j], cells[cell + j]});
+        const double y = cells[cell + j];
+        r.nonFinite += std::isfinite(y) ? 0 : 1;
+        if (std::isfinite(xs[j]) && std::isfinite(y)) g.points.push_back({xs[j], y});
       }
       r.graphs.push_back(std::move(g));
     }
@@ -506,6 +534,7 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
     ImportedGraph g;
     g.name = titles.empty() ? fileName : titles[0];
     std::size_t cell = startCell;
+    double x = 0;  // the row number: a value left out keeps its place
     for (std::size_t k = start; k < stop; cell += rows[k++].count) {
       if (!isData(k)) continue;
       const double y = cells[cell];
@@ -513,7 +542,11 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
         r.warnings.push_back("line " + lineNumber(k) + ": the value is missing; the graph ends");
         break;
       }
-      g.points.push_back({static_cast<double>(g.points.size()), y});
+      if (std::isfinite(y))
+        g.points.push_back({x, y});
+      else
+        ++r.nonFinite;
+      ++x;
     }
     r.graphs.push_back(std::move(g));
     keepComments();
@@ -539,6 +572,8 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
     const double* v = cells.data() + cell;
     if (row.count > width) ++wider;
     const bool hasX = !isMissing(v[0]);
+    const bool finiteX = std::isfinite(v[0]);
+    r.nonFinite += hasX && !finiteX ? 1 : 0;
     for (std::size_t c = 0; c < graphs; ++c) {
       if (ended[c]) continue;
       if (!hasX || c + 1 >= row.count || isMissing(v[c + 1])) {
@@ -548,7 +583,12 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
                              " ends at the line before (a value is missing)");
         continue;
       }
-      r.graphs[c].points.push_back({v[0], v[c + 1]});
+      // A value that is not finite gives no point; the graph goes on.
+      const double y = v[c + 1];
+      if (!std::isfinite(y))
+        ++r.nonFinite;
+      else if (finiteX)
+        r.graphs[c].points.push_back({v[0], y});
     }
   }
   if (wider > 0)
@@ -556,6 +596,31 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
                          " more than " + std::to_string(width) +
                          " values; the extra values were left out");
   keepComments();
+  return r;
+}
+
+}  // namespace
+
+ImportResult importTable(std::string_view text, const std::string& fileName) {
+  std::vector<std::string_view> sample;
+  forEachTextLine(text, [&](std::size_t, std::string_view line) {
+    if (!trimBlanks(line).empty()) sample.push_back(line);
+    return sample.size() < 2000;
+  });
+  ImportResult r = readTable(text, fileName, sample);
+  if (r.refusal || r.pointCount() > 0) return r;
+  // Graphs without a single point are no import: the summary says why.
+  std::string why = mixedLayouts(sample);
+  if (!why.empty())
+    why = "the lines of numbers mix separators (" + why + "; read with separator " +
+          separatorName(chooseLayout(sample).separator) + ")";
+  else if (r.nonFinite > 0)
+    why = std::to_string(r.nonFinite) + (r.nonFinite == 1 ? " value is" : " values are") +
+          " nan, inf or beyond the number range";
+  else if (!r.warnings.empty())
+    why = r.warnings.front();
+  r.graphs.clear();
+  r.refusal = "no points" + (why.empty() ? std::string() : ": " + why);
   return r;
 }
 

@@ -1,5 +1,9 @@
 #include "workspace/data_file_writer.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+
 #include "workspace/number_text.h"
 
 namespace varnix {
@@ -26,16 +30,36 @@ std::string dataFileText(const Graph& g) {
 }
 
 WriteResult writeDataFile(const std::string& path, const Graph& g) {
+  // A NAN or INF line would end the reading there: such a file is not
+  // written at all.
+  const std::vector<Point>& pts = g.series.points();
+  if (std::any_of(pts.begin(), pts.end(),
+                  [](const Point& p) { return !std::isfinite(p.x) || !std::isfinite(p.y); }))
+    return {
+        false, EDOM,
+        "Cannot save " + g.name + " to " + path + ": it holds a value that is not a finite number"};
   return writeFileAtomically(path, dataFileText(g));
 }
 
-bool writeAndReport(const std::string& path, std::string_view content, const MessageFn& message,
-                    std::size_t* failures) {
-  const WriteResult r = writeFileAtomically(path, content);
+namespace {
+
+bool report(const WriteResult& r, const MessageFn& message, std::size_t* failures) {
   if (r.ok) return true;
   if (failures) ++*failures;
   if (message) message(r.message);
   return false;
+}
+
+bool writeGraph(const std::string& path, const Graph& g, const MessageFn& message,
+                std::size_t* failures) {
+  return report(writeDataFile(path, g), message, failures);
+}
+
+}  // namespace
+
+bool writeAndReport(const std::string& path, std::string_view content, const MessageFn& message,
+                    std::size_t* failures) {
+  return report(writeFileAtomically(path, content), message, failures);
 }
 
 bool saveGraph(const GraphStore& store, std::size_t current, const ConfirmFn& confirm,
@@ -43,13 +67,13 @@ bool saveGraph(const GraphStore& store, std::size_t current, const ConfirmFn& co
   if (store.empty() || current >= store.count()) return false;
   const Graph& g = store.graph(current);
   if (fileExists(g.path) && !(confirm && confirm("File already exists. Overwrite?"))) return false;
-  return writeAndReport(g.path, dataFileText(g), message, failures);
+  return writeGraph(g.path, g, message, failures);
 }
 
 void saveGraphAs(const GraphStore& store, std::size_t current, const std::string& path,
                  const MessageFn& message, std::size_t* failures) {
   if (store.empty() || current >= store.count()) return;
-  writeAndReport(path, dataFileText(store.graph(current)), message, failures);
+  writeGraph(path, store.graph(current), message, failures);
 }
 
 std::vector<std::size_t> saveSelected(const GraphStore& store,
@@ -61,8 +85,7 @@ std::vector<std::size_t> saveSelected(const GraphStore& store,
   std::vector<std::size_t> done;
   for (std::size_t i : selectedRows) {
     if (i >= store.count()) continue;
-    if (writeAndReport(store.graph(i).path, dataFileText(store.graph(i)), message, failures) &&
-        written)
+    if (writeGraph(store.graph(i).path, store.graph(i), message, failures) && written)
       written->push_back(i);
     done.push_back(i);
   }

@@ -18,7 +18,9 @@ namespace varnix {
 /// digits; every line ends with CR LF.
 std::string dataFileText(const Graph& g);
 
-/// Writes graph g to path, replacing the file only once all of it is written.
+/// Writes graph g to path, replacing the file only once all of it is written;
+/// a graph holding a value that is not finite is refused (no file could
+/// read it back).
 WriteResult writeDataFile(const std::string& path, const Graph& g);
 
 /// Writes content to path and reports a failure through message; every

@@ -5,6 +5,7 @@
 #include <qpa/qwindowsysteminterface.h>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -17,6 +18,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -1295,6 +1297,98 @@ TEST(SessionScript, ReplayWithVarnixCliWritesTheSameFiles) {
     ASSERT_TRUE(replay.count(name)) << name;
     EXPECT_TRUE(replay.at(name) == bytes) << name;
   }
+}
+
+TEST(SessionScript, AHostileFileNameStaysOneArgument) {
+  QTemporaryDir tmp;
+  const QString work = tmp.filePath("work"), script = tmp.filePath("session.vxs");
+  const std::string hostile = "x\"; select all; simple-math-y 0 0 0 0; save-selected; \"y.csv";
+  auto fresh = [&] {
+    freshCopies(work);
+    writeFile((work + "/").toStdString() + hostile, "1,10\n2,20\n3,30\n");
+  };
+  fresh();
+  Fixture f;
+  f.load({work + "/T010K.dat"});
+  f.w().importFiles({work + "/" + QString::fromStdString(hostile)});
+  ASSERT_EQ(f.list()->count(), 2);
+  f.list()->clearSelection();
+  f.list()->setCurrentRow(1);
+  f.key(Qt::Key_N);   // normalize the imported graph
+  f.key(Qt::Key_F2);  // and save it beside its export
+  f.prompts.files = {script};
+  f.trigger("Save session as script...");
+  EXPECT_TRUE(f.prompts.messages.isEmpty()) << f.prompts.messages.join("; ").toStdString();
+  const std::string text = readFile(script.toStdString());
+  EXPECT_NE(text.find(R"(import ")" + work.toStdString() +
+                      R"(/x\"; select all; simple-math-y 0 0 0 0; save-selected; \"y.csv")"),
+            std::string::npos)
+      << text;
+  const auto desktop = filesBelow(work);
+  ASSERT_EQ(desktop.size(), 5u);  // the three samples, the export and the saved graph
+  fresh();
+  QProcess cli;
+  cli.start(VARNIX_CLI, {script});
+  ASSERT_TRUE(cli.waitForFinished(60000));
+  EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+  const auto replay = filesBelow(work);
+  EXPECT_TRUE(replay == desktop);
+  EXPECT_EQ(replay.at("T010K.dat"), readFile((samples() + "/T010K.dat").toStdString()));
+}
+
+TEST(SessionScript, ANameWithALineBreakEndsWhatTheScriptRepeats) {
+  QTemporaryDir tmp;
+  const QString good = tmp.filePath("good.dat"), bad = tmp.filePath("two\nlines.dat");
+  const QString script = tmp.filePath("s.vxs");
+  writeFile(good.toStdString(), "1 2\r\n2 3\r\n");
+  writeFile(bad.toStdString(), "1 5\r\n2 6\r\n");
+  Fixture f;
+  f.load({good});
+  f.load({bad});
+  f.list()->setCurrentRow(0);
+  f.key(Qt::Key_N);
+  ASSERT_EQ(f.list()->count(), 2);
+  f.prompts.files = {script};
+  f.trigger("Save session as script...");
+  ASSERT_EQ(f.prompts.messages.size(), 1);
+  EXPECT_TRUE(f.prompts.messages[0].startsWith("The script cannot repeat all of the work"))
+      << f.prompts.messages[0].toStdString();
+  const std::string text = readFile(script.toStdString());
+  // Every line is whole: a command or a comment, none starts inside a name.
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(text.substr(at, end - at));
+  ASSERT_EQ(lines.size(), 2u + 5u) << text;
+  EXPECT_EQ(lines[2], "load \"" + good.toStdString() + "\"");
+  EXPECT_EQ(lines[3],
+            "# load was not recorded: a name or text in it holds a line break or another control "
+            "character");
+  EXPECT_EQ(lines[4].rfind("# skipped: select ", 0), 0u) << lines[4];
+  EXPECT_EQ(lines[5], "# skipped: current 0");
+  EXPECT_EQ(lines[6], "# skipped: normalize");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 7);  // no line break inside a line
+}
+
+TEST(SessionScript, PathsAreRecordedAbsolute) {
+  QTemporaryDir tmp;
+  writeFile(tmp.filePath("rel.dat").toStdString(), "1 2\r\n2 3\r\n");
+  const QString before = QDir::currentPath();
+  QDir::setCurrent(tmp.path());
+  {
+    Fixture f({"varnix", "rel.dat"});
+    ASSERT_EQ(f.list()->count(), 1);
+    f.w().addFiles({"rel.dat"});
+    f.prompts.files = {"out.dat"};
+    f.trigger("Save As");
+    const std::string text = f.w().sessionScript();
+    const std::string abs = tmp.filePath("rel.dat").toStdString();
+    EXPECT_NE(text.find("\r\nload \"" + abs + "\"\r\nload \"" + abs + "\"\r\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("save-as \"" + tmp.filePath("out.dat").toStdString() + "\""),
+              std::string::npos)
+        << text;
+  }
+  QDir::setCurrent(before);
 }
 
 TEST(Import, MenuDropSummaryAndFolder) {

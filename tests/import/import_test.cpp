@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "import/importer.h"
+#include "session/session.h"
 #include "test_util.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/data_file_writer.h"
-#include "session/session.h"
 
 namespace varnix {
 namespace {
@@ -134,11 +137,71 @@ TEST(ImportTable, AMissingValueEndsThatGraphWithANote) {
   EXPECT_EQ(na.graphs[0].points.size(), 2U);
   EXPECT_EQ(na.graphs[1].points.size(), 1U);
   EXPECT_EQ(na.warnings.size(), 2U);
-  // inf and nan are numbers; a field of dots is not.
+  // inf and nan take their place in a row but give no point; a field of
+  // dots is text.
   const ImportResult special = importBytes("1 inf\n2 nan\n3 4\n. 5\n", "s.txt");
   ASSERT_EQ(special.graphs.size(), 1U);
-  EXPECT_EQ(special.graphs[0].points.size(), 3U);
+  EXPECT_EQ(special.graphs[0].points.size(), 1U);
+  EXPECT_EQ(special.nonFinite, 2U);
   EXPECT_EQ(special.graphs[0].comments, std::vector<std::string>{". 5"});
+}
+
+TEST(ImportTable, NonFiniteValuesGiveNoPointAndAreCounted) {
+  std::string wideX = "x", wideA = "A";
+  for (int k = 0; k < 24; ++k) {
+    wideX += "," + (k == 3 ? std::string("nan") : std::to_string(100 + k));
+    wideA += "," + (k == 5 ? std::string("-inf") : std::to_string(k));
+  }
+  struct Case {
+    const char* what;
+    std::string text;
+    std::vector<std::vector<Point>> graphs;
+    std::size_t nonFinite;
+  };
+  const Case cases[] = {
+      {"signs and spellings",
+       "1,-inf\n2,1e999\n3,-1E999\n4,5\n5,NaN\n6,Infinity\n",
+       {pts({{4, 5}})},
+       5},
+      // Too small for 64 bits is 0, not a missing value.
+      {"underflow", "1 1e-999\n2 3\n", {pts({{1, 0}, {2, 3}})}, 0},
+      // The graph goes on after the value: unlike an empty field, it does
+      // not end it.
+      {"in the middle of a column",
+       "1;10;100\n2;nan;200\n3;30;300\n",
+       {pts({{1, 10}, {3, 30}}), pts({{1, 100}, {2, 200}, {3, 300}})},
+       1},
+      {"an x that is not finite",
+       "nan;1;2\n2;3;4\n3;5;6\n",
+       {pts({{2, 3}, {3, 5}}), pts({{2, 4}, {3, 6}})},
+       1},
+      {"decimal comma", "1,5;inf\n2,5;3,5\n3,5;1e999\n", {pts({{2.5, 3.5}})}, 2},
+      // x is the row number: the row left out keeps its place.
+      {"one column", "5\nnan\n7\n", {pts({{0, 5}, {2, 7}})}, 1},
+  };
+  for (const Case& c : cases) {
+    const ImportResult r = importBytes(c.text, "f.csv");
+    ASSERT_FALSE(r.refusal) << c.what << ": " << *r.refusal;
+    EXPECT_EQ(r.nonFinite, c.nonFinite) << c.what;
+    EXPECT_TRUE(r.warnings.empty()) << c.what << ": " << r.warnings.front();
+    ASSERT_EQ(r.graphs.size(), c.graphs.size()) << c.what;
+    for (std::size_t k = 0; k < c.graphs.size(); ++k) {
+      ASSERT_EQ(r.graphs[k].points.size(), c.graphs[k].size()) << c.what << " graph " << k;
+      for (std::size_t j = 0; j < c.graphs[k].size(); ++j) {
+        EXPECT_EQ(r.graphs[k].points[j].x, c.graphs[k][j].x) << c.what;
+        EXPECT_EQ(r.graphs[k].points[j].y, c.graphs[k][j].y) << c.what;
+      }
+    }
+  }
+  // One spectrum per row: a column whose x is not finite and a y that is not
+  // give no point.
+  const ImportResult wide = importBytes(wideX + "\n" + wideA + "\n", "w.csv");
+  ASSERT_EQ(wide.graphs.size(), 1U);
+  EXPECT_NE(wide.layout.find("one spectrum per row"), std::string::npos) << wide.layout;
+  EXPECT_EQ(wide.nonFinite, 2U);
+  ASSERT_EQ(wide.graphs[0].points.size(), 22U);
+  EXPECT_EQ(wide.graphs[0].points[3].x, 104);
+  EXPECT_EQ(wide.graphs[0].points[4].y, 6);
 }
 
 TEST(ImportTable, WideTablesAreReadTransposed) {
@@ -282,6 +345,54 @@ TEST(ImportJcamp, DisagreementsImportWithAWarningNamingTheLine) {
   EXPECT_NE(x.warnings[0].find("line 14: the line's x 212"), std::string::npos) << x.warnings[0];
 }
 
+TEST(ImportJcamp, NonFiniteValuesGiveNoPointAndAreCounted) {
+  const std::string nines(400, '9');
+  struct Case {
+    const char* what;
+    std::string text;
+    std::size_t points;
+    std::size_t nonFinite;
+    std::size_t at;  ///< the place of the point left out
+    double x;        ///< the x of the point now there
+  };
+  const Case cases[] = {
+      {"AFFN beyond the range", jcamp("100 10 12 15 15 15\n105 20 18 1E+999 17 16\n110 10\n"), 10,
+       1, 7, 216},
+      {"SQZ beyond the range", jcamp("100A0A2A5A5A5\n105B0A8A" + nines + "A7A6\n110A0\n"), 10, 1, 7,
+       216},
+      {"YFACTOR makes it overflow",
+       "##TITLE=t\n##XFACTOR=1\n##YFACTOR=1E300\n##FIRSTX=0\n##LASTX=2\n##NPOINTS=3\n"
+       "##XYDATA=(X++(Y..Y))\n0 1 1E+10 3\n##END=\n",
+       2, 1, 1, 2},
+      {"AFFN tiny is 0, not left out",
+       jcamp("100 10 12 15 15 15\n105 20 18 1E-999 17 16\n110 10\n"), 11, 0, 7, 214},
+  };
+  for (const Case& c : cases) {
+    const ImportResult r = importBytes(c.text, "n.jdx");
+    ASSERT_FALSE(r.refusal) << c.what << ": " << *r.refusal;
+    ASSERT_EQ(r.graphs.size(), 1U) << c.what;
+    const std::vector<Point>& p = r.graphs[0].points;
+    ASSERT_EQ(p.size(), c.points) << c.what;
+    EXPECT_EQ(r.nonFinite, c.nonFinite) << c.what;
+    EXPECT_EQ(p[c.at].x, c.x) << c.what;
+    for (const Point& q : p) EXPECT_TRUE(std::isfinite(q.x) && std::isfinite(q.y)) << c.what;
+  }
+  // A point table: "?" is a missing value (no point, not counted), a value
+  // beyond the range is counted.
+  const ImportResult table =
+      importBytes("##TITLE=p\n##XYPOINTS=(XY..XY)\n1,1E+999; 2,2; 3,?\n4,4\n##END=\n", "p.jdx");
+  ASSERT_EQ(table.graphs.size(), 1U);
+  EXPECT_EQ(table.graphs[0].points.size(), 2U);
+  EXPECT_EQ(table.graphs[0].points[1].x, 4);
+  EXPECT_EQ(table.nonFinite, 1U);
+  // Nothing finite at all: refused, with the count.
+  const ImportResult none =
+      importBytes("##TITLE=n\n##XYPOINTS=(XY..XY)\n1,1E+999; 2E+999,2\n##END=\n", "n.jdx");
+  ASSERT_TRUE(none.refusal);
+  EXPECT_EQ(*none.refusal,
+            "a JCAMP-DX file without a spectrum this reader takes (2 values were not finite)");
+}
+
 TEST(ImportJcamp, PointTablesAndLinkBlocks) {
   const std::string text =
       "##TITLE=link\n##JCAMP-DX=5.01\n##BLOCKS=2\n"
@@ -334,6 +445,43 @@ TEST(ImportFiles, GraphsEnterTheStoreAndSaveBesideTheExport) {
   // A second import of the same file gets the next free name.
   importFiles(store, {csv}, {}, &added, nullptr);
   EXPECT_EQ(store.graph(2).path, dir.file("spectrum (3).dat"));
+}
+
+TEST(ImportFiles, SummaryLineShowsTwentyWarningsAndCountsTheRest) {
+  struct Case {
+    std::size_t warnings;
+    std::size_t nonFinite;
+    std::string tail;
+  };
+  const Case cases[] = {
+      {0, 0, "1 graph, 2 points, separator tab, decimal point"},
+      {1, 1, ", 1 value left out (nan, inf or beyond the number range); warning: w1"},
+      {20, 2, ", 2 values left out (nan, inf or beyond the number range); warning: w1"},
+      {21, 0, "; warning: w20; and 1 more"},
+      {1234, 1005, "; warning: w20; and 1,214 more"},
+  };
+  for (const Case& c : cases) {
+    ImportResult r;
+    r.graphs.resize(1);
+    r.graphs[0].points = {{1, 2}, {2, 3}};
+    r.layout = "separator tab, decimal point";
+    r.nonFinite = c.nonFinite;
+    for (std::size_t k = 1; k <= c.warnings; ++k) r.warnings.push_back("w" + std::to_string(k));
+    const std::string line = importSummaryLine("f.txt", r);
+    std::size_t shown = 0;
+    for (std::size_t at = line.find("; warning: "); at != std::string::npos;
+         at = line.find("; warning: ", at + 1))
+      ++shown;
+    EXPECT_EQ(shown, std::min<std::size_t>(c.warnings, 20)) << line;
+    if (c.warnings <= 20 && c.warnings > 0) {
+      EXPECT_TRUE(line.ends_with("; warning: w" + std::to_string(c.warnings))) << line;
+      EXPECT_NE(line.find(c.tail), std::string::npos) << line;
+    } else {
+      EXPECT_TRUE(line.ends_with(c.tail)) << line;
+    }
+    EXPECT_EQ(line.find(", 1,005 values left out") != std::string::npos, c.nonFinite == 1005)
+        << line;
+  }
 }
 
 TEST(ImportFiles, MoreColumnsThanFreeSlotsIsRefusedWhole) {

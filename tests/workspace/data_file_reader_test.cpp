@@ -132,6 +132,43 @@ TEST(ParseDataFile, EdgeCases) {
   }
 }
 
+TEST(ParseDataFile, NoValueThatIsNotFiniteBecomesAPoint) {
+  // nan, inf and overflow either stop the reading as wrong data or make the
+  // line a comment line; the points before stay.
+  struct Case {
+    const char* line;
+    bool comment;
+    std::size_t points;
+  };
+  const Case cases[] = {
+      {"1 nan", false, 1},
+      {"1 inf", false, 1},
+      {"1e999 2", false, 1},
+      {"1 -1E999", false, 1},
+      {"1 2 NAN", false, 1},
+      {"1e309", false, 1},
+      {"nan 1", true, 2},
+      {"INF 1", true, 2},
+      {"-inf 1", true, 2},
+      // A multi-column line keeps the values before the bad one.
+      {"1 2 3e400", false, 2},
+  };
+  for (const Case& c : cases) {
+    const DataFileContent r = parseDataFile(std::string("0 1\r\n") + c.line + "\r\n5 6\r\n");
+    std::size_t points = 0;
+    for (const auto& column : r.columns)
+      for (const Point& p : column) {
+        EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y)) << c.line;
+        ++points;
+      }
+    EXPECT_EQ(points, c.points) << c.line;
+    if (c.comment)
+      EXPECT_EQ(r.comments, std::vector<std::string>{c.line});
+    else
+      EXPECT_EQ(r.badLine, std::string(c.line));
+  }
+}
+
 TEST(ParseDataFile, CommentsAreCollectedFromTheWholeFile) {
   DataFileContent c = parseDataFile("\"head\r\nSample 1\r\n1 2\r\nbad x\r\n1.2.3 4\r\nafter\r\n");
   EXPECT_EQ(c.comments, (std::vector<std::string>{"\"head", "Sample 1", "bad x", "after"}));

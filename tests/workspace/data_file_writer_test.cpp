@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
+#include <limits>
 #include <random>
 
 #include "test_util.h"
@@ -96,6 +98,39 @@ TEST(Save, AFailedWriteKeepsTheOldFileAndIsReported) {
   std::size_t entries = 0;
   for (auto& e : std::filesystem::directory_iterator(dir.path())) (void)e, ++entries;
   EXPECT_EQ(entries, 1u);
+}
+
+TEST(Save, AValueThatIsNotFiniteIsNeverWritten) {
+  // The reader stops at a NAN or INF line: such a file would not load back.
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+  const Point bad[] = {{nan, 1}, {1, nan}, {inf, 1}, {1, -inf}, {-inf, inf}};
+  for (const Point& b : bad) {
+    TempDir dir;
+    GraphStore store;
+    Graph& g = addGraph(store, "g.dat", {{0, 1}});
+    g.path = dir.file("g.dat");
+    writeFile(g.path, "0 5\r\n");
+    g.series.points().push_back(b);
+    std::vector<std::string> messages;
+    std::size_t failures = 0;
+    auto msg = [&](const std::string& m) { messages.push_back(m); };
+    auto yes = [](const std::string&) { return true; };
+    EXPECT_FALSE(saveGraph(store, 0, yes, msg, &failures));
+    saveGraphAs(store, 0, dir.file("as.dat"), msg, &failures);
+    std::vector<std::size_t> written;
+    EXPECT_EQ(saveSelected(store, {0}, yes, msg, &failures, &written), std::vector<std::size_t>{0});
+    EXPECT_TRUE(written.empty());
+    EXPECT_FALSE(writeDataFile(dir.file("direct.dat"), g).ok);
+    EXPECT_EQ(failures, 3u);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0],
+              "Cannot save g.dat to " + g.path + ": it holds a value that is not a finite number");
+    EXPECT_EQ(messages[1], "Cannot save g.dat to " + dir.file("as.dat") +
+                               ": it holds a value that is not a finite number");
+    EXPECT_EQ(readFile(g.path), "0 5\r\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("as.dat")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("direct.dat")));
+  }
 }
 
 TEST(Save, ReplacingKeepsTheOldContentUntilTheNewIsComplete) {

@@ -20,9 +20,12 @@ grep -qx "Cannot load $T/fifo.dat: not a regular file" "$T/err" || fail "fifo me
 grep -qx "Cannot load /dev/zero: not a regular file" "$T/err" || fail "device message"
 grep -qx " 1 files loaded. Press <R> to rescale" "$T/out" || fail "later file not loaded"
 
-# A missing file stays silent (status 0); a folder says why.
-run_cli 0 -c "load $T/missing.dat; info"
-[ ! -s "$T/err" ] || fail "message for a missing file"
+# A missing file becomes an empty graph with a warning and fails the run
+# (which goes on); a folder says why.
+run_cli 1 -c "load $T/missing.dat; info"
+grep -qx "Warning: $T/missing.dat does not exist; it was added as an empty graph" "$T/err" ||
+  fail "message for a missing file"
+grep -qx " 1 files loaded. Press <R> to rescale" "$T/out" || fail "missing file not added"
 run_cli 1 -c "load $T; info"
 grep -qx "Could not read $T: Is a directory" "$T/err" || fail "folder message"
 
@@ -48,9 +51,10 @@ run_cli 0 -c "load $T/link.dat; select all; normalize; save-selected"
 [ -L "$T/link.dat" ] || fail "link replaced"
 cmp -s "$T/a.dat" "$T/real/b.dat" && fail "linked file not written"
 
-# A slicer whose windows stop moving ends at once, writing nothing.
+# A slicer whose windows stop moving ends at once, writing nothing, and
+# fails the run.
 mkdir "$T/slices"
-run_cli 0 -c "load $T/a.dat; slice 9007199254740982 9007199254741092 1 d \"\" $T/slices"
+run_cli 1 -c "load $T/a.dat; slice 9007199254740982 9007199254741092 1 d \"\" $T/slices"
 [ -z "$(ls -A "$T/slices")" ] || fail "slices written"
 run_cli 0 -c "load $T/a.dat; slice 2.3 2.65 0.1 d \"\" $T/slices 1"
 expect_eq "slice names" "$(ls "$T/slices" | tr '\n' ' ')" "d2.3.Dat d2.4.Dat d2.5.Dat d2.6.Dat "
