@@ -2,9 +2,9 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <cmath>
@@ -69,10 +69,7 @@ MeasureWindow::MeasureWindow(QWidget* parent) : QDialog(parent) {
   m_copy->setText("&Copy");
   m_save->setText("&Save...");
   m_close->setText("Cl&ose");
-  auto* copyKey = new QShortcut(QKeySequence::Copy, this);
-  auto* saveKey = new QShortcut(QKeySequence::Save, this);
-  connect(copyKey, &QShortcut::activated, m_copy, &QPushButton::click);
-  connect(saveKey, &QShortcut::activated, m_save, &QPushButton::click);
+
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(m_range, 1);
   buttons->addWidget(m_copy);
@@ -91,6 +88,26 @@ MeasureWindow::MeasureWindow(QWidget* parent) : QDialog(parent) {
                                                     {m_save, "save"},
                                                     {m_close, "close"}};
   for (const auto& [part, name] : parts) part->setObjectName(name);
+}
+
+bool MeasureWindow::event(QEvent* e) {
+  if (e->type() == QEvent::ShortcutOverride) {
+    auto* k = static_cast<QKeyEvent*>(e);
+    if (k->matches(QKeySequence::Copy) || k->matches(QKeySequence::Save)) {
+      e->accept();
+      return true;
+    }
+  }
+  return QDialog::event(e);
+}
+
+void MeasureWindow::keyPressEvent(QKeyEvent* e) {
+  if (e->matches(QKeySequence::Copy))
+    m_copy->click();
+  else if (e->matches(QKeySequence::Save))
+    m_save->click();
+  else
+    QDialog::keyPressEvent(e);
 }
 
 void MeasureWindow::setRows(std::vector<Measurement> rows, double x1, double x2) {

@@ -27,6 +27,12 @@ class MeasureWindow : public QDialog {
   void copyRequested();
   void saveRequested();
 
+ protected:
+  /// Ctrl+C and Ctrl+S belong to this window while it has the focus, not to
+  /// the main window's Copy to clipboard.
+  bool event(QEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+
  private:
   QLabel* m_range;
   QTableWidget* m_table;

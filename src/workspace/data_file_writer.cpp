@@ -36,8 +36,10 @@ WriteResult writeDataFile(const std::string& path, const Graph& g) {
   if (std::any_of(pts.begin(), pts.end(),
                   [](const Point& p) { return !std::isfinite(p.x) || !std::isfinite(p.y); }))
     return {
-        false, EDOM,
-        "Cannot save " + g.name + " to " + path + ": it holds a value that is not a finite number"};
+        false,
+        EDOM,
+        "Cannot save " + g.name + " to " + path + ": it holds a value that is not a finite number",
+        {}};
   return writeFileAtomically(path, dataFileText(g));
 }
 

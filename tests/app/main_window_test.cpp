@@ -5,6 +5,7 @@
 #include <qpa/qwindowsysteminterface.h>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -25,6 +26,7 @@
 #include <functional>
 #include <map>
 
+#include "app/user_prompts.h"
 #include "processing/delete_point.h"
 #include "processing/measure.h"
 #include "processing/point_transforms.h"
@@ -852,7 +854,9 @@ TEST(Trust, SimpleMathOnXOpensOnOk) {
 TEST(Trust, ManualWithoutABrowserSaysWhereItIs) {
   Fixture f;
   f.prompts.canOpen = false;
+  const QString folder = QDir::currentPath();
   f.key(Qt::Key_F1);
+  EXPECT_EQ(QDir::currentPath(), folder);  // a later Save of a relative path goes there
   ASSERT_EQ(f.prompts.messages.size(), 1);
   EXPECT_TRUE(f.prompts.messages[0].contains("/doc/varnix.html"))
       << f.prompts.messages[0].toStdString();
@@ -940,6 +944,45 @@ TEST(Measuring, TheMeasureWindowFollowsCursorsAndSelection) {
   f.prompts.files = {dir.filePath("m.txt")};
   part<QPushButton>(m, "save")->click();
   EXPECT_EQ(QString::fromStdString(readFile(dir.filePath("m.txt").toStdString())), copied);
+  // By keyboard: Tab leaves the table for the buttons; Ctrl+C and Ctrl+S.
+  QApplication::clipboard()->clear();
+  m->activateWindow();
+  QApplication::setActiveWindow(m);
+  table->setFocus();
+  QTest::keyClick(table, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), part<QPushButton>(m, "copy"));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), copied);
+  f.prompts.files = {dir.filePath("k.txt")};
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(QString::fromStdString(readFile(dir.filePath("k.txt").toStdString())), copied);
+}
+
+TEST(Trust, DialogsOpenAboveWindowsThatStayOnTop) {
+  QWidget preview(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint);
+  QDialog box;
+  keepAboveStayOnTopWindows(&box);
+  EXPECT_FALSE(box.windowFlags().testFlag(Qt::WindowStaysOnTopHint));  // none is shown
+  preview.show();
+  keepAboveStayOnTopWindows(&box);
+  EXPECT_TRUE(box.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+}
+
+TEST(Trust, EnterPressesTheFocusedButtonOfTheOpenDialog) {
+  QTemporaryDir a;
+  writeFile(a.filePath("one.dat").toStdString(), "1 10\r\n2 20\r\n");
+  Fixture f;
+  f.whenOpen([&] {
+    OpenFilesDialog* d = f.w().openFilesDialog();
+    ASSERT_TRUE(d->setCurrentDirectory(a.path()));
+    d->addAll();
+    QPushButton* ok = part<QPushButton>(d, "ok");
+    ok->setFocus();
+    QTest::keyClick(ok, Qt::Key_Return);
+    if (d->isVisible()) part<QPushButton>(d, "cancel")->click();  // never hang the test
+  });
+  f.trigger("Add Files");
+  EXPECT_EQ(f.list()->count(), 1);
 }
 
 TEST(Measuring, EvNanometreKeepsTheAreaAndRescales) {
