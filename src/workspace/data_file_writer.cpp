@@ -30,8 +30,9 @@ WriteResult writeDataFile(const std::string& path, const Graph& g) {
 }
 
 bool writeAndReport(const std::string& path, std::string_view content, const MessageFn& message,
-                    std::size_t* failures) {
-  const WriteResult r = writeFileAtomically(path, content);
+                    std::size_t* failures, WriteMode mode) {
+  const WriteResult r = writeFileAtomically(path, content, mode);
+  if (!r.notice.empty() && message) message(r.notice);
   if (r.ok) return true;
   if (failures) ++*failures;
   if (message) message(r.message);
@@ -42,7 +43,13 @@ bool saveGraph(const GraphStore& store, std::size_t current, const ConfirmFn& co
                const MessageFn& message, std::size_t* failures) {
   if (store.empty() || current >= store.count()) return false;
   const Graph& g = store.graph(current);
-  if (fileExists(g.path) && !(confirm && confirm("File already exists. Overwrite?"))) return false;
+  if (g.createOnSave)
+    return writeAndReport(g.path, dataFileText(g), message, failures, WriteMode::CreateNew);
+  if (fileExists(g.path)) {
+    if (!(confirm && confirm("File already exists. Overwrite?"))) return false;
+  } else if (const std::optional<std::string> target = danglingLinkTarget(g.path)) {
+    if (!(confirm && confirm(danglingLinkQuestion(g.path, *target)))) return false;
+  }
   return writeAndReport(g.path, dataFileText(g), message, failures);
 }
 
@@ -61,12 +68,18 @@ std::vector<std::size_t> saveSelected(const GraphStore& store,
   std::vector<std::size_t> done;
   for (std::size_t i : selectedRows) {
     if (i >= store.count()) continue;
-    if (writeAndReport(store.graph(i).path, dataFileText(store.graph(i)), message, failures) &&
+    const Graph& g = store.graph(i);
+    if (writeAndReport(g.path, dataFileText(g), message, failures,
+                       g.createOnSave ? WriteMode::CreateNew : WriteMode::Replace) &&
         written)
       written->push_back(i);
     done.push_back(i);
   }
   return done;
+}
+
+std::string danglingLinkQuestion(const std::string& link, const std::string& target) {
+  return "The link " + link + " points to " + target + ", which does not exist. Create it?";
 }
 
 std::string withDefaultExtension(const std::string& path) {
