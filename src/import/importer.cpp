@@ -9,7 +9,9 @@ namespace varnix {
 namespace {
 
 bool pathTaken(const std::string& path, const GraphStore& store) {
-  if (fileExists(path)) return true;
+  // Any entry counts, a dangling link among them: a save must never write
+  // through a link someone placed at the name.
+  if (entryExists(path)) return true;
   for (std::size_t i = 0; i < store.count(); ++i)
     if (store.graph(i).path == path) return true;
   return false;
@@ -40,13 +42,16 @@ ImportResult importPath(const std::string& path, bool completeLinesOnly) {
   else if (read.status != ReadStatus::Ok)
     result.refusal = read.reason.empty() ? std::string("the file cannot be read") : read.reason;
   if (result.refusal) return result;
+  const std::string notice = read.notice;
   if (completeLinesOnly) {
     // CR, LF or CR LF end a line (a file of CR-only lines has no LF at all).
     // UTF-16 line ends are two bytes; the decoder drops an odd last one.
     const std::size_t end = bytes.find_last_of("\r\n");
     bytes.resize(end == std::string::npos ? 0 : end + 1);
   }
-  return importBytes(bytes, fileNameOf(path));
+  result = importBytes(bytes, fileNameOf(path));
+  if (!notice.empty()) result.warnings.insert(result.warnings.begin(), notice);
+  return result;
 }
 
 }  // namespace
@@ -117,6 +122,7 @@ std::vector<std::string> importFiles(GraphStore& store, const std::vector<std::s
             g.sourcePath = path;
             g.sourceColumn = k;
             g.sourceImported = true;
+            g.createOnSave = true;
             g.savedHash = contentHash(g);
           }
         } catch (const std::bad_alloc&) {

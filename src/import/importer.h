@@ -14,8 +14,8 @@ namespace varnix {
 
 /// Where an imported graph is saved: the original path with its extension
 /// replaced by ".dat", with " (2)", " (3)"... before it while that file
-/// exists or another graph already has that path, so that Save never
-/// overwrites the instrument's own export.
+/// exists (any entry, a dangling link too) or another graph already has that
+/// path, so that Save never overwrites the instrument's own export.
 std::string importedGraphPath(const std::string& original, const GraphStore& store);
 
 /// Warnings a summary line shows; it counts the rest ("and 12 more").

@@ -129,6 +129,7 @@ bool Session::save(const ConfirmFn& confirm, const MessageFn& message, std::size
 void Session::markSaved(std::size_t row) {
   // Written to the file it will be reloaded from: nothing unsaved is left.
   Graph& g = m_store.graph(row);
+  g.createOnSave = false;  // the file is the graph's own now
   if (g.sourceColumn == 0 && g.path == g.sourcePath) g.savedHash = contentHash(g);
 }
 

@@ -350,6 +350,7 @@ std::size_t loadDataFile(GraphStore& store, const std::string& path, const Messa
   };
   ReadResult read;
   std::optional<DataFileContent> readContent = readDataFileContent(path, read, tell);
+  if (!read.notice.empty() && message) message(read.notice);
   if (!readContent) return 0;
   DataFileContent& content = *readContent;
 
@@ -424,6 +425,10 @@ std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::
     ReadResult read;
     std::optional<DataFileContent> content;
     if (g.sourceImported) {
+      // The import reads the file itself: an interrupted save is undone first.
+      if (const std::string notice = recoverInterruptedSave(g.sourcePath);
+          !notice.empty() && message)
+        message(notice);
       std::string error;
       if (importReader) content = importReader(g.sourcePath, completeLinesOnly, error);
       if (!content) {
@@ -434,6 +439,7 @@ std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::
     } else if (completeLinesOnly) {
       std::string text;
       read = readWholeFile(g.sourcePath, text);
+      if (!read.notice.empty() && message) message(read.notice);
       if (read.status == ReadStatus::NotRegular || read.status == ReadStatus::NoMemory) {
         tell("Cannot load " + g.sourcePath + ": " + read.reason);
         continue;
@@ -443,6 +449,7 @@ std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::
       content = parseDataFile(text);
     } else {
       content = readDataFileContent(g.sourcePath, read, tell);
+      if (!read.notice.empty() && message) message(read.notice);
     }
     if (!content) continue;
     if (read.status == ReadStatus::Missing) {

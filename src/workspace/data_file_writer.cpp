@@ -29,23 +29,26 @@ std::string dataFileText(const Graph& g) {
   return out;
 }
 
-WriteResult writeDataFile(const std::string& path, const Graph& g) {
+WriteResult writeDataFile(const std::string& path, const Graph& g, WriteMode mode) {
   // A NAN or INF line would end the reading there: such a file is not
   // written at all.
   const std::vector<Point>& pts = g.series.points();
   if (std::any_of(pts.begin(), pts.end(),
-                  [](const Point& p) { return !std::isfinite(p.x) || !std::isfinite(p.y); }))
-    return {
-        false,
-        EDOM,
-        "Cannot save " + g.name + " to " + path + ": it holds a value that is not a finite number",
-        {}};
-  return writeFileAtomically(path, dataFileText(g));
+                  [](const Point& p) { return !std::isfinite(p.x) || !std::isfinite(p.y); })) {
+    WriteResult refused;
+    refused.ok = false;
+    refused.errorNumber = EDOM;
+    refused.message =
+        "Cannot save " + g.name + " to " + path + ": it holds a value that is not a finite number";
+    return refused;
+  }
+  return writeFileAtomically(path, dataFileText(g), mode);
 }
 
 namespace {
 
 bool report(const WriteResult& r, const MessageFn& message, std::size_t* failures) {
+  if (!r.notice.empty() && message) message(r.notice);
   if (r.ok) return true;
   if (failures) ++*failures;
   if (message) message(r.message);
@@ -53,22 +56,27 @@ bool report(const WriteResult& r, const MessageFn& message, std::size_t* failure
 }
 
 bool writeGraph(const std::string& path, const Graph& g, const MessageFn& message,
-                std::size_t* failures) {
-  return report(writeDataFile(path, g), message, failures);
+                std::size_t* failures, WriteMode mode = WriteMode::Replace) {
+  return report(writeDataFile(path, g, mode), message, failures);
 }
 
 }  // namespace
 
 bool writeAndReport(const std::string& path, std::string_view content, const MessageFn& message,
-                    std::size_t* failures) {
-  return report(writeFileAtomically(path, content), message, failures);
+                    std::size_t* failures, WriteMode mode) {
+  return report(writeFileAtomically(path, content, mode), message, failures);
 }
 
 bool saveGraph(const GraphStore& store, std::size_t current, const ConfirmFn& confirm,
                const MessageFn& message, std::size_t* failures) {
   if (store.empty() || current >= store.count()) return false;
   const Graph& g = store.graph(current);
-  if (fileExists(g.path) && !(confirm && confirm("File already exists. Overwrite?"))) return false;
+  if (g.createOnSave) return writeGraph(g.path, g, message, failures, WriteMode::CreateNew);
+  if (fileExists(g.path)) {
+    if (!(confirm && confirm("File already exists. Overwrite?"))) return false;
+  } else if (const std::optional<std::string> target = danglingLinkTarget(g.path)) {
+    if (!(confirm && confirm(danglingLinkQuestion(g.path, *target)))) return false;
+  }
   return writeGraph(g.path, g, message, failures);
 }
 
@@ -87,11 +95,18 @@ std::vector<std::size_t> saveSelected(const GraphStore& store,
   std::vector<std::size_t> done;
   for (std::size_t i : selectedRows) {
     if (i >= store.count()) continue;
-    if (writeGraph(store.graph(i).path, store.graph(i), message, failures) && written)
+    const Graph& g = store.graph(i);
+    if (writeGraph(g.path, g, message, failures,
+                   g.createOnSave ? WriteMode::CreateNew : WriteMode::Replace) &&
+        written)
       written->push_back(i);
     done.push_back(i);
   }
   return done;
+}
+
+std::string danglingLinkQuestion(const std::string& link, const std::string& target) {
+  return "The link " + link + " points to " + target + ", which does not exist. Create it?";
 }
 
 std::string withDefaultExtension(const std::string& path) {

@@ -21,16 +21,23 @@ std::string dataFileText(const Graph& g);
 /// Writes graph g to path, replacing the file only once all of it is written;
 /// a graph holding a value that is not finite is refused (no file could
 /// read it back).
-WriteResult writeDataFile(const std::string& path, const Graph& g);
+WriteResult writeDataFile(const std::string& path, const Graph& g,
+                          WriteMode mode = WriteMode::Replace);
 
-/// Writes content to path and reports a failure through message; every
-/// failed write adds one to *failures.
+/// Writes content to path and reports a failure, or a notice such as a
+/// restored interrupted save, through message; every failed write adds one
+/// to *failures.
 bool writeAndReport(const std::string& path, std::string_view content, const MessageFn& message,
-                    std::size_t* failures = nullptr);
+                    std::size_t* failures = nullptr, WriteMode mode = WriteMode::Replace);
+
+/// The question before a save creates the missing file a symbolic link names.
+std::string danglingLinkQuestion(const std::string& link, const std::string& target);
 
 /// Save: writes the current graph to its own path, asking "File already
-/// exists. Overwrite?" first when a file is there. A failed write is
-/// reported through message and counted in *failures.
+/// exists. Overwrite?" first when a file is there, and danglingLinkQuestion
+/// when the path is a link to a file that does not exist. A graph whose
+/// name Import picked is written only as a new file (createOnSave). A
+/// failed write is reported through message and counted in *failures.
 /// Returns true when the file was written.
 bool saveGraph(const GraphStore& store, std::size_t current, const ConfirmFn& confirm,
                const MessageFn& message, std::size_t* failures = nullptr);
@@ -40,7 +47,8 @@ void saveGraphAs(const GraphStore& store, std::size_t current, const std::string
                  const MessageFn& message, std::size_t* failures = nullptr);
 
 /// Save Selected: after "This will overwrite existing files!" is answered
-/// Yes, writes every selected graph to its own path. Returns the rows to
+/// Yes, writes every selected graph to its own path (a graph whose name
+/// Import picked only as a new file). Returns the rows to
 /// deselect (every row written or attempted); empty when not confirmed.
 std::vector<std::size_t> saveSelected(const GraphStore& store,
                                       const std::vector<std::size_t>& selectedRows,

@@ -335,8 +335,8 @@ std::string randomTempName() {
 }
 
 /// Removes the temporary files in the folder that a killed writer left
-/// behind: a living writer holds a lock on its file, a dead one no longer
-/// does. (Journals have other names and are never removed here.)
+/// behind (a living writer holds a lock on its file, a dead one no longer
+/// does), and journals whose file is no longer there.
 void removeStaleTemporaries(int folder) {
   const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -348,6 +348,10 @@ void removeStaleTemporaries(int folder) {
   const std::size_t prefix = std::strlen(kTempPrefix), suffix = std::strlen(kTempSuffix);
   while (const dirent* e = ::readdir(d)) {
     const std::string_view name = e->d_name;
+    if (name.rfind(kJournalPrefix, 0) == 0) {
+      removeJournalIfOrphaned(fd, e->d_name);
+      continue;
+    }
     if (name.size() != prefix + 8 + suffix || name.substr(0, prefix) != kTempPrefix ||
         name.substr(name.size() - suffix) != kTempSuffix ||
         name.substr(prefix, 8).find_first_not_of("0123456789abcdef") != std::string_view::npos)

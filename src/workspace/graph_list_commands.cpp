@@ -24,6 +24,7 @@ void renameGraph(GraphStore& store, std::size_t current, const std::string& newN
   Graph& g = store.graph(current);
   g.path = renamedPath(g.path, newName);
   g.name = newName;
+  g.createOnSave = false;  // a name the user chose
 }
 
 std::string deleteGraph(GraphStore& store, std::size_t current) {

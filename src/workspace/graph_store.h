@@ -84,6 +84,10 @@ struct Graph {
   /// The file is an instrument's export read by Import: it is read again
   /// the same way (sourceColumn is then the graph's place in the import).
   bool sourceImported = false;
+  /// The path was picked by Import and no file of the graph's is there yet:
+  /// the first save creates the file and refuses anything (a file, a link)
+  /// that appeared under that name since.
+  bool createOnSave = false;
   /// contentHash of the points and comments as last read or written; a
   /// graph whose content differs carries unsaved changes.
   std::uint64_t savedHash = 0;

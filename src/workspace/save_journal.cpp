@@ -30,7 +30,6 @@ constexpr char kMagic[8] = {'V', 'X', 'J', 'O', 'U', 'R', 'N', 'L'};
 constexpr std::uint32_t kVersion = 1;
 constexpr std::size_t kFixedHeader = 80;
 constexpr std::size_t kMaxHeader = 64 * 1024;
-constexpr const char* kFolderJournalPrefix = ".varnix-journal-";
 
 /// A 64-bit hash of a byte stream that does not depend on how the stream is
 /// cut into blocks (eight bytes at a time, little-endian, folded).
@@ -270,7 +269,7 @@ Fd duplicate(const Fd& fd) {
 }
 
 Place inFileFolder(const PathTarget& t, const struct stat& st) {
-  const std::string name = kFolderJournalPrefix + hex(static_cast<std::uint64_t>(st.st_ino));
+  const std::string name = kJournalPrefix + hex(static_cast<std::uint64_t>(st.st_ino));
   return {duplicate(t.folder), name, joinPath(t.folderPath, name)};
 }
 
@@ -381,6 +380,22 @@ std::string journalStateFolder() {
     base = std::string(pw.pw_dir) + "/.local/state";
   }
   return base + "/varnix/journals";
+}
+
+void removeJournalIfOrphaned(int folder, const std::string& name) {
+  const Fd j(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat js {};
+  if (!j || ::fstat(j.get(), &js) != 0 || !S_ISREG(js.st_mode)) return;
+  const std::optional<Header> header = decode(j.get());
+  if (!header || name != kJournalPrefix + hex(header->inode)) return;
+  if (::flock(j.get(), LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || writerRuns(*header)))
+    return;
+  struct stat named {};
+  if (::fstat(j.get(), &js) != 0 || js.st_nlink == 0 ||
+      (::fstatat(folder, header->name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+       named.st_ino == header->inode))
+    return;
+  ::unlinkat(folder, name.c_str(), 0);
 }
 
 JournalCheck recoverInterruptedSave(const PathTarget& t, const struct stat& st,

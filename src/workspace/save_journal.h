@@ -42,6 +42,14 @@ struct JournalCheck {
 JournalCheck recoverInterruptedSave(const PathTarget& t, const struct stat& st,
                                     const std::string& shown);
 
+/// The prefix of a journal's name in its file's folder.
+constexpr const char* kJournalPrefix = ".varnix-journal-";
+
+/// Removes the journal `name` in the folder when its writer is gone and no
+/// file of the folder is the one it was made for any more (replaced or
+/// removed since): nothing would ever find it.
+void removeJournalIfOrphaned(int folder, const std::string& name);
+
 /// The journal of one in-place save.
 class SaveJournal {
  public:

@@ -1,13 +1,21 @@
 #include <gtest/gtest.h>
 
+<<<<<<< HEAD
 #include <algorithm>
 #include <cmath>
+=======
+#include <filesystem>
+>>>>>>> files
 
 #include "import/importer.h"
 #include "session/session.h"
 #include "test_util.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/data_file_writer.h"
+<<<<<<< HEAD
+=======
+#include "workspace/interrupted_save.h"
+>>>>>>> files
 
 namespace varnix {
 namespace {
@@ -447,6 +455,7 @@ TEST(ImportFiles, GraphsEnterTheStoreAndSaveBesideTheExport) {
   EXPECT_EQ(store.graph(2).path, dir.file("spectrum (3).dat"));
 }
 
+<<<<<<< HEAD
 TEST(ImportFiles, SummaryLineShowsTwentyWarningsAndCountsTheRest) {
   struct Case {
     std::size_t warnings;
@@ -482,6 +491,42 @@ TEST(ImportFiles, SummaryLineShowsTwentyWarningsAndCountsTheRest) {
     EXPECT_EQ(line.find(", 1,005 values left out") != std::string::npos, c.nonFinite == 1005)
         << line;
   }
+=======
+TEST(ImportFiles, TheNamePickedHasNoEntryAtAllAndTheFirstSaveCreatesIt) {
+  TempDir dir;
+  const std::string csv = dir.file("spectrum.csv");
+  writeFile(csv, "1,10\n2,20\n");
+  // A dangling link at the name: a save would create the file it names.
+  std::filesystem::create_symlink(dir.file("elsewhere.dat"), dir.file("spectrum.dat"));
+  GraphStore store;
+  importFiles(store, {csv}, {}, nullptr, nullptr);
+  ASSERT_EQ(store.count(), 1u);
+  EXPECT_EQ(store.graph(0).path, dir.file("spectrum (2).dat"));
+  EXPECT_TRUE(store.graph(0).createOnSave);
+  // A link placed at the picked name after the import is not written through.
+  std::filesystem::create_symlink(dir.file("planted.dat"), store.graph(0).path);
+  std::vector<std::string> messages;
+  EXPECT_FALSE(saveGraph(
+      store, 0, [](const std::string&) { return true; },
+      [&](const std::string& m) { messages.push_back(m); }));
+  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("planted.dat")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere.dat")));
+}
+
+TEST(ImportFiles, AnExportLeftHalfWrittenIsRestoredWithAWarning) {
+  TempDir dir, state;
+  test::ScopedEnv env("XDG_STATE_HOME", state.path());
+  const std::string csv = dir.file("spectrum.csv");
+  test::interruptedSave(csv, test::numberedLines(150000, 3), test::numberedLines(220000, 7));
+  GraphStore store;
+  const std::vector<std::string> summary = importFiles(store, {csv}, {}, nullptr, nullptr);
+  ASSERT_EQ(summary.size(), 1u);
+  const std::string warning = "; warning: Restored " + csv + " from an interrupted save";
+  EXPECT_NE(summary[0].find(warning), std::string::npos) << summary[0];
+  ASSERT_EQ(store.count(), 1u);
+  EXPECT_EQ(store.series(0).count(), 150000u);
+>>>>>>> files
 }
 
 TEST(ImportFiles, MoreColumnsThanFreeSlotsIsRefusedWhole) {

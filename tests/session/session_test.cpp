@@ -177,3 +177,40 @@ TEST(Reload, SavingToItsOwnFileLeavesNoUnsavedChange) {
 
 }  // namespace
 }  // namespace varnix
+
+namespace varnix {
+namespace {
+
+TEST(Session, AnImportedGraphsFirstSaveMakesItsFileWhichLaterSavesReplace) {
+  test::TempDir dir;
+  test::writeFile(dir.file("s.csv"), "x,y\n1,10\n2,20\n");
+  const std::string dat = dir.file("s.dat");
+  auto yes = [](const std::string&) { return true; };
+  for (const bool renamed : {false, true}) {
+    SCOPED_TRACE(renamed);
+    Session s;
+    s.importFiles({dir.file("s.csv")}, {});
+    ASSERT_EQ(s.store().graph(0).path, dat);
+    if (renamed) {
+      // A name the user chose may replace a file that is there.
+      test::writeFile(dir.file("t.dat"), "old\r\n");
+      s.setFocusRow(0);
+      s.rename("t.dat");
+      EXPECT_FALSE(s.store().graph(0).createOnSave);
+    }
+    const std::string path = s.store().graph(0).path;
+    s.setFocusRow(0);
+    std::vector<std::string> messages;
+    auto msg = [&](const std::string& m) { messages.push_back(m); };
+    EXPECT_TRUE(s.save(yes, msg));
+    EXPECT_EQ(test::readFile(path), "\"x,y\r\n1 10\r\n2 20\r\n");
+    s.store().series(0).setY(0, 5);
+    EXPECT_TRUE(s.save(yes, msg));
+    EXPECT_EQ(test::readFile(path), "\"x,y\r\n1 5\r\n2 20\r\n");
+    EXPECT_TRUE(messages.empty());
+    std::filesystem::remove(path);
+  }
+}
+
+}  // namespace
+}  // namespace varnix

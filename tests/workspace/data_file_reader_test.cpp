@@ -13,6 +13,7 @@
 #include <random>
 
 #include "test_util.h"
+#include "workspace/interrupted_save.h"
 #include "workspace/number_text.h"
 
 // A limit on the address space breaks the sanitizer's shadow memory.
@@ -508,6 +509,59 @@ TEST(ParseDataFile, ReservesFromTheBytesNotFromLinesTimesColumns) {
   ::waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 #endif
+}
+
+}  // namespace
+}  // namespace varnix
+
+namespace varnix {
+namespace {
+
+TEST(LoadDataFile, AFileLeftHalfWrittenIsRestoredAndTheUserIsTold) {
+  const std::string old = test::numberedLines(150000, 3), fresh = test::numberedLines(220000, 7);
+  const std::vector<Point> oldPoints = parseDataFile(old).columns[0];
+  const ContentReader importReader = [](const std::string& path, bool, std::string&) {
+    std::string text;
+    readWholeFile(path, text);
+    return std::optional<DataFileContent>(parseDataFile(text));
+  };
+  struct Case {
+    const char* what;
+    std::function<void(GraphStore&, const std::string&, const MessageFn&, std::size_t*)> read;
+  };
+  const std::vector<Case> cases = {
+      {"load", [](GraphStore& s, const std::string& p, const MessageFn& m,
+                  std::size_t* f) { loadDataFile(s, p, m, f); }},
+      {"reload", [](GraphStore& s, const std::string&, const MessageFn& m,
+                    std::size_t* f) { reloadGraphs(s, {0}, true, m, f); }},
+      {"follow", [](GraphStore& s, const std::string&, const MessageFn& m,
+                    std::size_t* f) { reloadGraphs(s, {0}, false, m, f, true); }},
+      {"reload an import",
+       [&](GraphStore& s, const std::string&, const MessageFn& m, std::size_t* f) {
+         s.graph(0).sourceImported = true;
+         reloadGraphs(s, {0}, false, m, f, false, importReader);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir, state;
+    test::ScopedEnv env("XDG_STATE_HOME", state.path());
+    const std::string path = dir.file("a.dat");
+    GraphStore store;
+    if (std::string(c.what) != "load") {
+      writeFile(path, "1 1\r\n");
+      ASSERT_EQ(loadDataFile(store, path, {}), 1u);
+    }
+    test::interruptedSave(path, old, fresh);
+    std::vector<std::string> messages;
+    std::size_t failures = 0;
+    c.read(
+        store, path, [&](const std::string& m) { messages.push_back(m); }, &failures);
+    EXPECT_EQ(messages, std::vector<std::string>{"Restored " + path + " from an interrupted save"});
+    EXPECT_EQ(failures, 0u);
+    ASSERT_EQ(store.count(), 1u);
+    EXPECT_EQ(store.series(0).points(), oldPoints);
+  }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "test_util.h"
+#include "workspace/interrupted_save.h"
 #include "workspace/number_text.h"
 
 namespace varnix {
@@ -78,6 +79,84 @@ TEST(Save, AsksBeforeReplacingAndReportsFailures) {
   saveGraphAs(store, 0, dir.file("b.dat"), msg);
   EXPECT_EQ(readFile(dir.file("b.dat")), "1 3\r\n");
   EXPECT_EQ(store.graph(0).path, dir.file("a.dat"));
+}
+
+TEST(Save, ADanglingLinkIsFollowedOnlyAfterAsking) {
+  TempDir dir;
+  GraphStore store;
+  Graph& g = addGraph(store, "a.dat", {{1, 2}});
+  g.path = dir.file("a.dat");
+  const std::string target = dir.file("real/target.dat");
+  std::filesystem::create_directory(dir.file("real"));
+  std::filesystem::create_symlink("real/target.dat", g.path);
+  std::vector<std::string> asked;
+  auto answer = [&asked](bool yes) {
+    return [&asked, yes](const std::string& q) {
+      asked.push_back(q);
+      return yes;
+    };
+  };
+  const std::string question =
+      "The link " + g.path + " points to " + target + ", which does not exist. Create it?";
+  EXPECT_FALSE(saveGraph(store, 0, answer(false), {}));
+  EXPECT_FALSE(std::filesystem::exists(target));
+  EXPECT_TRUE(saveGraph(store, 0, answer(true), {}));
+  EXPECT_EQ(readFile(target), "1 2\r\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(g.path));
+  EXPECT_EQ(asked, (std::vector<std::string>{question, question}));
+  // Now the file is there: the usual question.
+  EXPECT_FALSE(saveGraph(store, 0, answer(false), {}));
+  EXPECT_EQ(asked.back(), "File already exists. Overwrite?");
+}
+
+TEST(Save, AGraphWhoseNameImportPickedIsWrittenOnlyAsANewFile) {
+  TempDir dir;
+  GraphStore store;
+  const std::string first = dir.file("spectrum.dat"), second = dir.file("spectrum (2).dat");
+  addGraph(store, "y", {{1, 2}}).path = first;
+  addGraph(store, "z", {{3, 4}}).path = second;
+  store.graph(0).createOnSave = store.graph(1).createOnSave = true;
+  // Entries that appeared at the names after the import.
+  std::filesystem::create_symlink(dir.file("planted.dat"), first);
+  writeFile(second, "someone else's");
+  std::vector<std::string> asked, messages;
+  auto yes = [&](const std::string& q) {
+    asked.push_back(q);
+    return true;
+  };
+  auto msg = [&](const std::string& m) { messages.push_back(m); };
+  std::size_t failures = 0;
+  EXPECT_FALSE(saveGraph(store, 0, yes, msg, &failures));
+  EXPECT_TRUE(asked.empty());
+  saveSelected(store, {1}, yes, msg, &failures);
+  EXPECT_EQ(asked, std::vector<std::string>{"This will overwrite existing files!"});
+  const std::string why = ": another file of that name appeared since the name was chosen";
+  EXPECT_EQ(messages, (std::vector<std::string>{"Could not write " + first + why,
+                                                "Could not write " + second + why}));
+  EXPECT_EQ(failures, 2u);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("planted.dat")));
+  EXPECT_EQ(readFile(second), "someone else's");
+  // Where nothing is, the file is made.
+  std::filesystem::remove(first);
+  EXPECT_TRUE(saveGraph(store, 0, yes, msg));
+  EXPECT_EQ(readFile(first), "1 2\r\n");
+}
+
+TEST(Save, ASaveThatRestoresAnInterruptedOneSaysSo) {
+  TempDir dir, state;
+  test::ScopedEnv env("XDG_STATE_HOME", state.path());
+  GraphStore store;
+  Graph& g = addGraph(store, "a.dat", {{1, 2}});
+  g.path = dir.file("a.dat");
+  test::interruptedSave(g.path, test::numberedLines(150000, 3), test::numberedLines(220000, 7));
+  std::vector<std::string> messages;
+  std::size_t failures = 0;
+  EXPECT_TRUE(saveGraph(
+      store, 0, [](const std::string&) { return true; },
+      [&](const std::string& m) { messages.push_back(m); }, &failures));
+  EXPECT_EQ(messages, std::vector<std::string>{"Restored " + g.path + " from an interrupted save"});
+  EXPECT_EQ(failures, 0u);
+  EXPECT_EQ(readFile(g.path), "1 2\r\n");
 }
 
 TEST(Save, AFailedWriteKeepsTheOldFileAndIsReported) {

@@ -3,19 +3,31 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <array>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <random>
+#include <thread>
 
 #include "test_util.h"
+#include "workspace/interrupted_save.h"
 
 namespace varnix {
 namespace {
 
+using test::numberedLines;
 using test::readFile;
+using test::ScopedEnv;
 using test::TempDir;
 using test::writeFile;
 namespace fs = std::filesystem;
+
+constexpr uid_t kOther = 65534;
+const bool kRoot = ::geteuid() == 0;
 
 std::vector<std::string> namesIn(const std::string& dir) {
   std::vector<std::string> names;
@@ -168,6 +180,484 @@ TEST(ReadFileInBlocks, BlocksJoinToTheWholeFile) {
     EXPECT_EQ(joined, bytes);
     EXPECT_EQ(calls, (bytes.size() + block - 1) / block);
   }
+}
+
+}  // namespace
+}  // namespace varnix
+
+namespace varnix {
+namespace {
+
+std::vector<std::string> journalsIn(const std::string& dir) {
+  std::vector<std::string> found;
+  for (const std::string& name : namesIn(dir))
+    if (name.rfind(".varnix-journal-", 0) == 0) found.push_back(dir + "/" + name);
+  return found;
+}
+
+struct stat statusOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+// The in-place save (a file with a second hard link) killed after each of
+// its steps in turn, read back through either name.
+TEST(InPlaceSave, AKillAtAnyStepLeavesTheOldOrTheNewContent) {
+  struct Case {
+    const char* what;
+    std::size_t oldLines, newLines;
+  };
+  for (const Case& c : {Case{"longer", 150000, 220000}, Case{"shorter", 220000, 150000}}) {
+    SCOPED_TRACE(c.what);
+    TempDir dir, state;
+    ScopedEnv env("XDG_STATE_HOME", state.path());
+    const std::string a = dir.file("a.dat"), b = dir.file("b.dat");
+    const std::string old = numberedLines(c.oldLines, 3), fresh = numberedLines(c.newLines, 7);
+    writeFile(a, old);
+    fs::create_hard_link(a, b);
+    int mixes = 0;
+    for (int step = 1;; ++step) {
+      SCOPED_TRACE(step);
+      ASSERT_LT(step, 100);
+      writeFile(a, old);
+      const bool wasKilled = test::saveKilledAtStep(a, fresh, step);
+      const std::string raw = readFile(a);
+      const bool mixed = raw != old && raw != fresh;
+      mixes += mixed;
+      const std::string name = step % 2 ? a : b;
+      std::string got;
+      const ReadResult r = readWholeFile(name, got);
+      ASSERT_TRUE(r.ok());
+      EXPECT_TRUE(got == old || got == fresh);
+      EXPECT_EQ(r.notice, mixed ? "Restored " + name + " from an interrupted save" : "");
+      EXPECT_EQ(readFile(a), got);
+      EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"a.dat", "b.dat"}));
+      if (!wasKilled) {
+        EXPECT_EQ(got, fresh);
+        break;
+      }
+    }
+    // Kills fell after the first and before the last block of new content.
+    EXPECT_GE(mixes, 3);
+  }
+}
+
+TEST(InPlaceSave, KillsAtRandomMomentsLeaveTheOldOrTheNewContent) {
+  TempDir dir, state;
+  ScopedEnv env("XDG_STATE_HOME", state.path());
+  const std::string a = dir.file("a.dat");
+  const std::string old = numberedLines(600000, 3), fresh = numberedLines(500000, 7);
+  writeFile(a, old);
+  fs::create_hard_link(a, dir.file("b.dat"));
+  // One whole save, to spread the kills over its length.
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_FALSE(test::saveKilledAtStep(a, fresh, 0));
+  const std::chrono::duration<double> whole = std::chrono::steady_clock::now() - start;
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE(seed);
+  std::mt19937 rng(seed);
+  for (int round = 0; round < 12; ++round) {
+    writeFile(a, old);
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(writeFileAtomically(a, fresh).ok ? 0 : 1);
+    std::this_thread::sleep_for(whole * std::uniform_real_distribution<double>(0.0, 1.2)(rng));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::string got;
+    ASSERT_TRUE(readWholeFile(a, got).ok());
+    EXPECT_TRUE(got == old || got == fresh) << "round " << round;
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"a.dat", "b.dat"}));
+  }
+}
+
+TEST(InPlaceSave, EveryLaterReadOrSaveOfTheFileRestoresItAndNoOtherSaveRemovesTheJournal) {
+  const std::string old = numberedLines(150000, 3), fresh = numberedLines(220000, 7);
+  struct Case {
+    const char* what;
+    std::function<std::string(const std::string&)> touch;  // returns the notice
+    bool oldContentAfter;
+  };
+  const std::vector<Case> cases = {
+      {"read",
+       [](const std::string& p) {
+         std::string got;
+         return readWholeFile(p, got).notice;
+       },
+       true},
+      {"looked at", [](const std::string& p) { return recoverInterruptedSave(p); }, true},
+      {"saved",
+       [](const std::string& p) {
+         const WriteResult w = writeFileAtomically(p, "saved again\r\n");
+         EXPECT_TRUE(w.ok);
+         return w.notice;
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir, state;
+    ScopedEnv env("XDG_STATE_HOME", state.path());
+    const std::string a = dir.file("a.dat");
+    test::interruptedSave(a, old, fresh);
+    const std::string mixed = readFile(a);
+    ASSERT_NE(mixed, old);
+    ASSERT_NE(mixed, fresh);
+    ASSERT_EQ(journalsIn(dir.path()).size(), 1u);
+    // Saves of other files in the folder, by rename and in place.
+    ASSERT_TRUE(writeFileAtomically(dir.file("c.dat"), "c").ok);
+    writeFile(dir.file("d.dat"), "d");
+    fs::create_hard_link(dir.file("d.dat"), dir.file("e.dat"));
+    ASSERT_TRUE(writeFileAtomically(dir.file("d.dat"), "dd").ok);
+    EXPECT_EQ(readFile(a), mixed);
+    EXPECT_EQ(journalsIn(dir.path()).size(), 1u);
+
+    EXPECT_EQ(c.touch(a), "Restored " + a + " from an interrupted save");
+    EXPECT_EQ(readFile(a), c.oldContentAfter ? old : "saved again\r\n");
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"a.dat", "c.dat", "d.dat", "e.dat"}));
+    EXPECT_EQ(readFile(dir.file("e.dat")), "dd");
+  }
+}
+
+namespace pausing {
+int g_ready = -1;
+void pauseOnceTouched() {
+  if (readFile(test::detail::g_watched) == test::detail::g_original) return;
+  const char c = 1;
+  (void)!::write(g_ready, &c, 1);
+  for (;;) ::pause();
+}
+}  // namespace pausing
+
+TEST(InPlaceSave, AWriterThatStillRunsIsLeftAlone) {
+  TempDir dir, state;
+  ScopedEnv env("XDG_STATE_HOME", state.path());
+  const std::string a = dir.file("a.dat");
+  const std::string old = numberedLines(150000, 3), fresh = numberedLines(220000, 7);
+  writeFile(a, old);
+  fs::create_hard_link(a, dir.file("b.dat"));
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  test::detail::g_watched = a;
+  test::detail::g_original = old;
+  pausing::g_ready = ready[1];
+  const pid_t child = ::fork();
+  if (child == 0) {
+    setInPlaceWriteHook(pausing::pauseOnceTouched);
+    ::_exit(writeFileAtomically(a, fresh).ok ? 0 : 1);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  const std::string halfway = readFile(a);
+  const WriteResult w = writeFileAtomically(a, "other\r\n");
+  EXPECT_FALSE(w.ok);
+  EXPECT_EQ(w.message, "Could not write " + a + ": another program is saving it right now");
+  std::string got;
+  const ReadResult r = readWholeFile(a, got);
+  EXPECT_EQ(r.notice, "");
+  EXPECT_EQ(got, halfway);
+  EXPECT_EQ(journalsIn(dir.path()).size(), 1u);
+
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_EQ(readWholeFile(a, got).notice, "Restored " + a + " from an interrupted save");
+  EXPECT_EQ(got, old);
+  EXPECT_TRUE(journalsIn(dir.path()).empty());
+}
+
+TEST(InPlaceSave, TheJournalIsReadableOnlyAsTheFileIs) {
+  struct Case {
+    mode_t file, folder, journal;
+    bool otherGroup;
+  };
+  const std::vector<Case> cases = {
+      {0600, 0755, 0600, false}, {0644, 0755, 0644, false},  {0640, 0755, 0640, true},
+      {0666, 0755, 0644, false}, {0644, 01777, 0600, false},
+  };
+  const mode_t mask = ::umask(022);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    TempDir dir, state;
+    ScopedEnv env("XDG_STATE_HOME", state.path());
+    const std::string folder = dir.file("f"), a = dir.file("f/a.dat");
+    fs::create_directory(folder);
+    ASSERT_EQ(::chmod(folder.c_str(), c.folder), 0);
+    writeFile(a, "");
+    ASSERT_EQ(::chmod(a.c_str(), c.file), 0);
+    const gid_t group = c.otherGroup && kRoot ? kOther : ::getegid();
+    ASSERT_EQ(::chown(a.c_str(), ::geteuid(), group), 0);
+    test::interruptedSave(a, numberedLines(150000, 3), numberedLines(220000, 7));
+    const std::vector<std::string> journals = journalsIn(folder);
+    ASSERT_EQ(journals.size(), 1u);
+    const struct stat js = statusOf(journals[0]);
+    EXPECT_EQ(js.st_mode & 07777, c.journal);
+    EXPECT_EQ(js.st_gid, group);
+    EXPECT_EQ(recoverInterruptedSave(a), "Restored " + a + " from an interrupted save");
+  }
+  ::umask(mask);
+}
+
+// Run as an unprivileged user: root may create files in any folder.
+TEST(InPlaceSave, AFolderThatTakesNoNewFileKeepsTheJournalInTheUsersOwnFolder) {
+  const uid_t user = kRoot ? kOther : ::geteuid();
+  const std::string old = numberedLines(150000, 3), fresh = numberedLines(220000, 7);
+  for (const bool stateFolderUsable : {true, false}) {
+    SCOPED_TRACE(stateFolderUsable);
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string home = dir.file("home"), locked = dir.file("locked"), ro = dir.file("ro");
+    const std::string w = ro + "/w.dat";
+    for (const std::string& d : {home, home + "/tmp", locked, ro}) {
+      fs::create_directory(d);
+      if (d != locked) ASSERT_EQ(::chown(d.c_str(), user, user), 0);
+    }
+    writeFile(w, old);
+    ASSERT_EQ(::chown(w.c_str(), user, user), 0);
+    ASSERT_EQ(::chmod(w.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(ro.c_str(), 0555), 0);
+    ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
+    ScopedEnv xdg("XDG_STATE_HOME", (stateFolderUsable ? home : locked) + "/state");
+    ScopedEnv tmp("TMPDIR", home + "/tmp");
+
+    ASSERT_TRUE(test::saveKilledOnceTouched(w, fresh, user));
+    EXPECT_EQ(namesIn(ro), std::vector<std::string>{"w.dat"});
+    const std::string journals = stateFolderUsable
+                                     ? home + "/state/varnix/journals"
+                                     : home + "/tmp/varnix-" + std::to_string(user) + "-journals";
+    ASSERT_EQ(journals, stateFolderUsable ? journalStateFolder() : journals);
+    const std::vector<std::string> names = namesIn(journals);
+    ASSERT_EQ(names.size(), 1u);
+    const struct stat js = statusOf(journals + "/" + names[0]);
+    EXPECT_EQ(js.st_mode & 07777, 0600u);
+    EXPECT_EQ(js.st_uid, user);
+    const std::string mixed = readFile(w);
+    EXPECT_TRUE(mixed != old && mixed != fresh);
+
+    // The user's next load finds it there and restores the file.
+    const int status = test::inChild(
+        [&] {
+          std::string got;
+          const ReadResult r = readWholeFile(w, got);
+          ::_exit(r.notice == "Restored " + w + " from an interrupted save" && got == old ? 0 : 1);
+        },
+        user);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(readFile(w), old);
+    EXPECT_TRUE(namesIn(journals).empty());
+  }
+}
+
+TEST(InPlaceSave, AJournalThatNoLongerFitsTheFileIsNotApplied) {
+  const std::string old = numberedLines(150000, 3), fresh = numberedLines(220000, 7);
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& file, const std::string& journal)> meanwhile;
+    bool journalStays;
+  };
+  std::vector<Case> cases = {
+      {"the file was replaced",
+       [](const std::string& file, const std::string&) {
+         writeFile(file + ".new", "replacement\r\n");
+         fs::rename(file + ".new", file);
+       },
+       false},
+      {"the file was rewritten to another size",
+       [](const std::string& file, const std::string&) { writeFile(file, "rewritten\r\n"); },
+       false},
+  };
+  if (kRoot)
+    cases.push_back({"the journal is another user's",
+                     [](const std::string&, const std::string& journal) {
+                       ASSERT_EQ(::chown(journal.c_str(), kOther, kOther), 0);
+                     },
+                     true});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir, state;
+    ScopedEnv env("XDG_STATE_HOME", state.path());
+    const std::string a = dir.file("a.dat");
+    test::interruptedSave(a, old, fresh);
+    ASSERT_EQ(journalsIn(dir.path()).size(), 1u);
+    c.meanwhile(a, journalsIn(dir.path())[0]);
+    const std::string before = readFile(a);
+    std::string got;
+    EXPECT_EQ(readWholeFile(a, got).notice, "");
+    EXPECT_EQ(got, before);
+    EXPECT_EQ(readFile(a), before);
+    // A journal nothing will find any more goes with the next save in the folder.
+    ASSERT_TRUE(writeFileAtomically(dir.file("b.dat"), "b").ok);
+    EXPECT_EQ(journalsIn(dir.path()).size(), c.journalStays ? 1u : 0u);
+    EXPECT_EQ(readFile(a), before);
+  }
+}
+
+TEST(WriteFileAtomically, FollowsALinkInASharedFolderOnlyWhenItsOwnerIsTrusted) {
+  const uid_t me = ::geteuid();
+  struct Case {
+    const char* what;
+    mode_t folderMode;
+    uid_t folderOwner, linkOwner;
+    bool linkOnTheWay;  // a link to the folder rather than to the file
+    bool followed;
+  };
+  const std::vector<Case> cases = {
+      {"own link in a shared folder", 01777, me, me, false, true},
+      {"another user's link", 01777, me, kOther, false, false},
+      {"another user's link to a folder on the way", 01777, me, kOther, true, false},
+      {"the folder owner's link", 01777, kOther, kOther, false, true},
+      {"another user's link, folder not sticky", 0777, me, kOther, false, true},
+      {"another user's link, sticky folder only its owner writes", 01755, me, kOther, false, true},
+  };
+  for (const Case& c : cases) {
+    for (const bool dangling : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (dangling ? ", dangling" : ""));
+      if ((c.linkOwner != me || c.folderOwner != me) && !kRoot) continue;
+      TempDir dir;
+      const std::string shared = dir.file("shared"), real = dir.file("real");
+      fs::create_directory(shared);
+      fs::create_directory(real);
+      const std::string file = real + (dangling ? "/b.dat" : "/a.dat");
+      writeFile(real + "/a.dat", "old");
+      const std::string link = shared + (c.linkOnTheWay ? "/dir" : "/a.dat");
+      fs::create_symlink(c.linkOnTheWay ? real : file, link);
+      ASSERT_EQ(::lchown(link.c_str(), c.linkOwner, c.linkOwner), 0);
+      ASSERT_EQ(::chown(shared.c_str(), c.folderOwner, c.folderOwner), 0);
+      ASSERT_EQ(::chmod(shared.c_str(), c.folderMode), 0);
+      const std::string path = c.linkOnTheWay ? link + (dangling ? "/b.dat" : "/a.dat") : link;
+      const WriteResult r = writeFileAtomically(path, "new");
+      EXPECT_EQ(r.ok, c.followed);
+      if (c.followed) {
+        EXPECT_EQ(readFile(file), "new");
+      } else {
+        EXPECT_EQ(r.message, "Could not write " + path + ": " + link +
+                                 " is another user's symbolic link in a shared folder");
+        EXPECT_EQ(namesIn(real), std::vector<std::string>{"a.dat"});
+        EXPECT_EQ(readFile(real + "/a.dat"), "old");
+      }
+      EXPECT_TRUE(fs::is_symlink(link));
+    }
+  }
+}
+
+TEST(WriteFileAtomically, ANewFileIsCreatedOnlyWhereNothingIs) {
+  TempDir dir;
+  writeFile(dir.file("file.dat"), "keep");
+  fs::create_symlink(dir.file("elsewhere.dat"), dir.file("dangling.dat"));
+  fs::create_symlink(dir.file("file.dat"), dir.file("link.dat"));
+  fs::create_directory(dir.file("folder.dat"));
+  for (const char* name : {"file.dat", "dangling.dat", "link.dat", "folder.dat"}) {
+    const WriteResult r = writeFileAtomically(dir.file(name), "new", WriteMode::CreateNew);
+    EXPECT_FALSE(r.ok) << name;
+    EXPECT_EQ(r.message, "Could not write " + dir.file(name) +
+                             ": another file of that name appeared since the name was chosen");
+  }
+  ASSERT_TRUE(writeFileAtomically(dir.file("free.dat"), "new", WriteMode::CreateNew).ok);
+  EXPECT_EQ(readFile(dir.file("free.dat")), "new");
+  EXPECT_EQ(readFile(dir.file("file.dat")), "keep");
+  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"dangling.dat", "file.dat", "folder.dat",
+                                                           "free.dat", "link.dat"}));
+}
+
+TEST(FileNames, EntriesAndDanglingLinks) {
+  TempDir dir;
+  writeFile(dir.file("a.dat"), "a");
+  fs::create_directory(dir.file("sub"));
+  fs::create_symlink("a.dat", dir.file("toA"));
+  fs::create_symlink("missing.dat", dir.file("dangling"));
+  fs::create_symlink("dangling", dir.file("chain"));
+  fs::create_symlink("sub", dir.file("toSub"));
+  fs::create_symlink("../gone.dat", dir.file("sub/up"));
+  struct Case {
+    std::string path;
+    bool entry;
+    std::optional<std::string> dangling;
+  };
+  const std::vector<Case> cases = {
+      {dir.file("a.dat"), true, std::nullopt},
+      {dir.file("missing.dat"), false, std::nullopt},
+      {dir.file("toA"), true, std::nullopt},
+      {dir.file("dangling"), true, dir.file("missing.dat")},
+      {dir.file("chain"), true, dir.file("missing.dat")},
+      {dir.file("toSub/new.dat"), false, std::nullopt},
+      {dir.file("toSub/up"), true, dir.file("gone.dat")},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(entryExists(c.path), c.entry) << c.path;
+    EXPECT_EQ(danglingLinkTarget(c.path), c.dangling) << c.path;
+  }
+}
+
+std::optional<std::string> attribute(const std::string& path, const char* name) {
+  char buf[256];
+  const ssize_t n = ::getxattr(path.c_str(), name, buf, sizeof buf);
+  if (n < 0) return std::nullopt;
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+/// A POSIX ACL as the kernel stores it: version 2, then (tag, permissions, id).
+std::string aclValue(std::initializer_list<std::array<std::uint32_t, 3>> entries) {
+  std::string v;
+  auto put = [&v](std::uint32_t x, int bytes) {
+    for (int i = 0; i < bytes; ++i) v += static_cast<char>((x >> (8 * i)) & 0xff);
+  };
+  put(2, 4);
+  for (const auto& e : entries) {
+    put(e[0], 2);
+    put(e[1], 2);
+    put(e[2], 4);
+  }
+  return v;
+}
+
+constexpr std::uint32_t kAny = 0xffffffff;
+
+TEST(WriteFileAtomically, KeepsExtendedAttributesAndAccessLists) {
+  TempDir dir;
+  const std::string a = dir.file("a.dat");
+  writeFile(a, "old");
+  ASSERT_EQ(::chmod(a.c_str(), 0640), 0);
+  const std::string origin = "spectrometer 3";
+  if (::setxattr(a.c_str(), "user.origin", origin.data(), origin.size(), 0) != 0)
+    GTEST_SKIP() << "no extended attributes in " << dir.path();
+  const std::string acl = aclValue(
+      {{0x01, 6, kAny}, {0x02, 4, kOther}, {0x04, 4, kAny}, {0x10, 4, kAny}, {0x20, 0, kAny}});
+  ASSERT_EQ(::setxattr(a.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0), 0);
+  const std::optional<std::string> aclBefore = attribute(a, "system.posix_acl_access");
+  const ino_t before = statusOf(a).st_ino;
+  ASSERT_TRUE(writeFileAtomically(a, "new").ok);
+  EXPECT_NE(statusOf(a).st_ino, before);  // replaced, not written in place
+  EXPECT_EQ(readFile(a), "new");
+  EXPECT_EQ(attribute(a, "user.origin"), origin);
+  EXPECT_EQ(attribute(a, "system.posix_acl_access"), aclBefore);
+  EXPECT_EQ(statusOf(a).st_mode & 07777, 0640u);
+  EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"a.dat"});
+}
+
+TEST(WriteFileAtomically, AddsNoPermissionThroughTheFoldersDefaultAccessListOrTheUmask) {
+  TempDir dir;
+  const std::string shared = dir.file("shared"), a = shared + "/a.dat";
+  fs::create_directory(shared);
+  const std::string inherited = aclValue(
+      {{0x01, 7, kAny}, {0x02, 7, kOther}, {0x04, 5, kAny}, {0x10, 7, kAny}, {0x20, 5, kAny}});
+  if (::setxattr(shared.c_str(), "system.posix_acl_default", inherited.data(), inherited.size(),
+                 0) != 0)
+    GTEST_SKIP() << "no access lists in " << dir.path();
+  writeFile(a, "old");
+  ::removexattr(a.c_str(), "system.posix_acl_access");
+  ASSERT_EQ(::chmod(a.c_str(), 0600), 0);
+  ASSERT_TRUE(writeFileAtomically(a, "new").ok);
+  EXPECT_EQ(readFile(a), "new");
+  EXPECT_EQ(attribute(a, "system.posix_acl_access"), std::nullopt);
+  EXPECT_EQ(statusOf(a).st_mode & 07777, 0600u);
+
+  // A new file takes the umask.
+  const mode_t mask = ::umask(027);
+  ASSERT_TRUE(writeFileAtomically(dir.file("new.dat"), "n").ok);
+  ::umask(mask);
+  EXPECT_EQ(statusOf(dir.file("new.dat")).st_mode & 07777, 0640u);
 }
 
 }  // namespace

@@ -1,0 +1,119 @@
+#pragma once
+
+// Saves that are killed in the middle, as kill -9 would end them: the save
+// runs in a child process that the write-step hook stops at a chosen step.
+
+#include <grp.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "test_util.h"
+#include "workspace/file_io.h"
+
+namespace varnix::test {
+
+/// Runs body in a child process (as user `uid` when given and this process
+/// is root) and waits for it; returns the wait status.
+inline int inChild(const std::function<void()>& body, std::optional<uid_t> uid = std::nullopt) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (uid && ::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(*uid) != 0 || ::setuid(*uid) != 0))
+      ::_exit(3);
+    body();
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return status;
+}
+
+inline bool killed(int status) {
+  return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+namespace detail {
+inline int g_stepsLeft = 0;
+inline std::string g_watched;
+inline std::string g_original;
+inline void killAtStep() {
+  if (--g_stepsLeft == 0) ::raise(SIGKILL);
+}
+inline void killOnceTouched() {
+  if (readFile(g_watched) != g_original) ::raise(SIGKILL);
+}
+}  // namespace detail
+
+/// Saves content to path in a child killed after `steps` steps of an
+/// in-place write. True when it was killed, false when it finished first.
+inline bool saveKilledAtStep(const std::string& path, const std::string& content, int steps) {
+  return killed(inChild([&] {
+    detail::g_stepsLeft = steps;
+    setInPlaceWriteHook(detail::killAtStep);
+    ::_exit(writeFileAtomically(path, content).ok ? 0 : 1);
+  }));
+}
+
+/// Saves content to path in a child (as user uid, see inChild) killed at the
+/// first step after which the file no longer holds its old content. True
+/// when it was killed there.
+inline bool saveKilledOnceTouched(const std::string& path, const std::string& content,
+                                  std::optional<uid_t> uid = std::nullopt) {
+  detail::g_watched = path;
+  detail::g_original = readFile(path);
+  return killed(inChild(
+      [&] {
+        setInPlaceWriteHook(detail::killOnceTouched);
+        ::_exit(writeFileAtomically(path, content).ok ? 0 : 1);
+      },
+      uid));
+}
+
+/// Sets an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+    if (const char* old = std::getenv(name)) m_old = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (m_old)
+      ::setenv(m_name, m_old->c_str(), 1);
+    else
+      ::unsetenv(m_name);
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* m_name;
+  std::optional<std::string> m_old;
+};
+
+/// Data-file text of n lines whose every line differs with tag.
+inline std::string numberedLines(std::size_t n, int tag) {
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i)
+    s += std::to_string(i) + " " + std::to_string(static_cast<int>(i % 1000) * tag) + ".25\r\n";
+  return s;
+}
+
+/// A file whose in-place save was killed halfway: path (given a second
+/// hard link for the save, removed afterwards) holds part new, part old
+/// content, and the journal of the save is kept.
+inline void interruptedSave(const std::string& path, const std::string& old,
+                            const std::string& content) {
+  writeFile(path, old);
+  std::filesystem::create_hard_link(path, path + ".link");
+  saveKilledOnceTouched(path, content);
+  std::filesystem::remove(path + ".link");
+}
+
+}  // namespace varnix::test
