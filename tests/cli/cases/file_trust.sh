@@ -52,10 +52,6 @@ run_cli 0 -c "load $T/link.dat; select all; normalize; save-selected"
 [ -L "$T/link.dat" ] || fail "link replaced"
 cmp -s "$T/a.dat" "$T/real/b.dat" && fail "linked file not written"
 
-<<<<<<< HEAD
-# A slicer whose windows stop moving ends at once, writing nothing, and
-# fails the run.
-=======
 # A link another user placed in a shared folder (sticky, world-writable) is
 # not written through.
 if [ "$(id -u)" = 0 ]; then
@@ -123,8 +119,8 @@ else
   echo "skip: no strace to interrupt saves"
 fi
 
-# A slicer whose windows stop moving ends at once, writing nothing.
->>>>>>> files
+# A slicer whose windows stop moving ends at once, writing nothing, and
+# fails the run.
 mkdir "$T/slices"
 run_cli 1 -c "load $T/a.dat; slice 9007199254740982 9007199254741092 1 d \"\" $T/slices"
 [ -z "$(ls -A "$T/slices")" ] || fail "slices written"
