@@ -11,6 +11,7 @@ packages=(
   fonts-dejavu-core fonts-liberation fonts-liberation2
   dpkg-dev lintian desktop-file-utils appstream libxml2-utils shared-mime-info man-db groff-base
   xdg-utils util-linux libgsl-dev libcerf-dev openbox
+  qt6-base-private-dev
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
@@ -63,6 +64,10 @@ int main(int argc, char** argv) {
     varnix::MainWindow window(prompts, settings, QApplication::arguments());
     prompts.setParent(&window);
     window.showMaximized();
+    if (!settings.readProblem().empty())
+      QTimer::singleShot(0, &window, [&] {
+        prompts.message(QString::fromStdString(settings.readProblem()) + ".");
+      });
     return app.exec();
   } catch (const std::exception& e) {
     QMessageBox::critical(nullptr, "Varnix", QString("Varnix could not start: ") + e.what());

@@ -96,9 +96,11 @@ MainWindow::MainWindow(UserPrompts& prompts, SettingsFile& settings, const QStri
   m_watcher = new QFileSystemWatcher(this);
   m_settle = new QTimer(this);
   m_settle->setSingleShot(true);
-  m_settle->setInterval(400);
+  m_settle->setInterval(m_settleMs);
   connect(m_watcher, &QFileSystemWatcher::fileChanged, this,
           [this](const QString& path) { fileChangedOnDisk(path); });
+  connect(m_watcher, &QFileSystemWatcher::directoryChanged, this,
+          [this](const QString& folder) { folderChangedOnDisk(folder); });
   connect(m_settle, &QTimer::timeout, this, [this] { followChangedFiles(); });
   m_store.setColours(m_colours.graphs, m_colours.highlight);
   applyColours();
@@ -328,25 +330,33 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // Every way of closing asks first, one question at a time: a second close
-  // request while "Exit now?" is open is ignored.
-  if (m_askingToExit) {
-    event->ignore();
+  if (m_exitConfirmed) {
+    event->accept();
+    // The tool windows go with the main window; the program ends.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
     return;
   }
-  m_askingToExit = true;
-  const bool yes = m_prompts.question("Exit now?") == UserPrompts::Answer::Yes;
-  m_askingToExit = false;
-  if (!yes) {
-    event->ignore();
-    return;
+  // "Exit now?" is asked outside close handling: while Qt is inside a close,
+  // a second close request from the window manager would end the program
+  // without calling this handler.
+  event->ignore();
+  if (!m_exitQueued && !m_askingToExit) {
+    m_exitQueued = true;
+    QTimer::singleShot(0, this, [this] {
+      m_exitQueued = false;
+      exitProgram();
+    });
   }
-  event->accept();
-  // The tool windows go with the main window; the program ends.
-  QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }
 
 void MainWindow::exitProgram() {
+  // One question at a time: a close request while it is open is ignored.
+  if (m_askingToExit) return;
+  m_askingToExit = true;
+  const bool yes = m_prompts.question("Exit now?") == UserPrompts::Answer::Yes;
+  m_askingToExit = false;
+  if (!yes) return;
+  m_exitConfirmed = true;
   close();
 }
 
@@ -427,6 +437,7 @@ void MainWindow::syncSlots(const std::vector<std::size_t>& changed) {
 }
 
 void MainWindow::setSettleDelay(int ms) {
+  m_settleMs = ms;
   m_settle->setInterval(ms);
 }
 

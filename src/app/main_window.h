@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QLabel>
 #include <QListWidget>
@@ -154,10 +155,13 @@ class MainWindow : public QMainWindow {
   /// Follow files: the watched files are those of the loaded graphs.
   void watchSourceFiles();
   void fileChangedOnDisk(const QString& path);
+  void folderChangedOnDisk(const QString& folder);
   /// After the settle delay, when idle: reloads the graphs whose files
   /// changed, marks (" *", italic) those with unsaved changes instead.
   void followChangedFiles();
-  void markChangedOnDisk(std::size_t row, bool changed);
+  /// Marks a row whose file changed but was not read (" *", italic, why in
+  /// the tool tip), or takes the mark away.
+  void markChangedOnDisk(std::size_t row, bool changed, const QString& why = QString());
   /// Every series in its colour again (after rows moved).
   void recolourSeries();
   void syncSlots(const std::vector<std::size_t>& changed);
@@ -263,6 +267,8 @@ class MainWindow : public QMainWindow {
   QListWidget* m_list;
   QPushButton* m_addFiles;
   bool m_askingToExit = false;
+  bool m_exitQueued = false;     ///< a close request waits for "Exit now?"
+  bool m_exitConfirmed = false;  ///< Yes was answered: the next close goes through
   bool m_distinctColours = false;
   bool m_measurePlaced = false;
   bool m_followFiles = false;
@@ -273,6 +279,9 @@ class MainWindow : public QMainWindow {
   QFileSystemWatcher* m_watcher = nullptr;
   QTimer* m_settle = nullptr;
   QSet<QString> m_changedFiles;
+  static constexpr qint64 kFollowLatencyMs = 1000;  ///< a changing file is shown this often
+  int m_settleMs = 400;                             ///< quiet time before a changed file is read
+  QElapsedTimer m_changesPending;                   ///< since the first change not yet read
   static constexpr const char* kFollowKey = "Follow files";
   QAction* m_distinctAction = nullptr;
   static constexpr const char* kViewSection = "View";

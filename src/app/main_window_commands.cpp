@@ -30,6 +30,7 @@
 #include "processing/point_transforms.h"
 #include "processing/slicer.h"
 #include "processing/smoothing.h"
+#include "view/print_chart.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/data_file_writer.h"
 #include "workspace/error.h"
@@ -457,6 +458,11 @@ void MainWindow::runScript() {
   std::ostringstream out, err;
   cli::Runner runner(m_session, out, err);
   runner.setProgress(progressFn());
+  // Pictures as Export picture draws them, with the window's look.
+  runner.setPictureWriter([this](const GraphStore&, const std::string& file, int w, int h) {
+    rebuildPrintChart();
+    if (!savePicture(*m_print, qs(file), w, h)) throw Error("Could not write " + file);
+  });
   m_chart->setBusyCursor();
   const int status = runner.run(cli::parseScript(text));
   m_history.push_back("# Run script " +
@@ -525,31 +531,60 @@ void MainWindow::toggleFollowFiles() {
 }
 
 void MainWindow::watchSourceFiles() {
-  QStringList wanted;
+  QStringList wanted, folders;
   if (m_followFiles)
     for (std::size_t i = 0; i < m_store.count(); ++i)
-      if (!m_store.graph(i).sourcePath.empty()) wanted << qs(m_store.graph(i).sourcePath);
+      if (!m_store.graph(i).sourcePath.empty()) {
+        wanted << qs(m_store.graph(i).sourcePath);
+        folders << QFileInfo(wanted.last()).absolutePath();
+      }
   wanted.removeDuplicates();
+  folders.removeDuplicates();
   const QStringList watched = m_watcher->files();
   for (const QString& f : watched)
     if (!wanted.contains(f)) m_watcher->removePath(f);
   for (const QString& f : wanted)
     if (!watched.contains(f) && QFileInfo::exists(f)) m_watcher->addPath(f);
+  // The folders too: a file deleted and made again (or replaced by a rename)
+  // is no longer watched under its name; its folder tells when it is back.
+  const QStringList watchedFolders = m_watcher->directories();
+  for (const QString& d : watchedFolders)
+    if (!folders.contains(d)) m_watcher->removePath(d);
+  for (const QString& d : folders)
+    if (!watchedFolders.contains(d) && QFileInfo(d).isDir()) m_watcher->addPath(d);
+}
+
+void MainWindow::folderChangedOnDisk(const QString& folder) {
+  // A followed file that is there again but not watched: made anew.
+  const QStringList watched = m_watcher->files();
+  for (std::size_t i = 0; i < m_store.count(); ++i) {
+    const QString path = qs(m_store.graph(i).sourcePath);
+    if (path.isEmpty() || watched.contains(path) || QFileInfo(path).absolutePath() != folder)
+      continue;
+    if (QFileInfo::exists(path)) fileChangedOnDisk(path);
+  }
 }
 
 void MainWindow::fileChangedOnDisk(const QString& path) {
   m_changedFiles.insert(path);
   // A file still being written changes again and again: wait until it has
-  // been quiet for a moment.
-  m_settle->start();
+  // been quiet for a moment, but show what is there at least once a second.
+  if (!m_changesPending.isValid()) m_changesPending.start();
+  const qint64 waited = m_changesPending.elapsed();
+  if (waited >= kFollowLatencyMs) {
+    if (!m_settle->isActive()) m_settle->start(0);
+    return;
+  }
+  m_settle->start(std::min<qint64>(m_settleMs, kFollowLatencyMs - waited));
 }
 
 void MainWindow::followChangedFiles() {
   // Never in the middle of a command or while a dialog is open.
   if (m_running || QApplication::activeModalWidget()) {
-    m_settle->start();
+    m_settle->start(m_settleMs);
     return;
   }
+  m_changesPending.invalidate();
   if (!m_followFiles) {
     m_changedFiles.clear();
     return;
@@ -564,9 +599,21 @@ void MainWindow::followChangedFiles() {
   }
   m_changedFiles.clear();
   run([&] {
+    FollowLimits limits;
     const std::vector<std::size_t> changed =
-        reloadGraphs(m_store, rows, false, messageFn(), nullptr, true, importedContent);
+        reloadGraphs(m_store, rows, false, messageFn(), nullptr, true, importedContent, &limits);
     for (std::size_t r : changed) markChangedOnDisk(r, false);
+    // A graph is never emptied or cut short behind the user's back: its row
+    // is marked and the information line says why; F5 reads the file.
+    for (const FollowLimits::Held& h : limits.held)
+      markChangedOnDisk(h.row, true, "Not reloaded: " + qs(h.reason) + "; F5 reads it");
+    if (!limits.held.empty()) {
+      std::string text = " Not reloaded: " + limits.held.front().reason + "; F5 reads it";
+      if (limits.held.size() > 1)
+        text += " (and " + std::to_string(limits.held.size() - 1) + " more)";
+      m_session.setInformation(text);
+      showInformation();
+    }
     syncSlots(changed);
     if (!changed.empty()) m_chart->redraw();
   });
@@ -574,16 +621,18 @@ void MainWindow::followChangedFiles() {
   watchSourceFiles();
 }
 
-void MainWindow::markChangedOnDisk(std::size_t row, bool changed) {
+void MainWindow::markChangedOnDisk(std::size_t row, bool changed, const QString& why) {
   if (row >= static_cast<std::size_t>(m_list->count())) return;
   QListWidgetItem* item = m_list->item(static_cast<int>(row));
+  item->setToolTip(!changed ? QString()
+                   : why.isEmpty()
+                       ? "The file changed on disk; not reloaded because of unsaved changes"
+                       : why);
   QFont font = item->font();
   if (font.italic() == changed) return;
   font.setItalic(changed);
   item->setFont(font);
   item->setText(changed ? qs(m_store.graph(row).name) + " *" : qs(m_store.graph(row).name));
-  item->setToolTip(changed ? "The file changed on disk; not reloaded because of unsaved changes"
-                           : QString());
 }
 
 void MainWindow::showMeasure() {

@@ -25,6 +25,7 @@
 #include "processing/point_transforms.h"
 #include "processing/slicer.h"
 #include "processing/smoothing.h"
+#include "view/print_chart.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/data_file_writer.h"
 #include "workspace/error.h"
@@ -52,37 +53,24 @@ const char* kIconSvg =
 // --- output -----------------------------------------------------------------
 
 void MainWindow::rebuildPrintChart() {
-  m_print->truncateSeries(0);
-  m_print->setTitle(m_chart->titleLines(), m_chart->titleVisible());
-  const bool log = m_chart->axisLogarithmic(ChartView::Axis::Left);
-  if (m_print->axisLogarithmic(ChartView::Axis::Left) != log) {
-    // Switching on needs a range without negative ends; the chart refits anyway.
-    m_print->setAxisMin(ChartView::Axis::Left, 0);
-    if (m_print->axisMax(ChartView::Axis::Left) < 0) m_print->setAxisMax(ChartView::Axis::Left, 1);
-    m_print->setAxisLogarithmic(ChartView::Axis::Left, log);
-  }
-  const double bx0 = m_chart->axisMin(ChartView::Axis::Bottom);
-  const double bx1 = m_chart->axisMax(ChartView::Axis::Bottom);
-  const double ly0 = m_chart->axisMin(ChartView::Axis::Left);
-  const double ly1 = m_chart->axisMax(ChartView::Axis::Left);
+  PrintChartContent c;
+  c.titleLines = m_chart->titleLines();
+  c.titleVisible = m_chart->titleVisible();
+  c.logY = m_chart->axisLogarithmic(ChartView::Axis::Left);
+  c.x0 = m_chart->axisMin(ChartView::Axis::Bottom);
+  c.x1 = m_chart->axisMax(ChartView::Axis::Bottom);
+  c.y0 = m_chart->axisMin(ChartView::Axis::Left);
+  c.y1 = m_chart->axisMax(ChartView::Axis::Left);
   // Black curves, or with distinct colours the palette's print variants and
   // the legend where the user put it.
-  m_print->setLineColourOverride(!m_distinctColours);
-  for (std::size_t i = 0; i < m_store.count(); ++i)
-    m_print->setSeries(static_cast<int>(i), printCopy(m_store.series(i), bx0, bx1, ly0, ly1, log),
-                       m_distinctColours ? seriesColour(i, true) : 0);
-  QStringList names;
-  int top = -1;
   if (m_distinctColours) {
-    for (int r = 0; r < m_list->count(); ++r) names << m_list->item(r)->text();
+    c.colour = [this](std::size_t i) { return seriesColour(i, true); };
+    for (int r = 0; r < m_list->count(); ++r) c.legendNames << m_list->item(r)->text();
     for (std::size_t i = 0; i < m_store.count(); ++i)
-      if (isHighlighted(i)) top = static_cast<int>(i);
+      if (isHighlighted(i)) c.topSeries = static_cast<int>(i);
   }
-  m_print->setTopSeries(top);
-  m_print->setLegendPosition(m_chart->legendPosition());
-  m_print->setLegend(names);
-  m_print->setAxisAutomatic(ChartView::Axis::Bottom, true);
-  m_print->setAxisAutomatic(ChartView::Axis::Left, true);
+  c.legendPosition = m_chart->legendPosition();
+  fillPrintChart(*m_print, m_store, c);
 }
 
 void MainWindow::print() {
@@ -133,20 +121,14 @@ void MainWindow::exportPicture() {
   const QSize size = m_prompts.pictureSize(QSize(800, 600));
   if (size.isEmpty()) return;
   rebuildPrintChart();
-  bool ok = false;
-  const QString lower = path.toLower();
-  if (lower.endsWith(".svg"))
-    ok = m_print->saveSvg(path, size.width(), size.height());
-  else if (lower.endsWith(".pdf"))
-    ok = m_print->savePdf(path, size.width(), size.height());
-  else
-    ok = m_print->savePng(path, size.width(), size.height());
-  if (!ok) m_prompts.message("Could not write " + path);
+  if (!savePicture(*m_print, path, size.width(), size.height()))
+    m_prompts.message("Could not write " + path);
 }
 
 void MainWindow::showDocumentation() {
+  // The working folder stays as it is: Save of a graph with a relative
+  // path must still write where the user started Varnix.
   const QString dir = QCoreApplication::applicationDirPath();
-  QDir::setCurrent(dir);
   // Beside the program in a build folder, in share/doc/varnix when installed.
   QString manual = dir + "/doc/varnix.html";
   const QString installed = QDir::cleanPath(dir + "/../share/doc/varnix/varnix.html");

@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <cmath>
@@ -62,6 +63,16 @@ MeasureWindow::MeasureWindow(QWidget* parent) : QDialog(parent) {
   m_save = new QPushButton("Save...", this);
   m_close = new QPushButton("Close", this);
   for (QPushButton* b : {m_copy, m_save, m_close}) b->setAutoDefault(false);
+  // Tab leaves the table for the buttons; Ctrl+C and Ctrl+S work anywhere in
+  // the window, Alt+C / Alt+S as the underlined letters say.
+  m_table->setTabKeyNavigation(false);
+  m_copy->setText("&Copy");
+  m_save->setText("&Save...");
+  m_close->setText("Cl&ose");
+  auto* copyKey = new QShortcut(QKeySequence::Copy, this);
+  auto* saveKey = new QShortcut(QKeySequence::Save, this);
+  connect(copyKey, &QShortcut::activated, m_copy, &QPushButton::click);
+  connect(saveKey, &QShortcut::activated, m_save, &QPushButton::click);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(m_range, 1);
   buttons->addWidget(m_copy);

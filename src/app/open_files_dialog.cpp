@@ -174,6 +174,10 @@ OpenFilesDialog::OpenFilesDialog(QWidget* parent, SettingsFile& settings, bool r
   connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
   m_folders->installEventFilter(this);
   m_chosen->installEventFilter(this);
+  // Enter on a focused button presses it, as Space does (none of them is
+  // the dialog's default: Enter in the lists belongs to the lists).
+  for (QPushButton* b : {m_add, m_remove, m_addAllButton, m_ok, m_cancel})
+    b->installEventFilter(this);
 
   QString start = QDir::currentPath();
   if (readLast) {
@@ -303,6 +307,11 @@ bool OpenFilesDialog::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == m_chosen && (e->key() == Qt::Key_Delete || e->text() == ".")) {
       removeSelected();
+      return true;
+    }
+    if (auto* button = qobject_cast<QPushButton*>(watched);
+        button && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+      button->click();
       return true;
     }
   }

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QMessageBox>
+#include <QProcess>
 #include <QSpinBox>
 #include <QUrl>
 
@@ -19,10 +20,24 @@ QWidget* QtUserPrompts::owner() const {
   return m_parent;
 }
 
+void keepAboveStayOnTopWindows(QWidget* dialog) {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w != dialog && w->isVisible() && w->windowFlags().testFlag(Qt::WindowStaysOnTopHint)) {
+      dialog->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+      return;
+    }
+}
+
+int QtUserPrompts::exec(QDialog& dialog) {
+  keepAboveStayOnTopWindows(&dialog);
+  return dialog.exec();
+}
+
 UserPrompts::Answer QtUserPrompts::warning(const QString& text) {
-  const auto b = QMessageBox::warning(owner(), "Varnix", text,
-                                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
-                                      QMessageBox::Cancel);
+  QMessageBox box(QMessageBox::Warning, "Varnix", text,
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, owner());
+  box.setDefaultButton(QMessageBox::Cancel);
+  const auto b = static_cast<QMessageBox::StandardButton>(exec(box));
   return b == QMessageBox::Yes ? Answer::Yes : b == QMessageBox::No ? Answer::No : Answer::Cancel;
 }
 
@@ -30,16 +45,17 @@ UserPrompts::Answer QtUserPrompts::question(const QString& text) {
   QMessageBox box(QMessageBox::Information, "Varnix", text, QMessageBox::Yes | QMessageBox::No,
                   owner());
   box.setDefaultButton(QMessageBox::Yes);
-  return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
+  return exec(box) == QMessageBox::Yes ? Answer::Yes : Answer::No;
 }
 
 void QtUserPrompts::message(const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, "Varnix", text, QMessageBox::Ok, owner());
-  box.exec();
+  exec(box);
 }
 
 void QtUserPrompts::error(const QString& text) {
-  QMessageBox::critical(owner(), "Varnix", text + ".");
+  QMessageBox box(QMessageBox::Critical, "Varnix", text + ".", QMessageBox::Ok, owner());
+  exec(box);
 }
 
 QString QtUserPrompts::saveFileName(const QString& preset) {
@@ -48,7 +64,7 @@ QString QtUserPrompts::saveFileName(const QString& preset) {
   dialog.setDefaultSuffix("dat");
   dialog.setOption(QFileDialog::ReadOnly, false);
   dialog.selectFile(preset);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  if (exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();
 }
 
@@ -57,7 +73,7 @@ QString QtUserPrompts::savePictureName(const QString& preset) {
                      "PNG picture (*.png);;SVG picture (*.svg);;PDF document (*.pdf)");
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix("png");
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  if (exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();
 }
 
@@ -79,17 +95,23 @@ QSize QtUserPrompts::pictureSize(const QSize& preset) {
   form->addRow("Width", width);
   form->addRow("Height", height);
   form->addRow(buttons);
-  if (dialog.exec() != QDialog::Accepted) return {};
+  if (exec(dialog) != QDialog::Accepted) return {};
   return QSize(width->value(), height->value());
 }
 
 QString QtUserPrompts::openFileName(const QString& caption, const QString& filter) {
-  return QFileDialog::getOpenFileName(owner(), caption, QString(), filter);
+  QFileDialog dialog(owner(), caption, QString(), filter);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  if (exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
 }
 
 QStringList QtUserPrompts::openFileNames(const QString& caption, const QString& filter,
                                          const QString& folder) {
-  return QFileDialog::getOpenFileNames(owner(), caption, folder, filter);
+  QFileDialog dialog(owner(), caption, folder, filter);
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  if (exec(dialog) != QDialog::Accepted) return {};
+  return dialog.selectedFiles();
 }
 
 QString QtUserPrompts::saveTextName(const QString& caption, const QString& filter,
@@ -97,12 +119,16 @@ QString QtUserPrompts::saveTextName(const QString& caption, const QString& filte
   QFileDialog dialog(owner(), caption, QString(), filter);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(suffix);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  if (exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();
 }
 
 QString QtUserPrompts::folder(const QString& dir) {
-  return QFileDialog::getExistingDirectory(owner(), "Directory", dir);
+  QFileDialog dialog(owner(), "Directory", dir);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly, true);
+  if (exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().first();
 }
 
 void QtUserPrompts::beep() {
@@ -110,7 +136,27 @@ void QtUserPrompts::beep() {
 }
 
 bool QtUserPrompts::openExternally(const QString& path) {
+#if defined(Q_OS_LINUX) || defined(Q_OS_FREEBSD)
+  // xdg-open says with its exit status whether a program took the file;
+  // QDesktopServices reports success as soon as xdg-open starts.
+  auto* opener = new QProcess;
+  opener->start("xdg-open", {path});
+  if (!opener->waitForStarted(3000)) {
+    delete opener;
+    return false;
+  }
+  if (opener->waitForFinished(5000)) {
+    const bool ok = opener->exitStatus() == QProcess::NormalExit && opener->exitCode() == 0;
+    delete opener;
+    return ok;
+  }
+  // Still running: it started a viewer in the foreground. It is left to
+  // run (deleting it would end the viewer) and deletes itself when done.
+  QObject::connect(opener, &QProcess::finished, opener, &QObject::deleteLater);
+  return true;
+#else
   return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+#endif
 }
 
 }  // namespace varnix

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+class QDialog;
 class QWidget;
 
 namespace varnix {
@@ -49,6 +50,10 @@ class UserPrompts {
 };
 
 /// The prompts of the desktop program: message boxes and file dialogs.
+/// Gives dialog the stay-on-top flag when a visible window has it (the
+/// Preview, Picker and Measure windows), so it never opens underneath.
+void keepAboveStayOnTopWindows(QWidget* dialog);
+
 class QtUserPrompts : public UserPrompts {
  public:
   explicit QtUserPrompts(QWidget* parent = nullptr) : m_parent(parent) {}
@@ -72,6 +77,8 @@ class QtUserPrompts : public UserPrompts {
 
  private:
   QWidget* owner() const;
+  /// Runs a box or file dialog above every window that stays on top.
+  int exec(QDialog& dialog);
   QWidget* m_parent;
 };
 

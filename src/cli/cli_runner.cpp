@@ -1,6 +1,7 @@
 #include "cli/cli_runner.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <new>
 #include <sstream>
@@ -65,6 +66,10 @@ const std::vector<Runner::Command>& Runner::commands() {
       {"save", 0, 0, "", "Save the current graph to its path", &Runner::cmdSave},
       {"save-as", 1, 1, "PATH", "Save As: the current graph to PATH", &Runner::cmdSaveAs},
       {"save-selected", 0, 0, "", "Save Selected", &Runner::cmdSaveSelected},
+      {"picture", 1, 3, "FILE [WIDTH HEIGHT]",
+       "Export picture: every graph as printed, after Rescale (PNG, SVG or PDF by the extension; "
+       "800 x 600 by default)",
+       &Runner::cmdPicture},
       {"normalize", 0, 0, "", "Normalize the selected graphs", &Runner::cmdTransform},
       {"ln", 0, 0, "", "Ln of the selected graphs", &Runner::cmdTransform},
       {"exp", 0, 0, "", "Exp of the selected graphs", &Runner::cmdTransform},
@@ -277,6 +282,25 @@ void Runner::cmdSave(const Args&) {
 void Runner::cmdSaveAs(const Args& a) {
   m_session.saveAs(
       a[0], [this](const std::string& t) { message(t); }, &m_failures);
+}
+
+void Runner::cmdPicture(const Args& a) {
+  if (a.size() == 2) throw Error("picture needs both WIDTH and HEIGHT, or neither");
+  int size[2] = {800, 600};
+  for (std::size_t k = 1; k < a.size(); ++k) {
+    const double v = numberArg(a[k]);
+    if (!(v >= 16 && v <= 20000) || v != std::floor(v))
+      throw Error("A picture's width and height are whole numbers from 16 to 20000, not " + a[k]);
+    size[k - 1] = static_cast<int>(v);
+  }
+  if (!m_pictureWriter) throw Error("This build of varnix-cli draws no pictures");
+  try {
+    m_pictureWriter(m_store, a[0], size[0], size[1]);
+  } catch (const Error& e) {
+    // A file that could not be written: reported, and the run goes on.
+    message(e.what());
+    ++m_failures;
+  }
 }
 
 void Runner::cmdSaveSelected(const Args&) {

@@ -25,6 +25,12 @@ class Runner {
 
   /// Moves the progress bar after each command (share of the script done).
   void setProgress(ProgressFn progress) { m_progress = std::move(progress); }
+  /// Draws the store into a picture file (PNG, SVG or PDF by the extension)
+  /// of width x height pixels; throws varnix::Error when it cannot.
+  using PictureWriter =
+      std::function<void(const GraphStore&, const std::string& path, int width, int height)>;
+  /// The `picture` command's drawer: only a build with the chart has one.
+  void setPictureWriter(PictureWriter writer) { m_pictureWriter = std::move(writer); }
 
   /// Runs the commands in order; returns the exit status: 1 after an error
   /// that ended a command (which also ends the run), or when a file could
@@ -59,6 +65,7 @@ class Runner {
   void cmdCurrent(const Args& a);
   void cmdInfo(const Args& a);
   void cmdDump(const Args& a);
+  void cmdPicture(const Args& a);
   void cmdDelete(const Args& a);
   void cmdDeleteAll(const Args& a);
   void cmdRename(const Args& a);
@@ -88,6 +95,7 @@ class Runner {
   std::unique_ptr<Session> m_ownSession;
   Session& m_session;
   GraphStore& m_store;
+  PictureWriter m_pictureWriter;
   ProgressFn m_progress;       ///< the session's graphs
   std::size_t m_failures = 0;  ///< files not read or not written
   const std::string* m_commandName = nullptr;

@@ -9,6 +9,9 @@
 #include "cli/script.h"
 #include "workspace/file_io.h"
 #include "workspace/version.h"
+#ifdef VARNIX_CLI_PICTURES
+#include "view/print_chart.h"
+#endif
 
 namespace {
 
@@ -41,6 +44,12 @@ int runScript(int argc, char** argv) {
     }
   }
   Runner runner(std::cout, std::cerr);
+#ifdef VARNIX_CLI_PICTURES
+  varnix::OffscreenPictures pictures;
+  runner.setPictureWriter([&pictures](const varnix::GraphStore& store, const std::string& path,
+                                      int width,
+                                      int height) { pictures.write(store, path, width, height); });
+#endif
   return runner.run(varnix::cli::parseScript(text));
 }
 

@@ -41,8 +41,9 @@ ImportResult importPath(const std::string& path, bool completeLinesOnly) {
     result.refusal = read.reason.empty() ? std::string("the file cannot be read") : read.reason;
   if (result.refusal) return result;
   if (completeLinesOnly) {
+    // CR, LF or CR LF end a line (a file of CR-only lines has no LF at all).
     // UTF-16 line ends are two bytes; the decoder drops an odd last one.
-    const std::size_t end = bytes.find_last_of('\n');
+    const std::size_t end = bytes.find_last_of("\r\n");
     bytes.resize(end == std::string::npos ? 0 : end + 1);
   }
   return importBytes(bytes, fileNameOf(path));
@@ -59,7 +60,7 @@ std::optional<DataFileContent> importedContent(const std::string& path, bool com
   }
   DataFileContent c;
   for (ImportedGraph& g : r.graphs) c.columns.push_back(std::move(g.points));
-  c.comments = std::move(r.graphs.front().comments);
+  if (!r.graphs.empty()) c.comments = std::move(r.graphs.front().comments);
   return c;
 }
 

@@ -721,6 +721,10 @@ void ChartView::usePrintLook() {
     ax->setSubTickPen(QPen(Qt::black, 1));
     ax->grid()->setPen(QPen(QColor(200, 200, 200), 1, Qt::DotLine));
   }
+  // The legend as on paper: white box, black frame and names.
+  m_plot->legend->setBrush(QBrush(Qt::white));
+  m_plot->legend->setBorderPen(QPen(Qt::black, 1));
+  m_plot->legend->setTextColor(Qt::black);
   m_wall->depth = 0;
   m_mouseEnabled = false;
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <new>
 #ifdef __SSE2__
@@ -390,14 +391,19 @@ std::size_t loadDataFile(GraphStore& store, const std::string& path, const Messa
 std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::size_t>& rows,
                                       bool takeUndoCopies, const MessageFn& message,
                                       std::size_t* failures, bool completeLinesOnly,
-                                      const ContentReader& importReader) {
+                                      const ContentReader& importReader, FollowLimits* follow) {
+  std::size_t row = 0;
   auto tell = [&](const std::string& text) {
     if (failures) ++*failures;
-    if (message) message(text);
+    if (follow)
+      follow->held.push_back({row, text});
+    else if (message)
+      message(text);
   };
   std::vector<std::size_t> changed;
   for (std::size_t r : rows) {
     if (r >= store.count()) continue;
+    row = r;
     Graph& g = store.graph(r);
     if (g.sourcePath.empty()) {
       tell("Cannot reload " + g.name + ": it was not read from a file");
@@ -406,6 +412,14 @@ std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::
     if (!fileExists(g.sourcePath)) {
       tell("Cannot reload " + g.name + ": " + g.sourcePath + " is gone");
       continue;
+    }
+    if (follow) {
+      std::error_code ec;
+      const std::uintmax_t size = std::filesystem::file_size(g.sourcePath, ec);
+      if (!ec && size > follow->maxBytes) {
+        tell(g.sourcePath + " is too large to follow (" + std::to_string(size >> 20) + " MiB)");
+        continue;
+      }
     }
     ReadResult read;
     std::optional<DataFileContent> content;
@@ -445,6 +459,12 @@ std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::
                 ? " has no graph " + std::to_string(g.sourceColumn + 1)
                 : " has no column " + std::to_string(g.sourceColumn + 1) + " of y values") +
            " now");
+      continue;
+    }
+    if (follow && content->columns[g.sourceColumn].size() < g.series.count()) {
+      tell(g.sourcePath + " now holds fewer points (" +
+           std::to_string(content->columns[g.sourceColumn].size()) + " instead of " +
+           std::to_string(g.series.count()) + ")");
       continue;
     }
     if (content->badLine && message) message(wrongDataMessage(g.sourcePath, *content->badLine));

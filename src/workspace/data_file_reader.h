@@ -134,11 +134,25 @@ std::optional<DataFileContent> readDataFileContent(const std::string& path, Read
 /// lines, or nullopt with the reason in error.
 using ContentReader =
     std::function<std::optional<DataFileContent>(const std::string&, bool, std::string&)>;
+/// Following files (a program may be writing them): a graph is held, not
+/// reloaded, when its file is larger than maxBytes, now holds fewer points
+/// than the graph (a file truncated, or rewritten and not yet complete), or
+/// cannot be read; each held row is listed with the reason instead of a
+/// message.
+struct FollowLimits {
+  std::uint64_t maxBytes = 64ull << 20;
+  struct Held {
+    std::size_t row;
+    std::string reason;
+  };
+  std::vector<Held> held;
+};
 std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::size_t>& rows,
                                       bool takeUndoCopies, const MessageFn& message,
                                       std::size_t* failures = nullptr,
                                       bool completeLinesOnly = false,
-                                      const ContentReader& importReader = {});
+                                      const ContentReader& importReader = {},
+                                      FollowLimits* follow = nullptr);
 
 /// Add Files with the chosen paths, in order; returns the information-line
 /// text, or nullopt when the list is empty (nothing happens then).

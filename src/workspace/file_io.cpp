@@ -1,6 +1,8 @@
 #include "workspace/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -9,6 +11,7 @@
 #include <memory>
 #include <new>
 #include <random>
+#include <vector>
 
 #if !defined(_WIN32)
 #include <dirent.h>
@@ -17,7 +20,11 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include "workspace/safe_path.h"
+#include "workspace/save_journal.h"
 #endif
 
 namespace varnix {
@@ -51,7 +58,7 @@ ReadResult readWholeFile(const std::string& path, std::string& content) {
   } catch (const std::bad_alloc&) {
     content.clear();
     content.shrink_to_fit();
-    return {ReadStatus::NoMemory, "not enough memory", 0};
+    return {ReadStatus::NoMemory, "not enough memory", 0, {}};
   }
 }
 
@@ -67,25 +74,25 @@ std::uint64_t availableMemory() {
 ReadResult readFileInBlocks(const std::string& path, const BlockSink& sink, std::size_t blockSize) {
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
-  if (ec || !std::filesystem::exists(status)) return {ReadStatus::Missing, {}, 0};
-  if (std::filesystem::is_directory(status)) return {ReadStatus::Failed, "Is a directory", 0};
+  if (ec || !std::filesystem::exists(status)) return {ReadStatus::Missing, {}, 0, {}};
+  if (std::filesystem::is_directory(status)) return {ReadStatus::Failed, "Is a directory", 0, {}};
   if (!std::filesystem::is_regular_file(status))
-    return {ReadStatus::NotRegular, "not a regular file", 0};
+    return {ReadStatus::NotRegular, "not a regular file", 0, {}};
   ReadResult r;
   r.size = std::filesystem::file_size(path, ec);
   std::ifstream in(path, std::ios::binary);
-  if (!in) return {ReadStatus::Failed, "Permission denied", r.size};
+  if (!in) return {ReadStatus::Failed, "Permission denied", r.size, {}};
   std::unique_ptr<char[]> buf(new char[blockSize]);
   while (in) {
     in.read(buf.get(), static_cast<std::streamsize>(blockSize));
     const auto n = static_cast<std::size_t>(in.gcount());
     if (n > 0) sink(std::string_view(buf.get(), n), r.size);
   }
-  if (in.bad()) return {ReadStatus::Failed, "Input/output error", r.size};
+  if (in.bad()) return {ReadStatus::Failed, "Input/output error", r.size, {}};
   return r;
 }
 
-WriteResult writeFileAtomically(const std::string& path, std::string_view content) {
+WriteResult writeFileAtomically(const std::string& path, std::string_view content, WriteMode mode) {
   std::error_code ec;
   auto failure = [&](const std::string& why) {
     WriteResult r;
@@ -97,6 +104,11 @@ WriteResult writeFileAtomically(const std::string& path, std::string_view conten
   if (fileNameOf(path).empty() || std::filesystem::is_directory(path, ec)) {
     WriteResult r = failure("it is a folder");
     r.errorNumber = EISDIR;
+    return r;
+  }
+  if (mode == WriteMode::CreateNew && entryExists(path)) {
+    WriteResult r = failure("another file of that name appeared since the name was chosen");
+    r.errorNumber = EEXIST;
     return r;
   }
   const std::string tmp = path + ".varnix-tmp";
@@ -124,6 +136,25 @@ bool fileExists(const std::string& path) {
   return std::filesystem::exists(path, ec);
 }
 
+bool entryExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+std::string recoverInterruptedSave(const std::string&) {
+  return {};
+}
+
+std::string journalStateFolder() {
+  return {};
+}
+
+std::optional<std::string> danglingLinkTarget(const std::string&) {
+  return std::nullopt;
+}
+
+void setInPlaceWriteHook(void (*)()) {}
+
 #else
 
 std::uint64_t availableMemory() {
@@ -150,6 +181,53 @@ std::uint64_t availableMemory() {
   return avail;
 }
 
+namespace {
+
+constexpr std::size_t kWriteBlock = std::size_t{1} << 20;
+constexpr const char* kBusy = "another program is saving it right now";
+
+/// The folder and final name of a file about to be read, and its status,
+/// when it is a regular file.
+bool regularTarget(const std::string& path, PathTarget& t, struct stat& st) {
+  std::string why;
+  return walkToTarget(path, FinalLink::Follow, t, why) == 0 &&
+         ::fstatat(t.folder.get(), t.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(st.st_mode);
+}
+
+/// Hands up to `limit` bytes of fd from offset to sink, in blocks of
+/// bufSize; returns 0 or the errno of a failed read (what came before stays
+/// with the sink).
+int streamBlocks(int fd, off_t offset, std::uint64_t limit, std::size_t bufSize, std::uint64_t size,
+                 const BlockSink& sink) {
+  std::unique_ptr<char[]> buf(new char[bufSize]);
+  std::uint64_t done = 0;
+  for (;;) {
+    std::size_t filled = 0;
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(bufSize, limit - done));
+    // Fill the whole block where the file allows: the reader's work per
+    // block does not depend on how the system splits reads.
+    while (filled < want) {
+      const ssize_t n = ::pread(fd, buf.get() + filled, want - filled,
+                                offset + static_cast<off_t>(done + filled));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        const int err = errno;
+        if (filled > 0) sink(std::string_view(buf.get(), filled), size);
+        return err;
+      }
+      if (n == 0) break;
+      filled += static_cast<std::size_t>(n);
+    }
+    if (filled > 0) sink(std::string_view(buf.get(), filled), size);
+    done += filled;
+    if (filled < bufSize || done >= limit) return 0;
+  }
+}
+
+}  // namespace
+
 ReadResult readFileInBlocks(const std::string& path, const BlockSink& sink, std::size_t blockSize) {
   ReadResult r;
   auto failed = [&](int err) {
@@ -157,6 +235,32 @@ ReadResult readFileInBlocks(const std::string& path, const BlockSink& sink, std:
     r.reason = systemErrorText(err);
     return r;
   };
+  auto tooLarge = [&] {
+    r.status = ReadStatus::NoMemory;
+    r.reason = "not enough memory";
+    return r;
+  };
+  auto bufferFor = [&](std::uint64_t size) {
+    return static_cast<std::size_t>(
+        std::min<std::uint64_t>(blockSize, std::max<std::uint64_t>(size + 1, 4096)));
+  };
+  {
+    // An interrupted in-place save of this file is undone before it is read;
+    // where it cannot be, the old content comes from the journal.
+    PathTarget t;
+    struct stat st {};
+    if (regularTarget(path, t, st)) {
+      JournalCheck journal = recoverInterruptedSave(t, st, path);
+      r.notice = std::move(journal.notice);
+      if (journal.oldContent) {
+        r.size = journal.length;
+        if (r.size > availableMemory()) return tooLarge();
+        const int err = streamBlocks(journal.oldContent.get(), static_cast<off_t>(journal.offset),
+                                     journal.length, bufferFor(r.size), r.size, sink);
+        return err != 0 ? failed(err) : r;
+      }
+    }
+  }
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     const int err = errno;
@@ -174,48 +278,39 @@ ReadResult readFileInBlocks(const std::string& path, const BlockSink& sink, std:
     return r;
   }
   r.size = static_cast<std::uint64_t>(st.st_size);
-  if (r.size > availableMemory()) {
-    r.status = ReadStatus::NoMemory;
-    r.reason = "not enough memory";
-    return r;
-  }
+  if (r.size > availableMemory()) return tooLarge();
   // O_NONBLOCK: should the name have become a FIFO since the stat, the open
   // must not wait for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return failed(errno);
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  if (::fstat(fd, &st) != 0) return failed(errno);
+  const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!fd) return failed(errno);
+  if (::fstat(fd.get(), &st) != 0) return failed(errno);
   if (!S_ISREG(st.st_mode)) {
     r.status = ReadStatus::NotRegular;
     r.reason = "not a regular file";
     return r;
   }
   r.size = static_cast<std::uint64_t>(st.st_size);
-  const std::size_t bufSize = static_cast<std::size_t>(
-      std::min<std::uint64_t>(blockSize, std::max<std::uint64_t>(r.size + 1, 4096)));
-  std::unique_ptr<char[]> buf(new char[bufSize]);
-  for (;;) {
-    std::size_t filled = 0;
-    // Fill the whole block where the file allows: the reader's work per
-    // block does not depend on how the system splits reads.
-    while (filled < bufSize) {
-      const ssize_t n = ::read(fd, buf.get() + filled, bufSize - filled);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        const int err = errno;
-        if (filled > 0) sink(std::string_view(buf.get(), filled), r.size);
-        return failed(err);
-      }
-      if (n == 0) break;
-      filled += static_cast<std::size_t>(n);
-    }
-    if (filled > 0) sink(std::string_view(buf.get(), filled), r.size);
-    if (filled < bufSize) break;
-  }
-  return r;
+  const int err = streamBlocks(fd.get(), 0, std::numeric_limits<std::uint64_t>::max(),
+                               bufferFor(r.size), r.size, sink);
+  return err != 0 ? failed(err) : r;
+}
+
+std::string recoverInterruptedSave(const std::string& path) {
+  PathTarget t;
+  struct stat st {};
+  if (!regularTarget(path, t, st)) return {};
+  return recoverInterruptedSave(t, st, path).notice;
+}
+
+std::optional<std::string> danglingLinkTarget(const std::string& path) {
+  PathTarget t;
+  std::string why;
+  if (walkToTarget(path, FinalLink::Follow, t, why) != 0 || !t.finalLinkFollowed)
+    return std::nullopt;
+  struct stat st {};
+  if (::fstatat(t.folder.get(), t.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+    return std::nullopt;
+  return t.path();
 }
 
 namespace {
@@ -228,291 +323,342 @@ WriteResult failure(const std::string& path, int err, const std::string& why = {
   return r;
 }
 
-std::string directoryOf(const std::string& path) {
-  auto pos = path.rfind('/');
-  if (pos == std::string::npos) return ".";
-  if (pos == 0) return "/";
-  return path.substr(0, pos);
-}
-
-std::string inFolder(const std::string& dir, const std::string& name) {
-  return dir == "/" ? "/" + name : dir + "/" + name;
-}
-
 constexpr const char* kTempPrefix = ".varnix-";
 constexpr const char* kTempSuffix = ".tmp";
 
 std::string randomTempName() {
   static std::mt19937_64 rng{std::random_device{}()};
-  char name[40];
-  std::snprintf(name, sizeof name, "%s%08llx%s", kTempPrefix,
-                static_cast<unsigned long long>(rng() & 0xffffffffULL), kTempSuffix);
-  return name;
+  char digits[16];
+  const auto end = std::to_chars(digits, digits + sizeof digits, rng() & 0xffffffffULL, 16).ptr;
+  const std::string hex(digits, end);
+  return kTempPrefix + std::string(8 - hex.size(), '0') + hex + kTempSuffix;
 }
 
-/// Follows symbolic links until the name of a file that is not a link (or
-/// does not exist); relative targets count from the link's folder.
-bool resolveLinks(std::string& path, int& err) {
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
-    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-    if (n < 0) {
-      err = errno;
-      return false;
-    }
-    target.resize(static_cast<std::size_t>(n));
-    if (target.empty() || target[0] != '/') target = inFolder(directoryOf(path), target);
-    path = target;
+/// Removes the temporary files in the folder that a killed writer left
+/// behind: a living writer holds a lock on its file, a dead one no longer
+/// does. (Journals have other names and are never removed here.)
+void removeStaleTemporaries(int folder) {
+  const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  DIR* d = ::fdopendir(fd);
+  if (!d) {
+    ::close(fd);
+    return;
   }
-  err = ELOOP;
-  return false;
-}
-
-/// Removes the temporary files in dir that a killed writer left behind: a
-/// living writer holds a lock on its file, a dead one no longer does.
-void removeStaleTemporaries(const std::string& dir) {
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) return;
-  const int dfd = ::dirfd(d);
   const std::size_t prefix = std::strlen(kTempPrefix), suffix = std::strlen(kTempSuffix);
   while (const dirent* e = ::readdir(d)) {
     const std::string_view name = e->d_name;
     if (name.size() != prefix + 8 + suffix || name.substr(0, prefix) != kTempPrefix ||
-        name.substr(name.size() - suffix) != kTempSuffix)
+        name.substr(name.size() - suffix) != kTempSuffix ||
+        name.substr(prefix, 8).find_first_not_of("0123456789abcdef") != std::string_view::npos)
       continue;
-    const int fd = ::openat(dfd, e->d_name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    if (fd < 0) continue;
+    const Fd tmp(::openat(fd, e->d_name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    if (!tmp) continue;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-      ::unlinkat(dfd, e->d_name, 0);
-    ::close(fd);
+    if (::fstat(tmp.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::flock(tmp.get(), LOCK_EX | LOCK_NB) == 0)
+      ::unlinkat(fd, e->d_name, 0);
   }
   ::closedir(d);
 }
 
-bool writeAll(int fd, std::string_view content, off_t offset, int& err) {
-  const char* p = content.data();
-  std::size_t left = content.size();
-  while (left > 0) {
-    const ssize_t n = ::pwrite(fd, p, left, offset);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      return false;
+/// Calls a listxattr- or getxattr-like function into a buffer of the size
+/// it asks for; nullopt (errno set) when it fails.
+std::optional<std::string> sized(const std::function<ssize_t(char*, std::size_t)>& call) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const ssize_t size = call(nullptr, 0);
+    if (size < 0) return std::nullopt;
+    std::string buf(static_cast<std::size_t>(size), '\0');
+    const ssize_t n = size == 0 ? 0 : call(buf.data(), buf.size());
+    if (n >= 0) {
+      buf.resize(static_cast<std::size_t>(n));
+      return buf;
     }
-    if (n == 0) {
-      err = ENOSPC;
-      return false;
-    }
-    p += n;
-    offset += n;
-    left -= static_cast<std::size_t>(n);
+    if (errno != ERANGE) return std::nullopt;
   }
+  return std::nullopt;
+}
+
+std::vector<std::string> attributeNames(const std::string& list) {
+  std::vector<std::string> names;
+  for (std::size_t at = 0; at < list.size();) {
+    const std::size_t end = list.find('\0', at);
+    const std::size_t stop = end == std::string::npos ? list.size() : end;
+    if (stop > at) names.push_back(list.substr(at, stop - at));
+    at = stop + 1;
+  }
+  return names;
+}
+
+/// Gives the file `to` exactly the extended attributes (ACLs among them) of
+/// the file at `from`; false when that cannot be done.
+bool copyAttributes(const std::string& from, int to) {
+  const auto fromList =
+      sized([&](char* b, std::size_t n) { return ::listxattr(from.c_str(), b, n); });
+  if (!fromList) return errno == ENOTSUP;  // no attributes on this file system
+  const auto toList = sized([&](char* b, std::size_t n) { return ::flistxattr(to, b, n); });
+  if (!toList) return false;
+  const std::vector<std::string> wanted = attributeNames(*fromList);
+  for (const std::string& name : wanted) {
+    const auto value =
+        sized([&](char* b, std::size_t n) { return ::getxattr(from.c_str(), name.c_str(), b, n); });
+    if (!value) {
+      if (errno == ENODATA) continue;  // removed meanwhile
+      return false;
+    }
+    if (::fsetxattr(to, name.c_str(), value->data(), value->size(), 0) != 0) {
+      // Some (a security label) the system sets by itself, maybe the same.
+      const auto have =
+          sized([&](char* b, std::size_t n) { return ::fgetxattr(to, name.c_str(), b, n); });
+      if (!have || *have != *value) return false;
+    }
+  }
+  // Nothing the old file did not have, such as an ACL inherited from the folder.
+  for (const std::string& name : attributeNames(*toList))
+    if (std::find(wanted.begin(), wanted.end(), name) == wanted.end() &&
+        ::fremovexattr(to, name.c_str()) != 0 && errno != ENODATA)
+      return false;
   return true;
 }
 
-/// A complete temporary file in dir holding content, locked while open.
-/// Returns the open descriptor and its name, or -1 and the error.
-int writeNamedTemporary(const std::string& dir, std::string_view content, std::string& name,
-                        int& err) {
-  int fd = -1;
-  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-    name = inFolder(dir, randomTempName());
-    fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) {
-      err = errno;
-      return -1;
-    }
+/// Overwrites the file t in place (its links, owner, mode and attributes
+/// stay), its old content kept in a journal until the new one is verified.
+WriteResult writeInPlace(const std::string& path, const PathTarget& t, std::string_view content) {
+  const Fd fd(
+      ::openat(t.folder.get(), t.name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
+    const int err = errno;
+    if (err == EACCES && ::faccessat(t.folder.get(), t.name.c_str(), W_OK, AT_EACCESS) == 0)
+      return failure(
+          path, err,
+          "its old content cannot be read, so it cannot be kept safe while the file is rewritten");
+    return failure(path, err);
   }
-  if (fd < 0) {
-    err = EEXIST;
-    return -1;
-  }
-  ::flock(fd, LOCK_EX);
-  if (!writeAll(fd, content, 0, err) || ::fsync(fd) != 0) {
-    if (err == 0) err = errno;
-    ::unlink(name.c_str());
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return failure(path, errno);
+  if (!S_ISREG(st.st_mode)) return failure(path, EINVAL, "not a regular file");
+  // One writer in place at a time: two would mix their bytes.
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+    return failure(path, EBUSY, kBusy);
+  SaveJournal journal;
+  std::string why;
+  if (const int e = journal.create(t, st, fd.get(), content, why)) return failure(path, e, why);
 
-/// Overwrites target in place (its links, owner and mode stay). The old
-/// content is copied first, into the folder or else the system's temporary
-/// folder, and written back if the new content cannot be written whole.
-WriteResult writeInPlace(const std::string& path, const std::string& target,
-                         std::string_view content) {
-  std::string old;
-  const bool haveOld = readWholeFile(target, old).ok();
-  const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return failure(path, errno);
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-
-  std::string backup;
-  int backupFd = -1, err = 0;
-  if (haveOld) {
-    backupFd = writeNamedTemporary(directoryOf(target), old, backup, err);
-    if (backupFd < 0) {
-      std::error_code ec;
-      const std::string tmpDir = std::filesystem::temp_directory_path(ec).string();
-      if (!ec) backupFd = writeNamedTemporary(tmpDir, old, backup, err);
-    }
-  }
+  int err = 0;
+  bool written = true;
   // Claim the space first: a full disk then fails before a byte changes.
-  if (content.size() > old.size()) {
-    const int e = ::posix_fallocate(fd, 0, static_cast<off_t>(content.size()));
+  if (content.size() > journal.oldLength()) {
+    const int e = ::posix_fallocate(fd.get(), 0, static_cast<off_t>(content.size()));
     if (e == ENOSPC || e == EFBIG || e == EDQUOT) {
-      if (backupFd >= 0) {
-        ::unlink(backup.c_str());
-        ::close(backupFd);
-      }
-      if (haveOld) (void)::ftruncate(fd, static_cast<off_t>(old.size()));
-      return failure(path, e);
+      err = e;
+      written = false;
     }
+    inPlaceWriteStep();
   }
-  err = 0;
-  const bool written = writeAll(fd, content, 0, err) &&
-                       ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0;
-  if (!written && err == 0) err = errno;
+  for (std::size_t done = 0; written && done < content.size();) {
+    const std::size_t n = std::min(kWriteBlock, content.size() - done);
+    written = writeAllAt(fd.get(), content.substr(done, n), static_cast<off_t>(done), err);
+    done += n;
+    inPlaceWriteStep();
+  }
+  if (written && ::ftruncate(fd.get(), static_cast<off_t>(content.size())) != 0) {
+    err = errno;
+    written = false;
+  }
+  if (written && ::fsync(fd.get()) != 0) {
+    err = errno;
+    written = false;
+  }
+  inPlaceWriteStep();
+  if (written && !fileHolds(fd.get(), content)) {
+    err = EIO;
+    written = false;
+  }
   if (written) {
-    if (backupFd >= 0) {
-      ::unlink(backup.c_str());
-      ::close(backupFd);
-    }
+    journal.remove();
+    inPlaceWriteStep();
     return {};
   }
-  int restoreErr = 0;
-  const bool restored = haveOld && writeAll(fd, old, 0, restoreErr) &&
-                        ::ftruncate(fd, static_cast<off_t>(old.size())) == 0 && ::fsync(fd) == 0;
-  if (backupFd >= 0) {
-    if (restored) {
-      ::unlink(backup.c_str());
-    } else {
-      // Keep the copy under a name that no later write removes.
-      const std::string kept = inFolder(directoryOf(backup), ".varnix-old-" + fileNameOf(backup));
-      if (::rename(backup.c_str(), kept.c_str()) == 0) backup = kept;
-    }
-    ::close(backupFd);
-  }
   WriteResult r = failure(path, err);
-  if (!restored && backupFd >= 0) r.message += "; the old content is kept in " + backup;
+  if (!journal.restore(fd.get()))
+    r.message += "; its old content is kept in " + journal.path() +
+                 " and is put back when Varnix next opens the file";
   return r;
+}
+
+/// Gives the finished temporary file its final name: over the old file, or,
+/// for a new file, only where nothing has that name.
+int publish(const PathTarget& t, int fd, bool unnamed, std::string& tmp, WriteMode mode) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (mode == WriteMode::CreateNew) {
+    if (unnamed)
+      return ::linkat(AT_FDCWD, self.c_str(), t.folder.get(), t.name.c_str(), AT_SYMLINK_FOLLOW) ==
+                     0
+                 ? 0
+                 : errno;
+    if (::renameat2(t.folder.get(), tmp.c_str(), t.folder.get(), t.name.c_str(),
+                    RENAME_NOREPLACE) == 0)
+      return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without that rename: a hard link fails where a name exists.
+    if (::linkat(t.folder.get(), tmp.c_str(), t.folder.get(), t.name.c_str(), 0) != 0) return errno;
+    ::unlinkat(t.folder.get(), tmp.c_str(), 0);
+    return 0;
+  }
+  if (unnamed) {
+    int err = EEXIST;
+    tmp.clear();
+    for (int attempt = 0; attempt < 16 && err == EEXIST; ++attempt) {
+      const std::string name = randomTempName();
+      if (::linkat(AT_FDCWD, self.c_str(), t.folder.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        tmp = name;
+        err = 0;
+      } else {
+        err = errno;
+      }
+    }
+    if (err != 0) return err;
+  }
+  if (::renameat(t.folder.get(), tmp.c_str(), t.folder.get(), t.name.c_str()) != 0) {
+    const int err = errno;
+    ::unlinkat(t.folder.get(), tmp.c_str(), 0);
+    return err;
+  }
+  return 0;
 }
 
 }  // namespace
 
-WriteResult writeFileAtomically(const std::string& path, std::string_view content) {
-  std::string target = path;
-  int err = 0;
-  if (!resolveLinks(target, err)) return failure(path, err);
-  if (fileNameOf(target).empty()) return failure(path, EISDIR);
+WriteResult writeFileAtomically(const std::string& path, std::string_view content, WriteMode mode) {
+  PathTarget t;
+  std::string why;
+  if (const int e = walkToTarget(
+          path, mode == WriteMode::CreateNew ? FinalLink::Keep : FinalLink::Follow, t, why))
+    return failure(path, e, why);
 
   struct stat st {};
-  const bool exists = ::stat(target.c_str(), &st) == 0;
+  const bool exists = ::fstatat(t.folder.get(), t.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!exists && errno != ENOENT) return failure(path, errno);
+  if (exists && mode == WriteMode::CreateNew)
+    return failure(path, EEXIST, "another file of that name appeared since the name was chosen");
   if (exists && S_ISDIR(st.st_mode)) return failure(path, EISDIR);
   if (exists && !S_ISREG(st.st_mode)) return failure(path, EINVAL, "not a regular file");
+  std::string notice;
   if (exists) {
     // Root may write anything; a file without any write permission is
     // still not meant to be replaced.
     const bool writable = ::geteuid() == 0
                               ? (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
-                                    ::access(target.c_str(), W_OK) == 0
-                              : ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0;
+                                    ::faccessat(t.folder.get(), t.name.c_str(), W_OK, 0) == 0
+                              : ::faccessat(t.folder.get(), t.name.c_str(), W_OK, AT_EACCESS) == 0;
     if (!writable) {
       if (errno == EROFS) return failure(path, EROFS);
       return failure(path, EACCES, "Existing file " + path + " is not writable");
     }
+    // An interrupted in-place save of the file is undone before anything else.
+    const JournalCheck journal = recoverInterruptedSave(t, st, path);
+    notice = journal.notice;
+    if (journal.busy) return failure(path, EBUSY, kBusy);
   }
+  auto told = [&](WriteResult r) {
+    r.notice = notice;
+    return r;
+  };
 
-  const std::string dir = directoryOf(target);
-  removeStaleTemporaries(dir);
-  if (exists && st.st_nlink > 1) return writeInPlace(path, target, content);
+  removeStaleTemporaries(t.folder.get());
+  if (exists && st.st_nlink > 1) return told(writeInPlace(path, t, content));
 
-  int fd = -1;
+  // The temporary file of a replacement is the user's alone until it has
+  // the old file's mode; a new file gets the usual mode (umask, the
+  // folder's default ACL).
+  const mode_t createMode = exists ? 0600 : 0666;
+  int err = 0;
+  Fd fd;
   std::string tmp;
   bool unnamed = false;
 #ifdef O_TMPFILE
   // An unnamed file vanishes by itself if the program is killed; it gets its
   // name only just before the rename.
   if (::access("/proc/self/fd", X_OK) == 0) {
-    fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd >= 0) {
+    fd.reset(::openat(t.folder.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode));
+    if (fd) {
       unnamed = true;
+      ::flock(fd.get(), LOCK_EX);
     } else if (errno == EACCES || errno == EPERM || errno == EROFS || errno == ENOSPC ||
                errno == EDQUOT) {
       err = errno;
     }
   }
 #endif
-  if (fd < 0 && err == 0) {
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-      tmp = inFolder(dir, randomTempName());
-      fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd < 0 && errno != EEXIST) {
-        err = errno;
-        break;
-      }
+  for (int attempt = 0; !fd && err == 0 && attempt < 16; ++attempt) {
+    tmp = randomTempName();
+    fd.reset(::openat(t.folder.get(), tmp.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode));
+    if (!fd) {
+      if (errno != EEXIST) err = errno;
+      continue;
     }
-    if (fd < 0 && err == 0) err = EEXIST;
+    // Locked before anyone may take it for a dead writer's; one that was
+    // removed as such before the lock is given up.
+    ::flock(fd.get(), LOCK_EX);
+    struct stat ts {};
+    if (::fstat(fd.get(), &ts) != 0 || ts.st_nlink == 0) fd.reset();
   }
-  if (fd < 0) {
+  if (!fd && err == 0) err = EEXIST;
+  if (!fd) {
     // A folder that takes no new file: write the file itself where allowed.
-    if (exists && (err == EACCES || err == EPERM)) return writeInPlace(path, target, content);
-    return failure(path, err);
+    if (exists && (err == EACCES || err == EPERM)) return told(writeInPlace(path, t, content));
+    return told(failure(path, err));
   }
-  ::flock(fd, LOCK_EX);
-  auto abandon = [&](int e) {
-    if (!unnamed || !tmp.empty()) ::unlink(tmp.c_str());
-    ::close(fd);
-    return failure(path, e);
+  auto abandon = [&] {
+    if (!unnamed) ::unlinkat(t.folder.get(), tmp.c_str(), 0);
+    fd.reset();
   };
   if (exists) {
     // Owner and group (before the mode: a change of owner clears the set-id
-    // bits). A file of another owner that this user may write but not give
-    // away is written in place instead, so that it stays theirs.
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
-      if (!unnamed) ::unlink(tmp.c_str());
-      ::close(fd);
-      return writeInPlace(path, target, content);
-    }
-    ::fchmod(fd, st.st_mode & 07777);
-  }
-  if (!writeAll(fd, content, 0, err)) return abandon(err);
-  if (::fsync(fd) != 0) return abandon(errno);
-  if (unnamed) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    for (int attempt = 0; attempt < 16; ++attempt) {
-      tmp = inFolder(dir, randomTempName());
-      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tmp.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
-      err = errno;
-      tmp.clear();
-      if (err != EEXIST) break;
-    }
-    if (tmp.empty()) {
-      ::close(fd);
-      return failure(path, err);
+    // bits), mode, ACLs and other attributes. A file whose owner this user
+    // may not keep (another's file this user may write), or whose
+    // attributes cannot all be carried over, is written in place instead.
+    const Fd old(::openat(t.folder.get(), t.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!old || ::fchown(fd.get(), st.st_uid, st.st_gid) != 0 ||
+        ::fchmod(fd.get(), st.st_mode & 07777) != 0 ||
+        !copyAttributes("/proc/self/fd/" + std::to_string(old.get()), fd.get())) {
+      abandon();
+      return told(writeInPlace(path, t, content));
     }
   }
-  if (::rename(tmp.c_str(), target.c_str()) != 0) return abandon(errno);
-  ::close(fd);
+  if (!writeAllAt(fd.get(), content, 0, err)) {
+    abandon();
+    return told(failure(path, err));
+  }
+  if (::fsync(fd.get()) != 0) {
+    err = errno;
+    abandon();
+    return told(failure(path, err));
+  }
+  if (const int e = publish(t, fd.get(), unnamed, tmp, mode)) {
+    if (!unnamed) ::unlinkat(t.folder.get(), tmp.c_str(), 0);
+    fd.reset();
+    return told(
+        e == EEXIST && mode == WriteMode::CreateNew
+            ? failure(path, e, "another file of that name appeared since the name was chosen")
+            : failure(path, e));
+  }
+  fd.reset();
   // Make the rename itself durable.
-  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
-  return {};
+  const Fd folder(::openat(t.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder) ::fsync(folder.get());
+  return told({});
 }
 
 bool fileExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
+}
+
+bool entryExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
 }
 
 #endif

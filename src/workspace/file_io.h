@@ -23,6 +23,9 @@ struct ReadResult {
   std::string reason;
   /// The file's size when it was opened.
   std::uint64_t size = 0;
+  /// Something the user should know although the reading went well
+  /// ("Restored <file> from an interrupted save").
+  std::string notice;
   bool ok() const { return status == ReadStatus::Ok; }
 };
 
@@ -33,7 +36,8 @@ using BlockSink = std::function<void(std::string_view block, std::uint64_t fileS
 /// Reads the regular file at path in blocks of at most blockSize bytes and
 /// hands each to sink. Everything handed over before a failure stays with
 /// the sink; the result says how the reading ended. A FIFO is never opened
-/// (that would wait for a writer), so nothing here can hang.
+/// (that would wait for a writer), so nothing here can hang. An interrupted
+/// in-place save of the file is undone first (see recoverInterruptedSave).
 ReadResult readFileInBlocks(const std::string& path, const BlockSink& sink,
                             std::size_t blockSize = std::size_t{1} << 20);
 
@@ -52,25 +56,63 @@ struct WriteResult {
   bool ok = true;
   int errorNumber = 0;
   std::string message;
+  /// Something the user should know whatever the result ("Restored <file>
+  /// from an interrupted save").
+  std::string notice;
+};
+
+/// Whether a write may replace what is at the path or must create a new file.
+enum class WriteMode {
+  Replace,    ///< replace the file (through symbolic links), or create it
+  CreateNew,  ///< create the file; refused when anything (even a link) is there
 };
 
 /// Replaces the file at path with content without ever leaving it half
-/// written. A symbolic link is followed and the file it names replaced (the
-/// link stays). An existing file the user may not write is refused. The new
-/// bytes go to an unnamed temporary file in the same folder (or one named
-/// ".varnix-*.tmp" that the next write into the folder removes if its writer
-/// died), which takes the old file's mode, owner and group and replaces it
-/// only once complete and flushed. A file with several hard links, or one in
-/// a folder that cannot take a temporary file, is overwritten in place after
-/// a complete copy of its old content was made, which is written back should
-/// the write fail. On failure the old file is untouched.
-WriteResult writeFileAtomically(const std::string& path, std::string_view content);
+/// written. Symbolic links are followed, the link stays, except a link in a
+/// sticky world-writable folder (/tmp, a shared export folder) that belongs
+/// neither to the user nor to the folder's owner: that write is refused. An
+/// existing file the user may not write is refused. The new bytes go to an
+/// unnamed temporary file in the same folder (or one named ".varnix-*.tmp"
+/// that the next write into the folder removes if its writer died), which
+/// takes the old file's mode, owner, group, ACLs and extended attributes and
+/// replaces it only once complete and flushed. A file with several hard
+/// links, one whose attributes cannot be carried over, or one in a folder
+/// that cannot take a temporary file, is overwritten in place: its old
+/// content first goes to a journal (".varnix-journal-*" beside it, or the
+/// user's state folder, see journalStateFolder), flushed, which is removed
+/// once the new content is verified, and from which the next Varnix process
+/// that reads or writes the file restores it should this one be killed. On
+/// failure the old file is untouched.
+WriteResult writeFileAtomically(const std::string& path, std::string_view content,
+                                WriteMode mode = WriteMode::Replace);
+
+/// Looks for the journal of an interrupted in-place save of the file at
+/// path and, when the process that wrote it is gone, puts the old content
+/// back. Returns what to tell the user ("Restored <path> from an interrupted
+/// save"), or nothing when there was nothing to do.
+std::string recoverInterruptedSave(const std::string& path);
+
+/// The folder for the journals of files whose own folder takes no new file:
+/// $XDG_STATE_HOME/varnix/journals, else ~/.local/state/varnix/journals.
+std::string journalStateFolder();
+
+/// When path is a symbolic link (or a chain of them) to a file that does not
+/// exist: the path of that file; nothing otherwise.
+std::optional<std::string> danglingLinkTarget(const std::string& path);
+
+/// For tests: a function called at every step of an in-place write (after
+/// each block copied or written, each flush and the check), where a test
+/// may stop the process. Nothing by default.
+void setInPlaceWriteHook(void (*hook)());
 
 /// The system's sentence for an error number, in English ("Permission denied").
 std::string systemErrorText(int err);
 
 /// True when a file (of any kind) exists at path.
 bool fileExists(const std::string& path);
+
+/// True when the folder has an entry of that name: also a dangling link.
+bool entryExists(const std::string& path);
 
 /// The text after the last '/' of a path (the whole path if it has none).
 std::string fileNameOf(const std::string& path);

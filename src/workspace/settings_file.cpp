@@ -28,19 +28,16 @@ bool sameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::vector<std::string> linesOf(const std::string& path) {
+std::vector<std::string> linesOf(std::string_view text) {
   std::vector<std::string> lines;
-  if (auto bytes = readWholeFile(path)) {
-    std::string_view text = *bytes;
-    std::size_t start = 0;
-    while (start < text.size()) {
-      std::size_t end = text.find_first_of("\r\n", start);
-      if (end == std::string_view::npos) end = text.size();
-      lines.emplace_back(text.substr(start, end - start));
-      if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n')
-        ++end;
-      start = end + 1;
-    }
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();
+    lines.emplace_back(text.substr(start, end - start));
+    if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n')
+      ++end;
+    start = end + 1;
   }
   return lines;
 }
@@ -54,6 +51,26 @@ std::optional<std::string_view> sectionOf(std::string_view line) {
 }
 
 }  // namespace
+
+SettingsFile::SettingsFile(std::string path) : m_path(std::move(path)) {
+  const std::string refusal =
+      "; Varnix starts with the default settings and leaves the file as it is";
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(m_path, ec);
+  if (!ec && size > kMaxSize) {
+    m_problem = "The settings file " + m_path + " is too large (" + std::to_string(size) +
+                " bytes) to be a settings file" + refusal;
+    return;
+  }
+  std::string text;
+  const ReadResult r = readWholeFile(m_path, text);
+  if (r.ok()) {
+    m_lines = linesOf(text);
+  } else if (r.status != ReadStatus::Missing) {
+    const std::string reason = r.status == ReadStatus::NotRegular ? "not a regular file" : r.reason;
+    m_problem = "Could not read the settings file " + m_path + ": " + reason + refusal;
+  }
+}
 
 std::string SettingsFile::defaultPath() {
   if (const char* p = std::getenv("VARNIX_INI"); p && *p) return p;
@@ -70,7 +87,7 @@ std::string SettingsFile::defaultPath() {
 std::optional<std::string> SettingsFile::readString(const std::string& section,
                                                     const std::string& key) const {
   bool inSection = false;
-  for (const std::string& raw : linesOf(m_path)) {
+  for (const std::string& raw : m_lines) {
     if (auto s = sectionOf(raw)) {
       inSection = sameName(*s, section);
       continue;
@@ -120,7 +137,7 @@ void SettingsFile::writeString(const std::string& section, const std::string& ke
 
 void SettingsFile::writeStrings(const std::string& section,
                                 const std::vector<std::pair<std::string, std::string>>& values) {
-  std::vector<std::string> lines = linesOf(m_path);
+  std::vector<std::string> lines = m_lines;
   for (const auto& [key, value] : values) {
     std::string entry = key;
     entry += '=';
@@ -152,6 +169,12 @@ void SettingsFile::writeStrings(const std::string& section,
       lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(sectionEnd), entry);
     }
   }
+  if (!m_problem.empty()) {
+    // Never replace a file that could not be read: it may hold what the user
+    // wants back once the reason is mended.
+    m_lines = std::move(lines);
+    return;
+  }
   std::string text;
   for (const std::string& l : lines) text += l + "\r\n";
   // A fresh account may not have its configuration folder yet.
@@ -159,6 +182,7 @@ void SettingsFile::writeStrings(const std::string& section,
   const std::filesystem::path parent = std::filesystem::path(m_path).parent_path();
   if (!parent.empty()) std::filesystem::create_directories(parent, ec);
   if (!writeFileAtomically(m_path, text).ok) throw Error("Unable to write to " + m_path);
+  m_lines = std::move(lines);
 }
 
 void SettingsFile::writeInteger(const std::string& section, const std::string& key,

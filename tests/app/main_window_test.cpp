@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <qpa/qwindowsysteminterface.h>
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -16,6 +19,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -669,6 +673,13 @@ TEST(Output, PrintChartKeepsTheShownPart) {
   c->setAxisMax(Axis::Left, 0.5);
   f.w().rebuildPrintChart();
   EXPECT_EQ(f.w().printChart()->seriesPointCount(0), 2);  // (15, 0.3) and (15, 3)
+  // The print chart's axes fit the points it draws, not an empty chart's.
+  QImage probe(400, 300, QImage::Format_ARGB32);
+  f.w().printChart()->renderTo(&probe, 400, 300);
+  EXPECT_DOUBLE_EQ(f.w().printChart()->axisMin(Axis::Bottom), 15);
+  EXPECT_DOUBLE_EQ(f.w().printChart()->axisMax(Axis::Bottom), 15);
+  EXPECT_DOUBLE_EQ(f.w().printChart()->axisMin(Axis::Left), 0.3);
+  EXPECT_DOUBLE_EQ(f.w().printChart()->axisMax(Axis::Left), 3);
   // Export pictures and the clipboard.
   f.prompts.files = {dir.filePath("chart.svg"), dir.filePath("chart.png"),
                      dir.filePath("chart.pdf")};
@@ -773,15 +784,38 @@ TEST(Options, ColorsLabelsAndAssociation) {
 }
 
 TEST(Trust, OneExitQuestionAtATime) {
-  Fixture f({"varnix", samples() + "/T010K.dat"});
-  // A second close request (the title bar's button) while "Exit now?" is
-  // open is ignored; the answer No keeps the window and its graphs.
-  f.prompts.whileAsking = [&] { f.w().close(); };
-  f.prompts.answers = {UserPrompts::Answer::No};
-  f.w().close();
-  EXPECT_EQ(f.prompts.asked, QStringList{"Exit now?"});
-  EXPECT_TRUE(f.w().isVisible());
-  EXPECT_EQ(f.list()->count(), 1);
+  // Close requests from the window system (the title bar's button, wmctrl)
+  // and from the program while "Exit now?" is open are ignored; the answer
+  // No keeps the window and its graphs, Yes ends it.
+  for (const bool fromWindowSystem : {false, true}) {
+    SCOPED_TRACE(fromWindowSystem);
+    Fixture f({"varnix", samples() + "/T010K.dat"});
+    QWindow* handle = f.w().windowHandle();
+    ASSERT_NE(handle, nullptr);
+    auto requestClose = [&] {
+      if (fromWindowSystem)
+        QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
+            handle);
+      else
+        f.w().close();
+    };
+    f.prompts.whileAsking = [&] {
+      requestClose();
+      requestClose();
+    };
+    f.prompts.answers = {UserPrompts::Answer::No};
+    requestClose();
+    QTest::qWait(20);
+    EXPECT_EQ(f.prompts.asked, QStringList{"Exit now?"});
+    EXPECT_TRUE(f.w().isVisible());
+    EXPECT_EQ(f.list()->count(), 1);
+    // Asked again on the next request; Yes closes the window.
+    f.prompts.answers = {UserPrompts::Answer::Yes};
+    requestClose();
+    QTest::qWait(20);
+    EXPECT_EQ(f.prompts.asked.size(), 2);
+    EXPECT_FALSE(f.w().isVisible());
+  }
 }
 
 TEST(Trust, ChartClickLeavesTheFocusInTheList) {
@@ -1062,6 +1096,88 @@ TEST(Reload, FollowFilesGrowsTheGraphAndSparesUnsavedWork) {
   QTRY_VERIFY_WITH_TIMEOUT(f.list()->item(1)->text().endsWith(" *"), 5000);
   EXPECT_EQ(f.w().store().series(1).points()[0].y, 99);  // not overwritten
   EXPECT_EQ(f.list()->item(0)->text(), "a.dat");
+}
+
+TEST(Reload, FollowFilesNeverEmptiesAGraphAndKeepsFollowing) {
+  QTemporaryDir dir;
+  const QString a = dir.filePath("a.dat"), cr = dir.filePath("cr.csv"),
+                big = dir.filePath("big.dat");
+  writeFile(a.toStdString(), "1 2\n2 3\n3 4\n");
+  writeFile(big.toStdString(), "1 2\n");
+  // An import with CR-only line ends (an old instrument's writer).
+  writeFile(cr.toStdString(), "x,y\r1,10\r2,20\r3,30\r4,40\r");
+  Fixture f;
+  f.load({a, big});
+  f.w().importFiles({cr});
+  ASSERT_EQ(f.w().store().count(), 3u);
+  ASSERT_EQ(f.w().store().series(2).count(), 4u);
+  f.w().setSettleDelay(50);
+  f.trigger("Follow files");
+  const auto undoBefore = f.w().action("Undo")->isEnabled();
+
+  // Truncated (a writer starting over): the graph keeps its points, the row
+  // is marked and the information line says why.
+  writeFile(a.toStdString(), "");
+  QTRY_VERIFY_WITH_TIMEOUT(f.list()->item(0)->text().endsWith(" *"), 5000);
+  EXPECT_EQ(f.w().store().series(0).count(), 3u);
+  EXPECT_NE(f.w().information()->text().indexOf("fewer points"), -1)
+      << f.w().information()->text().toStdString();
+  EXPECT_NE(f.list()->item(0)->toolTip().indexOf("F5"), -1);
+  // Written again in full: read, the mark goes.
+  writeFile(a.toStdString(), "1 2\n2 3\n3 4\n4 5\n");
+  QTRY_COMPARE_WITH_TIMEOUT(f.w().store().series(0).count(), std::size_t{4}, 5000);
+  EXPECT_EQ(f.list()->item(0)->text(), "a.dat");
+
+  // Deleted and made again: still followed.
+  QFile::remove(a);
+  QTest::qWait(200);
+  writeFile(a.toStdString(), "1 2\n2 3\n3 4\n4 5\n5 6\n");
+  QTRY_COMPARE_WITH_TIMEOUT(f.w().store().series(0).count(), std::size_t{5}, 5000);
+
+  // CR-only lines: the last complete line counts, a half-written one not.
+  {
+    std::ofstream out(cr.toStdString(), std::ios::app | std::ios::binary);
+    out << "5,50\r6,6";
+  }
+  QTRY_COMPARE_WITH_TIMEOUT(f.w().store().series(2).count(), std::size_t{5}, 5000);
+  EXPECT_EQ(f.w().store().series(2).points().back(), (Point{5, 50}));
+
+  // A file grown beyond what following reads is not read; F5 would.
+  {
+    std::ofstream out(big.toStdString(), std::ios::app | std::ios::binary);
+    const std::string line = "2 3\n";
+    std::string block;
+    for (int i = 0; i < (1 << 16); ++i) block += line;
+    while (out.tellp() < static_cast<std::streamoff>(FollowLimits{}.maxBytes)) out << block;
+  }
+  QTRY_VERIFY_WITH_TIMEOUT(f.list()->item(1)->text().endsWith(" *"), 10000);
+  EXPECT_EQ(f.w().store().series(1).count(), 1u);
+  EXPECT_NE(f.w().information()->text().indexOf("too large to follow"), -1);
+  // Following takes no undo copies.
+  EXPECT_EQ(f.w().action("Undo")->isEnabled(), undoBefore);
+}
+
+TEST(Reload, FollowFilesShowsAFileThatNeverStopsChanging) {
+  QTemporaryDir dir;
+  const QString a = dir.filePath("a.dat");
+  writeFile(a.toStdString(), "1 2\n");
+  Fixture f;
+  f.load({a});
+  f.w().setSettleDelay(400);
+  f.trigger("Follow files");
+  // A line every 100 ms, faster than the quiet time: still shown within a
+  // second or so, long before the writer stops.
+  QElapsedTimer clock;
+  clock.start();
+  int lines = 1;
+  while (f.w().store().series(0).count() == 1 && clock.elapsed() < 4000) {
+    std::ofstream out(a.toStdString(), std::ios::app);
+    out << ++lines << " 1\n";
+    out.close();
+    QTest::qWait(100);
+  }
+  // Shown while the writer was still at it, not only once it stopped.
+  EXPECT_GT(f.w().store().series(0).count(), 1u);
 }
 
 TEST(Reload, RunScriptWorksOnTheLoadedGraphsAndStopsAtAnError) {

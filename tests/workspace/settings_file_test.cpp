@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <sstream>
+#include <vector>
 
 #include "test_util.h"
 #include "workspace/error.h"
@@ -65,11 +67,57 @@ TEST(SettingsFile, WritesKeepOtherLinesAndKeyNamesExactly) {
 }
 
 TEST(SettingsFile, UnwritableFileIsReported) {
-  TempDir dir;
-  std::filesystem::create_directory(dir.file("Varnix.ini"));  // a folder in the way
-  SettingsFile ini(dir.file("Varnix.ini"));
+  // A folder that cannot be made for a missing file.
+  SettingsFile ini("/proc/varnix-no-such-folder/Varnix.ini");
+  EXPECT_EQ(ini.readProblem(), "");
   EXPECT_EQ(test::errorOf([&] { writeColours(ini, ColourSettings{}); }),
-            "Unable to write to " + dir.file("Varnix.ini"));
+            "Unable to write to /proc/varnix-no-such-folder/Varnix.ini");
+}
+
+TEST(SettingsFile, ReadOnceAndNeverOverwrittenWhenUnreadable) {
+  TempDir dir;
+  const std::string path = dir.file("Varnix.ini");
+  test::writeFile(path, "[Colors]\r\nGrid=5\r\n");
+  SettingsFile ini(path);
+  // Read when made: a later change of the file by someone else is not seen,
+  // and a write keeps the copy the program read.
+  test::writeFile(path, "[Colors]\r\nGrid=6\r\n");
+  EXPECT_EQ(ini.readInteger("Colors", "Grid", 0), 5);
+  ini.writeInteger("Colors", "Axis", 7);
+  EXPECT_EQ(test::readFile(path), "[Colors]\r\nGrid=5\r\nAxis=7\r\n");
+
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> make;
+    const char* problem;
+  };
+  const std::vector<Case> cases = {
+      {"a folder", [](const std::string& p) { std::filesystem::create_directory(p); },
+       "Is a directory"},
+      {"too large",
+       [](const std::string& p) {
+         test::writeFile(p, "[Colors]\r\nGrid=5\r\n" + std::string(SettingsFile::kMaxSize, ';'));
+       },
+       "is too large"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir d;
+    const std::string p = d.file("Varnix.ini");
+    c.make(p);
+    const auto before = std::filesystem::is_directory(p) ? std::string() : test::readFile(p);
+    SettingsFile bad(p);
+    EXPECT_NE(bad.readProblem().find(c.problem), std::string::npos) << bad.readProblem();
+    EXPECT_NE(bad.readProblem().find(p), std::string::npos);
+    EXPECT_EQ(readColours(bad), ColourSettings{});
+    // Writes change the copy in memory only; the file stays as it was.
+    bad.writeInteger("Colors", "Grid", 9);
+    EXPECT_EQ(bad.readInteger("Colors", "Grid", 0), 9);
+    if (before.empty())
+      EXPECT_TRUE(std::filesystem::is_directory(p));
+    else
+      EXPECT_EQ(test::readFile(p), before);
+  }
 }
 
 TEST(FileAssociation, WritesTheSameFilesTwice) {

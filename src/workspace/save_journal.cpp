@@ -1,0 +1,593 @@
+#include "workspace/save_journal.h"
+
+#if !defined(_WIN32)
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "workspace/file_io.h"
+
+namespace varnix {
+
+namespace {
+
+void (*g_inPlaceWriteHook)() = nullptr;
+
+constexpr std::size_t kBlock = std::size_t{1} << 20;
+constexpr char kMagic[8] = {'V', 'X', 'J', 'O', 'U', 'R', 'N', 'L'};
+constexpr std::uint32_t kVersion = 1;
+constexpr std::size_t kFixedHeader = 80;
+constexpr std::size_t kMaxHeader = 64 * 1024;
+constexpr const char* kFolderJournalPrefix = ".varnix-journal-";
+
+/// A 64-bit hash of a byte stream that does not depend on how the stream is
+/// cut into blocks (eight bytes at a time, little-endian, folded).
+class StreamHash {
+ public:
+  void add(std::string_view bytes) {
+    const char* p = bytes.data();
+    std::size_t n = bytes.size();
+    m_length += n;
+    while (m_pending > 0 && n > 0) {
+      m_buffer[m_pending++] = static_cast<unsigned char>(*p++);
+      --n;
+      if (m_pending == 8) {
+        mix(m_buffer);
+        m_pending = 0;
+      }
+    }
+    for (; n >= 8; p += 8, n -= 8) mix(reinterpret_cast<const unsigned char*>(p));
+    while (n > 0) {
+      m_buffer[m_pending++] = static_cast<unsigned char>(*p++);
+      --n;
+    }
+  }
+  std::uint64_t value() const {
+    std::uint64_t h = m_hash;
+    for (std::size_t i = 0; i < m_pending; ++i) h = (h ^ m_buffer[i]) * 1099511628211ULL;
+    h = (h ^ m_length) * 0x9E3779B97F4A7C15ULL;
+    return h ^ (h >> 32);
+  }
+
+ private:
+  void mix(const unsigned char* p) {
+    std::uint64_t w = 0;
+    for (int i = 7; i >= 0; --i) w = (w << 8) | p[i];
+    m_hash = (m_hash ^ w) * 0x9E3779B97F4A7C15ULL;
+    m_hash ^= m_hash >> 29;
+  }
+  std::uint64_t m_hash = 1469598103934665603ULL;
+  std::uint64_t m_length = 0;
+  unsigned char m_buffer[8] = {};
+  std::size_t m_pending = 0;
+};
+
+std::uint64_t hashOf(std::string_view bytes) {
+  StreamHash h;
+  h.add(bytes);
+  return h.value();
+}
+
+void put32(std::string& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
+}
+void put64(std::string& out, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
+}
+std::uint64_t get(const std::string& in, std::size_t at, int bytes) {
+  std::uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i)
+    v = (v << 8) | static_cast<unsigned char>(in[at + static_cast<std::size_t>(i)]);
+  return v;
+}
+
+std::string hex(std::uint64_t v) {
+  char buf[17];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, 16);
+  return std::string(buf, r.ptr);
+}
+
+/// Reads exactly n bytes at offset (fewer only at the end of the file).
+ssize_t readAt(int fd, char* buf, std::size_t n, off_t offset) {
+  std::size_t got = 0;
+  while (got < n) {
+    const ssize_t r = ::pread(fd, buf + got, n - got, offset + static_cast<off_t>(got));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+/// Copies up to `limit` bytes (until the end of `from` at most) and hashes
+/// them; `copied` says how many. Calls the write-step hook after each block.
+bool copyBlocks(int from, off_t fromOffset, int to, off_t toOffset, std::uint64_t limit,
+                StreamHash& hash, std::uint64_t& copied, int& err) {
+  std::unique_ptr<char[]> buf(new char[kBlock]);
+  copied = 0;
+  while (copied < limit) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, limit - copied));
+    const ssize_t n = readAt(from, buf.get(), want, fromOffset + static_cast<off_t>(copied));
+    if (n < 0) {
+      err = errno;
+      return false;
+    }
+    if (n == 0) break;
+    const std::string_view block(buf.get(), static_cast<std::size_t>(n));
+    if (!writeAllAt(to, block, toOffset + static_cast<off_t>(copied), err)) return false;
+    hash.add(block);
+    copied += static_cast<std::uint64_t>(n);
+    inPlaceWriteStep();
+    if (static_cast<std::size_t>(n) < want) break;
+  }
+  return true;
+}
+
+/// The hash of exactly `length` bytes at offset, or nullopt when the file is
+/// shorter or cannot be read.
+std::optional<std::uint64_t> hashRange(int fd, off_t offset, std::uint64_t length) {
+  std::unique_ptr<char[]> buf(new char[kBlock]);
+  StreamHash h;
+  for (std::uint64_t done = 0; done < length;) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, length - done));
+    const ssize_t n = readAt(fd, buf.get(), want, offset + static_cast<off_t>(done));
+    if (n != static_cast<ssize_t>(want)) return std::nullopt;
+    h.add(std::string_view(buf.get(), want));
+    done += want;
+  }
+  return h.value();
+}
+
+void syncFolder(int folder) {
+  Fd d(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (d) ::fsync(d.get());
+}
+
+/// When this process started, in clock ticks since boot (field 22 of
+/// /proc/PID/stat); nullopt when the process is gone or a zombie.
+std::optional<std::uint64_t> processStart(std::uint64_t pid) {
+  const std::string file = "/proc/" + std::to_string(pid) + "/stat";
+  Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return std::nullopt;
+  char buf[1024];
+  const ssize_t n = readAt(fd.get(), buf, sizeof buf, 0);
+  if (n <= 0) return std::nullopt;
+  const std::string_view text(buf, static_cast<std::size_t>(n));
+  std::size_t at = text.rfind(')');
+  if (at == std::string_view::npos) return std::nullopt;
+  // After the name: state, then 18 more fields before the start time.
+  for (int field = 0; field < 20; ++field) {
+    at = text.find_first_not_of(' ', at + 1);
+    if (at == std::string_view::npos) return std::nullopt;
+    if (field == 0 && (text[at] == 'Z' || text[at] == 'X')) return std::nullopt;
+    if (field == 19) {
+      std::uint64_t ticks = 0;
+      const auto r = std::from_chars(text.data() + at, text.data() + text.size(), ticks);
+      if (r.ec != std::errc()) return std::nullopt;
+      return ticks;
+    }
+    at = text.find(' ', at);
+    if (at == std::string_view::npos) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::uint64_t ownStart() {
+  static const std::uint64_t start =
+      processStart(static_cast<std::uint64_t>(::getpid())).value_or(0);
+  return start;
+}
+
+struct Header {
+  std::uint32_t length = 0;
+  std::uint64_t pid = 0;
+  std::uint64_t start = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t oldLength = 0;
+  std::uint64_t oldHash = 0;
+  std::uint64_t newLength = 0;
+  std::uint64_t newHash = 0;
+  std::string name;
+  std::string folder;
+};
+
+std::string encode(const Header& h) {
+  std::string out(kMagic, sizeof kMagic);
+  put32(out, kVersion);
+  put32(out, static_cast<std::uint32_t>(kFixedHeader + h.name.size() + h.folder.size() + 8));
+  for (std::uint64_t v : {h.pid, h.start, h.inode, h.oldLength, h.oldHash, h.newLength, h.newHash})
+    put64(out, v);
+  put32(out, static_cast<std::uint32_t>(h.name.size()));
+  put32(out, static_cast<std::uint32_t>(h.folder.size()));
+  out += h.name;
+  out += h.folder;
+  put64(out, hashOf(out));
+  return out;
+}
+
+std::optional<Header> decode(int fd) {
+  std::string fixed(kFixedHeader, '\0');
+  if (readAt(fd, fixed.data(), fixed.size(), 0) != static_cast<ssize_t>(kFixedHeader))
+    return std::nullopt;
+  if (std::memcmp(fixed.data(), kMagic, sizeof kMagic) != 0 || get(fixed, 8, 4) != kVersion)
+    return std::nullopt;
+  Header h;
+  h.length = static_cast<std::uint32_t>(get(fixed, 12, 4));
+  const std::uint64_t nameLength = get(fixed, 72, 4), folderLength = get(fixed, 76, 4);
+  if (h.length > kMaxHeader || h.length != kFixedHeader + nameLength + folderLength + 8)
+    return std::nullopt;
+  std::string all(h.length, '\0');
+  if (readAt(fd, all.data(), all.size(), 0) != static_cast<ssize_t>(all.size()))
+    return std::nullopt;
+  if (get(all, h.length - 8, 8) != hashOf(std::string_view(all).substr(0, h.length - 8)))
+    return std::nullopt;
+  h.pid = get(all, 16, 8);
+  h.start = get(all, 24, 8);
+  h.inode = get(all, 32, 8);
+  h.oldLength = get(all, 40, 8);
+  h.oldHash = get(all, 48, 8);
+  h.newLength = get(all, 56, 8);
+  h.newHash = get(all, 64, 8);
+  h.name = all.substr(kFixedHeader, nameLength);
+  h.folder = all.substr(kFixedHeader + nameLength, folderLength);
+  return h;
+}
+
+/// Whether the process that wrote the header still runs (used where the
+/// file system keeps no locks).
+bool writerRuns(const Header& h) {
+  if (h.pid == static_cast<std::uint64_t>(::getpid())) return true;
+  const std::optional<std::uint64_t> start = processStart(h.pid);
+  return start && *start == h.start;
+}
+
+/// A place for a journal: a folder and a name in it.
+struct Place {
+  Fd folder;
+  std::string name;
+  std::string path;
+};
+
+Fd duplicate(const Fd& fd) {
+  return Fd(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
+}
+
+Place inFileFolder(const PathTarget& t, const struct stat& st) {
+  const std::string name = kFolderJournalPrefix + hex(static_cast<std::uint64_t>(st.st_ino));
+  return {duplicate(t.folder), name, joinPath(t.folderPath, name)};
+}
+
+/// The user's own folders for journals of files whose folder takes no new
+/// file, in the order tried: the state folder, then one in the system's
+/// temporary folder (for users without a writable home).
+std::vector<std::string> privateFolders() {
+  std::vector<std::string> folders;
+  if (std::string state = journalStateFolder(); !state.empty()) folders.push_back(state);
+  const char* tmp = std::getenv("TMPDIR");
+  folders.push_back(std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/varnix-" +
+                    std::to_string(::geteuid()) + "-journals");
+  return folders;
+}
+
+bool makeFolders(const std::string& path) {
+  for (std::size_t at = 1; at <= path.size(); ++at) {
+    if (at < path.size() && path[at] != '/') continue;
+    const std::string prefix = path.substr(0, at);
+    if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  return true;
+}
+
+/// A journal's place in one of the private folders; its folder stays closed
+/// when that folder is missing or not the user's own (in /tmp anyone could
+/// have made it).
+Place inPrivateFolder(const std::string& folder, const PathTarget& t, const struct stat& st,
+                      bool create) {
+  Place p;
+  p.name = hex(hashOf(t.folderPath)) + "-" + hex(static_cast<std::uint64_t>(st.st_ino));
+  p.path = joinPath(folder, p.name);
+  if (create && !makeFolders(folder)) return p;
+  Fd fd(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat fs {};
+  if (!fd || ::fstat(fd.get(), &fs) != 0) return p;
+  if (fs.st_uid != ::geteuid()) {
+    errno = EPERM;
+    return p;
+  }
+  p.folder = std::move(fd);
+  return p;
+}
+
+void removeAt(const Place& p) {
+  if (::unlinkat(p.folder.get(), p.name.c_str(), 0) == 0) syncFolder(p.folder.get());
+}
+
+}  // namespace
+
+void setInPlaceWriteHook(void (*hook)()) {
+  g_inPlaceWriteHook = hook;
+}
+
+void inPlaceWriteStep() {
+  if (g_inPlaceWriteHook) g_inPlaceWriteHook();
+}
+
+bool writeAllAt(int fd, std::string_view data, off_t offset, int& err) {
+  const char* p = data.data();
+  std::size_t left = data.size();
+  while (left > 0) {
+    const ssize_t n = ::pwrite(fd, p, left, offset);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      return false;
+    }
+    if (n == 0) {
+      err = ENOSPC;
+      return false;
+    }
+    p += n;
+    offset += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool fileHolds(int fd, std::string_view content) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) != content.size())
+    return false;
+  std::unique_ptr<char[]> buf(new char[kBlock]);
+  for (std::size_t done = 0; done < content.size();) {
+    const std::size_t want = std::min(kBlock, content.size() - done);
+    if (readAt(fd, buf.get(), want, static_cast<off_t>(done)) != static_cast<ssize_t>(want) ||
+        std::memcmp(buf.get(), content.data() + done, want) != 0)
+      return false;
+    done += want;
+  }
+  return true;
+}
+
+std::string journalStateFolder() {
+  std::string base;
+  if (const char* x = std::getenv("XDG_STATE_HOME"); x && x[0] == '/') {
+    base = x;
+  } else if (const char* h = std::getenv("HOME"); h && h[0] == '/') {
+    base = std::string(h) + "/.local/state";
+  } else {
+    struct passwd pw {};
+    struct passwd* found = nullptr;
+    std::vector<char> buf(16384);
+    if (::getpwuid_r(::geteuid(), &pw, buf.data(), buf.size(), &found) != 0 || !found ||
+        !pw.pw_dir || pw.pw_dir[0] != '/')
+      return {};
+    base = std::string(pw.pw_dir) + "/.local/state";
+  }
+  return base + "/varnix/journals";
+}
+
+JournalCheck recoverInterruptedSave(const PathTarget& t, const struct stat& st,
+                                    const std::string& shown) {
+  JournalCheck check;
+  std::vector<Place> places;
+  places.push_back(inFileFolder(t, st));
+  for (const std::string& folder : privateFolders())
+    places.push_back(inPrivateFolder(folder, t, st, false));
+  for (Place& place : places) {
+    if (!place.folder) continue;
+    Fd j(::openat(place.folder.get(), place.name.c_str(),
+                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!j) continue;
+    struct stat js {};
+    // Only a journal of this user's or of the file's owner is trusted: anyone
+    // else who may create files in the folder could plant one.
+    if (::fstat(j.get(), &js) != 0 || !S_ISREG(js.st_mode) ||
+        (js.st_uid != ::geteuid() && js.st_uid != st.st_uid))
+      continue;
+    const std::optional<Header> header = decode(j.get());
+    if (::flock(j.get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EWOULDBLOCK || (header && writerRuns(*header))) {
+        check.busy = true;
+        return check;
+      }
+    }
+    // Its writer may have finished and removed it while we waited.
+    if (::fstat(j.get(), &js) != 0 || js.st_nlink == 0) continue;
+    const bool complete =
+        header && static_cast<std::uint64_t>(js.st_size) == header->length + header->oldLength &&
+        hashRange(j.get(), header->length, header->oldLength) == header->oldHash;
+    // The file is only touched once its journal is complete and on disk: an
+    // incomplete journal means the file still holds its old content.
+    if (!complete) {
+      removeAt(place);
+      continue;
+    }
+    struct stat named {};
+    const bool sameFile =
+        header->inode == static_cast<std::uint64_t>(st.st_ino) &&
+        ::fstatat(t.folder.get(), header->name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_ino == st.st_ino && header->folder == t.folderPath;
+    bool canWrite = true;
+    Fd target(
+        ::openat(t.folder.get(), t.name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    int writeErr = 0;
+    if (!target) {
+      writeErr = errno;
+      canWrite = false;
+      target.reset(
+          ::openat(t.folder.get(), t.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    }
+    struct stat ts {};
+    if (!target || ::fstat(target.get(), &ts) != 0) continue;
+    const std::uint64_t size = static_cast<std::uint64_t>(ts.st_size);
+    const std::optional<std::uint64_t> now = hashRange(target.get(), 0, size);
+    const bool finished = size == header->newLength && now == header->newHash;
+    const bool untouched = size == header->oldLength && now == header->oldHash;
+    // A save in place leaves a size between the old and the new one; any
+    // other size (or another file) means something else wrote the file since.
+    const bool plausible = size >= std::min(header->oldLength, header->newLength) &&
+                           size <= std::max(header->oldLength, header->newLength);
+    if (!sameFile || finished || untouched || !plausible) {
+      removeAt(place);
+      continue;
+    }
+    if (canWrite) {
+      StreamHash h;
+      std::uint64_t copied = 0;
+      int err = 0;
+      const bool restored = copyBlocks(j.get(), static_cast<off_t>(header->length), target.get(), 0,
+                                       header->oldLength, h, copied, err) &&
+                            copied == header->oldLength &&
+                            ::ftruncate(target.get(), static_cast<off_t>(header->oldLength)) == 0 &&
+                            ::fsync(target.get()) == 0 &&
+                            hashRange(target.get(), 0, header->oldLength) == header->oldHash;
+      if (restored) {
+        removeAt(place);
+        check.notice = "Restored " + shown + " from an interrupted save";
+        return check;
+      }
+      writeErr = err != 0 ? err : EIO;
+    }
+    check.notice = shown +
+                   " was left half written by an interrupted save and cannot be restored (" +
+                   systemErrorText(writeErr) + "); its old content was read from " + place.path;
+    check.oldContent = std::move(j);
+    check.offset = header->length;
+    check.length = header->oldLength;
+    return check;
+  }
+  return check;
+}
+
+int SaveJournal::create(const PathTarget& t, const struct stat& st, int targetFd,
+                        std::string_view newContent, std::string& why) {
+  struct stat folderStatus {};
+  const bool shared = ::fstat(t.folder.get(), &folderStatus) == 0 &&
+                      (folderStatus.st_mode & S_ISVTX) && (folderStatus.st_mode & S_IWOTH);
+  // Readable as the file is; written only by its writer.
+  const mode_t mode = st.st_mode & (shared ? 0600 : 0644);
+
+  // A new journal, locked; one that a checker removed before the lock was
+  // taken is made again.
+  auto open = [&](Place& place, mode_t m) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      Fd fd(::openat(place.folder.get(), place.name.c_str(),
+                     O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, m));
+      if (!fd) return errno;
+      ::flock(fd.get(), LOCK_EX);
+      struct stat js {};
+      if (::fstat(fd.get(), &js) != 0 || js.st_nlink == 0) continue;
+      // Group members of the file may read the journal only if it has the
+      // file's group.
+      if ((m & S_IRWXG) && js.st_gid != st.st_gid &&
+          ::fchown(fd.get(), static_cast<uid_t>(-1), st.st_gid) != 0)
+        ::fchmod(fd.get(), m & ~S_IRWXG);
+      m_fd = std::move(fd);
+      m_folder = std::move(place.folder);
+      m_name = place.name;
+      m_path = place.path;
+      return 0;
+    }
+    return EEXIST;
+  };
+
+  Place here = inFileFolder(t, st);
+  const int hereErr = open(here, mode);
+  if (hereErr != 0) {
+    // The folder takes no new file (or a stranger's file has the name): a
+    // folder of the user's own, the journal readable by the user alone.
+    why = "no place to keep its old content while it is rewritten (" + t.folderPath + ": " +
+          systemErrorText(hereErr);
+    bool placed = false;
+    for (const std::string& folder : privateFolders()) {
+      Place there = inPrivateFolder(folder, t, st, true);
+      const int err = there.folder ? open(there, mode & 0600) : errno;
+      if (err == 0) {
+        placed = true;
+        break;
+      }
+      why += "; " + folder + ": " + systemErrorText(err);
+    }
+    if (!placed) {
+      why += ")";
+      return hereErr;
+    }
+    why.clear();
+  }
+  inPlaceWriteStep();
+
+  Header h;
+  h.pid = static_cast<std::uint64_t>(::getpid());
+  h.start = ownStart();
+  h.inode = static_cast<std::uint64_t>(st.st_ino);
+  h.newLength = newContent.size();
+  h.newHash = hashOf(newContent);
+  h.name = t.name;
+  h.folder = t.folderPath;
+  m_offset = kFixedHeader + h.name.size() + h.folder.size() + 8;
+  // The writer is named first (for file systems without locks); the old
+  // length stays impossible until the copy is complete.
+  h.oldLength = std::numeric_limits<std::uint64_t>::max();
+  StreamHash old;
+  int err = 0;
+  bool ok = writeAllAt(m_fd.get(), encode(h), 0, err) &&
+            copyBlocks(targetFd, 0, m_fd.get(), static_cast<off_t>(m_offset),
+                       std::numeric_limits<std::uint64_t>::max(), old, m_length, err);
+  if (ok) {
+    h.oldLength = m_length;
+    h.oldHash = m_hash = old.value();
+    ok = writeAllAt(m_fd.get(), encode(h), 0, err);
+    inPlaceWriteStep();
+  }
+  if (ok && ::fsync(m_fd.get()) != 0) {
+    err = errno;
+    ok = false;
+  }
+  if (!ok) {
+    why = "cannot keep its old content in " + m_path + " (" + systemErrorText(err) + ")";
+    remove();
+    return err;
+  }
+  syncFolder(m_folder.get());
+  inPlaceWriteStep();
+  return 0;
+}
+
+void SaveJournal::remove() {
+  if (!m_fd) return;
+  if (::unlinkat(m_folder.get(), m_name.c_str(), 0) == 0) syncFolder(m_folder.get());
+  m_fd.reset();
+}
+
+bool SaveJournal::restore(int targetFd) {
+  StreamHash h;
+  std::uint64_t copied = 0;
+  int err = 0;
+  const bool ok =
+      copyBlocks(m_fd.get(), static_cast<off_t>(m_offset), targetFd, 0, m_length, h, copied, err) &&
+      copied == m_length && ::ftruncate(targetFd, static_cast<off_t>(m_length)) == 0 &&
+      ::fsync(targetFd) == 0 && hashRange(targetFd, 0, m_length) == m_hash;
+  if (ok) remove();
+  return ok;
+}
+
+}  // namespace varnix
+
+#endif
