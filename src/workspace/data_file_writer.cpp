@@ -34,10 +34,14 @@ WriteResult writeDataFile(const std::string& path, const Graph& g) {
   // written at all.
   const std::vector<Point>& pts = g.series.points();
   if (std::any_of(pts.begin(), pts.end(),
-                  [](const Point& p) { return !std::isfinite(p.x) || !std::isfinite(p.y); }))
-    return {
-        false, EDOM,
-        "Cannot save " + g.name + " to " + path + ": it holds a value that is not a finite number"};
+                  [](const Point& p) { return !std::isfinite(p.x) || !std::isfinite(p.y); })) {
+    WriteResult refused;
+    refused.ok = false;
+    refused.errorNumber = EDOM;
+    refused.message =
+        "Cannot save " + g.name + " to " + path + ": it holds a value that is not a finite number";
+    return refused;
+  }
   return writeFileAtomically(path, dataFileText(g));
 }
 
