@@ -610,15 +610,19 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
   ImportResult r = readTable(text, fileName, sample);
   if (r.refusal || r.pointCount() > 0) return r;
   // Graphs without a single point are no import: the summary says why.
-  std::string why = mixedLayouts(sample);
-  if (!why.empty())
-    why = "the lines of numbers mix separators (" + why + "; read with separator " +
-          separatorName(chooseLayout(sample).separator) + ")";
-  else if (r.nonFinite > 0)
-    why = std::to_string(r.nonFinite) + (r.nonFinite == 1 ? " value is" : " values are") +
-          " nan, inf or beyond the number range";
-  else if (!r.warnings.empty())
-    why = r.warnings.front();
+  std::string why;
+  if (const std::string layouts = mixedLayouts(sample); !layouts.empty()) {
+    why = "the lines of numbers mix separators (" + layouts + "; read with " + r.layout + ")";
+  } else {
+    if (r.nonFinite > 0)
+      why = std::to_string(r.nonFinite) + (r.nonFinite == 1 ? " value is" : " values are") +
+            " nan, inf or beyond the number range";
+    else if (!r.warnings.empty())
+      why = r.warnings.front();
+    if (const std::size_t textLines = r.commentCount(); textLines > 0)
+      why += (why.empty() ? "" : "; ") + std::to_string(textLines) +
+             (textLines == 1 ? " line is" : " lines are") + " not numbers with " + r.layout;
+  }
   r.graphs.clear();
   r.refusal = "no points" + (why.empty() ? std::string() : ": " + why);
   return r;

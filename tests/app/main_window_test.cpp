@@ -12,8 +12,10 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPrinter>
 #include <QProcess>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -1484,6 +1486,33 @@ TEST(Import, MenuDropSummaryAndFolder) {
   f.w().dropFiles({data.filePath("uv.csv")}, Qt::NoModifier);
   ASSERT_GT(f.list()->count(), 5);
   EXPECT_EQ(f.list()->item(5)->text(), "uv.csv");  // named as Add Files names it
+}
+
+TEST(Import, TheSummaryWindowShowsEveryLineWholeAfterEveryImport) {
+  QTemporaryDir data;
+  // A short row in the middle ends 23 graphs: 20 warnings and "and 3 more".
+  std::string text = "x;a;b;c;d;e;f;g;h;i;j;k;l;m;n;o;p;q;r;s;t;u;v;w\n";
+  const std::string full = "1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1\n";
+  for (int k = 0; k < 6; ++k) text += full;
+  text += "2\n" + full;
+  writeFile(data.filePath("short.csv").toStdString(), text);
+  Fixture f;
+  f.w().importFiles({data.filePath("short.csv")});
+  ImportSummaryWindow* summary = f.w().importSummary();
+  ASSERT_TRUE(summary->isVisible());
+  EXPECT_TRUE(summary->text().endsWith("; and 3 more")) << summary->text().toStdString();
+  // The long line wraps: nothing of it is out of view sideways.
+  auto* edit = part<QPlainTextEdit>(summary, "text");
+  QApplication::processEvents();
+  EXPECT_EQ(edit->horizontalScrollBar()->maximum(), 0);
+  // Closed, or minimized, the window comes back with the next import.
+  part<QPushButton>(summary, "close")->click();
+  ASSERT_FALSE(summary->isVisible());
+  f.w().importFiles({data.filePath("short.csv")});
+  EXPECT_TRUE(summary->isVisible());
+  summary->showMinimized();
+  f.w().importFiles({data.filePath("short.csv")});
+  EXPECT_FALSE(summary->isMinimized());
 }
 
 }  // namespace

@@ -272,6 +272,42 @@ TEST(ImportTable, BadInputIsRefusedWithOneReason) {
   }
 }
 
+TEST(ImportTable, ATableWithoutAPointIsRefusedSayingWhy) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"2.5 2.5 2.5\n;1\n",
+       "no points: the lines of numbers mix separators (1 line with semicolon, 1 line with "
+       "blanks; read with separator semicolon, decimal point)"},
+      {"a;b\n;1\n;2\n;3\n1 2\n",
+       "no points: the lines of numbers mix separators (3 lines with semicolon, 1 line with "
+       "blanks; read with separator semicolon, decimal point)"},
+      {"1 nan\n2 inf\n", "no points: 2 values are nan, inf or beyond the number range"},
+      {"1 -1e999\n", "no points: 1 value is nan, inf or beyond the number range"},
+      {",1\n,2\n,3\n", "no points: line 1: f.csv ends at the line before (a value is missing)"},
+      // Decimal marks mixed within lines: only one line reads as numbers.
+      {"3,5\t3,5\t2.5\n,7e2\n3,5\t3,5\t2.5\t3,5\n",
+       "no points: line 2: f.csv ends at the line before (a value is missing); 2 lines are not "
+       "numbers with separator comma, decimal point"},
+      {"x\n,1\n",
+       "no points: line 2: f.csv ends at the line before (a value is missing); 1 line "
+       "is not numbers with separator comma, decimal point"},
+  };
+  for (const auto& [text, reason] : cases) {
+    const ImportResult r = importBytes(text, "f.csv");
+    ASSERT_TRUE(r.refusal) << text;
+    EXPECT_EQ(*r.refusal, reason) << text;
+    EXPECT_TRUE(r.graphs.empty()) << text;
+  }
+  // The summary line and a run's failure count follow the refusal.
+  TempDir dir;
+  writeFile(dir.file("m.txt"), "2.5 2.5 2.5\n;1\n");
+  GraphStore store;
+  std::size_t added = 0, failures = 0;
+  const auto summary = importFiles(store, {dir.file("m.txt")}, {}, &added, &failures);
+  EXPECT_EQ(summary[0], dir.file("m.txt") + ": not imported: " + cases[0].second);
+  EXPECT_EQ(store.count(), 0U);
+  EXPECT_EQ(failures, 1U);
+}
+
 // --- JCAMP-DX ----------------------------------------------------------------
 
 std::string jcamp(const std::string& data, const std::string& npoints = "11") {

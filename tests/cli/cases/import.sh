@@ -56,3 +56,34 @@ blob.bin: not imported: not a text file (binary content)
 words.txt: not imported: no rows of numbers
 gone.csv: not imported: there is no such file"
 grep -q "^count=0 " "$T/out" || fail "something entered the store"
+
+# nan, inf and overflowing numbers give no point, counted in the summary; the
+# saved file holds finite numbers only and loads back.
+printf 'nm,a\n400,1\n401,nan\n402,inf\n403,-1e999\n404,5\n' >"$T/dark.csv"
+"$CLI" -c "import $T/dark.csv; save-as $T/dark.dat; load $T/dark.dat; dump" >"$T/out" 2>"$T/err"
+expect_eq "non-finite summary" "$(sed "s#$T/##" "$T/err")" \
+  "dark.csv: 1 graph, 2 points, separator comma, decimal point, 1 line kept as comments, 3 values left out (nan, inf or beyond the number range)"
+expect_eq "saved finite" "$(points "$T/dark.dat" | tr '\n' '|')" "400 1|404 5|"
+grep -q "^slot 1 name=dark.dat path=$T/dark.dat points=2 " "$T/out" || fail "saved file not loaded"
+
+# Twenty warnings per file, then the count of the rest: a short row in the
+# middle ends 23 graphs.
+full='1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1'
+printf 'x;a;b;c;d;e;f;g;h;i;j;k;l;m;n;o;p;q;r;s;t;u;v;w\n%s\n%s\n%s\n%s\n%s\n%s\n2\n%s\n' \
+  "$full" "$full" "$full" "$full" "$full" "$full" "$full" >"$T/short.csv"
+"$CLI" -c "import $T/short.csv" 2>"$T/err"
+python3 - "$T/err" <<'PY' || fail "warnings cap: $(cat "$T/err")"
+import sys
+line = open(sys.argv[1]).read().strip()
+assert line.count("; warning: ") == 20, line
+assert line.endswith("; and 3 more"), line
+PY
+
+# Lines of numbers with different separators that leave no point: refused,
+# naming what was found.
+printf 'a;b\n;1\n;2\n;3\n1 2\n' >"$T/mixed.txt"
+status=0
+"$CLI" -c "import $T/mixed.txt" 2>"$T/err" || status=$?
+expect_eq "mixed status" "$status" 1
+expect_eq "mixed reason" "$(sed "s#$T/##" "$T/err")" \
+  "mixed.txt: not imported: no points: the lines of numbers mix separators (3 lines with semicolon, 1 line with blanks; read with separator semicolon, decimal point)"
