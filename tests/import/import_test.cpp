@@ -206,6 +206,92 @@ TEST(ImportTable, NonFiniteValuesGiveNoPointAndAreCounted) {
   EXPECT_EQ(wide.graphs[0].points[4].y, 6);
 }
 
+// A value missing in the middle of a row ends that graph only; the graphs
+// left and right of it go on. Each case: the text, the points per graph,
+// the warnings.
+TEST(ImportTable, AMissingValueInTheMiddleOfARowEndsOnlyItsGraph) {
+  struct Case {
+    const char* what;
+    std::string text;
+    std::vector<std::size_t> points;
+    std::vector<std::string> warnings;
+  };
+  const Case cases[] = {
+      {"empty tab field",
+       "x\ta\tb\tc\n1\t10\t100\t1000\n2\t20\t\t2000\n3\t30\t300\t3000\n",
+       {3, 1, 3},
+       {"line 3: b ends at the line before (a value is missing)"}},
+      {"N/A between blanks",
+       "1 10 100 1000\n2 20 N/A 2000\n3 30 300 3000\n4 40 400 4000\n",
+       {4, 1, 4},
+       {"line 2: m.txt, column 3 ends at the line before (a value is missing)"}},
+      {"decimal comma, empty field",
+       "1;1,5;2,5;3,5\n2;;2,5;3,5\n3;1,5;2,5;3,5\n",
+       {1, 3, 3},
+       {"line 2: m.txt, column 2 ends at the line before (a value is missing)"}},
+      {"two missing, on different lines",
+       "1,1,2,3\n2,1,,3\n3,1,2,3\n4,,2,3\n5,1,2,3\n",
+       {3, 1, 5},
+       {"line 2: m.txt, column 3 ends at the line before (a value is missing)",
+        "line 4: m.txt, column 2 ends at the line before (a value is missing)"}},
+      // A row cut short ends the graphs it has no value for.
+      {"short row",
+       "1,10,100\n2,20,200\n3,30\n4,40,400\n",
+       {4, 2},
+       {"line 3: m.txt, column 3 ends at the line before (a value is missing)"}},
+      // Without x no graph goes on.
+      {"missing x",
+       "1,10,100\n2,20,200\n,30,300\n4,40,400\n",
+       {2, 2},
+       {"line 3: m.txt, column 2 ends at the line before (a value is missing)",
+        "line 3: m.txt, column 3 ends at the line before (a value is missing)"}},
+      // A longer row: its extra value is left out, the others read.
+      {"longer row",
+       "1,10,100\n2,20,200,7\n3,30,300\n4,40,400\n",
+       {4, 4},
+       {"1 line has more than 3 values; the extra values were left out"}},
+  };
+  for (const Case& c : cases) {
+    const ImportResult r = importBytes(c.text, "m.txt");
+    ASSERT_FALSE(r.refusal) << c.what;
+    ASSERT_EQ(r.graphs.size(), c.points.size()) << c.what;
+    for (std::size_t k = 0; k < c.points.size(); ++k) {
+      ASSERT_EQ(r.graphs[k].points.size(), c.points[k]) << c.what << " graph " << k;
+      // Each graph holds its own column: row j of column k+2 is (x_j, y).
+      for (std::size_t j = 0; j < c.points[k]; ++j)
+        EXPECT_EQ(r.graphs[k].points[j].x, static_cast<double>(j + 1)) << c.what << " " << k;
+    }
+    EXPECT_EQ(r.warnings, c.warnings) << c.what;
+  }
+  // The values that were read belong to their own columns.
+  const ImportResult r = importBytes(cases[0].text, "m.txt");
+  EXPECT_EQ(r.graphs[0].points[2], (Point{3, 30}));
+  EXPECT_EQ(r.graphs[1].points[0], (Point{1, 100}));
+  EXPECT_EQ(r.graphs[2].points[1], (Point{2, 2000}));
+  EXPECT_EQ(r.graphs[2].points[2], (Point{3, 3000}));
+  const ImportResult comma = importBytes(cases[2].text, "m.txt");
+  EXPECT_EQ(comma.graphs[1].points[1], (Point{2, 2.5}));
+  EXPECT_EQ(comma.graphs[2].points[2], (Point{3, 3.5}));
+}
+
+TEST(ImportTable, AMissingValueInAWideRowEndsThatSpectrum) {
+  std::string xs = "x", a = "A", b = "B";
+  for (int k = 0; k < 30; ++k) {
+    xs += "," + std::to_string(400 + k);
+    a += k == 7 ? std::string(",") : "," + std::to_string(k);
+    b += "," + std::to_string(2 * k);
+  }
+  const ImportResult r = importBytes(xs + "\n" + a + "\n" + b + "\n", "wide.csv");
+  ASSERT_FALSE(r.refusal);
+  ASSERT_EQ(r.graphs.size(), 2U);
+  EXPECT_EQ(r.graphs[0].name, "A");
+  ASSERT_EQ(r.graphs[0].points.size(), 7U);
+  EXPECT_EQ(r.graphs[0].points[6], (Point{406, 6}));
+  ASSERT_EQ(r.graphs[1].points.size(), 30U);
+  EXPECT_EQ(r.graphs[1].points[29], (Point{429, 58}));
+  EXPECT_EQ(r.warnings, std::vector<std::string>{"line 2: A ends at value 7 (a value is missing)"});
+}
+
 TEST(ImportTable, WideTablesAreReadTransposed) {
   std::string xs = "x", plain, titled;
   for (int k = 0; k < 40; ++k) xs += "," + std::to_string(400 + k);
@@ -347,6 +433,52 @@ TEST(ImportJcamp, CompressedFormsImportLikeTheirAffnTwin) {
       EXPECT_EQ(r.graphs[0].points[j].y, p[j].y) << f;
     }
   }
+}
+
+// A repeat (DUP) after a difference (DIF) repeats the difference, not the
+// value; after a plain value it repeats the value. Each form against its
+// AFFN twin, written out by hand.
+TEST(ImportJcamp, RepeatsAfterDifferencesRepeatTheDifference) {
+  struct Case {
+    const char* what;
+    std::string compressed, affn;
+    const char* forms;
+  };
+  const Case cases[] = {
+      // 10 +1 (+1 +1) +0 (+0) | check 13, -3 (-3 -3) +0 (+0)
+      {"DIF then DUP, over a line end", jcamp("100A0JU%T\n105A3lU%T\n"),
+       jcamp("100 10 11 12 13 13 13\n106 10 7 4 4 4\n"), "SQZ/DIF/DUP"},
+      // A two-digit count: 10 +1, then the +1 nine times more.
+      {"DIF then a DUP of 10", jcamp("100A0JS0\n"), jcamp("100 10 11 12 13 14 15 16 17 18 19 20\n"),
+       "SQZ/DIF/DUP"},
+      {"SQZ then DUP", jcamp("100A0A1A2A3U\n106A0GDU\n"),
+       jcamp("100 10 11 12 13 13 13\n106 10 7 4 4 4\n"), "SQZ/DUP"},
+      // A negative difference repeated, then a plain value after it.
+      {"negative DIF, DUP, then SQZ", jcamp("100B0kTA0A0A0A0A0A0A0A0\n"),
+       jcamp("100 20 18 16 10 10 10 10 10 10 10 10\n"), "SQZ/DIF/DUP"},
+  };
+  for (const Case& c : cases) {
+    const ImportResult want = importBytes(c.affn, "a.jdx");
+    ASSERT_EQ(want.graphs.size(), 1U) << c.what;
+    const ImportResult got = importBytes(c.compressed, "c.jdx");
+    ASSERT_FALSE(got.refusal) << c.what;
+    ASSERT_EQ(got.graphs.size(), 1U) << c.what;
+    EXPECT_TRUE(got.warnings.empty()) << c.what << ": " << got.warnings.front();
+    EXPECT_EQ(got.layout, std::string("JCAMP-DX 4.24, XYDATA ") + c.forms) << c.what;
+    ASSERT_EQ(got.graphs[0].points.size(), 11U) << c.what;
+    for (std::size_t j = 0; j < 11; ++j)
+      EXPECT_EQ(got.graphs[0].points[j], want.graphs[0].points[j]) << c.what << " point " << j;
+  }
+  // The values themselves (YFACTOR 0.5): 10 11 12 13 13 13 10 7 4 4 4.
+  const ImportResult r = importBytes(cases[0].compressed, "c.jdx");
+  const double halves[] = {10, 11, 12, 13, 13, 13, 10, 7, 4, 4, 4};
+  for (std::size_t j = 0; j < 11; ++j)
+    EXPECT_EQ(r.graphs[0].points[j], (Point{200 + 2.0 * static_cast<double>(j), halves[j] / 2}));
+  // A check value that disagrees with the repeated difference is named.
+  const ImportResult bad = importBytes(jcamp("100A0JU%T\n105A4lU%T\n"), "b.jdx");
+  ASSERT_EQ(bad.warnings.size(), 1U);
+  EXPECT_EQ(bad.warnings[0],
+            "line 14: the y check value 14 differs from the last value of the line before (13)");
 }
 
 TEST(ImportJcamp, DisagreementsImportWithAWarningNamingTheLine) {

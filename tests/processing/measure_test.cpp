@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "test_util.h"
 
@@ -82,6 +84,89 @@ TEST(Measure, CellsThatCannotBeComputed) {
   Graph mixed;
   mixed.series.points() = {{0, 0}, {2, 4}, {1, 0}};
   EXPECT_FALSE(measure(mixed, 0, 2).area.has_value());
+}
+
+// A tent of height 4 on [0, 2] standing on the sloped line 10 + 3x: what
+// lies above the straight line between the cursors is the part of the tent
+// above its chord there, whatever the offset and slope under it.
+TEST(Measure, AreaAboveABaselineFarFromZero) {
+  struct Case {
+    double c1, c2;
+    double yAt1, yAt2;  ///< line plus tent at the cursors
+    double area;        ///< trapezoids under the polyline
+    double above;       ///< the tent above its chord between the cursors
+    Point top, bottom;
+    double centroid;
+  };
+  // Integrals by hand: on [0, 1] y = 10 + 7x, on [1, 2] y = 18 - x.
+  const Case cases[] = {
+      {0, 2, 10, 16, 30, 4, {1, 17}, {0, 10}, 32.0 / 30},
+      {2, 0, 16, 10, 30, 4, {1, 17}, {0, 10}, 32.0 / 30},
+      // Inside: y(0.5) = 13.5, y(1.5) = 16.5; the chord cuts the tent at
+      // height 2, leaving a triangle of base 1 and height 2.
+      {0.5, 1.5, 13.5, 16.5, 16, 1, {1, 17}, {0.5, 13.5}, 16.25 / 16},
+      // One side of the peak: the tent is straight there, nothing above.
+      {0, 1, 10, 17, 13.5, 0, {1, 17}, {0, 10}, (5 + 7.0 / 3) / 13.5},
+      // The second cursor beyond the graph: no baseline, the area to its end.
+      {1, 5, 17, std::nan(""), 16.5, std::nan(""), {1, 17}, {2, 16}, (24 + 2.0 / 3) / 16.5},
+  };
+  for (bool descending : {false, true}) {
+    Graph g;
+    g.series.points() = {{0, 10}, {1, 17}, {2, 16}};
+    if (descending) std::reverse(g.series.points().begin(), g.series.points().end());
+    for (const Case& c : cases) {
+      const Measurement m = measure(g, c.c1, c.c2);
+      const std::string what =
+          std::to_string(c.c1) + ".." + std::to_string(c.c2) + (descending ? " descending" : "");
+      ASSERT_TRUE(m.yAtFirst && m.area && m.centroid && m.maximum && m.minimum) << what;
+      EXPECT_DOUBLE_EQ(*m.yAtFirst, c.yAt1) << what;
+      EXPECT_EQ(m.yAtSecond.has_value(), !std::isnan(c.yAt2)) << what;
+      if (m.yAtSecond) EXPECT_DOUBLE_EQ(*m.yAtSecond, c.yAt2) << what;
+      EXPECT_DOUBLE_EQ(*m.area, c.area) << what;
+      EXPECT_EQ(m.areaAboveBaseline.has_value(), !std::isnan(c.above)) << what;
+      if (m.areaAboveBaseline) EXPECT_NEAR(*m.areaAboveBaseline, c.above, 1e-12) << what;
+      EXPECT_EQ(*m.maximum, c.top) << what;
+      EXPECT_EQ(*m.minimum, c.bottom) << what;
+      EXPECT_NEAR(*m.centroid, c.centroid, 1e-12) << what;
+      // Half of 17 is below every y: no crossing, no width.
+      EXPECT_FALSE(m.fwhm.has_value()) << what;
+    }
+  }
+}
+
+// Full width at half maximum of asymmetric peaks, crossings interpolated on
+// the polyline; the minimum and maximum are the first of equals.
+TEST(Measure, WidthOfAnAsymmetricPeak) {
+  struct Case {
+    std::vector<Point> pts;
+    double c1, c2;
+    std::optional<double> fwhm;
+    Point top, bottom;
+  };
+  const Case cases[] = {
+      // Half of 8 is 4: crossings at x = 1 + 2/6 (left) and 3 + 2 * 2/4 = 4.
+      {{{0, 0}, {1, 2}, {2, 8}, {3, 6}, {5, 2}}, 0, 5, 8.0 / 3, {2, 8}, {0, 0}},
+      // The same between cursors that cut the curve (y 3.2 and 3 there):
+      // the crossings lie on the same segments.
+      {{{0, 0}, {1, 2}, {2, 8}, {3, 6}, {5, 2}}, 1.2, 4.5, 8.0 / 3, {2, 8}, {4.5, 3}},
+      // A cursor before the right crossing: no width.
+      {{{0, 0}, {1, 2}, {2, 8}, {3, 6}, {5, 2}}, 0, 3.5, std::nullopt, {2, 8}, {0, 0}},
+      // Two equal tops: the first counts; a dip below half between them
+      // ends the width at the first peak (crossings 0.5 and 1 + 2/3).
+      {{{0, 0}, {1, 4}, {2, 1}, {3, 4}, {4, 0}}, 0, 4, 7.0 / 6, {1, 4}, {0, 0}},
+      // Equal lows: the first (crossings 1 - 2.5/4 and 1 + 2.5/4).
+      {{{0, 1}, {1, 5}, {2, 1}, {3, 0}, {4, 0}, {5, 2}}, 0, 5, 1.25, {1, 5}, {3, 0}},
+  };
+  for (const Case& c : cases) {
+    Graph g;
+    g.series.points() = c.pts;
+    const Measurement m = measure(g, c.c1, c.c2);
+    EXPECT_EQ(m.fwhm.has_value(), c.fwhm.has_value()) << c.c1 << " " << c.c2;
+    if (m.fwhm && c.fwhm) EXPECT_DOUBLE_EQ(*m.fwhm, *c.fwhm) << c.c1 << " " << c.c2;
+    ASSERT_TRUE(m.maximum && m.minimum);
+    EXPECT_EQ(*m.maximum, c.top) << c.c1 << " " << c.c2;
+    EXPECT_EQ(*m.minimum, c.bottom) << c.c1 << " " << c.c2;
+  }
 }
 
 TEST(Measure, TextForTheClipboard) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -193,6 +194,93 @@ TEST(PointTransforms, FaultsStopAtTheFaultingPoint) {
     EXPECT_EQ(store.graph(0).undoMark, c.takesUndoCopy) << c.name;
     if (c.takesUndoCopy) EXPECT_EQ(store.graph(0).undoCopy, c.points) << c.name;
   }
+}
+
+/// The cached ranges a scan of the points gives.
+void expectRangesOfPoints(const Series& s, const char* what) {
+  double x0 = s.x(0), x1 = s.x(0), y0 = s.y(0), y1 = s.y(0);
+  for (const Point& p : s.points()) {
+    x0 = std::min(x0, p.x);
+    x1 = std::max(x1, p.x);
+    y0 = std::min(y0, p.y);
+    y1 = std::max(y1, p.y);
+  }
+  EXPECT_EQ(s.minX(), x0) << what;
+  EXPECT_EQ(s.maxX(), x1) << what;
+  EXPECT_EQ(s.minY(), y0) << what;
+  EXPECT_EQ(s.maxY(), y1) << what;
+}
+
+TEST(PointTransforms, EvNanometreKeepsTheAreaAndRecomputesEveryRange) {
+  constexpr long double hc = 1239.84198L;
+  const std::vector<Point> ev = {{1, 10}, {2, 20}, {4, 40}};
+  for (std::size_t converted : {0u, 1u}) {
+    GraphStore store;
+    for (int g = 0; g < 2; ++g) addGraph(store, "g", ev);
+    // The other graph's points changed in place, its cache not: the command
+    // recomputes every graph's ranges, as Rescale does.
+    const std::size_t other = 1 - converted;
+    store.series(other).points()[1].y = -7;
+    store.series(other).points()[2].x = 9;
+    evNanometreGraphs(store, select({}, converted));
+    const Series& s = store.series(converted);
+    ASSERT_EQ(s.count(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) {
+      const long double x = ev[k].x, y = ev[k].y;
+      EXPECT_EQ(s.x(k), static_cast<double>(hc / x)) << k;
+      EXPECT_EQ(s.y(k), static_cast<double>(y * x * x / hc)) << k;
+    }
+    // Not re-sorted: x now descends.
+    EXPECT_GT(s.x(0), s.x(2));
+    EXPECT_DOUBLE_EQ(s.maxX(), 1239.84198);
+    EXPECT_DOUBLE_EQ(s.minX(), 1239.84198 / 4);
+    EXPECT_DOUBLE_EQ(s.minY(), 10 / 1239.84198);
+    EXPECT_DOUBLE_EQ(s.maxY(), 40 * 16 / 1239.84198);
+    expectRangesOfPoints(s, "converted");
+    expectRangesOfPoints(store.series(other), "other");
+    EXPECT_EQ(store.series(other).minY(), -7);
+    EXPECT_EQ(store.series(other).maxX(), 9);
+    EXPECT_EQ(store.series(other).points()[0], ev[0]);
+    EXPECT_FALSE(store.undoEnabled());
+    EXPECT_FALSE(store.graph(converted).undoMark);
+    // Twice gives the curve back.
+    evNanometreGraphs(store, select({}, converted));
+    for (std::size_t k = 0; k < 3; ++k) {
+      EXPECT_NEAR(s.x(k), ev[k].x, 1e-14 * ev[k].x);
+      EXPECT_NEAR(s.y(k), ev[k].y, 1e-14 * ev[k].y);
+    }
+    expectRangesOfPoints(s, "back");
+  }
+  // The area over x stays: a triangle 0..4 eV-wide under trapezoids keeps
+  // its integral in nm within the trapezoid error of a fine grid.
+  GraphStore fine;
+  std::vector<Point> tri;
+  for (int k = 0; k <= 4000; ++k) {
+    const double x = 1 + k * 1e-3;
+    tri.push_back({x, 1 - std::fabs(x - 3) / 2});
+  }
+  addGraph(fine, "t", tri);
+  evNanometreGraphs(fine, select({}, 0));
+  double area = 0;
+  const auto& p = fine.series(0).points();
+  for (std::size_t k = 1; k < p.size(); ++k)
+    area += (p[k].y + p[k - 1].y) / 2 * std::fabs(p[k].x - p[k - 1].x);
+  EXPECT_NEAR(area, 2.0, 1e-5);  // the triangle's area: base 4, height 1
+}
+
+TEST(PointTransforms, EvNanometreFaultLeavesTheFaultingPoint) {
+  GraphStore store;
+  addGraph(store, "g", {{-2, 3}, {0, 1}, {2, 5}});
+  EXPECT_EQ(test::errorOf([&] { evNanometreGraphs(store, select({}, 0)); }),
+            "Floating point division by zero");
+  EXPECT_EQ(store.series(0).x(0), static_cast<double>(1239.84198L / -2));
+  EXPECT_EQ(store.series(0).y(0), static_cast<double>(3 * 4 / 1239.84198L));
+  EXPECT_EQ(store.series(0).points()[1], (Point{0, 1}));
+  EXPECT_EQ(store.series(0).points()[2], (Point{2, 5}));
+  // Nothing loaded: nothing to do.
+  GraphStore empty;
+  evNanometreGraphs(empty, select({}, 0));
+  EXPECT_EQ(empty.count(), 0u);
 }
 
 TEST(PointTransforms, EvAngstromOfZeroFaults) {
