@@ -8,9 +8,9 @@
 
 #include "cli/script.h"
 #include "processing/moments.h"
+#include "session/session.h"
 #include "workspace/graph_store.h"
 #include "workspace/selection.h"
-#include "session/session.h"
 
 namespace varnix::cli {
 
@@ -81,6 +81,13 @@ class Runner {
   void cmdMathGraphs(const Args& a);
   void cmdPostfix(const Args& a);
   void cmdEval(const Args& a);
+  void cmdFit(const Args& a);
+  void cmdFitWeights(const Args& a);
+  void cmdFitSave(const Args& a);
+  void cmdFitGraphs(const Args& a);
+  void cmdBaselineAls(const Args& a);
+  void cmdBaselinePoly(const Args& a);
+  void cmdDespike(const Args& a);
 
   std::ostream& m_out;
   std::ostream& m_err;
