@@ -9,6 +9,7 @@
 #include "expr/compiled_expression.h"
 #include "expr/expression.h"
 #include "expr/math_commands.h"
+#include "fit/despike.h"
 #include "processing/delete_point.h"
 #include "processing/measure.h"
 #include "processing/point_transforms.h"
@@ -104,6 +105,31 @@ const std::vector<Runner::Command>& Runner::commands() {
       {"postfix", 1, 1, "FORMULA", "prints the postfix text of FORMULA", &Runner::cmdPostfix},
       {"eval", 3, 3, "FORMULA X Y", "prints the value of FORMULA at x = X, y = Y",
        &Runner::cmdEval},
+      {"fit", 3, -1, "FORMULA X1 X2 NAME=START[:LOW:HIGH]...",
+       "fits FORMULA to each selected graph (or the current one) on X1 <= x <= X2, every graph "
+       "from the given starts; prints one line per graph",
+       &Runner::cmdFit},
+      {"fit-chained", 3, -1, "FORMULA X1 X2 NAME=START[:LOW:HIGH]...",
+       "as fit, each graph after the first starting from the result before it", &Runner::cmdFit},
+      {"fit-weights", 1, 1, "none|poisson", "the weights of later fits (none, or 1/max(y,1))",
+       &Runner::cmdFitWeights},
+      {"fit-save", 1, 2, "FILE [PARAMETER]",
+       "saves the last fit's table (first column from the names: digits or a pattern)",
+       &Runner::cmdFitSave},
+      {"fit-curve", 0, 0, "", "adds the last fit's model curves as new graphs",
+       &Runner::cmdFitGraphs},
+      {"fit-residual", 0, 0, "", "adds the last fit's residuals (data - model) as new graphs",
+       &Runner::cmdFitGraphs},
+      {"baseline-als", 2, 2, "LAMBDA P",
+       "subtracts the asymmetric least squares baseline (Eilers and Boelens) from the selected "
+       "graphs (or the current one)",
+       &Runner::cmdBaselineAls},
+      {"baseline-poly", 3, -1, "N X1 X2 [X3 X4 ...]",
+       "subtracts the polynomial of degree N through the points in the x ranges",
+       &Runner::cmdBaselinePoly},
+      {"despike", 2, 2, "THRESHOLD WIDTH",
+       "replaces spikes (Whitaker and Hayes) in the selected graphs (or the current one)",
+       &Runner::cmdDespike},
   };
   return table;
 }
@@ -421,6 +447,62 @@ void Runner::cmdEval(const Args& a) {
   const double x = numberArg(a[1]), y = numberArg(a[2]);
   const std::string postfix = expressionToPostfix(a[0]) + " ";
   m_out << formatShortest(evaluatePostfix(postfix, x, y)) << '\n';
+}
+
+// --- fitting, baselines and spikes ---------------------------------------------
+
+void Runner::cmdFit(const Args& a) {
+  const double x1 = numberArg(a[1]), x2 = numberArg(a[2]);
+  const Args starts(a.begin() + 3, a.end());
+  const FitTable& table = m_session.fit(a[0], x1, x2, starts, *m_commandName == "fit-chained");
+  std::string out;
+  for (const FitRow& row : table.rows) {
+    out += fitResultLine(table, row) + "\n";
+    if (!row.result.converged) ++m_failures;
+  }
+  m_out << out;
+}
+
+void Runner::cmdFitWeights(const Args& a) {
+  if (a[0] == "none")
+    m_session.setFitWeights(FitWeights::None);
+  else if (a[0] == "poisson")
+    m_session.setFitWeights(FitWeights::Poisson);
+  else
+    throw UsageError("Usage: fit-weights none|poisson");
+}
+
+void Runner::cmdFitSave(const Args& a) {
+  m_session.saveFitTable(
+      withDefaultExtension(a[0]), a.size() > 1 ? &a[1] : nullptr,
+      [this](const std::string& t) { message(t); }, &m_failures);
+}
+
+void Runner::cmdFitGraphs(const Args&) {
+  m_session.addFitGraphs(*m_commandName == "fit-residual");
+}
+
+void Runner::cmdBaselineAls(const Args& a) {
+  m_session.subtractAlsBaseline(numberArg(a[0]), numberArg(a[1]));
+}
+
+void Runner::cmdBaselinePoly(const Args& a) {
+  if (a.size() % 2 == 0) throw UsageError("Usage: baseline-poly N X1 X2 [X3 X4 ...]");
+  const double degree = numberArg(a[0]);
+  std::vector<XRange> ranges;
+  for (std::size_t i = 1; i + 1 < a.size(); i += 2)
+    ranges.emplace_back(numberArg(a[i]), numberArg(a[i + 1]));
+  // A degree that is no small whole number is refused as one out of range.
+  const bool whole = degree == std::floor(degree) && degree >= 0 && degree <= kMaxBaselineDegree;
+  m_session.subtractPolynomialBaseline(whole ? static_cast<int>(degree) : -1, ranges);
+}
+
+void Runner::cmdDespike(const Args& a) {
+  const double threshold = numberArg(a[0]), width = numberArg(a[1]);
+  // A width that is no whole number in range is refused as width 0.
+  const bool whole =
+      width == std::floor(width) && width >= 1 && width <= static_cast<double>(kMaxDespikeWidth);
+  m_session.despike(threshold, whole ? static_cast<std::size_t>(width) : 0);
 }
 
 }  // namespace varnix::cli

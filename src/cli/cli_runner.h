@@ -89,6 +89,13 @@ class Runner {
   void cmdMathGraphs(const Args& a);
   void cmdPostfix(const Args& a);
   void cmdEval(const Args& a);
+  void cmdFit(const Args& a);
+  void cmdFitWeights(const Args& a);
+  void cmdFitSave(const Args& a);
+  void cmdFitGraphs(const Args& a);
+  void cmdBaselineAls(const Args& a);
+  void cmdBaselinePoly(const Args& a);
+  void cmdDespike(const Args& a);
 
   std::ostream& m_out;
   std::ostream& m_err;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "fit/despike.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/data_file_writer.h"
 #include "workspace/graph_list_commands.h"
@@ -156,6 +157,68 @@ bool Session::saveSelected(const ConfirmFn& confirm, const MessageFn& message,
   for (std::size_t r : done) setSelected(r, false);
   for (std::size_t r : written) markSaved(r);
   return !done.empty();
+}
+
+// --- fitting, baselines and spikes -------------------------------------------
+
+const FitTable& Session::fit(const std::string& formula, double x1, double x2,
+                             const std::vector<std::string>& parameterArguments, bool chained,
+                             const ProgressFn& progress) {
+  auto model = std::make_shared<const FitModel>(formula);
+  FitSettings settings;
+  settings.parameters.resize(model->parameters().size());
+  for (const std::string& a : parameterArguments) readParameterArgument(*model, a, settings);
+  settings.x1 = x1;
+  settings.x2 = x2;
+  settings.weights = m_fitWeights;
+  return fit(std::move(model), settings, chained, progress);
+}
+
+const FitTable& Session::fit(std::shared_ptr<const FitModel> model, const FitSettings& settings,
+                             bool chained, const ProgressFn& progress,
+                             const std::function<bool()>& cancel) {
+  checkFitSettings(*model, settings);
+  if (m_store.empty()) return m_fitTable;
+  m_fitTable = fitGraphs(m_store, selectedOrCurrentRows(), std::move(model), settings, chained,
+                         progress, cancel);
+  return m_fitTable;
+}
+
+void Session::saveFitTable(const std::string& path, const std::string* parameter,
+                           const MessageFn& message, std::size_t* failures) {
+  std::optional<SeriesParameter> pattern;
+  if (parameter) pattern.emplace(*parameter);
+  const std::string text = fitTableText(m_fitTable, pattern ? &*pattern : nullptr);
+  writeAndReport(path, text, message, failures);
+}
+
+std::vector<std::size_t> Session::addFitGraphs(bool residual) {
+  std::vector<std::size_t> added = varnix::addFitGraphs(m_store, m_fitTable, residual);
+  syncRows();
+  return added;
+}
+
+void Session::subtractAlsBaseline(double lambda, double p) {
+  checkAlsParameters(lambda, p);
+  if (m_store.empty()) return;
+  varnix::subtractAlsBaseline(m_store, selectedOrCurrentRows(), lambda, p);
+}
+
+void Session::subtractPolynomialBaseline(int degree, const std::vector<XRange>& ranges) {
+  checkPolynomialBaseline(degree, ranges);
+  if (m_store.empty()) return;
+  varnix::subtractPolynomialBaseline(m_store, selectedOrCurrentRows(), degree, ranges);
+}
+
+std::size_t Session::despike(double threshold, std::size_t width) {
+  checkDespikeParameters(threshold, static_cast<long long>(width));
+  if (m_store.empty()) return 0;
+  const std::vector<std::size_t> rows = selectedOrCurrentRows();
+  const std::size_t replaced = despikeGraphs(m_store, rows, threshold, width);
+  m_information = " " + std::to_string(replaced) +
+                  (replaced == 1 ? " spike point" : " spike points") + " replaced in " +
+                  std::to_string(rows.size()) + (rows.size() == 1 ? " graph" : " graphs");
+  return replaced;
 }
 
 }  // namespace varnix

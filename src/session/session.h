@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "fit/baseline.h"
+#include "fit/fit_commands.h"
 #include "processing/moments.h"
 #include "workspace/callbacks.h"
 #include "workspace/graph_store.h"
@@ -78,6 +80,40 @@ class Session {
   /// The selected rows, or the current one when none is selected.
   std::vector<std::size_t> selectedOrCurrentRows() const;
 
+  // --- fitting, baselines and spikes -----------------------------------------
+  /// The last fit (no model before the first).
+  const FitTable& fitTable() const { return m_fitTable; }
+  /// The weights of later fits that are given as text (none at first).
+  FitWeights fitWeights() const { return m_fitWeights; }
+  void setFitWeights(FitWeights weights) { m_fitWeights = weights; }
+  /// Fits the formula to the selected graphs (the current one when none is
+  /// selected) between x1 and x2 (either order), each parameter started as
+  /// its argument NAME=START[:LOW:HIGH] says, with the session's weights.
+  /// Bad input throws Error and changes nothing; with graphs, the result
+  /// becomes the last fit. chained: see fitGraphs.
+  const FitTable& fit(const std::string& formula, double x1, double x2,
+                      const std::vector<std::string>& parameterArguments, bool chained,
+                      const ProgressFn& progress = {});
+  /// The same with a model and settings made by the caller (the Fit window).
+  const FitTable& fit(std::shared_ptr<const FitModel> model, const FitSettings& settings,
+                      bool chained, const ProgressFn& progress = {},
+                      const std::function<bool()>& cancel = {});
+  /// Writes the last fit's table (fitTableText) to path; parameter: the
+  /// pattern or "digits" of Parameter from name, nullptr for digits or slots.
+  void saveFitTable(const std::string& path, const std::string* parameter, const MessageFn& message,
+                    std::size_t* failures = nullptr);
+  /// Adds the fitted curves (or residuals) of the last fit as new graphs
+  /// (unselected rows); returns their slots.
+  std::vector<std::size_t> addFitGraphs(bool residual);
+  /// Subtracts the asymmetric least squares baseline from the selected
+  /// graphs (or the current one); undoable.
+  void subtractAlsBaseline(double lambda, double p);
+  /// Subtracts the polynomial baseline through the x ranges; undoable.
+  void subtractPolynomialBaseline(int degree, const std::vector<XRange>& ranges);
+  /// Removes spikes from the selected graphs (or the current one); undoable.
+  /// The information line tells how many points were replaced.
+  std::size_t despike(double threshold, std::size_t width);
+
  private:
   /// A graph written to its own file carries no unsaved changes.
   void markSaved(std::size_t row);
@@ -89,6 +125,8 @@ class Session {
   std::optional<std::size_t> m_focus;
   std::string m_information;
   MomentsTable m_table;
+  FitTable m_fitTable;
+  FitWeights m_fitWeights = FitWeights::None;
 };
 
 }  // namespace varnix

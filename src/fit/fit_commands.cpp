@@ -1,0 +1,209 @@
+#include "fit/fit_commands.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "workspace/error.h"
+#include "workspace/number_text.h"
+
+namespace varnix {
+
+std::vector<const FitRow*> FitTable::convergedRows() const {
+  std::vector<const FitRow*> out;
+  for (const FitRow& r : rows)
+    if (r.result.converged) out.push_back(&r);
+  return out;
+}
+
+void readParameterArgument(const FitModel& model, std::string_view text, FitSettings& settings) {
+  const std::string shown(text);
+  const std::string usage =
+      "Not a parameter start: " + shown + " (write NAME=START or NAME=START:LOW:HIGH)";
+  const std::size_t eq = text.find('=');
+  if (eq == std::string_view::npos || eq == 0) throw Error(usage);
+  const std::string name(text.substr(0, eq));
+  const std::optional<std::size_t> index = model.parameterIndex(name);
+  if (!index) throw Error(name + " is not a parameter of the formula " + model.formula());
+  settings.parameters.resize(model.parameters().size());
+  ParameterSetting& s = settings.parameters[*index];
+  if (s.start) throw Error("The start of " + name + " is given twice");
+  std::vector<std::string_view> fields;
+  std::string_view rest = text.substr(eq + 1);
+  for (;;) {
+    const std::size_t colon = rest.find(':');
+    fields.push_back(rest.substr(0, colon));
+    if (colon == std::string_view::npos) break;
+    rest = rest.substr(colon + 1);
+  }
+  if (fields.size() != 1 && fields.size() != 3) throw Error(usage);
+  auto number = [&](std::string_view field, const char* what) {
+    const std::optional<double> v = readNumber(field);
+    if (!v) throw Error("The " + std::string(what) + " of " + name + " is not a number: " + shown);
+    return *v;
+  };
+  ParameterSetting parsed;
+  parsed.start = number(fields[0], "start");
+  if (fields.size() == 3) {
+    if (!fields[1].empty()) parsed.lower = number(fields[1], "lower bound");
+    if (!fields[2].empty()) parsed.upper = number(fields[2], "upper bound");
+    parsed.fixed = parsed.lower == parsed.upper;
+  }
+  s = parsed;
+}
+
+std::string parameterArgumentText(const std::string& name, const ParameterSetting& setting) {
+  std::string out = name + "=" + formatShortest(setting.start.value_or(0));
+  const bool lower = std::isfinite(setting.lower), upper = std::isfinite(setting.upper);
+  if (setting.fixed)
+    out += ":" + formatShortest(setting.start.value_or(0)) + ":" +
+           formatShortest(setting.start.value_or(0));
+  else if (lower || upper)
+    out += ":" + (lower ? formatShortest(setting.lower) : std::string()) + ":" +
+           (upper ? formatShortest(setting.upper) : std::string());
+  return out;
+}
+
+FitTable fitGraphs(const GraphStore& store, const std::vector<std::size_t>& rows,
+                   std::shared_ptr<const FitModel> model, const FitSettings& settings, bool chained,
+                   const ProgressFn& progress, const std::function<bool()>& cancel) {
+  checkFitSettings(*model, settings);
+  // Every graph's points are checked before the first fit; the model at the
+  // start too where the start is known now.
+  std::vector<std::vector<Point>> points;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    const std::size_t r = rows[k];
+    points.push_back(pointsInRange(store.series(r), settings.x1, settings.x2));
+    // A chained graph's start is the result before it: known only then.
+    checkFitStart(*model, settings, points.back(), store.graph(r).name, !chained || k == 0);
+  }
+  FitTable table;
+  table.model = model;
+  table.settings = settings;
+  table.chained = chained;
+  FitSettings current = settings;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    if (cancel && cancel()) {
+      table.cancelled = true;
+      break;
+    }
+    FitRow row;
+    row.slot = rows[k];
+    row.name = store.graph(rows[k]).name;
+    try {
+      row.result = fitPoints(*model, current, points[k], row.name);
+    } catch (const Error& e) {
+      // A chained start (the previous graph's result) that this graph's
+      // model cannot take.
+      row.result.failure = e.what();
+      row.result.points = points[k].size();
+      for (const ParameterSetting& s : current.parameters) {
+        row.result.values.push_back(*s.start);
+        row.result.errors.push_back(std::nan(""));
+      }
+    }
+    if (chained && row.result.converged)
+      for (std::size_t i = 0; i < current.parameters.size(); ++i)
+        current.parameters[i].start = row.result.values[i];
+    table.rows.push_back(std::move(row));
+    reportProgress(progress, k + 1, rows.size());
+  }
+  if (progress) progress(0);
+  return table;
+}
+
+std::string fitResultLine(const FitTable& table, const FitRow& row) {
+  const FitResult& r = row.result;
+  std::string out = "fit " + std::to_string(row.slot) + " " + row.name + ":";
+  const std::vector<std::string>& names = table.model->parameters();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    out += " " + names[i] + "=" + formatShortest(r.values[i]);
+    out += " " + names[i] + ".err=" + formatShortest(r.errors[i]);
+  }
+  out += " chi2=" + formatShortest(r.chi2) + " dof=" + std::to_string(r.dof) +
+         " r2=" + formatShortest(r.r2) + " iterations=" + std::to_string(r.iterations);
+  out += r.converged ? " status=converged" : " status=failed: " + r.failure;
+  return out;
+}
+
+namespace {
+
+void requireTable(const FitTable& table) {
+  if (!table.model) throw Error("There is no fit yet; fit a model first");
+}
+
+}  // namespace
+
+std::string fitTableText(const FitTable& table, const SeriesParameter* parameter) {
+  requireTable(table);
+  const std::vector<const FitRow*> rows = table.convergedRows();
+  std::vector<std::string> names;
+  for (const FitRow* r : rows) names.push_back(r->name);
+  const SeriesParameter digits;
+  std::vector<std::string> first = (parameter ? *parameter : digits).valuesOf(names);
+  const bool bySlot = !parameter && std::any_of(first.begin(), first.end(),
+                                                [](const std::string& v) { return v.empty(); });
+  if (bySlot)
+    for (std::size_t k = 0; k < rows.size(); ++k) first[k] = std::to_string(rows[k]->slot);
+  std::string out = bySlot ? "\"slot" : "\"parameter";
+  for (const std::string& p : table.model->parameters()) out += " " + p + " " + p + ".err";
+  out += " chi2 r2\r\n";
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    const FitResult& r = rows[k]->result;
+    out += first[k];
+    for (std::size_t i = 0; i < r.values.size(); ++i)
+      out += " " + formatShortest(r.values[i]) + " " + formatShortest(r.errors[i]);
+    out += " " + formatShortest(r.chi2) + " " + formatShortest(r.r2) + "\r\n";
+  }
+  return out;
+}
+
+namespace {
+
+/// "T010K.dat" -> "T010K_fit.dat": the suffix before the extension.
+std::string withSuffix(const std::string& name, const std::string& suffix) {
+  const std::size_t slash = name.find_last_of('/');
+  const std::size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == 0)
+    return name + suffix;
+  return name.substr(0, dot) + suffix + name.substr(dot);
+}
+
+}  // namespace
+
+std::vector<std::size_t> addFitGraphs(GraphStore& store, const FitTable& table, bool residual) {
+  requireTable(table);
+  const std::vector<const FitRow*> rows = table.convergedRows();
+  for (const FitRow* r : rows)
+    if (r->slot >= store.count() || store.graph(r->slot).name != r->name)
+      throw Error("The graph " + r->name + " of the last fit is no longer in slot " +
+                  std::to_string(r->slot));
+  if (store.count() + rows.size() > GraphStore::kMaxGraphs)
+    throw Error("Cannot add " + std::to_string(rows.size()) + " graphs: only " +
+                std::to_string(GraphStore::kMaxGraphs - store.count()) + " of " +
+                std::to_string(GraphStore::kMaxGraphs) + " graph slots are free");
+  // Every curve first, so that running out of memory adds nothing.
+  std::vector<std::vector<Point>> curves;
+  for (const FitRow* r : rows) {
+    std::vector<Point> pts =
+        pointsInRange(store.series(r->slot), table.settings.x1, table.settings.x2);
+    const std::vector<double> model = modelValues(*table.model, r->result.values, pts);
+    for (std::size_t j = 0; j < pts.size(); ++j)
+      pts[j].y = residual ? pts[j].y - model[j] : model[j];
+    curves.push_back(std::move(pts));
+  }
+  const std::string suffix = residual ? "_residual" : "_fit";
+  std::vector<std::size_t> added;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    const Graph& source = store.graph(rows[k]->slot);
+    const std::string name = withSuffix(source.name, suffix);
+    const std::size_t slash = source.path.find_last_of('/');
+    const std::string path =
+        slash == std::string::npos ? name : source.path.substr(0, slash + 1) + name;
+    Graph& g = store.append(name, path);
+    g.series.assignSorted(std::move(curves[k]));
+    added.push_back(store.count() - 1);
+  }
+  return added;
+}
+
+}  // namespace varnix

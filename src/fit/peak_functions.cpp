@@ -1,0 +1,133 @@
+#include "fit/peak_functions.h"
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+// libcerf's Faddeeva function, declared here with the compiler's C complex
+// type (cerf.h itself includes <complex.h>, which clashes with C++).
+extern "C" {
+__extension__ typedef _Complex double CerfComplex;
+CerfComplex w_of_z(CerfComplex z);
+}
+
+namespace varnix {
+namespace {
+
+constexpr double kFourLn2 = 4 * std::numbers::ln2;
+constexpr double kSqrtPi = 1.7724538509055160273;  // sqrt(pi)
+const double kSigmaPerFwhm = 1 / (2 * std::sqrt(2 * std::numbers::ln2));
+
+using Complex = std::complex<double>;
+
+Complex faddeeva(Complex z) {
+  CerfComplex c{};
+  __real__ c = z.real();
+  __imag__ c = z.imag();
+  const CerfComplex w = w_of_z(c);
+  return {__real__ w, __imag__ w};
+}
+
+/// w'(z) = -2 z w(z) + 2i/sqrt(pi). Far from the origin the two terms
+/// cancel, so there (Im z >= 0) the derivative of the asymptotic series
+/// w(z) ~ (i/sqrt(pi)) sum (2k-1)!! / (2^k z^(2k+1)) is used instead.
+Complex faddeevaDerivative(Complex z, Complex w) {
+  if (std::abs(z) < 50) return -2.0 * z * w + Complex(0, 2 / kSqrtPi);
+  const Complex inv2 = 1.0 / (z * z);
+  Complex sum = 0, power = inv2;
+  double coefficient = 1;  // (2k+1)!! / 2^k
+  for (int k = 0; k < 12; ++k) {
+    sum -= coefficient * power;
+    power *= inv2;
+    coefficient *= (2.0 * k + 3) / 2;
+  }
+  return Complex(0, 1 / kSqrtPi) * sum;
+}
+
+double signOf(double v) {
+  return v < 0 ? -1.0 : 1.0;
+}
+
+}  // namespace
+
+PeakValue<4> gaussPeak(double x, double h, double c, double w) {
+  PeakValue<4> r;
+  const double t = (x - c) / w;
+  const double e = std::exp(-kFourLn2 * t * t);
+  r.value = h * e;
+  r.partial[0] = -h * e * 2 * kFourLn2 * t / w;
+  r.partial[1] = e;
+  r.partial[2] = -r.partial[0];
+  r.partial[3] = h * e * 2 * kFourLn2 * t * t / w;
+  return r;
+}
+
+PeakValue<4> lorentzPeak(double x, double h, double c, double w) {
+  PeakValue<4> r;
+  const double t = (x - c) / w;
+  const double d = 1 + 4 * t * t;
+  r.value = h / d;
+  const double common = h * 8 * t / (w * d * d);
+  r.partial[0] = -common;
+  r.partial[1] = 1 / d;
+  r.partial[2] = common;
+  r.partial[3] = common * t;
+  return r;
+}
+
+PeakValue<5> pseudoVoigtPeak(double x, double h, double c, double w, double e) {
+  const PeakValue<4> l = lorentzPeak(x, h, c, w);
+  const PeakValue<4> g = gaussPeak(x, h, c, w);
+  PeakValue<5> r;
+  r.value = e * l.value + (1 - e) * g.value;
+  for (int i = 0; i < 4; ++i) r.partial[i] = e * l.partial[i] + (1 - e) * g.partial[i];
+  r.partial[4] = l.value - g.value;
+  return r;
+}
+
+PeakValue<5> voigtPeak(double x, double a, double c, double wg, double wl) {
+  PeakValue<5> r;
+  const double u = x - c;
+  const double sigma = std::fabs(wg) * kSigmaPerFwhm;
+  const double gamma = std::fabs(wl) / 2;
+  if (sigma == 0 && gamma == 0) {
+    r.value = std::nan("");
+    r.partial.fill(r.value);
+    return r;
+  }
+  if (sigma <= 1e-9 * gamma) {
+    // The Gaussian part is far below double precision: the Lorentzian, whose
+    // derivative in the Gaussian width (proportional to it) vanishes too.
+    const double s = u * u + gamma * gamma;
+    const double shape = gamma / (std::numbers::pi * s);
+    r.value = a * shape;
+    r.partial[0] = -2 * a * gamma * u / (std::numbers::pi * s * s);
+    r.partial[1] = shape;
+    r.partial[2] = -r.partial[0];
+    r.partial[3] = 0;
+    r.partial[4] = a * (u * u - gamma * gamma) / (std::numbers::pi * s * s) * signOf(wl) / 2;
+    return r;
+  }
+  const double scale = sigma * std::numbers::sqrt2;
+  const Complex z(u / scale, gamma / scale);
+  const Complex w = faddeeva(z);
+  const Complex dw = faddeevaDerivative(z, w);
+  const double norm = 1 / (sigma * std::sqrt(2 * std::numbers::pi));
+  r.value = a * w.real() * norm;
+  const double byU = a * dw.real() / (2 * kSqrtPi * sigma * sigma);
+  const double byGamma = -a * dw.imag() / (2 * kSqrtPi * sigma * sigma);
+  const double bySigma = a * norm / sigma * (-(dw * z).real() - w.real());
+  r.partial[0] = byU;
+  r.partial[1] = w.real() * norm;
+  r.partial[2] = -byU;
+  r.partial[3] = bySigma * signOf(wg) * kSigmaPerFwhm;
+  r.partial[4] = byGamma * signOf(wl) / 2;
+  return r;
+}
+
+double voigtFwhm(double wg, double wl) {
+  const double g = std::fabs(wg), l = std::fabs(wl);
+  return 0.5346 * l + std::sqrt(0.2166 * l * l + g * g);
+}
+
+}  // namespace varnix

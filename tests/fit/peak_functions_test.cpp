@@ -1,0 +1,155 @@
+#include "fit/peak_functions.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <numbers>
+#include <vector>
+
+namespace varnix {
+namespace {
+
+using std::numbers::ln2;
+using std::numbers::pi;
+
+/// Composite Simpson's rule with n (even) intervals.
+double simpson(const std::function<double(double)>& f, double a, double b, int n) {
+  const double h = (b - a) / n;
+  double s = f(a) + f(b);
+  for (int i = 1; i < n; ++i) s += f(a + i * h) * (i % 2 ? 4 : 2);
+  return s * h / 3;
+}
+
+/// The x above c where f falls to half its value at c (bisection).
+double halfWidthPoint(const std::function<double(double)>& f, double c, double far) {
+  const double half = f(c) / 2;
+  double lo = c, hi = far;
+  for (int i = 0; i < 200; ++i) {
+    const double mid = (lo + hi) / 2;
+    (f(mid) > half ? lo : hi) = mid;
+  }
+  return lo;
+}
+
+struct ShapeCase {
+  const char* name;
+  std::function<double(double)> f;
+  double centre, height, fwhm, area;
+  double integrateFrom, integrateTo;
+  double areaTolerance;
+};
+
+TEST(PeakFunctions, HeightWidthAndAreaMatchTheirClosedForms) {
+  const double h = 2.5, c = 1.2, w = 0.4;
+  const double gaussArea = h * w * std::sqrt(pi / (4 * ln2));
+  // The Lorentzian over +-L holds h w atan(2L/w) of its area pi h w / 2.
+  const double L = 200;
+  const double lorentzWindow = h * w * std::atan(2 * L / w);
+  const double e = 0.3;
+  const double sigma = 0.25 / (2 * std::sqrt(2 * ln2));
+  const std::vector<ShapeCase> cases = {
+      {"gauss", [&](double x) { return gaussPeak(x, h, c, w).value; }, c, h, w, gaussArea, c - 5,
+       c + 5, 1e-12},
+      {"gauss with negative width", [&](double x) { return gaussPeak(x, h, c, -w).value; }, c, h, w,
+       gaussArea, c - 5, c + 5, 1e-12},
+      {"lorentz", [&](double x) { return lorentzPeak(x, h, c, w).value; }, c, h, w, lorentzWindow,
+       c - L, c + L, 1e-9},
+      {"pvoigt", [&](double x) { return pseudoVoigtPeak(x, h, c, w, e).value; }, c, h, w,
+       e * lorentzWindow + (1 - e) * gaussArea, c - L, c + L, 1e-9},
+      // wl = 0: the area-normalised Gaussian of FWHM wg.
+      {"voigt wl=0", [&](double x) { return voigtPeak(x, 3, c, 0.25, 0).value; }, c,
+       3 / (sigma * std::sqrt(2 * pi)), 0.25, 3, c - 5, c + 5, 1e-10},
+  };
+  for (const ShapeCase& s : cases) {
+    SCOPED_TRACE(s.name);
+    EXPECT_NEAR(s.f(s.centre), s.height, 1e-12 * s.height);
+    EXPECT_NEAR(halfWidthPoint(s.f, s.centre, s.centre + 10) - s.centre, s.fwhm / 2, 1e-10);
+    EXPECT_NEAR(simpson(s.f, s.integrateFrom, s.integrateTo, 400000), s.area,
+                s.areaTolerance * s.area);
+  }
+}
+
+TEST(PeakFunctions, PseudoVoigtEndsAreGaussAndLorentz) {
+  for (double x : {-1.0, 0.3, 0.9, 4.0}) {
+    EXPECT_DOUBLE_EQ(pseudoVoigtPeak(x, 2, 0.5, 0.7, 0).value, gaussPeak(x, 2, 0.5, 0.7).value);
+    EXPECT_DOUBLE_EQ(pseudoVoigtPeak(x, 2, 0.5, 0.7, 1).value, lorentzPeak(x, 2, 0.5, 0.7).value);
+  }
+}
+
+TEST(PeakFunctions, VoigtLimitsAndConvolution) {
+  const double a = 2, c = 0.5;
+  for (double x : {-3.0, 0.0, 0.5, 0.6, 2.0, 30.0}) {
+    SCOPED_TRACE(x);
+    const double u = x - c;
+    // wl = 0: the Gaussian.
+    const double wg = 0.8, s = wg / (2 * std::sqrt(2 * ln2));
+    const double gauss = a / (s * std::sqrt(2 * pi)) * std::exp(-u * u / (2 * s * s));
+    EXPECT_NEAR(voigtPeak(x, a, c, wg, 0).value, gauss, 1e-14 + 1e-12 * gauss);
+    // wg -> 0: the Lorentzian, exactly at 0 and in the limit.
+    const double wl = 0.6, g = wl / 2;
+    const double lorentz = a * g / (pi * (u * u + g * g));
+    EXPECT_NEAR(voigtPeak(x, a, c, 0, wl).value, lorentz, 1e-13 * lorentz);
+    EXPECT_NEAR(voigtPeak(x, a, c, 1e-6, wl).value, lorentz, 1e-8 * lorentz);
+    EXPECT_NEAR(voigtPeak(x, a, c, 1e-3, wl).value, lorentz, 1e-4 * lorentz);
+  }
+  // In between, the convolution of the two, integrated numerically.
+  const double wg = 0.5, wl = 0.3, s = wg / (2 * std::sqrt(2 * ln2)), g = wl / 2;
+  for (double u : {0.0, 0.2, 1.0, 3.0}) {
+    const double conv = simpson(
+        [&](double t) {
+          const double gauss = std::exp(-t * t / (2 * s * s)) / (s * std::sqrt(2 * pi));
+          const double v = u - t;
+          return gauss * g / (pi * (v * v + g * g));
+        },
+        -3, 3, 200000);
+    EXPECT_NEAR(voigtPeak(c + u, 1, c, wg, wl).value, conv, 1e-9 * conv) << u;
+  }
+  // The width approximation is good to 0.02 %.
+  for (double ratio : {0.1, 1.0, 5.0}) {
+    const double wlr = 0.4 * ratio;
+    auto f = [&](double x) { return voigtPeak(x, 1, 0, 0.4, wlr).value; };
+    EXPECT_NEAR(2 * halfWidthPoint(f, 0, 50), voigtFwhm(0.4, wlr), 3e-4 * voigtFwhm(0.4, wlr));
+  }
+  EXPECT_TRUE(std::isnan(voigtPeak(1, 1, 1, 0, 0).value));
+  EXPECT_DOUBLE_EQ(voigtPeak(0.7, 1, 0.5, -0.4, -0.2).value,
+                   voigtPeak(0.7, 1, 0.5, 0.4, 0.2).value);
+}
+
+/// Fourth-order central differences of every argument of a peak function.
+template <int N, typename F>
+void expectPartialsMatch(F f, std::array<double, N> args, double tolerance) {
+  const PeakValue<N> r = std::apply(f, args);
+  for (int k = 0; k < N; ++k) {
+    // A step below the argument's size: the widths' signs make a kink at 0.
+    const double h = 1e-4 * std::max(1e-3, std::fabs(args[k]));
+    auto at = [&](double d) {
+      std::array<double, N> a = args;
+      a[k] += d;
+      return std::apply(f, a).value;
+    };
+    const double fd = (8 * (at(h) - at(-h)) - (at(2 * h) - at(-2 * h))) / (12 * h);
+    EXPECT_NEAR(r.partial[k], fd, tolerance * std::max(1.0, std::fabs(fd)))
+        << "argument " << k << " at x=" << args[0];
+  }
+}
+
+TEST(PeakFunctions, PartialDerivativesMatchFiniteDifferences) {
+  for (double x : {-2.0, 0.1, 0.5, 0.93, 3.0}) {
+    SCOPED_TRACE(x);
+    expectPartialsMatch<4>(gaussPeak, {x, 1.7, 0.4, 0.6}, 1e-8);
+    expectPartialsMatch<4>(gaussPeak, {x, 1.7, 0.4, -0.6}, 1e-8);
+    expectPartialsMatch<4>(lorentzPeak, {x, 1.7, 0.4, 0.6}, 1e-8);
+    expectPartialsMatch<5>(pseudoVoigtPeak, {x, 1.7, 0.4, 0.6, 0.35}, 1e-8);
+    expectPartialsMatch<5>(voigtPeak, {x, 1.7, 0.4, 0.6, 0.3}, 1e-7);
+    expectPartialsMatch<5>(voigtPeak, {x, 1.7, 0.4, -0.6, -0.3}, 1e-7);
+    expectPartialsMatch<5>(voigtPeak, {x, 1.7, 0.4, 0.6, 1e-5}, 1e-7);
+    // Far out in units of the Gaussian width (|z| above 50): the derivative
+    // comes from the asymptotic series.
+    expectPartialsMatch<5>(voigtPeak, {x + 5, 1.7, 0.4, 0.02, 0.5}, 1e-7);
+    expectPartialsMatch<5>(voigtPeak, {x, 2.0, 0.4, 1e-11, 0.5}, 1e-7);
+  }
+}
+
+}  // namespace
+}  // namespace varnix
