@@ -652,90 +652,91 @@ TEST(ImportFiles, SummaryLineShowsTwentyWarningsAndCountsTheRest) {
     EXPECT_EQ(line.find(", 1,005 values left out") != std::string::npos, c.nonFinite == 1005)
         << line;
   }
-  TEST(ImportFiles, TheNamePickedHasNoEntryAtAllAndTheFirstSaveCreatesIt) {
-    TempDir dir;
-    const std::string csv = dir.file("spectrum.csv");
-    writeFile(csv, "1,10\n2,20\n");
-    // A dangling link at the name: a save would create the file it names.
-    std::filesystem::create_symlink(dir.file("elsewhere.dat"), dir.file("spectrum.dat"));
-    GraphStore store;
-    importFiles(store, {csv}, {}, nullptr, nullptr);
-    ASSERT_EQ(store.count(), 1u);
-    EXPECT_EQ(store.graph(0).path, dir.file("spectrum (2).dat"));
-    EXPECT_TRUE(store.graph(0).createOnSave);
-    // A link placed at the picked name after the import is not written through.
-    std::filesystem::create_symlink(dir.file("planted.dat"), store.graph(0).path);
-    std::vector<std::string> messages;
-    EXPECT_FALSE(saveGraph(
-        store, 0, [](const std::string&) { return true; },
-        [&](const std::string& m) { messages.push_back(m); }));
-    EXPECT_EQ(messages.size(), 1u);
-    EXPECT_FALSE(std::filesystem::exists(dir.file("planted.dat")));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere.dat")));
-  }
+}
 
-  TEST(ImportFiles, AnExportLeftHalfWrittenIsRestoredWithAWarning) {
-    TempDir dir, state;
-    test::ScopedEnv env("XDG_STATE_HOME", state.path());
-    const std::string csv = dir.file("spectrum.csv");
-    test::interruptedSave(csv, test::numberedLines(150000, 3), test::numberedLines(220000, 7));
-    GraphStore store;
-    const std::vector<std::string> summary = importFiles(store, {csv}, {}, nullptr, nullptr);
-    ASSERT_EQ(summary.size(), 1u);
-    const std::string warning = "; warning: Restored " + csv + " from an interrupted save";
-    EXPECT_NE(summary[0].find(warning), std::string::npos) << summary[0];
-    ASSERT_EQ(store.count(), 1u);
-    EXPECT_EQ(store.series(0).count(), 150000u);
-  }
+TEST(ImportFiles, TheNamePickedHasNoEntryAtAllAndTheFirstSaveCreatesIt) {
+  TempDir dir;
+  const std::string csv = dir.file("spectrum.csv");
+  writeFile(csv, "1,10\n2,20\n");
+  // A dangling link at the name: a save would create the file it names.
+  std::filesystem::create_symlink(dir.file("elsewhere.dat"), dir.file("spectrum.dat"));
+  GraphStore store;
+  importFiles(store, {csv}, {}, nullptr, nullptr);
+  ASSERT_EQ(store.count(), 1u);
+  EXPECT_EQ(store.graph(0).path, dir.file("spectrum (2).dat"));
+  EXPECT_TRUE(store.graph(0).createOnSave);
+  // A link placed at the picked name after the import is not written through.
+  std::filesystem::create_symlink(dir.file("planted.dat"), store.graph(0).path);
+  std::vector<std::string> messages;
+  EXPECT_FALSE(saveGraph(
+      store, 0, [](const std::string&) { return true; },
+      [&](const std::string& m) { messages.push_back(m); }));
+  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("planted.dat")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("elsewhere.dat")));
+}
 
-  TEST(ImportFiles, MoreColumnsThanFreeSlotsIsRefusedWhole) {
-    TempDir dir;
-    std::string line = "1";
-    for (int k = 0; k < 5; ++k) line += "\t2";
-    writeFile(dir.file("w.txt"), line + "\n" + line + "\n");
-    GraphStore store;
-    for (std::size_t i = 0; i < GraphStore::kMaxGraphs - 3; ++i) store.append("g", "g");
-    std::size_t added = 0, failures = 0;
-    const auto summary = importFiles(store, {dir.file("w.txt")}, {}, &added, &failures);
-    EXPECT_EQ(store.count(), GraphStore::kMaxGraphs - 3);
-    EXPECT_EQ(failures, 1U);
-    EXPECT_NE(summary[0].find("it needs 5 graph slots and only 3 of 301 are free"),
-              std::string::npos)
-        << summary[0];
-  }
+TEST(ImportFiles, AnExportLeftHalfWrittenIsRestoredWithAWarning) {
+  TempDir dir, state;
+  test::ScopedEnv env("XDG_STATE_HOME", state.path());
+  const std::string csv = dir.file("spectrum.csv");
+  test::interruptedSave(csv, test::numberedLines(150000, 3), test::numberedLines(220000, 7));
+  GraphStore store;
+  const std::vector<std::string> summary = importFiles(store, {csv}, {}, nullptr, nullptr);
+  ASSERT_EQ(summary.size(), 1u);
+  const std::string warning = "; warning: Restored " + csv + " from an interrupted save";
+  EXPECT_NE(summary[0].find(warning), std::string::npos) << summary[0];
+  ASSERT_EQ(store.count(), 1u);
+  EXPECT_EQ(store.series(0).count(), 150000u);
+}
 
-  TEST(ImportFiles, ReloadReadsTheExportAgainTheSameWay) {
-    TempDir dir;
-    const std::string csv = dir.file("live.csv");
-    writeFile(csv, "x;a;b\n1;1,5;10\n2;2,5;20\n");
-    Session session;
-    session.importFiles({csv});
-    ASSERT_EQ(session.store().count(), 2U);
-    EXPECT_EQ(session.store().graph(1).sourcePath, csv);
-    // The instrument wrote more; "b" is selected and read again, one undoable step.
-    writeFile(csv, "x;a;b\n1;1,5;10\n2;2,5;20\n3;3,5;30\n");
-    session.selectOnly({1});
-    std::vector<std::string> messages;
-    const auto changed =
-        session.reload([&](const std::string& m) { messages.push_back(m); }, nullptr);
-    EXPECT_EQ(changed, std::vector<std::size_t>{1});
-    EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(session.store().series(1).count(), 3U);
-    EXPECT_EQ(session.store().series(1).maxY(), 30);
-    EXPECT_EQ(session.store().series(0).count(), 2U);  // not selected
-    session.undo();
-    EXPECT_EQ(session.store().series(1).count(), 2U);
-    // A narrower export: the graph stays and the message says why.
-    writeFile(csv, "x;a\n1;1\n2;2\n");
-    session.selectOnly({1});
-    session.reload([&](const std::string& m) { messages.push_back(m); }, nullptr);
-    ASSERT_EQ(messages.size(), 1U);
-    EXPECT_EQ(messages[0], "Cannot reload b: " + csv + " has no graph 2 now");
-    EXPECT_EQ(session.store().series(1).count(), 2U);
-    // The exact reader's reload without the import reader names the reason.
-    reloadGraphs(session.store(), {0}, false, [&](const std::string& m) { messages.push_back(m); });
-    EXPECT_EQ(messages.back(), "Cannot reload a: it was imported");
-  }
+TEST(ImportFiles, MoreColumnsThanFreeSlotsIsRefusedWhole) {
+  TempDir dir;
+  std::string line = "1";
+  for (int k = 0; k < 5; ++k) line += "\t2";
+  writeFile(dir.file("w.txt"), line + "\n" + line + "\n");
+  GraphStore store;
+  for (std::size_t i = 0; i < GraphStore::kMaxGraphs - 3; ++i) store.append("g", "g");
+  std::size_t added = 0, failures = 0;
+  const auto summary = importFiles(store, {dir.file("w.txt")}, {}, &added, &failures);
+  EXPECT_EQ(store.count(), GraphStore::kMaxGraphs - 3);
+  EXPECT_EQ(failures, 1U);
+  EXPECT_NE(summary[0].find("it needs 5 graph slots and only 3 of 301 are free"), std::string::npos)
+      << summary[0];
+}
+
+TEST(ImportFiles, ReloadReadsTheExportAgainTheSameWay) {
+  TempDir dir;
+  const std::string csv = dir.file("live.csv");
+  writeFile(csv, "x;a;b\n1;1,5;10\n2;2,5;20\n");
+  Session session;
+  session.importFiles({csv});
+  ASSERT_EQ(session.store().count(), 2U);
+  EXPECT_EQ(session.store().graph(1).sourcePath, csv);
+  // The instrument wrote more; "b" is selected and read again, one undoable step.
+  writeFile(csv, "x;a;b\n1;1,5;10\n2;2,5;20\n3;3,5;30\n");
+  session.selectOnly({1});
+  std::vector<std::string> messages;
+  const auto changed =
+      session.reload([&](const std::string& m) { messages.push_back(m); }, nullptr);
+  EXPECT_EQ(changed, std::vector<std::size_t>{1});
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(session.store().series(1).count(), 3U);
+  EXPECT_EQ(session.store().series(1).maxY(), 30);
+  EXPECT_EQ(session.store().series(0).count(), 2U);  // not selected
+  session.undo();
+  EXPECT_EQ(session.store().series(1).count(), 2U);
+  // A narrower export: the graph stays and the message says why.
+  writeFile(csv, "x;a\n1;1\n2;2\n");
+  session.selectOnly({1});
+  session.reload([&](const std::string& m) { messages.push_back(m); }, nullptr);
+  ASSERT_EQ(messages.size(), 1U);
+  EXPECT_EQ(messages[0], "Cannot reload b: " + csv + " has no graph 2 now");
+  EXPECT_EQ(session.store().series(1).count(), 2U);
+  // The exact reader's reload without the import reader names the reason.
+  reloadGraphs(session.store(), {0}, false, [&](const std::string& m) { messages.push_back(m); });
+  EXPECT_EQ(messages.back(), "Cannot reload a: it was imported");
+}
 
 }  // namespace
 }  // namespace varnix
