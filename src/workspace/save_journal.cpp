@@ -2,6 +2,7 @@
 
 #if !defined(_WIN32)
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -28,7 +29,7 @@ void (*g_inPlaceWriteHook)() = nullptr;
 constexpr std::size_t kBlock = std::size_t{1} << 20;
 constexpr char kMagic[8] = {'V', 'X', 'J', 'O', 'U', 'R', 'N', 'L'};
 constexpr std::uint32_t kVersion = 1;
-constexpr std::size_t kFixedHeader = 80;
+constexpr std::size_t kFixedHeader = 96;
 constexpr std::size_t kMaxHeader = 64 * 1024;
 
 /// A 64-bit hash of a byte stream that does not depend on how the stream is
@@ -203,6 +204,9 @@ struct Header {
   std::uint64_t oldHash = 0;
   std::uint64_t newLength = 0;
   std::uint64_t newHash = 0;
+  std::uint64_t birthSeconds = 0;
+  std::uint32_t birthNanoseconds = 0;
+  bool hasBirth = false;
   std::string name;
   std::string folder;
 };
@@ -211,8 +215,11 @@ std::string encode(const Header& h) {
   std::string out(kMagic, sizeof kMagic);
   put32(out, kVersion);
   put32(out, static_cast<std::uint32_t>(kFixedHeader + h.name.size() + h.folder.size() + 8));
-  for (std::uint64_t v : {h.pid, h.start, h.inode, h.oldLength, h.oldHash, h.newLength, h.newHash})
+  for (std::uint64_t v :
+       {h.pid, h.start, h.inode, h.oldLength, h.oldHash, h.newLength, h.newHash, h.birthSeconds})
     put64(out, v);
+  put32(out, h.birthNanoseconds);
+  put32(out, h.hasBirth ? 1 : 0);
   put32(out, static_cast<std::uint32_t>(h.name.size()));
   put32(out, static_cast<std::uint32_t>(h.folder.size()));
   out += h.name;
@@ -221,22 +228,29 @@ std::string encode(const Header& h) {
   return out;
 }
 
-std::optional<Header> decode(int fd) {
+/// What a file in a journal's place is.
+enum class JournalKind {
+  Ours,        ///< a journal of this version with a sound header
+  Incomplete,  ///< one whose writer died before its header was whole
+  Foreign,     ///< another program's file, or a later version's journal
+};
+
+JournalKind decode(int fd, std::uint64_t size, Header& h) {
   std::string fixed(kFixedHeader, '\0');
-  if (readAt(fd, fixed.data(), fixed.size(), 0) != static_cast<ssize_t>(kFixedHeader))
-    return std::nullopt;
-  if (std::memcmp(fixed.data(), kMagic, sizeof kMagic) != 0 || get(fixed, 8, 4) != kVersion)
-    return std::nullopt;
-  Header h;
+  const ssize_t got = readAt(fd, fixed.data(), fixed.size(), 0);
+  if (got < static_cast<ssize_t>(sizeof kMagic))
+    return size < sizeof kMagic ? JournalKind::Incomplete : JournalKind::Foreign;
+  if (std::memcmp(fixed.data(), kMagic, sizeof kMagic) != 0) return JournalKind::Foreign;
+  if (got < static_cast<ssize_t>(kFixedHeader)) return JournalKind::Incomplete;
+  if (get(fixed, 8, 4) != kVersion) return JournalKind::Foreign;
   h.length = static_cast<std::uint32_t>(get(fixed, 12, 4));
-  const std::uint64_t nameLength = get(fixed, 72, 4), folderLength = get(fixed, 76, 4);
+  const std::uint64_t nameLength = get(fixed, 88, 4), folderLength = get(fixed, 92, 4);
   if (h.length > kMaxHeader || h.length != kFixedHeader + nameLength + folderLength + 8)
-    return std::nullopt;
+    return JournalKind::Incomplete;
   std::string all(h.length, '\0');
-  if (readAt(fd, all.data(), all.size(), 0) != static_cast<ssize_t>(all.size()))
-    return std::nullopt;
-  if (get(all, h.length - 8, 8) != hashOf(std::string_view(all).substr(0, h.length - 8)))
-    return std::nullopt;
+  if (readAt(fd, all.data(), all.size(), 0) != static_cast<ssize_t>(all.size()) ||
+      get(all, h.length - 8, 8) != hashOf(std::string_view(all).substr(0, h.length - 8)))
+    return JournalKind::Incomplete;
   h.pid = get(all, 16, 8);
   h.start = get(all, 24, 8);
   h.inode = get(all, 32, 8);
@@ -244,9 +258,67 @@ std::optional<Header> decode(int fd) {
   h.oldHash = get(all, 48, 8);
   h.newLength = get(all, 56, 8);
   h.newHash = get(all, 64, 8);
+  h.birthSeconds = get(all, 72, 8);
+  h.birthNanoseconds = static_cast<std::uint32_t>(get(all, 80, 4));
+  h.hasBirth = get(all, 84, 4) != 0;
   h.name = all.substr(kFixedHeader, nameLength);
   h.folder = all.substr(kFixedHeader + nameLength, folderLength);
-  return h;
+  return JournalKind::Ours;
+}
+
+/// What tells a file apart beyond its inode number, which the system gives
+/// to a new file once the old one is gone: its birth time, where the file
+/// system keeps one.
+struct Identity {
+  std::uint64_t inode = 0;
+  std::uint64_t birthSeconds = 0;
+  std::uint32_t birthNanoseconds = 0;
+  bool hasBirth = false;
+};
+
+std::optional<Identity> identityOf(int folder, const char* name, int flags = 0) {
+  struct statx sx {};
+  if (::statx(folder, name, flags | AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &sx) != 0)
+    return std::nullopt;
+  Identity id;
+  id.inode = sx.stx_ino;
+  if (sx.stx_mask & STATX_BTIME) {
+    id.hasBirth = true;
+    id.birthSeconds = static_cast<std::uint64_t>(sx.stx_btime.tv_sec);
+    id.birthNanoseconds = sx.stx_btime.tv_nsec;
+  }
+  return id;
+}
+
+/// Whether the file is the one the journal was made for.
+bool madeFor(const Header& h, const Identity& id) {
+  return h.inode == id.inode &&
+         (!h.hasBirth || !id.hasBirth ||
+          (h.birthSeconds == id.birthSeconds && h.birthNanoseconds == id.birthNanoseconds));
+}
+
+/// Whether an entry of the folder is the file the journal was made for
+/// (under any name: it may have been renamed since).
+bool folderHolds(int folder, const Header& h) {
+  const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return true;  // cannot tell: keep the journal
+  DIR* d = ::fdopendir(fd);
+  if (!d) {
+    ::close(fd);
+    return true;
+  }
+  bool found = false;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string_view name = e->d_name;
+    if (name == "." || name == ".." || name.rfind(kJournalPrefix, 0) == 0) continue;
+    const std::optional<Identity> id = identityOf(fd, e->d_name);
+    if (id && madeFor(h, *id)) {
+      found = true;
+      break;
+    }
+  }
+  ::closedir(d);
+  return found;
 }
 
 /// Whether the process that wrote the header still runs (used where the
@@ -262,6 +334,7 @@ struct Place {
   Fd folder;
   std::string name;
   std::string path;
+  bool besideFile = false;  ///< in the file's own folder
 };
 
 Fd duplicate(const Fd& fd) {
@@ -270,7 +343,7 @@ Fd duplicate(const Fd& fd) {
 
 Place inFileFolder(const PathTarget& t, const struct stat& st) {
   const std::string name = kJournalPrefix + hex(static_cast<std::uint64_t>(st.st_ino));
-  return {duplicate(t.folder), name, joinPath(t.folderPath, name)};
+  return {duplicate(t.folder), name, joinPath(t.folderPath, name), true};
 }
 
 /// The user's own folders for journals of files whose folder takes no new
@@ -386,15 +459,13 @@ void removeJournalIfOrphaned(int folder, const std::string& name) {
   const Fd j(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat js {};
   if (!j || ::fstat(j.get(), &js) != 0 || !S_ISREG(js.st_mode)) return;
-  const std::optional<Header> header = decode(j.get());
-  if (!header || name != kJournalPrefix + hex(header->inode)) return;
-  if (::flock(j.get(), LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || writerRuns(*header)))
+  Header header;
+  if (decode(j.get(), static_cast<std::uint64_t>(js.st_size), header) != JournalKind::Ours ||
+      name != kJournalPrefix + hex(header.inode))
     return;
-  struct stat named {};
-  if (::fstat(j.get(), &js) != 0 || js.st_nlink == 0 ||
-      (::fstatat(folder, header->name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-       named.st_ino == header->inode))
+  if (::flock(j.get(), LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || writerRuns(header)))
     return;
+  if (::fstat(j.get(), &js) != 0 || js.st_nlink == 0 || folderHolds(folder, header)) return;
   ::unlinkat(folder, name.c_str(), 0);
 }
 
@@ -416,15 +487,18 @@ JournalCheck recoverInterruptedSave(const PathTarget& t, const struct stat& st,
     if (::fstat(j.get(), &js) != 0 || !S_ISREG(js.st_mode) ||
         (js.st_uid != ::geteuid() && js.st_uid != st.st_uid))
       continue;
-    const std::optional<Header> header = decode(j.get());
-    if (::flock(j.get(), LOCK_EX | LOCK_NB) != 0) {
-      if (errno == EWOULDBLOCK || (header && writerRuns(*header))) {
-        check.busy = true;
-        return check;
-      }
+    Header h;
+    const JournalKind kind = decode(j.get(), static_cast<std::uint64_t>(js.st_size), h);
+    if (kind == JournalKind::Foreign) continue;
+    if (::flock(j.get(), LOCK_EX | LOCK_NB) != 0 &&
+        (errno == EWOULDBLOCK || (kind == JournalKind::Ours && writerRuns(h)))) {
+      check.busy = true;
+      return check;
     }
-    // Its writer may have finished and removed it while we waited.
+    // Its writer may have finished and removed it meanwhile.
     if (::fstat(j.get(), &js) != 0 || js.st_nlink == 0) continue;
+    const std::optional<Header> header =
+        kind == JournalKind::Ours ? std::optional<Header>(std::move(h)) : std::nullopt;
     const bool complete =
         header && static_cast<std::uint64_t>(js.st_size) == header->length + header->oldLength &&
         hashRange(j.get(), header->length, header->oldLength) == header->oldHash;
@@ -434,11 +508,11 @@ JournalCheck recoverInterruptedSave(const PathTarget& t, const struct stat& st,
       removeAt(place);
       continue;
     }
-    struct stat named {};
+    // Made for this very file (not one that has its inode number since);
+    // one in the user's own folder also for this folder.
+    const std::optional<Identity> id = identityOf(t.folder.get(), t.name.c_str());
     const bool sameFile =
-        header->inode == static_cast<std::uint64_t>(st.st_ino) &&
-        ::fstatat(t.folder.get(), header->name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-        named.st_ino == st.st_ino && header->folder == t.folderPath;
+        id && madeFor(*header, *id) && (place.besideFile || header->folder == t.folderPath);
     bool canWrite = true;
     Fd target(
         ::openat(t.folder.get(), t.name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -464,11 +538,11 @@ JournalCheck recoverInterruptedSave(const PathTarget& t, const struct stat& st,
       continue;
     }
     if (canWrite) {
-      StreamHash h;
+      StreamHash restoredHash;
       std::uint64_t copied = 0;
       int err = 0;
       const bool restored = copyBlocks(j.get(), static_cast<off_t>(header->length), target.get(), 0,
-                                       header->oldLength, h, copied, err) &&
+                                       header->oldLength, restoredHash, copied, err) &&
                             copied == header->oldLength &&
                             ::ftruncate(target.get(), static_cast<off_t>(header->oldLength)) == 0 &&
                             ::fsync(target.get()) == 0 &&
@@ -552,6 +626,11 @@ int SaveJournal::create(const PathTarget& t, const struct stat& st, int targetFd
   h.pid = static_cast<std::uint64_t>(::getpid());
   h.start = ownStart();
   h.inode = static_cast<std::uint64_t>(st.st_ino);
+  if (const std::optional<Identity> id = identityOf(targetFd, "", AT_EMPTY_PATH)) {
+    h.hasBirth = id->hasBirth;
+    h.birthSeconds = id->birthSeconds;
+    h.birthNanoseconds = id->birthNanoseconds;
+  }
   h.newLength = newContent.size();
   h.newHash = hashOf(newContent);
   h.name = t.name;

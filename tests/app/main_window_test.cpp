@@ -1517,3 +1517,38 @@ TEST(Import, TheSummaryWindowShowsEveryLineWholeAfterEveryImport) {
 
 }  // namespace
 }  // namespace varnix
+
+namespace varnix {
+namespace {
+
+TEST(SaveKey, OnADanglingLinkAsksBeforeCreatingItsFile) {
+  QTemporaryDir dir;
+  const std::string link = dir.filePath("link.dat").toStdString();
+  const std::string target = dir.filePath("target.dat").toStdString();
+  std::filesystem::create_symlink(target, link);
+  writeFile(dir.filePath("a.dat").toStdString(), "1 2\r\n");
+  Fixture f({"varnix", dir.filePath("a.dat")});
+  ASSERT_EQ(f.list()->count(), 1);
+  f.list()->setCurrentRow(0);
+  // Renamed to the name of the link.
+  f.whenOpen([&] {
+    part<QLineEdit>(f.w().renameDialog(), "newName")->setText("link.dat");
+    part<QPushButton>(f.w().renameDialog(), "ok")->click();
+  });
+  f.key(Qt::Key_F6);
+  const QString question = QString::fromStdString("The link " + link + " points to " + target +
+                                                  ", which does not exist. Create it?");
+  f.prompts.answers = {UserPrompts::Answer::No};
+  f.key(Qt::Key_F2);
+  ASSERT_FALSE(f.prompts.asked.isEmpty());
+  EXPECT_EQ(f.prompts.asked.last(), question);
+  EXPECT_FALSE(std::filesystem::exists(target));
+  f.prompts.answers = {UserPrompts::Answer::Yes};
+  f.key(Qt::Key_F2);
+  EXPECT_EQ(f.prompts.asked.last(), question);
+  EXPECT_EQ(readFile(target), "1 2\r\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+}
+
+}  // namespace
+}  // namespace varnix

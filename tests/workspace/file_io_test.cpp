@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -320,6 +321,20 @@ TEST(InPlaceSave, EveryLaterReadOrSaveOfTheFileRestoresItAndNoOtherSaveRemovesTh
   }
 }
 
+TEST(InPlaceSave, TheFileIsRestoredUnderANewName) {
+  TempDir dir, state;
+  ScopedEnv env("XDG_STATE_HOME", state.path());
+  const std::string old = numberedLines(150000, 3);
+  test::interruptedSave(dir.file("a.dat"), old, numberedLines(220000, 7));
+  fs::rename(dir.file("a.dat"), dir.file("b.dat"));
+  ASSERT_TRUE(writeFileAtomically(dir.file("c.dat"), "c").ok);  // no orphan yet
+  std::string got;
+  EXPECT_EQ(readWholeFile(dir.file("b.dat"), got).notice,
+            "Restored " + dir.file("b.dat") + " from an interrupted save");
+  EXPECT_EQ(got, old);
+  EXPECT_TRUE(journalsIn(dir.path()).empty());
+}
+
 namespace pausing {
 int g_ready = -1;
 void pauseOnceTouched() {
@@ -467,6 +482,21 @@ TEST(InPlaceSave, AJournalThatNoLongerFitsTheFileIsNotApplied) {
       {"the file was rewritten to another size",
        [](const std::string& file, const std::string&) { writeFile(file, "rewritten\r\n"); },
        false},
+      // (The new file may well get the old one's inode number.)
+      {"the file was removed and another made under its name",
+       [](const std::string& file, const std::string&) {
+         const std::string same = readFile(file);
+         fs::remove(file);
+         writeFile(file, same);
+       },
+       false},
+      {"the journal is of a later version",
+       [](const std::string&, const std::string& journal) {
+         std::fstream f(journal, std::ios::in | std::ios::out | std::ios::binary);
+         f.seekp(8);
+         f.put('\x7f');
+       },
+       true},
   };
   if (kRoot)
     cases.push_back({"the journal is another user's",
