@@ -115,9 +115,13 @@ TEST(ChartViewLegend, TheFirstThirtyNamesThenACount) {
     const char* more;  ///< the count line, or nullptr
   };
   const Case cases[] = {
-      {35, 35, 30, "... and 5 more"}, {31, 35, 30, "... and 1 more"},
-      {30, 35, 30, nullptr},          {3, 35, 3, nullptr},
-      {5, 3, 3, "... and 2 more"},    {1, 1, 1, nullptr},
+      {35, 35, 30, "... and 5 more"},
+      {31, 35, 30, "... and 1 more"},
+      {30, 35, 30, nullptr},
+      {3, 35, 3, nullptr},
+      {5, 3, 3, "... and 2 more"},
+      {3, 0, 0, "... and 3 more"},
+      {1, 1, 1, nullptr},
   };
   for (const Case& k : cases) {
     ChartView c;
@@ -226,6 +230,12 @@ TEST(ChartViewLogAxis, PixelsMapToTheLogarithm) {
     const double g = static_cast<double>(py - r.top()) / r.height();
     EXPECT_NEAR(c.yAtRow(py), std::pow(1000.0, 1 - g), 1e-9 * std::pow(1000.0, 1 - g)) << k;
   }
+  // A minimum of 0 has no logarithm: the map stays straight.
+  c.setAxisMin(Axis::Left, 0);
+  c.setAxisMax(Axis::Left, 100);
+  EXPECT_EQ(c.yAtRow(r.top()), 100);
+  EXPECT_NEAR(c.yAtRow(r.top() + r.height() / 4), 100 - 100.0 * (r.height() / 4) / r.height(),
+              1e-9);
   // Linear again: a straight map.
   c.setAxisLogarithmic(Axis::Bottom, false);
   const int mid = r.left() + r.width() / 2;
@@ -370,6 +380,14 @@ TEST(ChartViewSeries, RemovingAMiddleSeriesMovesTheLaterOnesDown) {
   EXPECT_EQ(c.axisMin(Axis::Left), 0);
   EXPECT_EQ(c.axisMax(Axis::Left), 23);
   EXPECT_EQ(c.axisMax(Axis::Bottom), 3);
+  // The first one: the others move down.
+  c.removeSeries(0);
+  ASSERT_EQ(c.seriesCount(), 1);
+  store.removeGraphSlot(0);
+  EXPECT_EQ(c.seriesPointCount(0), 4);
+  EXPECT_EQ(c.seriesPenColour(0), toQColor(colours[2]));
+  c.showSeries(1, colours[1]);  // a new last slot without a graph draws nothing
+  EXPECT_EQ(c.seriesPointCount(1), 0);
   // Out of range: nothing happens.
   c.removeSeries(2);
   c.removeSeries(-1);
@@ -377,6 +395,9 @@ TEST(ChartViewSeries, RemovingAMiddleSeriesMovesTheLaterOnesDown) {
   c.truncateSeries(1);
   EXPECT_EQ(c.seriesCount(), 1);
   EXPECT_EQ(c.seriesPointCount(1), 0);
+  EXPECT_EQ(c.seriesPointCount(-1), 0);
+  c.truncateSeries(0);
+  EXPECT_EQ(c.seriesCount(), 0);
 }
 
 }  // namespace
