@@ -15,7 +15,8 @@
 namespace varnix {
 namespace {
 
-/// A cell that sorts by its number; cells without one ("–") sort last.
+/// A cell that sorts by its number; cells without one ("–") sort last in
+/// either direction.
 class NumberItem : public QTableWidgetItem {
  public:
   NumberItem(const std::optional<double>& v)
@@ -26,8 +27,15 @@ class NumberItem : public QTableWidgetItem {
   bool operator<(const QTableWidgetItem& other) const override {
     const auto* o = dynamic_cast<const NumberItem*>(&other);
     if (!o) return QTableWidgetItem::operator<(other);
-    if (std::isnan(m_value)) return false;
-    if (std::isnan(o->m_value)) return true;
+    const bool none = std::isnan(m_value), otherNone = std::isnan(o->m_value);
+    if (none || otherNone) {
+      // A descending sort puts the larger first: there an empty cell is the
+      // smaller one.
+      const bool descending =
+          tableWidget() &&
+          tableWidget()->horizontalHeader()->sortIndicatorOrder() == Qt::DescendingOrder;
+      return descending ? none && !otherNone : otherNone && !none;
+    }
     return m_value < o->m_value;
   }
 
@@ -57,6 +65,8 @@ MeasureWindow::MeasureWindow(QWidget* parent) : QDialog(parent) {
   m_table->setHorizontalHeaderLabels(captions);
   m_table->verticalHeader()->hide();
   m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // The rows keep the order of the graph list until a column is clicked.
+  m_table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
   m_table->setSortingEnabled(true);
   m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   m_copy = new QPushButton("Copy", this);
@@ -129,7 +139,7 @@ void MeasureWindow::setRows(std::vector<Measurement> rows, double x1, double x2)
     for (const auto& v : cells) m_table->setItem(r, c++, new NumberItem(v));
   }
   m_table->setSortingEnabled(true);
-  m_table->sortItems(sortColumn, sortOrder);
+  if (sortColumn >= 0) m_table->sortItems(sortColumn, sortOrder);
 }
 
 std::string MeasureWindow::text() const {

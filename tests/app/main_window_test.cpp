@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/measure_window.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -273,6 +275,48 @@ TEST(GraphList, DeleteRenameSaveUndo) {
   f.key(Qt::Key_Delete, Qt::ControlModifier);
   EXPECT_EQ(f.list()->count(), 0);
   EXPECT_EQ(f.w().information()->text(), "No Data loaded");
+}
+
+TEST(GraphList, DeletingAMiddleGraphDrawsTheLaterOnesInItsPlace) {
+  QTemporaryDir dir;
+  QStringList files;
+  // a, b and c with 2, 3 and 4 points.
+  for (int g = 0; g < 3; ++g) {
+    files << dir.filePath(QString("%1.dat").arg(QChar('a' + g)));
+    std::string text;
+    for (int k = 0; k < g + 2; ++k)
+      text += std::to_string(k) + " " + std::to_string(10 * g + k) + "\r\n";
+    writeFile(files.last().toStdString(), text);
+  }
+  Fixture f;
+  f.load(files);
+  f.trigger("Distinct colours and legend");
+  ChartView* c = f.w().chart();
+  EXPECT_EQ(c->seriesPointCount(1), 3);
+  f.list()->clearSelection();
+  f.list()->setCurrentRow(1, QItemSelectionModel::NoUpdate);
+  f.list()->item(1)->setSelected(true);
+  f.trigger("popup:Delete from list");
+  ASSERT_EQ(c->seriesCount(), 2);
+  ASSERT_EQ(f.w().store().count(), 2u);
+  EXPECT_EQ(f.w().store().graph(1).name, "c.dat");
+  EXPECT_EQ(c->seriesPointCount(0), 2);
+  EXPECT_EQ(c->seriesPointCount(1), 4);  // c, now in slot 1
+  // The palette follows the rows.
+  EXPECT_EQ(c->seriesPenColour(0), toQColor(distinctColour(0, false)));
+  EXPECT_EQ(c->seriesPenColour(1), toQColor(distinctColour(1, false)));
+  // The automatic axes span a and c.
+  c->redraw();
+  EXPECT_EQ(c->axisMin(Axis::Left), 0);
+  EXPECT_EQ(c->axisMax(Axis::Left), 23);
+  EXPECT_EQ(c->axisMax(Axis::Bottom), 3);
+  // The legend names a and c.
+  f.prompts.files = {dir.filePath("p.svg")};
+  f.trigger("Export picture...");
+  const std::string svg = readFile(dir.filePath("p.svg").toStdString());
+  EXPECT_NE(svg.find("a.dat"), std::string::npos);
+  EXPECT_EQ(svg.find("b.dat"), std::string::npos);
+  EXPECT_NE(svg.find("c.dat"), std::string::npos);
 }
 
 TEST(GraphList, HighlightAndComment) {
@@ -987,6 +1031,62 @@ TEST(Trust, EnterPressesTheFocusedButtonOfTheOpenDialog) {
   EXPECT_EQ(f.list()->count(), 1);
 }
 
+/// The texts of one column of a table, top to bottom.
+QStringList columnTexts(QTableWidget* table, int column) {
+  QStringList out;
+  for (int r = 0; r < table->rowCount(); ++r) out << table->item(r, column)->text();
+  return out;
+}
+
+Measurement measurementOf(const std::string& name, std::optional<double> area, double fwhm) {
+  Measurement m;
+  m.name = name;
+  m.area = area;
+  m.fwhm = fwhm;
+  return m;
+}
+
+TEST(Measuring, TheMeasureWindowKeepsTheUsersSortOrder) {
+  MeasureWindow m(nullptr);
+  QTableWidget* table = part<QTableWidget>(&m, "table");
+  constexpr int kFwhm = 7, kArea = 8;
+  m.setRows({measurementOf("g0", 10, 3), measurementOf("g1", 9, 1), measurementOf("g2", {}, 2),
+             measurementOf("g3", 100, 5), measurementOf("g4", 9.5, 4)},
+            1.5, 2.25);
+  EXPECT_EQ(part<QLabel>(&m, "range")->text(), "x1 = 1.5   x2 = 2.25");
+  // Until the user sorts, the rows are in the order of the graph list.
+  EXPECT_EQ(columnTexts(table, 0), (QStringList{"g0", "g1", "g2", "g3", "g4"}));
+  // By number, not by text; "–" last in both directions.
+  const struct {
+    int column;
+    Qt::SortOrder order;
+    QStringList names;
+  } sorts[] = {
+      {kArea, Qt::AscendingOrder, {"g1", "g4", "g0", "g3", "g2"}},
+      {kArea, Qt::DescendingOrder, {"g3", "g0", "g4", "g1", "g2"}},
+      {kFwhm, Qt::AscendingOrder, {"g1", "g2", "g0", "g4", "g3"}},
+      {0, Qt::DescendingOrder, {"g4", "g3", "g2", "g1", "g0"}},
+  };
+  for (const auto& s : sorts) {
+    table->sortByColumn(s.column, s.order);
+    EXPECT_EQ(columnTexts(table, 0), s.names) << s.column << " " << s.order;
+  }
+  // New values (a cursor moved): the rows are sorted again the same way,
+  // each row's cells staying with its graph.
+  table->sortByColumn(kArea, Qt::AscendingOrder);
+  m.setRows({measurementOf("g0", 1, 3), measurementOf("g1", 50, 1), measurementOf("g2", 3, 2),
+             measurementOf("g3", {}, 5), measurementOf("g4", 20, 4)},
+            1, 2);
+  EXPECT_EQ(columnTexts(table, 0), (QStringList{"g0", "g2", "g4", "g1", "g3"}));
+  EXPECT_EQ(columnTexts(table, kArea), (QStringList{"1", "3", "20", "50", "\u2013"}));
+  EXPECT_EQ(columnTexts(table, kFwhm), (QStringList{"3", "2", "4", "1", "5"}));
+  table->sortByColumn(kArea, Qt::DescendingOrder);
+  m.setRows({measurementOf("g0", 7, 3), measurementOf("g1", 70, 1), measurementOf("g2", {}, 2)}, 1,
+            2);
+  EXPECT_EQ(columnTexts(table, 0), (QStringList{"g1", "g0", "g2"}));
+  EXPECT_EQ(table->rowCount(), 3);
+}
+
 TEST(Measuring, EvNanometreKeepsTheAreaAndRescales) {
   Fixture f({"varnix", samples() + "/T010K.dat"});
   const std::vector<Point> before = f.w().store().series(0).points();
@@ -1095,6 +1195,47 @@ TEST(DistinctColours, PaletteSwatchesLegendAndPicture) {
   EXPECT_FALSE(c->legendVisible());
   EXPECT_TRUE(f.list()->item(3)->icon().isNull());
   EXPECT_NE(f.iniText().find("Distinct colours and legend=0"), std::string::npos);
+}
+
+TEST(DistinctColours, TheHighlightedCurveIsDrawnOverTheOthers) {
+  QTemporaryDir dir;
+  QStringList files;
+  for (const char* name : {"a.dat", "b.dat", "c.dat"}) {
+    files << dir.filePath(name);
+    writeFile(files.last().toStdString(), "0 0\r\n1 1\r\n2 0\r\n");  // one curve, three times
+  }
+  Fixture f;
+  f.load(files);
+  f.trigger("Distinct colours and legend");
+  ChartView* c = f.w().chart();
+  // Pixels of a colour on the rising half of the curve, left of the legend.
+  auto pixels = [&](QColor colour) {
+    c->redraw();
+    QImage image(c->size(), QImage::Format_RGB32);
+    c->renderTo(&image, image.width(), image.height());
+    const QRect r = c->plotRect();
+    int n = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      for (int x = r.left(); x < r.center().x(); ++x) n += image.pixel(x, y) == colour.rgb();
+    return n;
+  };
+  const QColor highlight = toQColor(f.w().colours().highlight);
+  for (int row : {0, 1, 2}) {
+    f.list()->setCurrentRow(row);
+    f.key(Qt::Key_Shift);  // highlights the current row
+    EXPECT_GT(pixels(highlight), 20) << row;
+    for (int other = 0; other < 3; ++other)
+      if (other != row)
+        EXPECT_EQ(pixels(toQColor(distinctColour(static_cast<std::size_t>(other), false))), 0)
+            << row << " " << other;
+  }
+  // Off: as before, the curves in slot order, the later ones over the
+  // highlighted first one.
+  f.list()->setCurrentRow(0);
+  f.key(Qt::Key_Shift);
+  f.trigger("Distinct colours and legend");
+  EXPECT_EQ(pixels(highlight), 0);
+  EXPECT_GT(pixels(toQColor(f.w().colours().graphs)), 20);
 }
 
 TEST(Reload, F5GetsTheRawDataBackAndUndoTheWork) {
@@ -1221,6 +1362,41 @@ TEST(Reload, FollowFilesShowsAFileThatNeverStopsChanging) {
   }
   // Shown while the writer was still at it, not only once it stopped.
   EXPECT_GT(f.w().store().series(0).count(), 1u);
+}
+
+TEST(Reload, FollowedChangesTakeNoUndoCopyAndReadCrOnlyLines) {
+  QTemporaryDir dir;
+  const QString a = dir.filePath("a.dat"), b = dir.filePath("b.dat");
+  writeFile(a.toStdString(), "1 0.5\r\n2 3\r\n");
+  writeFile(b.toStdString(), "1 2\r2 3\r");  // lines ended by CR alone
+  Fixture f;
+  f.load({a, b});
+  f.w().setSettleDelay(50);
+  f.trigger("Follow files");
+  auto append = [&](const std::string& text) {
+    std::ofstream out(b.toStdString(), std::ios::app | std::ios::binary);
+    out << text;
+  };
+  // Another program writes on; its last line is not finished yet.
+  append("3 4\r4 5");
+  QTRY_COMPARE_WITH_TIMEOUT(f.w().store().series(1).count(), std::size_t{3}, 5000);
+  EXPECT_EQ(f.w().store().series(1).points(), (std::vector<Point>{{1, 2}, {2, 3}, {3, 4}}));
+  EXPECT_FALSE(f.w().action("Undo")->isEnabled());  // nothing to undo
+  EXPECT_FALSE(f.w().store().graph(1).undoMark);
+  // Work on a, then b grows again: Undo takes back the work on a only.
+  f.list()->clearSelection();
+  f.list()->item(0)->setSelected(true);
+  f.key(Qt::Key_F);  // Filin: 0.5 becomes 1
+  EXPECT_EQ(f.w().store().series(0).points()[0].y, 1);
+  append("\r5 6\r");
+  QTRY_COMPARE_WITH_TIMEOUT(f.w().store().series(1).count(), std::size_t{5}, 5000);
+  EXPECT_EQ(f.w().store().series(1).points()[4], (Point{5, 6}));
+  EXPECT_FALSE(f.w().store().graph(1).undoMark);
+  EXPECT_TRUE(f.w().action("Undo")->isEnabled());
+  f.key(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(f.w().store().series(0).points()[0].y, 0.5);
+  EXPECT_EQ(f.w().store().series(1).count(), 5u);
+  EXPECT_EQ(f.list()->item(1)->text(), "b.dat");  // not marked as changed on disk
 }
 
 TEST(Reload, RunScriptWorksOnTheLoadedGraphsAndStopsAtAnError) {

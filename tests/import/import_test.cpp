@@ -456,6 +456,12 @@ TEST(ImportJcamp, RepeatsAfterDifferencesRepeatTheDifference) {
       // A negative difference repeated, then a plain value after it.
       {"negative DIF, DUP, then SQZ", jcamp("100B0kTA0A0A0A0A0A0A0A0\n"),
        jcamp("100 20 18 16 10 10 10 10 10 10 10 10\n"), "SQZ/DIF/DUP"},
+      // '@' and '%' lead digits of a positive value or difference.
+      {"@ and % with digits", jcamp("100@7%3T@9%1U%0@1@2@3\n"),
+       jcamp("100 7 10 13 9 10 11 12 12 1 2 3\n"), "SQZ/DIF/DUP"},
+      // A line with its x alone holds no value and asks for no check.
+      {"a line with only its x", jcamp("100 10 11 12 13 14\n105\n105 15 16 17 18 19\n110 20\n"),
+       jcamp("100 10 11 12 13 14 15 16 17 18 19 20\n"), "AFFN"},
   };
   for (const Case& c : cases) {
     const ImportResult want = importBytes(c.affn, "a.jdx");

@@ -169,6 +169,46 @@ TEST(Measure, WidthOfAnAsymmetricPeak) {
   }
 }
 
+// A vertical step (two points at one x) at a cursor or inside: both points
+// belong to the polyline, in either direction of x.
+TEST(Measure, StepsAtOneXKeepBothPoints) {
+  struct Case {
+    double c1, c2;
+    double area;
+    Point top, bottom;
+  };
+  // Up to 5 at x = 1, straight down to 1, then to 0 at x = 2.
+  const Case cases[] = {
+      {0, 2, 2.5 + 0.5, {1, 5}, {0, 0}},
+      {1, 2, 0.5, {1, 5}, {2, 0}},
+      {2, 1, 0.5, {1, 5}, {2, 0}},
+      {0, 1, 2.5, {1, 5}, {0, 0}},
+  };
+  const std::vector<Point> up = {{0, 0}, {1, 5}, {1, 1}, {2, 0}};
+  for (bool descending : {false, true}) {
+    Graph g;
+    g.series.points() = up;
+    if (descending) std::reverse(g.series.points().begin(), g.series.points().end());
+    for (const Case& c : cases) {
+      const Measurement m = measure(g, c.c1, c.c2);
+      const std::string what =
+          std::to_string(c.c1) + ".." + std::to_string(c.c2) + (descending ? " descending" : "");
+      ASSERT_TRUE(m.area && m.maximum && m.minimum) << what;
+      EXPECT_DOUBLE_EQ(*m.area, c.area) << what;
+      EXPECT_EQ(m.maximum->y, c.top.y) << what;
+      EXPECT_EQ(m.minimum->y, c.bottom.y) << what;
+    }
+  }
+  // The step the other way round (1 then 5 at x = 1, read backwards): the
+  // point met first at a cursor starts or ends the polyline there.
+  Graph back;
+  back.series.points() = {{2, 0}, {1, 5}, {1, 1}, {0, 0}};
+  EXPECT_DOUBLE_EQ(*measure(back, 0, 2).area, 0.5 + 2.5);
+  EXPECT_DOUBLE_EQ(*measure(back, 1, 2).area, 2.5);
+  EXPECT_DOUBLE_EQ(*measure(back, 0, 1).area, 0.5);
+  EXPECT_EQ(*measure(back, 0, 1).yAtSecond, 1);
+}
+
 TEST(Measure, TextForTheClipboard) {
   GraphStore store;
   test::addGraph(store, "a.dat", {{0, 0}, {1, 4}, {2, 0}});

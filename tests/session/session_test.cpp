@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "test_util.h"
@@ -161,6 +163,99 @@ TEST(Reload, FollowingReadsOnlyCompleteLines) {
   EXPECT_EQ(reloadGraphs(store, {0}, false, {}, nullptr, true), std::vector<std::size_t>{0});
   EXPECT_EQ(store.series(0).points(), (std::vector<Point>{{1, 2}, {2, 3}, {3, 4}}));
   EXPECT_FALSE(store.undoEnabled());
+}
+
+// Following a file another program writes: only lines with their line end
+// count, whichever line ends the writer uses. Reload from disk (F5) reads the
+// last line too.
+TEST(Reload, LineEndsWhileFollowingAndOnF5) {
+  struct Case {
+    const char* what;
+    std::string text;
+    std::vector<Point> following, f5;
+  };
+  const std::vector<Point> two = {{1, 2}, {2, 3}}, three = {{1, 2}, {2, 3}, {3, 4}};
+  const Case cases[] = {
+      {"CR LF, half line", "1 2\r\n2 3\r\n3 4", two, three},
+      {"CR only, half line", "1 2\r2 3\r3 4", two, three},
+      {"CR only, complete", "1 2\r2 3\r3 4\r", three, three},
+      {"LF only, half line", "1 2\n2 3\n3 4", two, three},
+      {"CR written, LF still to come", "1 2\r\n2 3\r\n3 4\r", three, three},
+      {"half a number", "1 2\r\n2 3\r\n3 4.", two, three},
+      {"an x without y", "1 2\r2 3\r3", two, two},
+  };
+  for (const Case& c : cases) {
+    test::TempDir dir;
+    const std::string path = dir.file("f.dat");
+    test::writeFile(path, "\"old\r\n0 0\r\n");
+    GraphStore store;
+    loadDataFile(store, path, {});
+    test::writeFile(path, "\"new\r" + c.text);
+    std::vector<std::string> messages;
+    auto tell = [&](const std::string& m) { messages.push_back(m); };
+    EXPECT_EQ(reloadGraphs(store, {0}, false, tell, nullptr, true), std::vector<std::size_t>{0})
+        << c.what;
+    EXPECT_EQ(store.series(0).points(), c.following) << c.what;
+    EXPECT_EQ(store.graph(0).comments, std::vector<std::string>{"\"new"}) << c.what;
+    EXPECT_EQ(store.series(0).maxY(), c.following.back().y) << c.what;
+    EXPECT_FALSE(store.graph(0).undoMark) << c.what;
+    EXPECT_FALSE(hasUnsavedChanges(store.graph(0))) << c.what;
+    EXPECT_EQ(reloadGraphs(store, {0}, true, tell, nullptr, false), std::vector<std::size_t>{0})
+        << c.what;
+    EXPECT_EQ(store.series(0).points(), c.f5) << c.what;
+    EXPECT_TRUE(messages.empty()) << c.what << ": " << messages.front();
+    // F5 took the followed points as its undo copy.
+    EXPECT_TRUE(store.graph(0).undoMark) << c.what;
+    EXPECT_EQ(store.graph(0).undoCopy, c.following) << c.what;
+  }
+}
+
+TEST(Reload, WhatCannotBeReadLeavesGraphAndUndoAlone) {
+  test::TempDir dir;
+  const std::string a = dir.file("a.dat"), b = dir.file("b.dat");
+  test::writeFile(a, "1 2\r\n2 3\r\n");
+  test::writeFile(b, "1 5\r\n");
+  GraphStore store;
+  loadDataFile(store, a, {});
+  loadDataFile(store, b, {});
+  std::vector<std::string> messages;
+  auto tell = [&](const std::string& m) { messages.push_back(m); };
+  std::size_t failures = 0;
+  // Rows past the end are no graphs.
+  EXPECT_TRUE(reloadGraphs(store, {2, 7}, true, tell, &failures).empty());
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(failures, 0u);
+  // a is gone, b is a FIFO now: neither is read (nor waited for), in
+  // either mode.
+  std::filesystem::remove(a);
+  std::filesystem::remove(b);
+  ASSERT_EQ(::mkfifo(b.c_str(), 0600), 0);
+  for (bool following : {false, true}) {
+    messages.clear();
+    failures = 0;
+    EXPECT_TRUE(reloadGraphs(store, {0, 1}, !following, tell, &failures, following).empty());
+    EXPECT_EQ(failures, 2u);
+    EXPECT_EQ(messages, (std::vector<std::string>{"Cannot reload a.dat: " + a + " is gone",
+                                                  "Cannot load " + b + ": not a regular file"}))
+        << following;
+    EXPECT_FALSE(store.undoEnabled());
+    EXPECT_FALSE(store.graph(0).undoMark);
+    EXPECT_FALSE(store.graph(1).undoMark);
+    EXPECT_EQ(store.series(0).points(), (std::vector<Point>{{1, 2}, {2, 3}}));
+    EXPECT_EQ(store.series(1).points(), (std::vector<Point>{{1, 5}}));
+  }
+  // A bad value: the points before it are taken and the message names it.
+  std::filesystem::remove(b);
+  test::writeFile(b, "1 6\r\n2 7\r\n3 x\r\n4 8\r\n");
+  messages.clear();
+  failures = 0;
+  EXPECT_EQ(reloadGraphs(store, {1}, true, tell, &failures), std::vector<std::size_t>{1});
+  EXPECT_EQ(store.series(1).points(), (std::vector<Point>{{1, 6}, {2, 7}}));
+  EXPECT_EQ(messages,
+            std::vector<std::string>{"Wrong data in " + b + ";String \"3 x\" is invalid"});
+  EXPECT_EQ(failures, 0u);
+  EXPECT_TRUE(store.undoEnabled());
+  EXPECT_EQ(store.graph(1).undoCopy, (std::vector<Point>{{1, 5}}));
 }
 
 TEST(Reload, SavingToItsOwnFileLeavesNoUnsavedChange) {
