@@ -137,6 +137,8 @@ std::vector<double> pointWeights(FitWeights weights, std::span<const Point> poin
 /// without being at a minimum.
 struct EndJacobian {
   std::vector<double> covariance;
+  std::vector<double> step;     ///< the Gauss-Newton step in the parameters
+  bool closeToMinimum = false;  ///< the step is within 1e-3 of every standard error
   bool stationary = false;
   bool deadParameter = false;
   bool healthy() const { return !covariance.empty() && !deadParameter; }
@@ -182,13 +184,15 @@ EndJacobian assessEnd(Problem& p, const std::vector<double>& weights, double chi
   // The Gauss-Newton step -(J^T W J)^-1 J^T W r, negligible against each
   // parameter and against its standard error.
   const double scale = dof > 0 ? chi2 / static_cast<double>(dof) : 0;
-  end.stationary = true;
+  end.stationary = end.closeToMinimum = true;
+  end.step.assign(m, 0);
   for (std::size_t a = 0; a < m; ++a) {
-    double step = 0;
-    for (std::size_t b = 0; b < m; ++b) step -= end.covariance[a * m + b] * g[b];
+    for (std::size_t b = 0; b < m; ++b) end.step[a] -= end.covariance[a * m + b] * g[b];
+    const double step = std::fabs(end.step[a]);
     const double error = std::sqrt(end.covariance[a * m + a] * scale);
-    if (!(std::fabs(step) <= 1e-9 * std::fabs(p.values[p.freeIndex[a]]) + 1e-6 * error))
+    if (!(step <= 1e-10 * std::fabs(p.values[p.freeIndex[a]]) + 1e-8 * error))
       end.stationary = false;
+    if (!(step <= 1e-3 * error)) end.closeToMinimum = false;
   }
   return end;
 }
@@ -208,6 +212,44 @@ struct SolverRun {
   std::size_t iterations = 0;
   EndJacobian end;  ///< at the end, when converged
 };
+
+/// Near the minimum Levenberg-Marquardt shrinks its steps once chi-square
+/// changes at its rounding level, while the parameters may still be off by
+/// far more than theirs (a straight line stops some 1e-9 short). When the
+/// Gauss-Newton step lies well within the standard errors, it is taken as
+/// it is (up to three times) as long as chi-square does not rise beyond
+/// rounding and no bound is crossed. True when the end is then stationary.
+bool finishByGaussNewton(Problem& problem, const std::vector<double>& weights, SolverRun& run) {
+  const std::size_t m = problem.freeIndex.size(), dof = problem.points.size() - m;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!run.end.closeToMinimum) return false;
+    std::vector<double> u(m);
+    for (std::size_t k = 0; k < m; ++k) {
+      const Bound& b = problem.bounds[k];
+      const double p = problem.values[problem.freeIndex[k]] + run.end.step[k];
+      if (!(p > b.lower && p < b.upper) && b.kind != Bound::Kind::None) return false;
+      u[k] = b.internal(p);
+    }
+    const std::vector<double> before = problem.values;
+    gsl_vector_const_view view = gsl_vector_const_view_array(u.data(), m);
+    problem.setFree(&view.vector);
+    double chi2 = 0;
+    for (std::size_t i = 0; i < problem.points.size(); ++i) {
+      const double r =
+          problem.evaluator.value(problem.points[i].x, problem.values.data()) - problem.points[i].y;
+      chi2 += weights[i] * r * r;
+    }
+    if (!(chi2 <= run.chi2 * (1 + 1e-12))) {
+      problem.values = before;
+      return false;
+    }
+    run.u = u;
+    run.chi2 = chi2;
+    run.end = assessEnd(problem, weights, chi2, dof);
+    if (run.end.stationary) return true;
+  }
+  return false;
+}
 
 /// One run of a method from u0, in passes. A pass iterates until no step
 /// lowers chi-square any more (GSL's "no progress" after repeatedly
@@ -250,7 +292,7 @@ SolverRun runSolver(Problem& problem, const Strategy& strategy, const std::vecto
     run.u.assign(x->data, x->data + m);
     problem.setFree(x);
     run.end = assessEnd(problem, weights, run.chi2, n - m);
-    return run.end.stationary;
+    return run.end.stationary || finishByGaussNewton(problem, weights, run);
   };
   constexpr double kSmallStep = 1e-10, kRoundingStep = 1e-15;
   for (int pass = 0;; ++pass) {
@@ -260,7 +302,8 @@ SolverRun runSolver(Problem& problem, const Strategy& strategy, const std::vecto
     bool ended = false, assessed = false;
     while (status == GSL_SUCCESS) {
       if (run.iterations >= maxIterations) {
-        run.failure = "no convergence within " + std::to_string(maxIterations) + " iterations";
+        run.failure = "no convergence within " + std::to_string(maxIterations) +
+                      (maxIterations == 1 ? " iteration" : " iterations");
         break;
       }
       status = gsl_multifit_nlinear_iterate(w.get());
