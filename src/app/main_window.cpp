@@ -195,6 +195,11 @@ void MainWindow::buildMenus() {
   addAction(tools, "DISPO smoothing", QKeySequence(Qt::Key_F10), &MainWindow::dispoSmoothing);
   addAction(tools, "Delete point at cursor", QKeySequence(Qt::Key_D),
             &MainWindow::deletePointAtCursor);
+  tools->addSeparator();
+  addAction(tools, "Fit...", QKeySequence(Qt::CTRL | Qt::Key_F), &MainWindow::showFit);
+  addAction(tools, "Baseline...", QKeySequence(Qt::CTRL | Qt::Key_B), &MainWindow::showBaseline);
+  addAction(tools, "Remove spikes...", QKeySequence(Qt::CTRL | Qt::Key_R),
+            &MainWindow::showDespike);
 
   QMenu* options = menuBar()->addMenu("&Options");
   addAction(options, "Labels", {}, &MainWindow::showLabels);
@@ -284,6 +289,7 @@ void MainWindow::createWindows(bool haveArgument) {
   });
   connect(m_list, &QListWidget::itemSelectionChanged, this, [this] { refreshMeasure(); });
   connect(m_list, &QListWidget::currentRowChanged, this, [this] { refreshMeasure(); });
+  createFitWindows();
 }
 
 // --- start-up, layout and shut-down -----------------------------------------

@@ -15,7 +15,9 @@
 #include <functional>
 #include <vector>
 
+#include "app/baseline_window.h"
 #include "app/dialogs.h"
+#include "app/fit_window.h"
 #include "app/measure_window.h"
 #include "app/open_files_dialog.h"
 #include "app/user_prompts.h"
@@ -78,6 +80,9 @@ class MainWindow : public QMainWindow {
   MomentsDialog* momentsDialog() const { return m_moments; }
   MathDialog* mathDialog() const { return m_math; }
   MeasureWindow* measureWindow() const { return m_measure; }
+  FitWindow* fitWindow() const { return m_fitWindow; }
+  BaselineWindow* baselineWindow() const { return m_baselineWindow; }
+  DespikeWindow* despikeWindow() const { return m_despikeWindow; }
   AboutBox* aboutBox() const { return m_about; }
   const MomentsTable& momentsTable() const { return m_table; }
 
@@ -225,6 +230,9 @@ class MainWindow : public QMainWindow {
   void showMathOnGraphs();
   void showPicker();
   void showMeasure();
+  void showFit();
+  void showBaseline();
+  void showDespike();
   void reloadFromDisk();
   void runScript();
   void saveSessionScript();
@@ -250,6 +258,25 @@ class MainWindow : public QMainWindow {
   /// The Measure window follows the cursors, the selection and every command.
   void refreshMeasure();
   void pickerClear();
+  /// The Fit, Baseline and Remove spikes windows and their requests.
+  void createFitWindows();
+  void showToolWindow(QDialog* window);
+  /// The open tool windows follow the current graph and the cursors.
+  void refreshFitTools();
+  /// Fit (the current graph) or Fit selected graphs, from the Fit window.
+  void fitFromWindow(bool selectedGraphs);
+  /// Adds the last fit's model (0), residual (1) or components (2) as graphs.
+  void addFitGraphsFromWindow(int what);
+  void addComponentGraphs();
+  void saveFitTableFromWindow();
+  /// The chosen parameter of the last fit against the series parameter, as a new graph.
+  void plotFitParameter();
+  void applyBaseline();
+  void applyDespike();
+  /// New graphs from slot `before` on join the list; the chart shows them.
+  void addGraphsToList(std::size_t before);
+  /// A history line varnix-cli cannot repeat ends the repeatable history.
+  void recordUnrepeatable(const std::string& what);
   void colorsApply();
   void colorsDefaults();
 
@@ -322,6 +349,9 @@ class MainWindow : public QMainWindow {
   MomentsDialog* m_moments = nullptr;
   MathDialog* m_math = nullptr;
   MeasureWindow* m_measure = nullptr;
+  FitWindow* m_fitWindow = nullptr;
+  BaselineWindow* m_baselineWindow = nullptr;
+  DespikeWindow* m_despikeWindow = nullptr;
 };
 
 }  // namespace varnix

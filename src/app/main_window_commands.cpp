@@ -650,6 +650,7 @@ void MainWindow::showMeasure() {
 }
 
 void MainWindow::refreshMeasure() {
+  refreshFitTools();
   if (!m_measure || !m_measure->isVisible()) return;
   const double x1 = m_chart->xAtColumn(m_cursor1), x2 = m_chart->xAtColumn(m_cursor2);
   // Read off the list, not the session: this also runs while the
