@@ -204,6 +204,35 @@ void ZoomStep_varnix(benchmark::State& state) {
   }
 }
 
+// Rescale (R) after a mouse zoom, as the main window runs it: the zoom
+// undone, both axes fitted, one replot with the cursor overlay following it,
+// and the paints delivered. The reference is the drawer of Redraw_reference
+// for the same shape.
+void Rescale_varnix(benchmark::State& state) {
+  auto view = makeView(static_cast<int>(state.range(0)));
+  using Axis = varnix::ChartView::Axis;
+  view->setCursorLines(300, 600, true);
+  QObject::connect(view.get(), &varnix::ChartView::drawn,
+                   [&view] { view->setCursorLines(300, 600, true); });
+  for (auto _ : state) {
+    state.PauseTiming();
+    view->zoomTo(kZoomLow, kZoomHigh, 0, 500);
+    QApplication::processEvents();
+    state.ResumeTiming();
+    view->setAxisAutomatic(Axis::Bottom, true);
+    view->setAxisAutomatic(Axis::Left, true);
+    view->restoreZoom();
+    view->setAxisAutomatic(Axis::Bottom, true);
+    view->setAxisAutomatic(Axis::Left, true);
+    view->redraw();
+    QApplication::processEvents();
+  }
+}
+
+void Rescale_reference(benchmark::State& state) {
+  Redraw_reference(state);
+}
+
 class NoPrompts : public varnix::UserPrompts {
  public:
   Answer warning(const QString&) override { return Answer::Yes; }
@@ -247,6 +276,8 @@ BENCHMARK(Redraw_qcpgraph)->REDRAW_SHAPES;
 BENCHMARK(CursorStep_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(MeasureStep_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(ZoomStep_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Rescale_varnix)->Args({1, 0})->Args({3, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(Rescale_reference)->Args({1, 0})->Args({3, 0})->Unit(benchmark::kMillisecond);
 BENCHMARK(Startup_varnix)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {

@@ -4,7 +4,10 @@
 #include <benchmark/benchmark.h>
 
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -97,6 +100,95 @@ void Import_reference(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
+/// The two-column file on disk, as it is or after a 30-line header.
+const std::string& diskFile(bool header) {
+  // A folder of its own, removed when the program ends.
+  struct Folder {
+    std::string path;
+    Folder() {
+      char name[] = "/tmp/varnix-bench-XXXXXX";
+      if (const char* made = mkdtemp(name)) path = made;
+    }
+    ~Folder() {
+      std::error_code ec;
+      if (!path.empty()) std::filesystem::remove_all(path, ec);
+    }
+  };
+  static const Folder folder;
+  const std::string& dir = folder.path;
+  static std::string plain, headed;
+  std::string& path = header ? headed : plain;
+  if (path.empty()) {
+    path = dir + (header ? "/headed.dat" : "/plain.dat");
+    std::string text;
+    if (header)
+      for (int i = 0; i < 30; ++i) text += "\"instrument line " + std::to_string(i) + "\"\r\n";
+    text += file(2);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f) {
+      std::fwrite(text.data(), 1, text.size(), f);
+      std::fclose(f);
+    }
+  }
+  return path;
+}
+
+std::size_t loadPoints(const std::string& path) {
+  varnix::ReadResult read;
+  const auto c = varnix::readDataFileContent(path, read, [](const std::string&) {});
+  return c ? c->columns[0].size() : 0;
+}
+
+// Loading the file from disk after a 30-line header, beside the same file
+// without it.
+void LoadHeader_varnix(benchmark::State& state) {
+  const std::string& path = diskFile(true);
+  for (auto _ : state) benchmark::DoNotOptimize(loadPoints(path));
+}
+
+void LoadHeader_reference(benchmark::State& state) {
+  const std::string& path = diskFile(false);
+  for (auto _ : state) benchmark::DoNotOptimize(loadPoints(path));
+}
+
+// Loading the file from disk beside reading it in 1 MiB blocks and
+// converting every field with std::from_chars.
+void LoadFile_varnix(benchmark::State& state) {
+  const std::string& path = diskFile(false);
+  for (auto _ : state) benchmark::DoNotOptimize(loadPoints(path));
+}
+
+void LoadFile_reference(benchmark::State& state) {
+  const std::string& path = diskFile(false);
+  std::vector<char> block(std::size_t{1} << 20);
+  for (auto _ : state) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) break;
+    std::vector<varnix::Point> pts;
+    std::string carry;
+    double v[2];
+    int k = 0;
+    std::size_t got = 0;
+    while ((got = std::fread(block.data(), 1, block.size(), f)) > 0) {
+      carry.append(block.data(), got);
+      const char* p = carry.data();
+      const char* end = p + carry.size();
+      const char* last = p + carry.find_last_of('\n') + 1;
+      while (p < last) {
+        auto r = std::from_chars(p, end, v[k]);
+        p = r.ptr + 1;
+        if (++k == 2) {
+          pts.push_back({v[0], v[1]});
+          k = 0;
+        }
+      }
+      carry.erase(0, static_cast<std::size_t>(last - carry.data()));
+    }
+    std::fclose(f);
+    benchmark::DoNotOptimize(pts.data());
+  }
+}
+
 varnix::Graph makeGraph() {
   varnix::Graph g;
   std::vector<varnix::Point> pts;
@@ -148,4 +240,8 @@ BENCHMARK(Write_varnix)->Unit(benchmark::kMillisecond);
 BENCHMARK(Import_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(Import_reference)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(Write_reference)->Unit(benchmark::kMillisecond);
+BENCHMARK(LoadHeader_varnix)->Unit(benchmark::kMillisecond);
+BENCHMARK(LoadHeader_reference)->Unit(benchmark::kMillisecond);
+BENCHMARK(LoadFile_varnix)->Unit(benchmark::kMillisecond);
+BENCHMARK(LoadFile_reference)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

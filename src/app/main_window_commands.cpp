@@ -152,7 +152,7 @@ void MainWindow::rescale() {
     if (!m_store.empty()) recomputeAllRanges(m_store);
     m_chart->setAxisAutomatic(ChartView::Axis::Bottom, true);
     m_chart->setAxisAutomatic(ChartView::Axis::Left, true);
-    m_chart->undoZoom();
+    m_chart->restoreZoom();
     // Undo zoom may bring back a fixed range; Rescale always ends fitted.
     m_chart->setAxisAutomatic(ChartView::Axis::Bottom, true);
     m_chart->setAxisAutomatic(ChartView::Axis::Left, true);

@@ -502,15 +502,18 @@ void ChartView::set3D(bool on) {
 }
 
 void ChartView::undoZoom() {
-  if (m_zoomSaved) {
-    for (Axis a : {Axis::Bottom, Axis::Left}) {
-      const AxisState& s = m_beforeZoom[index(a)];
-      applyRange(a, s.min, s.max);
-      m_automatic[index(a)] = s.automatic;
-    }
-    m_zoomSaved = false;
-  }
+  restoreZoom();
   redraw();
+}
+
+void ChartView::restoreZoom() {
+  if (!m_zoomSaved) return;
+  for (Axis a : {Axis::Bottom, Axis::Left}) {
+    const AxisState& s = m_beforeZoom[index(a)];
+    applyRange(a, s.min, s.max);
+    m_automatic[index(a)] = s.automatic;
+  }
+  m_zoomSaved = false;
 }
 
 void ChartView::zoomTo(double x0, double x1, double y0, double y1) {
@@ -574,6 +577,12 @@ void ChartView::setCrosshairCursor() {
 }
 
 void ChartView::setCursorLines(int firstColumn, int secondColumn, bool shown) {
+  // Every full replot draws the overlay as it stands: after one, the lines
+  // asked for again are on screen already and a second paint would only
+  // repeat the first.
+  if (m_cursors->first == firstColumn && m_cursors->second == secondColumn &&
+      m_cursors->shown == shown && m_cursors->depth == depth())
+    return;
   m_cursors->first = firstColumn;
   m_cursors->second = secondColumn;
   m_cursors->shown = shown;

@@ -115,6 +115,8 @@ class ChartView : public QWidget {
   /// Puts the axes back as they were before the first mouse zoom since the
   /// last undo zoom (if any), then redraws.
   void undoZoom();
+  /// Undo zoom without the redraw, for commands that redraw once at their end.
+  void restoreZoom();
   /// Zooms both axes to a data rectangle as the mouse does (animated when on).
   void zoomTo(double x0, double x1, double y0, double y1);
 
@@ -134,7 +136,8 @@ class ChartView : public QWidget {
   /// Zoom between cursors: the bottom axis spans the x at the two pixel
   /// columns, the smaller first.
   void zoomToColumns(int first, int second);
-  /// Redraws only the overlay with the two cursor lines.
+  /// Redraws only the overlay with the two cursor lines, and nothing when
+  /// they are drawn as asked already.
   void setCursorLines(int firstColumn, int secondColumn, bool shown);
 
   // --- output -------------------------------------------------------------

@@ -75,19 +75,23 @@ void reservePoints(std::vector<Point>& v, std::size_t n) {
 #endif
 }
 
-/// How often byte c occurs in bytes (sixteen bytes at a time where SSE2 is there).
-std::size_t countByte(std::string_view bytes, char c) {
+/// How many positions i of bytes satisfy match (sixteen at a time where
+/// SSE2 is there): `wide(p)` gives the byte mask of p[0..16) and reads at
+/// most `lookAhead` bytes beyond them, `one(p)` tests p[0] alone.
+template <typename Wide, typename One>
+std::size_t countMatches(std::string_view bytes, std::size_t lookAhead, [[maybe_unused]] Wide wide,
+                         One one) {
   std::size_t n = 0, i = 0;
   const char* p = bytes.data();
+  const std::size_t size = bytes.size() > lookAhead ? bytes.size() - lookAhead : 0;
 #ifdef __SSE2__
   // Byte counters (a match subtracts -1) summed into 64-bit lanes before
   // they can overflow.
-  const __m128i pattern = _mm_set1_epi8(c), zero = _mm_setzero_si128();
+  const __m128i zero = _mm_setzero_si128();
   __m128i total = zero, counts = zero;
   int rounds = 0;
-  for (; i + 16 <= bytes.size(); i += 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(block, pattern));
+  for (; i + 16 <= size; i += 16) {
+    counts = _mm_sub_epi8(counts, wide(p + i));
     if (++rounds == 255) {
       total = _mm_add_epi64(total, _mm_sad_epu8(counts, zero));
       counts = zero;
@@ -98,8 +102,38 @@ std::size_t countByte(std::string_view bytes, char c) {
   n = static_cast<std::size_t>(_mm_cvtsi128_si64(total)) +
       static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(total, total)));
 #endif
-  for (; i < bytes.size(); ++i) n += p[i] == c;
+  for (; i < size; ++i) n += one(p + i) ? 1 : 0;
   return n;
+}
+
+#ifdef __SSE2__
+__m128i load16(const char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+#endif
+
+/// How often byte c occurs in bytes.
+std::size_t countByte(std::string_view bytes, char c) {
+#ifdef __SSE2__
+  const __m128i pattern = _mm_set1_epi8(c);
+  auto wide = [&](const char* p) { return _mm_cmpeq_epi8(load16(p), pattern); };
+#else
+  auto wide = nullptr;
+#endif
+  return countMatches(bytes, 0, wide, [c](const char* p) { return *p == c; });
+}
+
+/// How often a CR is directly followed by an LF in bytes.
+std::size_t countCrLf(std::string_view bytes) {
+#ifdef __SSE2__
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  auto wide = [&](const char* p) {
+    return _mm_and_si128(_mm_cmpeq_epi8(load16(p), cr), _mm_cmpeq_epi8(load16(p + 1), lf));
+  };
+#else
+  auto wide = nullptr;
+#endif
+  return countMatches(bytes, 1, wide, [](const char* p) { return p[0] == '\r' && p[1] == '\n'; });
 }
 
 }  // namespace
@@ -113,6 +147,23 @@ void forEachLine(std::string_view bytes, const std::function<void(std::string_vi
 
 DataFileParser::DataFileParser(std::uint64_t sizeHint) : m_sizeHint(sizeHint) {
   m_out.columns.resize(1);
+}
+
+void LineCounter::feed(std::string_view block) {
+  if (block.empty()) return;
+  // LF and lone CR each end a line, CR LF ends one, also split between blocks.
+  const std::size_t cr = countByte(block, '\r');
+  std::size_t pairs = cr > 0 ? countCrLf(block) : 0;
+  if (m_lastCr && block.front() == '\n') ++pairs;
+  m_ends += countByte(block, '\n') + cr - pairs;
+  m_lastCr = block.back() == '\r';
+}
+
+void DataFileParser::expectLines(std::uint64_t lines) {
+  m_expectedLines = static_cast<std::size_t>(
+      std::min<std::uint64_t>(lines, std::numeric_limits<std::size_t>::max()));
+  m_totalBytes = std::max(m_totalBytes, m_sizeHint);
+  m_reserveKnown = true;
 }
 
 void DataFileParser::feed(std::string_view block) {
@@ -301,6 +352,9 @@ void DataFileParser::line(std::string_view line) {
 
 DataFileContent parseDataFile(std::string_view bytes) {
   DataFileParser parser(bytes.size());
+  LineCounter lines;
+  lines.feed(bytes);
+  parser.expectLines(lines.lines());
   parser.feed(bytes);
   return parser.finish();
 }
@@ -322,11 +376,24 @@ std::string wrongDataMessage(const std::string& path, std::string_view line) {
 std::optional<DataFileContent> readDataFileContent(const std::string& path, ReadResult& read,
                                                    const MessageFn& tell) {
   try {
+    // The lines are counted first, in a pass far faster than the parse, so
+    // that the points get their room once: a guess that ran short would
+    // hold the points twice while they move.
+    // A file that grew in between still reads whole, its points then move.
+    LineCounter lines;
+    const ReadResult counted =
+        readFileInBlocks(path, [&](std::string_view block, std::uint64_t) { lines.feed(block); });
     std::optional<DataFileParser> parser;
-    read = readFileInBlocks(path, [&](std::string_view block, std::uint64_t size) {
-      if (!parser) parser.emplace(size);
-      parser->feed(block);
-    });
+    read = counted;
+    if (counted.status != ReadStatus::NotRegular)
+      read = readFileInBlocks(path, [&](std::string_view block, std::uint64_t size) {
+        if (!parser) {
+          parser.emplace(size);
+          if (counted.ok()) parser->expectLines(lines.lines());
+        }
+        parser->feed(block);
+      });
+    if (read.notice.empty()) read.notice = counted.notice;
     if (read.status == ReadStatus::NotRegular) {
       tell("Cannot load " + path + ": not a regular file");
       return std::nullopt;

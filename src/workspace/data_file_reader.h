@@ -77,6 +77,10 @@ class DataFileParser {
  public:
   /// sizeHint: the file's size, to reserve room for its points.
   explicit DataFileParser(std::uint64_t sizeHint = 0);
+  /// The file's lines counted beforehand (at most): the points then get
+  /// their room once and never move, where a guess from the first block
+  /// could run short.
+  void expectLines(std::uint64_t lines);
   void feed(std::string_view block);
   /// Reads the last, unterminated line and hands over the content.
   DataFileContent finish();
@@ -97,6 +101,19 @@ class DataFileParser {
 };
 
 DataFileContent parseDataFile(std::string_view bytes);
+
+/// Counts the lines of a file's bytes as they arrive, block by block, as
+/// LineSplitter splits them (at most: a Ctrl-Z ends the file early).
+class LineCounter {
+ public:
+  void feed(std::string_view block);
+  /// The lines, a last one without its line end included.
+  std::uint64_t lines() const { return m_ends + 1; }
+
+ private:
+  std::uint64_t m_ends = 0;
+  bool m_lastCr = false;  ///< the last block ended in a CR
+};
 
 /// "Wrong data in <path>;String "<line>" is invalid"; a line longer than
 /// kMaxQuotedLine is quoted up to there and followed by "...".

@@ -461,6 +461,72 @@ TEST(ViewCommands, MouseZoomAndUndoZoom) {
   EXPECT_DOUBLE_EQ(c->axisMin(Axis::Bottom), 1.2);
 }
 
+/// Counts the chart engine's replots and the paint events its widget gets.
+struct PaintCounter : QObject {
+  int replots = 0, paints = 0;
+  explicit PaintCounter(ChartView* c) {
+    QObject::connect(c, &ChartView::drawn, this, [this] { ++replots; });
+    for (QWidget* w : c->findChildren<QWidget*>())
+      if (QByteArray(w->metaObject()->className()) == "QCustomPlot") w->installEventFilter(this);
+  }
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+  /// Replots and paints of one step, once its queued paints are delivered.
+  std::pair<int, int> count(const std::function<void()>& step) {
+    QApplication::processEvents();
+    replots = paints = 0;
+    step();
+    QApplication::processEvents();
+    return {replots, paints};
+  }
+};
+
+TEST(ViewCommands, OneReplotAndOnePaintPerCommand) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  f.load({samples() + "/T020K.dat"});
+  ChartView* c = f.w().chart();
+  QWidget* plot = c->findChild<QWidget*>();
+  ASSERT_NE(plot, nullptr);
+  PaintCounter counter(c);
+  using Count = std::pair<int, int>;
+  for (int i = 0; i < 8; ++i) f.key(Qt::Key_Right, Qt::ControlModifier);
+  const QRect r = c->plotRect();
+  const QPoint a = r.topLeft() + QPoint(20, 20), b = r.topLeft() + QPoint(120, 90);
+  struct Step {
+    const char* what;
+    std::function<void()> run;
+    Count expected;
+  };
+  const Step steps[] = {
+      {"Rescale", [&] { f.key(Qt::Key_R); }, {1, 1}},
+      {"cursor step", [&] { f.key(Qt::Key_Right); }, {0, 1}},
+      {"second cursor step", [&] { f.key(Qt::Key_Right, Qt::ShiftModifier); }, {0, 1}},
+      {"Zoom In", [&] { f.key(Qt::Key_X); }, {1, 1}},
+      {"Zoom Out", [&] { f.key(Qt::Key_Z); }, {1, 1}},
+      {"Increase Y scale", [&] { f.trigger("Increase Y scale"); }, {1, 1}},
+      {"mouse zoom",
+       [&] {
+         QTest::mousePress(plot, Qt::LeftButton, {}, a);
+         QTest::mouseRelease(plot, Qt::LeftButton, {}, b);
+       },
+       {1, 1}},
+      {"Rescale after a mouse zoom", [&] { f.key(Qt::Key_R); }, {1, 1}},
+  };
+  for (const Step& s : steps) EXPECT_EQ(counter.count(s.run), s.expected) << s.what;
+  EXPECT_TRUE(c->axisAutomatic(Axis::Bottom));
+  EXPECT_DOUBLE_EQ(c->axisMin(Axis::Bottom), 1.2);
+
+  // The single paint still shows both cursor lines where they are now.
+  const QImage shot = plot->grab().toImage();
+  const int y = r.center().y();
+  EXPECT_EQ(shot.pixelColor(f.w().firstCursorColumn(), y), QColor(255, 255, 0));
+  EXPECT_EQ(shot.pixelColor(f.w().secondCursorColumn(), y), QColor(0, 255, 0));
+  part<QPushButton>(f.w().cursorsWindow(), "hide")->click();
+  EXPECT_NE(plot->grab().toImage().pixelColor(f.w().firstCursorColumn(), y), QColor(255, 255, 0));
+}
+
 TEST(ViewCommands, AnimatedZoomAnd3D) {
   Fixture f({"varnix", samples() + "/T010K.dat"});
   ChartView* c = f.w().chart();

@@ -81,6 +81,96 @@ TEST(LineSplitting, LineEndsCtrlZAndByteOrderMark) {
   }
 }
 
+TEST(LineCounting, CountsWhatTheSplitterSplitsInBlocksOfAnySize) {
+  auto times = [](const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  struct Case {
+    std::string bytes;
+    std::uint64_t lines;  // line ends + 1
+  };
+  const Case cases[] = {
+      {"", 1},
+      {"a", 1},
+      {"a\r\nb\r\n", 3},
+      {"a\rb\r", 3},
+      {"a\nb\n", 3},
+      {"a\r\nb\nc\rd", 4},
+      {"a\n\rb", 3},
+      {"a\r\n\r\nb", 3},
+      {"\r", 2},
+      {"\r\r\n", 3},
+      {"\n\r\n\r", 4},
+      {times("x\r\n", 20), 21},
+      {times("\r", 33), 34},
+      {times("\n", 40), 41},
+      {times(times("\r\n", 8) + "\r", 3), 28},
+      // Long enough for the wide counters to be summed on the way.
+      {times("\n", 10000), 10001},
+      {times("\r\n", 5000), 5001},
+      {times("a\r", 5000), 5001},
+      {std::string(15, '1') + "\r\n" + std::string(15, '2') + "\r" + std::string(16, '3') + "\n",
+       4},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t block : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7},
+                              std::size_t{16}, std::size_t{17}, c.bytes.size() + 1}) {
+      LineCounter counter;
+      for (std::size_t at = 0; at < c.bytes.size(); at += block)
+        counter.feed(std::string_view(c.bytes).substr(at, block));
+      EXPECT_EQ(counter.lines(), c.lines) << c.bytes << " in blocks of " << block;
+    }
+  }
+  // Random files: the splitter's lines, one more when the text ends with a
+  // line end or holds nothing (a byte-order mark alone).
+  std::mt19937 rng(11);
+  const std::vector<std::string> pieces = {"1", " ", "\r", "\n", "\r\n", "ab", "\xEF\xBB\xBF"};
+  for (int file = 0; file < 5000; ++file) {
+    std::string bytes;
+    const int n = static_cast<int>(rng() % 60);
+    for (int i = 0; i < n; ++i) bytes += pieces[rng() % pieces.size()];
+    std::uint64_t split = 0;
+    forEachLine(bytes, [&](std::string_view) { ++split; });
+    const bool endsWithEnd = bytes.empty() || bytes == "\xEF\xBB\xBF" || bytes.back() == '\r' ||
+                             bytes.back() == '\n';
+    LineCounter counter;
+    for (std::size_t at = 0; at < bytes.size();) {
+      const std::size_t len = std::min<std::size_t>(rng() % 20 + 1, bytes.size() - at);
+      counter.feed(std::string_view(bytes).substr(at, len));
+      at += len;
+    }
+    EXPECT_EQ(counter.lines(), split + (endsWithEnd ? 1 : 0)) << bytes;
+  }
+}
+
+TEST(LoadDataFile, PointsGetTheirRoomOnceWhateverTheFirstMebibyteSays) {
+  // Short lines in the first MiB and longer ones after it, or a header
+  // first: a guess from the first block would run short or long. The room
+  // is that of the file's lines (data lines, 30 header lines and the empty
+  // last one), so the points never moved.
+  TempDir dir;
+  const int lines = 300000;
+  for (const bool header : {false, true}) {
+    std::string bytes;
+    if (header)
+      for (int i = 0; i < 30; ++i) bytes += "\"header line " + std::to_string(i) + "\"\n";
+    for (int i = 0; i < lines; ++i) {
+      const bool longer = bytes.size() > (std::size_t{1} << 20);
+      bytes += std::to_string(i) + (longer ? ".0000125 " : " ") + std::to_string(i % 7) + "\n";
+    }
+    writeFile(dir.file("grow.dat"), bytes);
+    ReadResult read;
+    const std::optional<DataFileContent> c =
+        readDataFileContent(dir.file("grow.dat"), read, [](const std::string&) {});
+    ASSERT_TRUE(c);
+    ASSERT_EQ(c->columns[0].size(), static_cast<std::size_t>(lines));
+    EXPECT_EQ(c->columns[0].capacity(), static_cast<std::size_t>(lines + (header ? 30 : 0) + 1));
+    EXPECT_EQ(c->columns[0].back(), (Point{299999.0000125, 0})) << header;
+  }
+}
+
 struct FileCase {
   const char* name;
   std::string bytes;
