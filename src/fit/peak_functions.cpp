@@ -1,5 +1,6 @@
 #include "fit/peak_functions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -146,6 +147,58 @@ double voigtValue(double x, double a, double c, double wg, double wl) {
 double voigtFwhm(double wg, double wl) {
   const double g = std::fabs(wg), l = std::fabs(wl);
   return 0.5346 * l + std::sqrt(0.2166 * l * l + g * g);
+}
+
+namespace {
+
+/// value and sqrt(g^T C g) for n arguments.
+Measured propagate(double value, const double* g, const double* covariance, int n) {
+  double variance = 0;
+  for (int a = 0; a < n; ++a)
+    for (int b = 0; b < n; ++b) variance += g[a] * covariance[a * n + b] * g[b];
+  return {value, std::sqrt(std::max(variance, 0.0))};
+}
+
+}  // namespace
+
+PeakMeasures peakMeasures(PeakShape shape, const double* p, const double* covariance) {
+  // sqrt(pi / (4 ln 2)): the area of a Gaussian of height and FWHM 1.
+  const double gaussUnit = std::sqrt(std::numbers::pi / kFourLn2);
+  const double lorentzUnit = std::numbers::pi / 2;
+  PeakMeasures m;
+  switch (shape) {
+    case PeakShape::Gauss:
+    case PeakShape::Lorentz: {
+      const double unit = shape == PeakShape::Gauss ? gaussUnit : lorentzUnit;
+      const double w = std::fabs(p[2]);
+      const double gArea[3] = {unit * w, 0, unit * p[0] * signOf(p[2])};
+      const double gWidth[3] = {0, 0, signOf(p[2])};
+      m.area = propagate(unit * p[0] * w, gArea, covariance, 3);
+      m.fwhm = propagate(w, gWidth, covariance, 3);
+      break;
+    }
+    case PeakShape::PseudoVoigt: {
+      const double h = p[0], w = std::fabs(p[2]), e = p[3];
+      const double unit = e * lorentzUnit + (1 - e) * gaussUnit;
+      const double gArea[4] = {unit * w, 0, unit * h * signOf(p[2]),
+                               h * w * (lorentzUnit - gaussUnit)};
+      const double gWidth[4] = {0, 0, signOf(p[2]), 0};
+      m.area = propagate(unit * h * w, gArea, covariance, 4);
+      m.fwhm = propagate(w, gWidth, covariance, 4);
+      break;
+    }
+    case PeakShape::Voigt: {
+      const double g = std::fabs(p[2]), l = std::fabs(p[3]);
+      const double root = std::sqrt(0.2166 * l * l + g * g);
+      const double gArea[4] = {1, 0, 0, 0};
+      const double gWidth[4] = {0, 0, root > 0 ? g / root * signOf(p[2]) : 0,
+                                (0.5346 + (root > 0 ? 0.2166 * l / root : 0)) * signOf(p[3])};
+      m.area = propagate(p[0], gArea, covariance, 4);
+      m.fwhm = propagate(voigtFwhm(g, l), gWidth, covariance, 4);
+      break;
+    }
+  }
+  return m;
 }
 
 }  // namespace varnix

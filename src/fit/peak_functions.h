@@ -38,4 +38,23 @@ double voigtValue(double x, double a, double c, double wg, double wl);
 /// (1977), good to 0.02 %: 0.5346 wl + sqrt(0.2166 wl^2 + wg^2).
 double voigtFwhm(double wg, double wl);
 
+/// The peak functions of the model language.
+enum class PeakShape { Gauss, Lorentz, PseudoVoigt, Voigt };
+
+/// A derived quantity with its standard error.
+struct Measured {
+  double value = 0;
+  double error = 0;
+};
+
+/// A peak's area and FWHM with their standard errors, from the fitted values
+/// of its arguments after x (h, c, w for gauss and lorentz; h, c, w, e for
+/// pvoigt; a, c, wg, wl for voigt) and their covariance (row-major, as many
+/// rows as arguments): the error is sqrt(g^T C g), g the gradient of the
+/// quantity in the arguments. A Voigt profile's FWHM is voigtFwhm.
+struct PeakMeasures {
+  Measured area, fwhm;
+};
+PeakMeasures peakMeasures(PeakShape shape, const double* arguments, const double* covariance);
+
 }  // namespace varnix

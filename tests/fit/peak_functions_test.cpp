@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <functional>
 #include <numbers>
@@ -148,6 +149,68 @@ TEST(PeakFunctions, PartialDerivativesMatchFiniteDifferences) {
     // comes from the asymptotic series.
     expectPartialsMatch<5>(voigtPeak, {x + 5, 1.7, 0.4, 0.02, 0.5}, 1e-7);
     expectPartialsMatch<5>(voigtPeak, {x, 2.0, 0.4, 1e-11, 0.5}, 1e-7);
+  }
+}
+
+TEST(PeakFunctions, AreaAndWidthErrorsPropagateTheCovariance) {
+  // A covariance with correlations (positive definite by construction).
+  const double L[4][4] = {
+      {0.3, 0, 0, 0}, {0.1, 0.2, 0, 0}, {-0.05, 0.02, 0.04, 0}, {0.01, 0, 0.003, 0.05}};
+  double C[16] = {};
+  for (int a = 0; a < 4; ++a)
+    for (int b = 0; b < 4; ++b)
+      for (int k = 0; k < 4; ++k) C[a * 4 + b] += L[a][k] * L[b][k];
+  double C3[9];
+  for (int a = 0; a < 3; ++a)
+    for (int b = 0; b < 3; ++b) C3[a * 3 + b] = C[a * 4 + b];
+  const double gaussUnit = std::sqrt(pi / (4 * ln2));
+  struct Case {
+    PeakShape shape;
+    std::array<double, 4> p;
+    int n;
+    std::function<double(const std::array<double, 4>&)> area, fwhm;
+  };
+  const std::vector<Case> cases = {
+      {PeakShape::Gauss,
+       {5, 1, 0.4, 0},
+       3,
+       [&](auto& q) { return q[0] * q[2] * gaussUnit; },
+       [](auto& q) { return q[2]; }},
+      {PeakShape::Lorentz,
+       {5, 1, -0.4, 0},
+       3,
+       [](auto& q) { return pi / 2 * q[0] * std::fabs(q[2]); },
+       [](auto& q) { return std::fabs(q[2]); }},
+      {PeakShape::PseudoVoigt,
+       {5, 1, 0.4, 0.3},
+       4,
+       [&](auto& q) { return q[0] * q[2] * (q[3] * pi / 2 + (1 - q[3]) * gaussUnit); },
+       [](auto& q) { return q[2]; }},
+      {PeakShape::Voigt,
+       {7, 1, 0.4, 0.25},
+       4,
+       [](auto& q) { return q[0]; },
+       [](auto& q) { return voigtFwhm(q[2], q[3]); }},
+  };
+  for (const Case& c : cases) {
+    const PeakMeasures m = peakMeasures(c.shape, c.p.data(), c.n == 3 ? C3 : C);
+    EXPECT_NEAR(m.area.value, c.area(c.p), 1e-12 * m.area.value);
+    EXPECT_NEAR(m.fwhm.value, c.fwhm(c.p), 1e-12);
+    // g^T C g with g from central differences of the closed forms.
+    for (int which = 0; which < 2; ++which) {
+      const auto& f = which == 0 ? c.area : c.fwhm;
+      double g[4] = {};
+      for (int k = 0; k < c.n; ++k) {
+        std::array<double, 4> up = c.p, down = c.p;
+        up[k] += 1e-6;
+        down[k] -= 1e-6;
+        g[k] = (f(up) - f(down)) / 2e-6;
+      }
+      double v = 0;
+      for (int a = 0; a < c.n; ++a)
+        for (int b = 0; b < c.n; ++b) v += g[a] * (c.n == 3 ? C3[a * 3 + b] : C[a * 4 + b]) * g[b];
+      EXPECT_NEAR(which == 0 ? m.area.error : m.fwhm.error, std::sqrt(v), 1e-7 * std::sqrt(v));
+    }
   }
 }
 
