@@ -1449,6 +1449,7 @@ TEST(Reload, FollowedChangesTakeNoUndoCopyAndReadCrOnlyLines) {
   EXPECT_EQ(f.w().store().series(1).points(), (std::vector<Point>{{1, 2}, {2, 3}, {3, 4}}));
   EXPECT_FALSE(f.w().action("Undo")->isEnabled());  // nothing to undo
   EXPECT_FALSE(f.w().store().graph(1).undoMark);
+  EXPECT_EQ(f.w().chart()->axisMax(Axis::Left), 4);  // redrawn with the new points
   // Work on a, then b grows again: Undo takes back the work on a only.
   f.list()->clearSelection();
   f.list()->item(0)->setSelected(true);
@@ -1463,6 +1464,13 @@ TEST(Reload, FollowedChangesTakeNoUndoCopyAndReadCrOnlyLines) {
   EXPECT_EQ(f.w().store().series(0).points()[0].y, 0.5);
   EXPECT_EQ(f.w().store().series(1).count(), 5u);
   EXPECT_EQ(f.list()->item(1)->text(), "b.dat");  // not marked as changed on disk
+  // Replaced by a rename (as editors save): read, and still followed.
+  writeFile((b + ".tmp").toStdString(), "1 1\r2 2\r");
+  std::filesystem::rename((b + ".tmp").toStdString(), b.toStdString());
+  QTRY_COMPARE_WITH_TIMEOUT(f.w().store().series(1).count(), std::size_t{2}, 5000);
+  append("3 3\r");
+  QTRY_COMPARE_WITH_TIMEOUT(f.w().store().series(1).count(), std::size_t{3}, 5000);
+  EXPECT_EQ(f.w().store().series(1).points()[2], (Point{3, 3}));
 }
 
 TEST(Reload, RunScriptWorksOnTheLoadedGraphsAndStopsAtAnError) {
