@@ -5,10 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target bench_data_files bench_processing bench_expression bench_chart
+cmake --build build --target bench_data_files bench_processing bench_expression bench_fit bench_chart
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-for b in bench_data_files bench_processing bench_expression bench_chart; do
+for b in bench_data_files bench_processing bench_expression bench_fit bench_chart; do
   build/$b --benchmark_min_time="${BENCH_MIN_TIME:-0.5}" --benchmark_format=json "$@" >"$out/$b.json"
 done
 python3 - "$out"/*.json <<'PY'

@@ -45,7 +45,7 @@ echo "== sanitizer tests"
 
 echo "== fuzz targets (clang, libFuzzer)"
 fuzz_targets=(fuzz_data_file_reader fuzz_load_path fuzz_data_file_writer fuzz_expression
-  fuzz_settings_file fuzz_cli_script fuzz_import)
+  fuzz_settings_file fuzz_cli_script fuzz_import fuzz_fit_model)
 CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNIX_WERROR=ON \
   -DVARNIX_BUILD_BENCH=OFF -DVARNIX_BUILD_GUI=OFF >/dev/null
 cmake --build build-fuzz -j "$jobs" --target "${fuzz_targets[@]}"

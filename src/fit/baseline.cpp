@@ -13,8 +13,7 @@ namespace varnix {
 
 void checkAlsParameters(double lambda, double p) {
   if (!(lambda > 0 && lambda <= kMaxAlsLambda))
-    throw Error("Lambda must be above 0 and at most " + formatShortest(kMaxAlsLambda) + ", not " +
-                formatShortest(lambda));
+    throw Error("Lambda must be above 0 and at most 1e12, not " + formatShortest(lambda));
   if (!(p > 0 && p < 1)) throw Error("p must lie between 0 and 1, not " + formatShortest(p));
 }
 

@@ -11,7 +11,7 @@ namespace varnix {
 
 /// Throws Error unless 0 < lambda <= kMaxAlsLambda and 0 < p < 1.
 void checkAlsParameters(double lambda, double p);
-inline constexpr double kMaxAlsLambda = 1e12;
+inline constexpr double kMaxAlsLambda = 1e12;  // as the message says
 
 /// The asymmetric least squares baseline of Eilers and Boelens (2005):
 /// weights start at 1; ten times (W + lambda D'D) z = W y is solved (D the

@@ -138,10 +138,10 @@ inline T nodeValue(const ModelNode& n, const T* val, T x, const double* p, T* d)
       const double da = static_cast<double>(a), db = static_cast<double>(b);
       const double c = static_cast<double>(val[n.child[2]]);
       const double w = static_cast<double>(val[n.child[3]]);
-      const PeakValue<4> r =
-          n.kind == Kind::Gauss ? gaussPeak(da, db, c, w) : lorentzPeak(da, db, c, w);
-      if constexpr (Gradient) return copyPartials(r, d);
-      return r.value;
+      if constexpr (Gradient)
+        return copyPartials(
+            n.kind == Kind::Gauss ? gaussPeak(da, db, c, w) : lorentzPeak(da, db, c, w), d);
+      return n.kind == Kind::Gauss ? gaussValue(da, db, c, w) : lorentzValue(da, db, c, w);
     }
     case Kind::PseudoVoigt:
     case Kind::Voigt: {
@@ -483,8 +483,10 @@ ModelEvaluator::ModelEvaluator(const FitModel& model, const std::vector<bool>& f
     : m_nodes(model.nodes()), m_freeIndex(model.parameters().size(), -1) {
   for (std::size_t i = 0; i < m_freeIndex.size(); ++i)
     if (i < free.size() && free[i]) m_freeIndex[i] = static_cast<std::int32_t>(m_free++);
-  // Each node depends on the union of its children's free parameters.
-  m_depStart.push_back(0);
+  // Each node depends on the union of its children's free parameters, kept
+  // in ascending order; its derivatives in them lie side by side in
+  // m_gradient from m_offset.
+  std::vector<std::uint32_t> depStart{0};
   std::vector<bool> mark(m_free, false);
   for (const ModelNode& n : m_nodes) {
     const std::size_t begin = m_deps.size();
@@ -493,7 +495,7 @@ ModelEvaluator::ModelEvaluator(const FitModel& model, const std::vector<bool>& f
         m_deps.push_back(static_cast<std::uint32_t>(m_freeIndex[n.parameter]));
     } else {
       for (int c = 0; c < n.arity; ++c)
-        for (std::uint32_t k = m_depStart[n.child[c]]; k < m_depStart[n.child[c] + 1]; ++k)
+        for (std::uint32_t k = depStart[n.child[c]]; k < depStart[n.child[c] + 1]; ++k)
           if (!mark[m_deps[k]]) {
             mark[m_deps[k]] = true;
             m_deps.push_back(m_deps[k]);
@@ -501,37 +503,55 @@ ModelEvaluator::ModelEvaluator(const FitModel& model, const std::vector<bool>& f
       for (std::size_t k = begin; k < m_deps.size(); ++k) mark[m_deps[k]] = false;
       std::sort(m_deps.begin() + static_cast<long>(begin), m_deps.end());
     }
-    m_depStart.push_back(static_cast<std::uint32_t>(m_deps.size()));
+    depStart.push_back(static_cast<std::uint32_t>(m_deps.size()));
   }
+  m_gradient.assign(m_deps.size(), 0);
+  // The chain rule as one list of steps: d node / d p += (d node / d child)
+  // * (d child / d p) for every child and every free parameter p the child
+  // depends on; the first step into an entry assigns. A parameter's own
+  // derivative is 1 once and for all.
+  std::vector<bool> written(m_deps.size(), false);
+  for (std::size_t i = 0; i < m_nodes.size(); ++i) {
+    const ModelNode& n = m_nodes[i];
+    if (n.kind == ModelNode::Kind::Parameter) {
+      if (depStart[i] < depStart[i + 1]) m_gradient[depStart[i]] = 1;
+      continue;
+    }
+    for (int c = 0; c < n.arity; ++c) {
+      const std::uint32_t j = n.child[c];
+      for (std::uint32_t k = depStart[j]; k < depStart[j + 1]; ++k) {
+        const auto at = std::lower_bound(m_deps.begin() + depStart[i],
+                                         m_deps.begin() + depStart[i + 1], m_deps[k]);
+        const auto target = static_cast<std::uint32_t>(at - m_deps.begin());
+        ChainStep step;
+        step.target = target;
+        step.source = k;
+        step.partial = static_cast<std::uint32_t>(i * 5 + static_cast<std::size_t>(c));
+        step.assign = !written[target];
+        written[target] = true;
+        m_chain.push_back(step);
+      }
+    }
+  }
+  m_rootDeps.assign(m_deps.begin() + depStart[m_nodes.size() - 1], m_deps.end());
+  m_rootOffset = depStart[m_nodes.size() - 1];
   m_value.assign(m_nodes.size(), 0);
+  m_partial.assign(m_nodes.size() * 5, 0);
   m_extended.assign(m_nodes.size(), 0);
-  m_gradient.assign(m_nodes.size() * m_free, 0);
 }
 
 template <bool Gradient>
 double ModelEvaluator::run(double x, const double* parameters) {
-  double d[5];
   double* val = m_value.data();
+  double* partial = m_partial.data();
   const std::size_t count = m_nodes.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    const ModelNode& n = m_nodes[i];
-    val[i] = nodeValue<double, Gradient>(n, val, x, parameters, d);
-    if constexpr (Gradient) {
-      const std::uint32_t begin = m_depStart[i], end = m_depStart[i + 1];
-      if (begin == end) continue;
-      double* g = m_gradient.data() + i * m_free;
-      if (n.kind == ModelNode::Kind::Parameter) {
-        g[m_deps[begin]] = 1;
-        continue;
-      }
-      for (std::uint32_t k = begin; k < end; ++k) g[m_deps[k]] = 0;
-      // The chain rule, over the free parameters each child depends on.
-      for (int c = 0; c < n.arity; ++c) {
-        const std::uint32_t j = n.child[c];
-        const double* gj = m_gradient.data() + j * m_free;
-        for (std::uint32_t k = m_depStart[j]; k < m_depStart[j + 1]; ++k)
-          g[m_deps[k]] += d[c] * gj[m_deps[k]];
-      }
+  for (std::size_t i = 0; i < count; ++i)
+    val[i] = nodeValue<double, Gradient>(m_nodes[i], val, x, parameters, partial + i * 5);
+  if constexpr (Gradient) {
+    double* g = m_gradient.data();
+    for (const ChainStep& s : m_chain) {
+      const double term = partial[s.partial] * g[s.source];
+      g[s.target] = s.assign ? term : g[s.target] + term;
     }
   }
   return val[count - 1];
@@ -552,11 +572,9 @@ long double ModelEvaluator::valueExtended(double x, const double* parameters) {
 
 double ModelEvaluator::valueAndGradient(double x, const double* parameters, double* gradient) {
   const double v = run<true>(x, parameters);
-  const std::size_t root = m_nodes.size() - 1;
-  const double* g = m_gradient.data() + root * m_free;
   for (std::size_t k = 0; k < m_free; ++k) gradient[k] = 0;
-  for (std::uint32_t k = m_depStart[root]; k < m_depStart[root + 1]; ++k)
-    gradient[m_deps[k]] = g[m_deps[k]];
+  for (std::size_t k = 0; k < m_rootDeps.size(); ++k)
+    gradient[m_rootDeps[k]] = m_gradient[m_rootOffset + k];
   return v;
 }
 

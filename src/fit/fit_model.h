@@ -106,16 +106,27 @@ class ModelEvaluator {
   template <bool Gradient>
   double run(double x, const double* parameters);
 
+  /// One step of the chain rule: gradient[target] (+)= partial * gradient[source].
+  struct ChainStep {
+    std::uint32_t target;
+    std::uint32_t source;
+    std::uint32_t partial;  ///< node * 5 + child
+    bool assign;            ///< the first step into target
+  };
+
   std::vector<ModelNode> m_nodes;
   std::vector<std::int32_t> m_freeIndex;  ///< per parameter: index among the free ones, or -1
   std::size_t m_free = 0;
-  /// The free parameters each node depends on: m_deps[m_depStart[i] ..
-  /// m_depStart[i + 1]).
+  /// Per node, the free parameters it depends on, side by side; m_gradient
+  /// holds the node's derivatives in them at the same places.
   std::vector<std::uint32_t> m_deps;
-  std::vector<std::uint32_t> m_depStart;
+  std::vector<ChainStep> m_chain;
+  std::vector<std::uint32_t> m_rootDeps;
+  std::size_t m_rootOffset = 0;
   std::vector<double> m_value;
+  std::vector<double> m_partial;  ///< node i's derivatives in its children at i * 5
+  std::vector<double> m_gradient;
   std::vector<long double> m_extended;
-  std::vector<double> m_gradient;  ///< node i's derivatives at i * m_free
 };
 
 }  // namespace varnix

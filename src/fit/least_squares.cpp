@@ -125,42 +125,76 @@ std::vector<double> pointWeights(FitWeights weights, std::span<const Point> poin
   return w;
 }
 
-/// The covariance (J^T W J)^-1 of the free parameters at the minimum, from
-/// the Jacobian in the parameters themselves (not the solver's transformed
-/// ones, whose slope vanishes on a bound). Columns are scaled to unit
-/// length first, so that the rank test does not depend on the parameters'
-/// units. Empty when the columns are linearly dependent.
-std::vector<double> freeCovariance(Problem& p, const std::vector<double>& weights) {
+/// What the Jacobian at the end of a pass says: the covariance (J^T W J)^-1
+/// of the free parameters, from the Jacobian in the parameters themselves
+/// (not the solver's transformed ones, whose slope vanishes on a bound), with
+/// columns scaled to unit length first so that the rank test does not depend
+/// on the parameters' units (empty when the columns are linearly dependent);
+/// whether the Gauss-Newton step from here is negligible (the end is a
+/// stationary point); and whether a parameter has lost all influence
+/// (changing it by itself moves the model by less than 1e-10 of the
+/// residual), as at the far end of a plateau, where a solver can stop
+/// without being at a minimum.
+struct EndJacobian {
+  std::vector<double> covariance;
+  std::vector<double> step;     ///< the Gauss-Newton step in the parameters
+  bool closeToMinimum = false;  ///< the step is within 1e-3 of every standard error
+  bool stationary = false;
+  bool deadParameter = false;
+  bool healthy() const { return !covariance.empty() && !deadParameter; }
+};
+
+EndJacobian assessEnd(Problem& p, const std::vector<double>& weights, double chi2,
+                      std::size_t dof) {
   const std::size_t n = p.points.size(), m = p.freeIndex.size();
   gsl::Ptr<gsl_matrix> J = gsl::owned(gsl_matrix_alloc(n, m));
   gsl::Ptr<gsl_matrix> C = gsl::owned(gsl_matrix_alloc(m, m));
-  std::vector<double> norm(m, 0);
+  std::vector<double> norm(m, 0), g(m, 0);
   for (std::size_t i = 0; i < n; ++i) {
-    p.evaluator.valueAndGradient(p.points[i].x, p.values.data(), p.gradient.data());
+    const double v =
+        p.evaluator.valueAndGradient(p.points[i].x, p.values.data(), p.gradient.data());
     const double sw = std::sqrt(weights[i]);
+    const double r = (v - p.points[i].y) * sw;
     for (std::size_t k = 0; k < m; ++k) {
       const double d = p.gradient[k] * sw;
       gsl_matrix_set(J.get(), i, k, d);
       norm[k] += d * d;
+      g[k] += d * r;
     }
   }
+  EndJacobian end;
   for (std::size_t k = 0; k < m; ++k) {
     norm[k] = std::sqrt(norm[k]);
-    if (!(norm[k] > 0) || !std::isfinite(norm[k])) return {};
+    if (norm[k] * std::fabs(p.values[p.freeIndex[k]]) < 1e-10 * std::sqrt(chi2))
+      end.deadParameter = true;
+    if (!(norm[k] > 0) || !std::isfinite(norm[k])) return end;
     gsl_vector_view column = gsl_matrix_column(J.get(), k);
     gsl_vector_scale(&column.vector, 1 / norm[k]);
   }
   // A column within this relative size of the others' span counts as
   // dependent on them.
   constexpr double kRankTolerance = 1e-12;
-  if (gsl_multifit_nlinear_covar(J.get(), kRankTolerance, C.get()) != GSL_SUCCESS) return {};
-  std::vector<double> out(m * m);
-  for (std::size_t a = 0; a < m; ++a) {
-    if (gsl_matrix_get(C.get(), a, a) == 0) return {};
+  if (gsl_multifit_nlinear_covar(J.get(), kRankTolerance, C.get()) != GSL_SUCCESS) return end;
+  for (std::size_t a = 0; a < m; ++a)
+    if (gsl_matrix_get(C.get(), a, a) == 0) return end;
+  end.covariance.resize(m * m);
+  for (std::size_t a = 0; a < m; ++a)
     for (std::size_t b = 0; b < m; ++b)
-      out[a * m + b] = gsl_matrix_get(C.get(), a, b) / (norm[a] * norm[b]);
+      end.covariance[a * m + b] = gsl_matrix_get(C.get(), a, b) / (norm[a] * norm[b]);
+  // The Gauss-Newton step -(J^T W J)^-1 J^T W r, negligible against each
+  // parameter and against its standard error.
+  const double scale = dof > 0 ? chi2 / static_cast<double>(dof) : 0;
+  end.stationary = end.closeToMinimum = true;
+  end.step.assign(m, 0);
+  for (std::size_t a = 0; a < m; ++a) {
+    for (std::size_t b = 0; b < m; ++b) end.step[a] -= end.covariance[a * m + b] * g[b];
+    const double step = std::fabs(end.step[a]);
+    const double error = std::sqrt(end.covariance[a * m + a] * scale);
+    if (!(step <= 1e-10 * std::fabs(p.values[p.freeIndex[a]]) + 1e-8 * error))
+      end.stationary = false;
+    if (!(step <= 1e-3 * error)) end.closeToMinimum = false;
   }
-  return out;
+  return end;
 }
 
 /// A trust-region method: the step's subproblem and the scaling of the
@@ -172,35 +206,73 @@ struct Strategy {
 
 struct SolverRun {
   bool converged = false;
-  bool fullRank = false;
   std::string failure;
   std::vector<double> u;  ///< the solver's parameters at the end
   double chi2 = 0;
   std::size_t iterations = 0;
+  EndJacobian end;  ///< at the end, when converged
 };
 
-/// Iterates from u0 until no step lowers chi-square any more (GSL's "no
-/// progress" after repeatedly shrinking the trust region) or the step is
-/// down at rounding level; then starts again from there with a fresh trust
-/// region for as long as that lowers chi-square (steps that had become tiny
-/// in a long narrow valley grow again). There is no test on the gradient:
-/// GSL's is absolute for a chi-square below 1 and stops fits of nearly
-/// exact data early.
+/// Near the minimum Levenberg-Marquardt shrinks its steps once chi-square
+/// changes at its rounding level, while the parameters may still be off by
+/// far more than theirs (a straight line stops some 1e-9 short). When the
+/// Gauss-Newton step lies well within the standard errors, it is taken as
+/// it is (up to three times) as long as chi-square does not rise beyond
+/// rounding and no bound is crossed. True when the end is then stationary.
+bool finishByGaussNewton(Problem& problem, const std::vector<double>& weights, SolverRun& run) {
+  const std::size_t m = problem.freeIndex.size(), dof = problem.points.size() - m;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (!run.end.closeToMinimum) return false;
+    std::vector<double> u(m);
+    for (std::size_t k = 0; k < m; ++k) {
+      const Bound& b = problem.bounds[k];
+      const double p = problem.values[problem.freeIndex[k]] + run.end.step[k];
+      if (!(p > b.lower && p < b.upper) && b.kind != Bound::Kind::None) return false;
+      u[k] = b.internal(p);
+    }
+    const std::vector<double> before = problem.values;
+    gsl_vector_const_view view = gsl_vector_const_view_array(u.data(), m);
+    problem.setFree(&view.vector);
+    double chi2 = 0;
+    for (std::size_t i = 0; i < problem.points.size(); ++i) {
+      const double r =
+          problem.evaluator.value(problem.points[i].x, problem.values.data()) - problem.points[i].y;
+      chi2 += weights[i] * r * r;
+    }
+    if (!(chi2 <= run.chi2 * (1 + 1e-12))) {
+      problem.values = before;
+      return false;
+    }
+    run.u = u;
+    run.chi2 = chi2;
+    run.end = assessEnd(problem, weights, chi2, dof);
+    if (run.end.stationary) return true;
+  }
+  return false;
+}
+
+/// One run of a method from u0, in passes. A pass iterates until no step
+/// lowers chi-square any more (GSL's "no progress" after repeatedly
+/// shrinking the trust region) or the step is down at rounding level (1e-15
+/// of the parameters). Whenever the step falls below 1e-10 of the
+/// parameters, and at the end of a pass, the Gauss-Newton step from there
+/// is computed: the run has converged once it is negligible (a stationary
+/// point; a small step alone may only mean a small trust region). After a
+/// pass that ends elsewhere, a new pass starts from its end with a fresh
+/// trust region (steps that had become tiny in a long narrow valley grow
+/// again); a pass that no longer lowers chi-square by 1e-12 of itself ends
+/// the run as converged (at the rounding level of the data). There is no
+/// test on the gradient: GSL's is absolute for a chi-square below 1 and
+/// stops fits of nearly exact data early.
 SolverRun runSolver(Problem& problem, const Strategy& strategy, const std::vector<double>& u0,
-                    const gsl_vector* wts, std::size_t maxIterations) {
+                    const gsl_vector* wts, const std::vector<double>& weights,
+                    std::size_t maxIterations) {
   const std::size_t n = problem.points.size(), m = u0.size();
   gsl_multifit_nlinear_parameters params = gsl_multifit_nlinear_default_parameters();
   params.trs = strategy.trs;
   params.scale = strategy.scale;
   params.solver = gsl_multifit_nlinear_solver_qr;
-  gsl::Ptr<gsl_multifit_nlinear_workspace> first =
-      gsl::owned(gsl_multifit_nlinear_alloc(gsl_multifit_nlinear_trust, &params, n, m));
-  // The restarts without geodesic acceleration (near the minimum its second
-  // derivative, taken by finite differences, is mostly rounding) and with
-  // More's scaling.
-  params.trs = gsl_multifit_nlinear_trs_lm;
-  params.scale = gsl_multifit_nlinear_scale_more;
-  gsl::Ptr<gsl_multifit_nlinear_workspace> polish =
+  gsl::Ptr<gsl_multifit_nlinear_workspace> w =
       gsl::owned(gsl_multifit_nlinear_alloc(gsl_multifit_nlinear_trust, &params, n, m));
   gsl_multifit_nlinear_fdf fdf{};
   fdf.f = residuals;
@@ -212,52 +284,62 @@ SolverRun runSolver(Problem& problem, const Strategy& strategy, const std::vecto
 
   SolverRun run;
   run.u = u0;
-  constexpr double kStepTolerance = 1e-15;
-  constexpr int kMaxRestarts = 10;
-  double previous = 0;
-  for (int pass = 0; pass <= kMaxRestarts; ++pass) {
-    gsl_multifit_nlinear_workspace* w = pass == 0 ? first.get() : polish.get();
+  // Takes the solver's current end: chi-square and the Jacobian's verdict.
+  auto assess = [&] {
+    const gsl_vector* x = gsl_multifit_nlinear_position(w.get());
+    const double f = gsl_blas_dnrm2(gsl_multifit_nlinear_residual(w.get()));
+    run.chi2 = f * f;
+    run.u.assign(x->data, x->data + m);
+    problem.setFree(x);
+    run.end = assessEnd(problem, weights, run.chi2, n - m);
+    return run.end.stationary || finishByGaussNewton(problem, weights, run);
+  };
+  constexpr double kSmallStep = 1e-10, kRoundingStep = 1e-15;
+  for (int pass = 0;; ++pass) {
+    const double before = run.chi2;
     gsl_vector_const_view start = gsl_vector_const_view_array(run.u.data(), m);
-    int status = gsl_multifit_nlinear_winit(&start.vector, wts, &fdf, w);
-    bool converged = false;
+    int status = gsl_multifit_nlinear_winit(&start.vector, wts, &fdf, w.get());
+    bool ended = false, assessed = false;
     while (status == GSL_SUCCESS) {
       if (run.iterations >= maxIterations) {
-        run.failure = "no convergence within " + std::to_string(maxIterations) + " iterations";
+        run.failure = "no convergence within " + std::to_string(maxIterations) +
+                      (maxIterations == 1 ? " iteration" : " iterations");
         break;
       }
-      status = gsl_multifit_nlinear_iterate(w);
+      status = gsl_multifit_nlinear_iterate(w.get());
       if (status == GSL_ENOPROG) {
-        converged = true;
+        ended = true;
         break;
       }
       if (status != GSL_SUCCESS) break;
       ++run.iterations;
       int info = 0;
-      if (gsl_multifit_nlinear_test(kStepTolerance, 0, 0, &info, w) == GSL_SUCCESS) {
-        converged = true;
-        break;
+      if (gsl_multifit_nlinear_test(kSmallStep, 0, 0, &info, w.get()) == GSL_SUCCESS) {
+        if (assess()) {
+          run.converged = true;
+          return run;
+        }
+        assessed = true;
+        if (gsl_multifit_nlinear_test(kRoundingStep, 0, 0, &info, w.get()) == GSL_SUCCESS) {
+          ended = true;
+          break;
+        }
+      } else {
+        assessed = false;
       }
     }
-    if (!converged) {
-      if (pass > 0) {
-        run.failure.clear();  // a restart that fails keeps the converged result
-        return run;
-      }
-      const gsl_vector* x = gsl_multifit_nlinear_position(w);
+    if (!ended) {
+      const gsl_vector* x = gsl_multifit_nlinear_position(w.get());
       run.u.assign(x->data, x->data + m);
       if (run.failure.empty())
         run.failure = !problem.failure.empty() ? problem.failure : gsl_strerror(status);
       return run;
     }
-    const gsl_vector* x = gsl_multifit_nlinear_position(w);
-    run.u.assign(x->data, x->data + m);
-    const double f = gsl_blas_dnrm2(gsl_multifit_nlinear_residual(w));
-    run.chi2 = f * f;
-    run.converged = true;
-    if (pass > 0 && !(run.chi2 < previous * (1 - 1e-12))) break;
-    previous = run.chi2;
+    if ((!assessed && assess()) || (pass > 0 && !(run.chi2 < before * (1 - 1e-12)))) {
+      run.converged = true;
+      return run;
+    }
   }
-  return run;
 }
 
 }  // namespace
@@ -332,17 +414,10 @@ void checkFitStart(const FitModel& model, const FitSettings& settings,
   std::vector<bool> freeMask;
   for (const ParameterSetting& s : settings.parameters) freeMask.push_back(isFree(s));
   ModelEvaluator e(model, freeMask);
-  std::vector<double> gradient(e.freeCount());
-  for (const Point& p : points) {
-    const double v = e.valueAndGradient(p.x, values.data(), gradient.data());
-    if (!std::isfinite(v))
+  for (const Point& p : points)
+    if (!std::isfinite(e.value(p.x, values.data())))
       throw Error("The model is not finite at the start at x = " + formatShortest(p.x) + " in " +
                   what);
-    for (double g : gradient)
-      if (!std::isfinite(g))
-        throw Error("The model's derivative is not finite at the start at x = " +
-                    formatShortest(p.x) + " in " + what);
-  }
 }
 
 FitResult fitPoints(const FitModel& model, const FitSettings& settings,
@@ -376,40 +451,38 @@ FitResult fitPoints(const FitModel& model, const FitSettings& settings,
   FitResult result;
   result.points = n;
   result.dof = n - m;
+  std::vector<double> covariance;  // of the free parameters, unscaled
   if (m > 0) {
     std::vector<double> u0(m);
     for (std::size_t k = 0; k < m; ++k)
       u0[k] = problem.bounds[k].internal(problem.values[problem.freeIndex[k]]);
     gsl::Ptr<gsl_vector> wts = gsl::owned(gsl_vector_alloc(n));
     for (std::size_t i = 0; i < n; ++i) gsl_vector_set(wts.get(), i, weights[i]);
-    // Levenberg-Marquardt with geodesic acceleration and Levenberg scaling
-    // first: it reaches the certified minimum of every reference problem
-    // from both starts. Should it fail or end where the Jacobian is
-    // singular, the plain method with More's and with Levenberg's scaling
-    // try from the start too, and the best converged run is taken.
+    // Levenberg-Marquardt with More's scaling (invariant to the parameters'
+    // units) first. Should it fail, or end where the Jacobian is singular or
+    // a parameter has lost its influence, the method with geodesic
+    // acceleration and Levenberg's scaling (which gets off the plateaus of
+    // the hardest reference problems) and plain Levenberg-Marquardt with
+    // Levenberg's scaling try from the start too, and the best end is taken.
     const Strategy strategies[] = {
-        {gsl_multifit_nlinear_trs_lmaccel, gsl_multifit_nlinear_scale_levenberg},
         {gsl_multifit_nlinear_trs_lm, gsl_multifit_nlinear_scale_more},
+        {gsl_multifit_nlinear_trs_lmaccel, gsl_multifit_nlinear_scale_levenberg},
         {gsl_multifit_nlinear_trs_lm, gsl_multifit_nlinear_scale_levenberg},
     };
     std::optional<SolverRun> best;
     for (const Strategy& strategy : strategies) {
-      SolverRun run = runSolver(problem, strategy, u0, wts.get(), settings.maxIterations);
-      if (!run.converged) {
-        if (!best) best = std::move(run);
-        continue;
-      }
-      gsl_vector_const_view end = gsl_vector_const_view_array(run.u.data(), m);
-      problem.setFree(&end.vector);
-      run.fullRank = !freeCovariance(problem, weights).empty();
-      if (!best || !best->converged || (run.fullRank && !best->fullRank) ||
-          (run.fullRank == best->fullRank && run.chi2 < best->chi2))
-        best = std::move(run);
-      if (best->fullRank) break;
+      SolverRun run = runSolver(problem, strategy, u0, wts.get(), weights, settings.maxIterations);
+      const bool better = !best || (run.converged && !best->converged) ||
+                          (run.converged && best->converged &&
+                           ((run.end.healthy() && !best->end.healthy()) ||
+                            (run.end.healthy() == best->end.healthy() && run.chi2 < best->chi2)));
+      if (better) best = std::move(run);
+      if (best->converged && best->end.healthy()) break;
     }
     result.converged = best->converged;
     result.failure = best->failure;
     result.iterations = best->iterations;
+    covariance = std::move(best->end.covariance);
     gsl_vector_const_view end = gsl_vector_const_view_array(best->u.data(), m);
     problem.setFree(&end.vector);
   }
@@ -435,7 +508,9 @@ FitResult fitPoints(const FitModel& model, const FitSettings& settings,
 
   result.errors.assign(count, 0);
   result.covariance.assign(count * count, 0);
-  const std::vector<double> c = m > 0 ? freeCovariance(problem, weights) : std::vector<double>();
+  if (!result.converged && m > 0)
+    covariance = assessEnd(problem, weights, result.chi2, result.dof).covariance;
+  const std::vector<double>& c = covariance;
   result.errorsDetermined = result.dof > 0 && (m == 0 || !c.empty());
   const double scale = result.dof > 0 ? result.chi2 / static_cast<double>(result.dof) : 0;
   for (std::size_t a = 0; a < m; ++a) {

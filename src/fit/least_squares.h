@@ -59,9 +59,9 @@ void checkFitSettings(const FitModel& model, const FitSettings& settings);
 std::vector<Point> pointsInRange(const Series& series, double x1, double x2);
 
 /// Checks that a fit of these points can start: points in range, at least
-/// as many as free parameters, finite data, a model and derivatives that
-/// are finite at the start (unless checkModel is false). Throws Error
-/// ("... in <what>", what naming the graph) with the user's message.
+/// as many as free parameters, finite data, a model that is finite at the
+/// start (unless checkModel is false). Throws Error ("... in <what>", what
+/// naming the graph) with the user's message.
 void checkFitStart(const FitModel& model, const FitSettings& settings,
                    std::span<const Point> points, const std::string& what, bool checkModel = true);
 

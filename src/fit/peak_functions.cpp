@@ -125,6 +125,24 @@ PeakValue<5> voigtPeak(double x, double a, double c, double wg, double wl) {
   return r;
 }
 
+double gaussValue(double x, double h, double c, double w) {
+  const double t = (x - c) / w;
+  return h * std::exp(-kFourLn2 * t * t);
+}
+
+double lorentzValue(double x, double h, double c, double w) {
+  const double t = (x - c) / w;
+  return h / (1 + 4 * t * t);
+}
+
+double pseudoVoigtValue(double x, double h, double c, double w, double e) {
+  return e * lorentzValue(x, h, c, w) + (1 - e) * gaussValue(x, h, c, w);
+}
+
+double voigtValue(double x, double a, double c, double wg, double wl) {
+  return voigtPeak(x, a, c, wg, wl).value;
+}
+
 double voigtFwhm(double wg, double wl) {
   const double g = std::fabs(wg), l = std::fabs(wl);
   return 0.5346 * l + std::sqrt(0.2166 * l * l + g * g);

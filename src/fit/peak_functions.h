@@ -28,6 +28,12 @@ PeakValue<5> pseudoVoigtPeak(double x, double h, double c, double w, double e);
 /// wg = 0 is the Lorentzian, wl = 0 the Gaussian, both 0 give NaN.
 PeakValue<5> voigtPeak(double x, double a, double c, double wg, double wl);
 
+/// The values alone, for evaluations without derivatives.
+double gaussValue(double x, double h, double c, double w);
+double lorentzValue(double x, double h, double c, double w);
+double pseudoVoigtValue(double x, double h, double c, double w, double e);
+double voigtValue(double x, double a, double c, double wg, double wl);
+
 /// The FWHM of a Voigt profile by the approximation of Olivero and Longbothum
 /// (1977), good to 0.02 %: 0.5346 wl + sqrt(0.2166 wl^2 + wg^2).
 double voigtFwhm(double wg, double wl);

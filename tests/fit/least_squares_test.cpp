@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fit/nist_harder_data.h"
+#include "fit/peak_functions.h"
 #include "workspace/error.h"
 
 namespace varnix {
@@ -149,6 +150,210 @@ TEST(LeastSquares, HarderReferenceProblemsFromBothStarts) {
       EXPECT_GE(lre(r.chi2, h.certifiedRss), 6) << r.chi2;
       for (std::size_t k = 0; k < h.certified.size(); ++k)
         EXPECT_GE(lre(valueOf(model, r, k), h.certified[k]), 6) << "b" << k + 1;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace varnix
+
+namespace varnix {
+namespace {
+
+/// Points of y = f(x) at x = x0, x0 + dx, ...
+template <typename F>
+std::vector<Point> sample(F f, double x0, double dx, int n) {
+  std::vector<Point> out;
+  for (int i = 0; i < n; ++i) out.push_back({x0 + i * dx, f(x0 + i * dx)});
+  return out;
+}
+
+FitSettings starts(std::initializer_list<ParameterSetting> s) {
+  FitSettings out;
+  out.parameters = s;
+  return out;
+}
+
+/// A deterministic wobble in [-1, 1] standing in for noise.
+double wobble(double x) {
+  return std::sin(37.1 * x) * std::cos(11.3 * x * x);
+}
+
+TEST(LeastSquares, StraightLineMatchesTheClosedFormWithAndWithoutPoissonWeights) {
+  const std::vector<Point> pts =
+      sample([](double x) { return 30 + 4 * x + 3 * wobble(x); }, 0, 0.5, 40);
+  const FitModel model("a + b*x");
+  for (FitWeights weights : {FitWeights::None, FitWeights::Poisson}) {
+    SCOPED_TRACE(weights == FitWeights::None ? "none" : "poisson");
+    FitSettings s = starts({{1}, {1}});
+    s.weights = weights;
+    const FitResult r = fitPoints(model, s, pts);
+    ASSERT_TRUE(r.converged) << r.failure;
+    // Weighted normal equations of a straight line, solved in long double.
+    long double sw = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (const Point& p : pts) {
+      const long double w = weights == FitWeights::None ? 1 : 1 / std::max(p.y, 1.0);
+      sw += w, sx += w * p.x, sy += w * p.y, sxx += w * p.x * p.x, sxy += w * p.x * p.y;
+    }
+    const long double det = sw * sxx - sx * sx;
+    const long double b = (sw * sxy - sx * sy) / det, a = (sy - b * sx) / sw;
+    long double chi2 = 0, total = 0;
+    for (const Point& p : pts) {
+      const long double w = weights == FitWeights::None ? 1 : 1 / std::max(p.y, 1.0);
+      chi2 += w * (p.y - a - b * p.x) * (p.y - a - b * p.x);
+      total += w * (p.y - sy / sw) * (p.y - sy / sw);
+    }
+    const long double s2 = chi2 / (pts.size() - 2);
+    EXPECT_NEAR(r.values[0], static_cast<double>(a), 1e-10 * std::fabs(static_cast<double>(a)));
+    EXPECT_NEAR(r.values[1], static_cast<double>(b), 1e-10 * std::fabs(static_cast<double>(b)));
+    EXPECT_NEAR(r.errors[0], static_cast<double>(std::sqrt(s2 * sxx / det)), 1e-8 * r.errors[0]);
+    EXPECT_NEAR(r.errors[1], static_cast<double>(std::sqrt(s2 * sw / det)), 1e-8 * r.errors[1]);
+    EXPECT_NEAR(r.chi2, static_cast<double>(chi2), 1e-10 * r.chi2);
+    EXPECT_NEAR(r.r2, static_cast<double>(1 - chi2 / total), 1e-12);
+    EXPECT_EQ(r.dof, 38u);
+    EXPECT_TRUE(r.errorsDetermined);
+    // The covariance of a and b: -s2 sx / det.
+    EXPECT_NEAR(r.covariance[1], static_cast<double>(-s2 * sx / det),
+                1e-8 * std::fabs(r.covariance[1]));
+  }
+}
+
+TEST(LeastSquares, BoundsHoldAtTheMinimum) {
+  // A Gaussian of FWHM 2 fitted with the width held below 1.5 (two bounds),
+  // above 2.5 (lower bound only) and below 1.2 (upper bound only).
+  const std::vector<Point> pts =
+      sample([](double x) { return gaussValue(x, 10, 5, 2) + 0.05 * wobble(x); }, 0, 0.1, 101);
+  const FitModel model("gauss(x, h, c, w)");
+  struct Case {
+    double lower, upper, start, expectedBound;
+  };
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const Case& c : {Case{0.5, 1.5, 1, 1.5}, Case{2.5, inf, 3, 2.5}, Case{-inf, 1.2, 1, 1.2}}) {
+    SCOPED_TRACE(c.expectedBound);
+    ParameterSetting w{c.start};
+    w.lower = c.lower;
+    w.upper = c.upper;
+    const FitResult r = fitPoints(model, starts({{8}, {4.5}, w}), pts);
+    ASSERT_TRUE(r.converged) << r.failure;
+    EXPECT_GE(r.values[2], c.lower);
+    EXPECT_LE(r.values[2], c.upper);
+    EXPECT_NEAR(r.values[2], c.expectedBound, 1e-6);
+  }
+  // Bounds that do not bind change nothing: the same minimum as without.
+  const FitResult free = fitPoints(model, starts({{8}, {4.5}, {1}}), pts);
+  ParameterSetting loose{1};
+  loose.lower = 0.1;
+  loose.upper = 10;
+  const FitResult bounded = fitPoints(model, starts({{8}, {4.5}, loose}), pts);
+  ASSERT_TRUE(free.converged && bounded.converged);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_NEAR(bounded.values[k], free.values[k], 1e-8 * std::fabs(free.values[k]));
+    EXPECT_NEAR(bounded.errors[k], free.errors[k], 1e-6 * free.errors[k]);
+  }
+}
+
+TEST(LeastSquares, FixedParametersStay) {
+  const std::vector<Point> pts = sample(
+      [](double x) { return lorentzValue(x, 7, 1, 0.8) + 2 + 0.02 * wobble(x); }, -3, 0.05, 121);
+  const FitModel model("lorentz(x, h, c, w) + base");
+  ParameterSetting held{2.5};
+  held.fixed = true;
+  ParameterSetting equalBounds{0.8};
+  equalBounds.lower = equalBounds.upper = 0.8;
+  for (const ParameterSetting& fixedBase : {held}) {
+    const FitResult r = fitPoints(model, starts({{5}, {0.7}, equalBounds, fixedBase}), pts);
+    ASSERT_TRUE(r.converged) << r.failure;
+    EXPECT_EQ(r.values[2], 0.8);
+    EXPECT_EQ(r.values[3], 2.5);
+    EXPECT_EQ(r.errors[2], 0);
+    EXPECT_EQ(r.errors[3], 0);
+    EXPECT_EQ(r.dof, 121u - 2);
+    EXPECT_GT(r.errors[0], 0);
+  }
+}
+
+TEST(LeastSquares, SingularFitLeavesTheErrorsUndetermined) {
+  const std::vector<Point> pts = sample([](double x) { return 3 * x + wobble(x); }, 0, 1, 20);
+  const FitResult r = fitPoints(FitModel("a*b*x"), starts({{1}, {2}}), pts);
+  ASSERT_TRUE(r.converged) << r.failure;
+  EXPECT_FALSE(r.errorsDetermined);
+  EXPECT_TRUE(std::isnan(r.errors[0]) && std::isnan(r.errors[1]));
+  EXPECT_NEAR(r.values[0] * r.values[1], 3, 0.1);
+  // As many points as free parameters: a fit, but no degrees of freedom.
+  const FitResult exact =
+      fitPoints(FitModel("a + b*x"), starts({{0}, {0}}), std::vector<Point>{{0, 1}, {1, 3}});
+  ASSERT_TRUE(exact.converged);
+  EXPECT_EQ(exact.dof, 0u);
+  EXPECT_FALSE(exact.errorsDetermined);
+  EXPECT_NEAR(exact.values[1], 2, 1e-12);
+}
+
+TEST(LeastSquares, NoConvergenceWithinTheLimitIsAFailureWithItsReason) {
+  const NistProblem p = readNist("Misra1a.dat");
+  const FitModel model("b1*(1-exp(-b2*x))");
+  FitSettings s = startAt(model, p.start1);
+  s.maxIterations = 1;
+  const FitResult r = fitPoints(model, s, p.points);
+  EXPECT_FALSE(r.converged);
+  EXPECT_EQ(r.failure, "no convergence within 1 iteration");
+  s.maxIterations = 3;
+  EXPECT_EQ(fitPoints(model, s, p.points).failure, "no convergence within 3 iterations");
+}
+
+TEST(LeastSquares, DerivativeThatIsNotFiniteDuringTheFitIsAFailure) {
+  // sqrt(b) has no finite derivative at b = 0, which the data pull b to.
+  const std::vector<Point> pts = sample([](double x) { return x; }, 0, 1, 10);
+  const FitResult r = fitPoints(FitModel("x + sqrt(b)"), starts({{0}}), pts);
+  EXPECT_FALSE(r.converged);
+  EXPECT_EQ(r.failure, "the derivative in b is not finite at b=0, x=0");
+}
+
+struct BadInput {
+  const char* formula;
+  FitSettings settings;
+  std::vector<Point> points;
+  std::string message;
+};
+
+TEST(LeastSquares, BadInputIsRefusedWithItsMessage) {
+  const std::vector<Point> three = {{1, 1}, {2, 4}, {3, 9}};
+  const double inf = std::numeric_limits<double>::infinity();
+  ParameterSetting noStart;
+  ParameterSetting crossed{1};
+  crossed.lower = 2;
+  crossed.upper = 0;
+  ParameterSetting outside{5};
+  outside.lower = 0;
+  outside.upper = 1;
+  std::vector<BadInput> cases = {
+      {"a*x", starts({noStart}), three, "Parameter a has no start value"},
+      {"a*x", starts({{inf}}), three, "The start value of a is not a finite number"},
+      {"a*x", starts({crossed}), three, "The lower bound of a (2) is above its upper bound (0)"},
+      {"a*x", starts({outside}), three, "The start value of a (5) is outside its bounds 0 to 1"},
+      {"a*x", starts({{1}, {2}}), three, "The fit needs one setting for each of the 1 parameters"},
+      {"a + b*x + c*x^2 + d*x^3", starts({{1}, {1}, {1}, {1}}), three,
+       "There are 3 points between x = -inf and inf in the graph, fewer than the 4 free "
+       "parameters"},
+      {"a + b*x",
+       starts({{1}, {1}}),
+       {},
+       "There are no points between x = -inf and inf in the graph"},
+      {"ln(a*x)", starts({{-1}}), three,
+       "The model is not finite at the start at x = 1 in the graph"},
+      {"a/(x-2)", starts({{1}}), three,
+       "The model is not finite at the start at x = 2 in the graph"},
+      {"a*x",
+       starts({{1}}),
+       {{1, 1}, {2, std::nan("")}},
+       "The data of the graph hold a value that is not a finite number"},
+  };
+  for (const BadInput& c : cases) {
+    SCOPED_TRACE(c.message);
+    try {
+      fitPoints(FitModel(c.formula), c.settings, c.points);
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
     }
   }
 }

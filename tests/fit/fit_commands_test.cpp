@@ -1,0 +1,256 @@
+#include "fit/fit_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "fit/peak_functions.h"
+#include "test_util.h"
+#include "workspace/error.h"
+
+namespace varnix {
+namespace {
+
+const double kInf = std::numeric_limits<double>::infinity();
+
+struct ArgumentCase {
+  std::string text;
+  double start, lower, upper;
+  bool fixed;
+};
+
+TEST(FitCommands, ParameterArgumentsReadStartsAndBounds) {
+  const FitModel model("a*x + b + c");
+  const std::vector<ArgumentCase> cases = {
+      {"a=1.5", 1.5, -kInf, kInf, false}, {"a=-2:-3:4e1", -2, -3, 40, false},
+      {"a=2::5", 2, -kInf, 5, false},     {"a=2:1:", 2, 1, kInf, false},
+      {"a=3:3:3", 3, 3, 3, true},
+  };
+  for (const ArgumentCase& c : cases) {
+    SCOPED_TRACE(c.text);
+    FitSettings s;
+    readParameterArgument(model, c.text, s);
+    ASSERT_EQ(s.parameters.size(), 3u);
+    const ParameterSetting& p = s.parameters[0];
+    EXPECT_EQ(*p.start, c.start);
+    EXPECT_EQ(p.lower, c.lower);
+    EXPECT_EQ(p.upper, c.upper);
+    EXPECT_EQ(p.fixed, c.fixed);
+    EXPECT_FALSE(s.parameters[1].start);
+    // The text written for the history reads back the same.
+    FitSettings again;
+    readParameterArgument(model, parameterArgumentText("a", p), again);
+    EXPECT_EQ(*again.parameters[0].start, c.start);
+    EXPECT_EQ(again.parameters[0].lower, c.lower);
+    EXPECT_EQ(again.parameters[0].upper, c.upper);
+  }
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"a", "Not a parameter start: a (write NAME=START or NAME=START:LOW:HIGH)"},
+      {"=1", "Not a parameter start: =1 (write NAME=START or NAME=START:LOW:HIGH)"},
+      {"a=1:2", "Not a parameter start: a=1:2 (write NAME=START or NAME=START:LOW:HIGH)"},
+      {"a=1:2:3:4", "Not a parameter start: a=1:2:3:4 (write NAME=START or NAME=START:LOW:HIGH)"},
+      {"a=x", "The start of a is not a number: a=x"},
+      {"a=", "The start of a is not a number: a="},
+      {"a=1:y:2", "The lower bound of a is not a number: a=1:y:2"},
+      {"a=1:0:2,5", "The upper bound of a is not a number: a=1:0:2,5"},
+      {"d=1", "d is not a parameter of the formula a*x + b + c"},
+      {"x=1", "x is not a parameter of the formula a*x + b + c"},
+  };
+  for (const auto& [text, message] : refused) {
+    SCOPED_TRACE(text);
+    FitSettings s;
+    try {
+      readParameterArgument(model, text, s);
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), message);
+    }
+  }
+  FitSettings twice;
+  readParameterArgument(model, "b=1", twice);
+  EXPECT_THROW(readParameterArgument(model, "b=2", twice), Error);
+}
+
+/// A store of Gaussians on a base, one graph per centre.
+GraphStore gaussians(const std::vector<double>& centres) {
+  GraphStore store;
+  for (std::size_t g = 0; g < centres.size(); ++g) {
+    std::vector<Point> pts;
+    for (int i = 0; i <= 400; ++i) {
+      const double x = i * 0.025;
+      pts.push_back({x, 2 + gaussValue(x, 10, centres[g], 0.8) + 0.05 * std::sin(91.3 * x)});
+    }
+    test::addGraph(store, "T" + std::to_string(10 * (g + 1)) + "K.dat", pts);
+  }
+  return store;
+}
+
+FitSettings gaussStarts(double centre) {
+  FitSettings s;
+  s.parameters = {{8}, {centre}, {1}, {0}};
+  return s;
+}
+
+TEST(FitCommands, EachGraphFromTheStartOrChainedFromTheOneBefore) {
+  const GraphStore store = gaussians({3, 3, 3});
+  auto model = std::make_shared<const FitModel>("gauss(x,h,c,w) + base");
+  const FitTable separate = fitGraphs(store, {0, 1, 2}, model, gaussStarts(2.5), false);
+  const FitTable chained = fitGraphs(store, {0, 1, 2}, model, gaussStarts(2.5), true);
+  ASSERT_EQ(separate.rows.size(), 3u);
+  ASSERT_EQ(chained.rows.size(), 3u);
+  // The same data: the separate fits all take the first one's path, the
+  // chained ones after the first start at its result and have nothing left
+  // to do.
+  for (int g = 0; g < 3; ++g) {
+    ASSERT_TRUE(separate.rows[g].result.converged);
+    ASSERT_TRUE(chained.rows[g].result.converged);
+    EXPECT_EQ(separate.rows[g].result.iterations, separate.rows[0].result.iterations);
+    EXPECT_NEAR(chained.rows[g].result.values[1], separate.rows[g].result.values[1], 1e-9);
+  }
+  EXPECT_GT(chained.rows[0].result.iterations, 2u);
+  EXPECT_LE(chained.rows[1].result.iterations, 1u);
+  EXPECT_LE(chained.rows[2].result.iterations, 1u);
+  EXPECT_EQ(chained.rows[1].slot, 1u);
+  EXPECT_EQ(chained.rows[1].name, "T20K.dat");
+}
+
+TEST(FitCommands, ChainedFitsFollowAPeakThatMovesAway) {
+  // A narrow peak walks by a width per graph: from the first start the
+  // later graphs lie out of reach, from the graph before they do not.
+  const GraphStore store = gaussians({2, 2.7, 3.4, 4.1, 4.8});
+  auto model = std::make_shared<const FitModel>("gauss(x,h,c,w) + base");
+  const FitTable chained = fitGraphs(store, {0, 1, 2, 3, 4}, model, gaussStarts(2), true);
+  const double centres[] = {2, 2.7, 3.4, 4.1, 4.8};
+  for (int g = 0; g < 5; ++g) {
+    ASSERT_TRUE(chained.rows[g].result.converged);
+    EXPECT_NEAR(chained.rows[g].result.values[1], centres[g], 1e-3);
+  }
+}
+
+TEST(FitCommands, BadInputInAnyGraphRefusesTheRunBeforeAFit) {
+  GraphStore store = gaussians({3});
+  test::addGraph(store, "few", {{1, 1}, {2, 2}, {3, 3}});
+  auto model = std::make_shared<const FitModel>("gauss(x,h,c,w) + base");
+  try {
+    fitGraphs(store, {0, 1}, model, gaussStarts(3), false);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "There are 3 points between x = -inf and inf in few, fewer than the 4 free "
+              "parameters");
+  }
+  FitSettings range = gaussStarts(3);
+  range.x1 = 20;
+  range.x2 = 30;
+  EXPECT_THROW(fitGraphs(store, {0}, model, range, true), Error);
+  // A chained graph after the first is checked for its points, not for
+  // its start (that comes from the graph before).
+  FitSettings nan = gaussStarts(3);
+  nan.parameters[2].start = 0;  // w = 0: NaN at the start
+  EXPECT_THROW(fitGraphs(store, {0}, model, nan, true), Error);
+}
+
+TEST(FitCommands, ResultLineHasTheExactFormat) {
+  FitTable table;
+  table.model = std::make_shared<const FitModel>("a + b*x");
+  FitRow row;
+  row.slot = 4;
+  row.name = "T010K.dat";
+  row.result.values = {1.5, 0.1};
+  row.result.errors = {0.25, std::nan("")};
+  row.result.chi2 = 12.75;
+  row.result.dof = 98;
+  row.result.r2 = 0.9990234375;
+  row.result.iterations = 7;
+  row.result.converged = true;
+  EXPECT_EQ(fitResultLine(table, row),
+            "fit 4 T010K.dat: a=1.5 a.err=0.25 b=0.1 b.err=nan chi2=12.75 dof=98 "
+            "r2=0.9990234375 iterations=7 status=converged");
+  row.result.converged = false;
+  row.result.failure = "no convergence within 2000 iterations";
+  EXPECT_EQ(fitResultLine(table, row).substr(fitResultLine(table, row).find("status")),
+            "status=failed: no convergence within 2000 iterations");
+}
+
+TEST(FitCommands, TableTextTakesTheParameterFromTheNames) {
+  const GraphStore store = gaussians({3, 3.2});
+  auto model = std::make_shared<const FitModel>("gauss(x,h,c,w) + base");
+  FitTable table = fitGraphs(store, {0, 1}, model, gaussStarts(3), false);
+  const std::string text = fitTableText(table, nullptr);
+  const std::size_t firstLine = text.find("\r\n");
+  EXPECT_EQ(text.substr(0, firstLine), "\"parameter h h.err c c.err w w.err base base.err chi2 r2");
+  // Two data lines, each of 10 numbers, the first being the digits.
+  const std::string second =
+      text.substr(firstLine + 2, text.find("\r\n", firstLine + 2) - firstLine - 2);
+  EXPECT_EQ(second.substr(0, 3), "10 ");
+  EXPECT_EQ(std::count(second.begin(), second.end(), ' '), 10);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
+  const SeriesParameter pattern("T(\\d+)K");
+  EXPECT_EQ(fitTableText(table, &pattern).substr(firstLine + 2, 3), "10 ");
+  const SeriesParameter noMatch("X(\\d+)");
+  EXPECT_THROW(fitTableText(table, &noMatch), Error);
+  // Names without digits: the slots.
+  table.rows[0].name = "a";
+  table.rows[1].name = "b";
+  const std::string bySlot = fitTableText(table, nullptr);
+  EXPECT_EQ(bySlot.substr(0, 6), "\"slot ");
+  EXPECT_NE(bySlot.find("\r\n1 "), std::string::npos);
+  // A failed fit has no row.
+  table.rows[1].result.converged = false;
+  const std::string one = fitTableText(table, nullptr);
+  EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 2);
+  EXPECT_THROW(fitTableText(FitTable(), nullptr), Error);
+}
+
+TEST(FitCommands, CurvesAndResidualsBecomeNewGraphs) {
+  GraphStore store = gaussians({3, 3.5});
+  store.graph(1).path = "/data/run/T20K.dat";
+  auto model = std::make_shared<const FitModel>("gauss(x,h,c,w) + base");
+  FitSettings s = gaussStarts(3.2);
+  s.x1 = 6;
+  s.x2 = 1;
+  const FitTable table = fitGraphs(store, {0, 1}, model, s, false);
+  const std::vector<std::size_t> curves = addFitGraphs(store, table, false);
+  const std::vector<std::size_t> residuals = addFitGraphs(store, table, true);
+  EXPECT_EQ(curves, (std::vector<std::size_t>{2, 3}));
+  EXPECT_EQ(residuals, (std::vector<std::size_t>{4, 5}));
+  EXPECT_EQ(store.graph(3).name, "T20K_fit.dat");
+  EXPECT_EQ(store.graph(3).path, "/data/run/T20K_fit.dat");
+  EXPECT_EQ(store.graph(5).name, "T20K_residual.dat");
+  for (int g = 0; g < 2; ++g) {
+    const std::vector<double>& v = table.rows[g].result.values;
+    const Series& data = store.series(g);
+    const Series& fit = store.series(2 + g);
+    const Series& res = store.series(4 + g);
+    ASSERT_EQ(fit.count(), 201u);  // x from 1 to 6 on a 0.025 grid
+    EXPECT_EQ(fit.x(0), 1);
+    for (std::size_t j = 0; j < fit.count(); ++j) {
+      const double model = gaussValue(fit.x(j), v[0], v[1], v[2]) + v[3];
+      EXPECT_NEAR(fit.y(j), model, 1e-12 * std::fabs(model));
+      EXPECT_NEAR(res.y(j), data.y(j + 40) - fit.y(j), 1e-12);
+    }
+  }
+  // The fitted graph is gone: refused.
+  store.removeGraphSlot(0);
+  EXPECT_THROW(addFitGraphs(store, table, false), Error);
+}
+
+TEST(FitCommands, NewGraphsRespectTheCapacity) {
+  GraphStore store = gaussians({3, 3});
+  auto model = std::make_shared<const FitModel>("gauss(x,h,c,w) + base");
+  const FitTable table = fitGraphs(store, {0, 1}, model, gaussStarts(3), false);
+  while (store.count() < GraphStore::kMaxGraphs - 1) store.append("filler", "");
+  try {
+    addFitGraphs(store, table, false);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot add 2 graphs: only 1 of 301 graph slots are free");
+  }
+  EXPECT_EQ(store.count(), GraphStore::kMaxGraphs - 1);
+}
+
+}  // namespace
+}  // namespace varnix
