@@ -102,7 +102,7 @@ FitWindow::FitWindow(QWidget* parent) : QDialog(parent) {
   m_peakType = new QComboBox(this);
   for (const std::string& c : peakCaptions()) m_peakType->addItem(qs(c));
   m_peakList = new QListWidget(this);
-  m_peakList->setMaximumHeight(90);
+  m_peakList->setMaximumHeight(56);
   m_addPeak = new QPushButton("&Add peak", this);
   m_removePeak = new QPushButton("Re&move peak", this);
   m_threshold = new QLineEdit(this);
@@ -115,6 +115,8 @@ FitWindow::FitWindow(QWidget* parent) : QDialog(parent) {
   m_params->setHorizontalHeaderLabels({"Parameter", "Value", "Fixed", "Lower", "Upper", "Error"});
   m_params->verticalHeader()->hide();
   m_params->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  m_params->setWordWrap(false);
+  m_params->setMinimumHeight(150);
   m_weights = new QComboBox(this);
   m_weights->addItems({"None", "Poisson (1/y)"});
   m_chain = new QComboBox(this);
@@ -129,7 +131,8 @@ FitWindow::FitWindow(QWidget* parent) : QDialog(parent) {
   m_progress->setValue(0);
   m_results = new QPlainTextEdit(this);
   m_results->setReadOnly(true);
-  m_results->setMinimumHeight(110);
+  m_results->setMinimumHeight(80);
+  m_results->setMaximumHeight(130);
   m_series = new QTableWidget(0, 0, this);
   m_series->verticalHeader()->hide();
   m_series->setEditTriggers(QAbstractItemView::NoEditTriggers);

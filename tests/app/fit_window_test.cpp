@@ -1,0 +1,374 @@
+// The Fit, Baseline and Remove spikes windows driven as a user drives them.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
+#include <numbers>
+#include <string>
+
+#include "app/main_window.h"
+#include "scripted_prompts.h"
+#include "test_util.h"
+#include "view/chart_view.h"
+#include "workspace/number_text.h"
+
+namespace varnix {
+namespace {
+
+using test::readFile;
+using test::ScriptedPrompts;
+using test::writeFile;
+
+template <typename T>
+T* part(QObject* window, const char* name) {
+  T* p = window->findChild<T*>(name);
+  EXPECT_NE(p, nullptr) << name;
+  return p;
+}
+
+/// The closed form of the Gaussian peak: height h, centre c, FWHM w.
+double gaussian(double x, double h, double c, double w) {
+  return h * std::exp(-4 * std::numbers::ln2 * (x - c) * (x - c) / (w * w));
+}
+
+/// A data file of a Gaussian on a sloping line, x from 0 to 100 in steps of
+/// 0.5, with a wiggle of the given size that stands for noise and a spike.
+void writeSpectrum(const QString& path, double centre, double spikeAt = -1, double noise = 0) {
+  std::string text;
+  for (int i = 0; i <= 200; ++i) {
+    const double x = 0.5 * i;
+    double y = 2 + 0.05 * x + gaussian(x, 5, centre, 6) + noise * std::sin(2.3 * i);
+    if (x == spikeAt) y += 40;
+    text += formatShortest(x) + " " + formatShortest(y) + "\r\n";
+  }
+  writeFile(path.toStdString(), text);
+}
+
+struct Fixture {
+  QTemporaryDir dir;
+  ScriptedPrompts prompts;
+  std::unique_ptr<SettingsFile> settings;
+  std::unique_ptr<MainWindow> window;
+
+  Fixture() {
+    settings = std::make_unique<SettingsFile>(dir.filePath("Varnix.ini").toStdString());
+    window = std::make_unique<MainWindow>(prompts, *settings, QStringList{"varnix"});
+    window->resize(1000, 700);
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    (void)QTest::qWaitForWindowActive(window.get());
+  }
+  ~Fixture() {
+    prompts.answers = {UserPrompts::Answer::Yes};
+    window->close();
+  }
+  MainWindow& w() { return *window; }
+  QListWidget* list() { return window->graphList(); }
+  void key(int k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+    QApplication::setActiveWindow(window.get());
+    list()->setFocus();
+    QTest::keyClick(list(), static_cast<Qt::Key>(k), m);
+  }
+  /// Loads the files, rescales and puts the cursors at the chart's edges,
+  /// so that every point lies between them.
+  void loadWhole(const QStringList& files) {
+    window->addFiles(files);
+    key(Qt::Key_R);
+    const int right = window->chart()->width();
+    while (window->secondCursorColumn() < right - 5)
+      key(Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
+    while (window->firstCursorColumn() > 0) key(Qt::Key_Left, Qt::ControlModifier);
+  }
+  /// The value in the parameter table of the Fit window.
+  double value(const QString& name, int column = 1) {
+    auto* t = part<QTableWidget>(window->fitWindow(), "parameters");
+    for (int r = 0; r < t->rowCount(); ++r)
+      if (t->item(r, 0)->text() == name)
+        return readNumber(t->item(r, column)->text().toStdString()).value_or(NAN);
+    ADD_FAILURE() << name.toStdString();
+    return NAN;
+  }
+  void setCell(const QString& name, int column, const QString& text) {
+    auto* t = part<QTableWidget>(window->fitWindow(), "parameters");
+    for (int r = 0; r < t->rowCount(); ++r)
+      if (t->item(r, 0)->text() == name) t->item(r, column)->setText(text);
+  }
+};
+
+TEST(FitWindow, GaussianOnALineGivesItsParametersAndGraphs) {
+  Fixture f;
+  writeSpectrum(f.dir.filePath("peak.dat"), 40);
+  f.loadWhole({f.dir.filePath("peak.dat")});
+  f.key(Qt::Key_F, Qt::ControlModifier);
+  FitWindow* fw = f.w().fitWindow();
+  ASSERT_TRUE(fw->isVisible());
+  part<QComboBox>(fw, "baseline")->setCurrentIndex(2);  // linear
+  // A click on the peak's flank in the window's chart adds it.
+  ChartView* preview = part<ChartView>(fw, "preview");
+  const QRect r = preview->plotRect();
+  int column = r.left();
+  while (column < r.right() && preview->xAtColumn(column) < 42) ++column;
+  QTest::mouseClick(preview->findChild<QWidget*>(), Qt::LeftButton, {},
+                    QPoint(column, r.center().y()));
+  EXPECT_EQ(part<QLineEdit>(fw, "formula")->text(), "b0 + b1*x + gauss(x,h1,c1,w1)");
+  // The guess starts near the peak; the fit lands on it.
+  EXPECT_NEAR(f.value("c1"), 40, 1);
+  part<QPushButton>(fw, "fit")->click();
+  ASSERT_TRUE(f.prompts.errors.isEmpty()) << f.prompts.errors.join("; ").toStdString();
+  EXPECT_NEAR(f.value("b0"), 2, 1e-8);
+  EXPECT_NEAR(f.value("b1"), 0.05, 1e-10);
+  EXPECT_NEAR(f.value("h1"), 5, 1e-8);
+  EXPECT_NEAR(f.value("c1"), 40, 1e-8);
+  EXPECT_NEAR(f.value("w1"), 6, 1e-8);
+  const QString results = part<QPlainTextEdit>(fw, "results")->toPlainText();
+  EXPECT_TRUE(results.contains("R squared 1,")) << results.toStdString();
+  // Area of a Gaussian: h w sqrt(pi / (4 ln 2)).
+  const double area = 5 * 6 * std::sqrt(std::numbers::pi / (4 * std::numbers::ln2));
+  EXPECT_TRUE(results.contains("area " + QString::fromStdString(formatDataNumber(area, 7))))
+      << results.toStdString();
+  EXPECT_TRUE(results.contains("FWHM 6 ±")) << results.toStdString();
+
+  // The model, the residual and the components as new graphs.
+  part<QPushButton>(fw, "addModel")->click();
+  part<QPushButton>(fw, "addResidual")->click();
+  part<QPushButton>(fw, "addComponents")->click();
+  ASSERT_TRUE(f.prompts.errors.isEmpty()) << f.prompts.errors.join("; ").toStdString();
+  ASSERT_EQ(f.list()->count(), 5);
+  EXPECT_EQ(f.list()->item(1)->text(), "peak_fit.dat");
+  EXPECT_EQ(f.list()->item(2)->text(), "peak_residual.dat");
+  const Series& model = f.w().store().series(1);
+  const Series& residual = f.w().store().series(2);
+  const Series& line = f.w().store().series(3);
+  const Series& peak = f.w().store().series(4);
+  ASSERT_EQ(model.count(), 201u);
+  for (std::size_t j = 0; j < model.count(); j += 17) {
+    const double x = model.x(j);
+    EXPECT_NEAR(model.y(j), 2 + 0.05 * x + gaussian(x, 5, 40, 6), 1e-8);
+    EXPECT_NEAR(residual.y(j), 0, 1e-8);
+    EXPECT_NEAR(line.y(j), 2 + 0.05 * x, 1e-8);
+    EXPECT_NEAR(peak.y(j), gaussian(x, 5, 40, 6), 1e-8);
+  }
+}
+
+TEST(FitWindow, BadInputGetsItsMessageAndChangesNothing) {
+  Fixture f;
+  writeSpectrum(f.dir.filePath("peak.dat"), 40);
+  f.loadWhole({f.dir.filePath("peak.dat")});
+  f.key(Qt::Key_F, Qt::ControlModifier);
+  FitWindow* fw = f.w().fitWindow();
+  // No peak as prominent as the threshold, a threshold that is no number.
+  for (const char* t : {"1000", "-1", "lots"}) {
+    part<QLineEdit>(fw, "threshold")->setText(t);
+    f.prompts.errors.clear();
+    part<QPushButton>(fw, "findPeaks")->click();
+    EXPECT_EQ(f.prompts.errors.size(), 1) << t;
+    EXPECT_EQ(part<QLineEdit>(fw, "formula")->text(), "0");
+  }
+  part<QCheckBox>(fw, "ownFormula")->setChecked(true);
+  auto* formula = part<QLineEdit>(fw, "formula");
+  struct Case {
+    QString formula;
+    std::function<void()> edit;
+    QString message;
+  };
+  const Case cases[] = {
+      {"a + gauss(x,h,c", [] {}, "Formula error at position"},
+      {"a*x", [&] { f.setCell("a", 1, ""); }, "Parameter a has no start value"},
+      {"a*x", [&] { f.setCell("a", 1, "one"); }, "The start of a is not a number: one"},
+      {"a*x",
+       [&] {
+         f.setCell("a", 1, "1");
+         f.setCell("a", 3, "5");
+         f.setCell("a", 4, "2");
+       },
+       "The lower bound of a"},
+      {"a*x",
+       [&] {
+         f.setCell("a", 3, "2");
+         f.setCell("a", 4, "5");
+       },
+       "The start value of a (1)"},
+      {"ln(a)*x",
+       [&] {
+         f.setCell("a", 1, "-1");
+         f.setCell("a", 3, "");
+         f.setCell("a", 4, "");
+       },
+       "The model is not finite at the start"},
+  };
+  for (const Case& c : cases) {
+    formula->setText(c.formula);
+    c.edit();
+    f.prompts.errors.clear();
+    const std::vector<Point> before = f.w().store().series(0).points();
+    part<QPushButton>(fw, "fit")->click();
+    ASSERT_EQ(f.prompts.errors.size(), 1) << c.formula.toStdString();
+    EXPECT_TRUE(f.prompts.errors[0].contains(c.message)) << f.prompts.errors[0].toStdString();
+    EXPECT_EQ(f.w().store().series(0).points(), before);
+    EXPECT_EQ(f.list()->count(), 1);
+  }
+  // Fewer points between the cursors than free parameters.
+  formula->setText("a + b*x + c*x^2 + d*x^3");
+  for (const char* n : {"a", "b", "c", "d"}) f.setCell(n, 1, "1");
+  const int right = f.w().secondCursorColumn();
+  while (f.w().firstCursorColumn() < right - 10) f.key(Qt::Key_Right, Qt::ControlModifier);
+  f.prompts.errors.clear();
+  part<QPushButton>(fw, "fit")->click();
+  ASSERT_EQ(f.prompts.errors.size(), 1);
+  EXPECT_TRUE(f.prompts.errors[0].contains("There are ")) << f.prompts.errors[0].toStdString();
+  EXPECT_EQ(f.list()->count(), 1);
+}
+
+TEST(FitWindow, SeriesFitTableSavePlotAndReplay) {
+  Fixture f;
+  const QString work = f.dir.filePath("work");
+  auto fresh = [&] {
+    std::filesystem::remove_all(work.toStdString());
+    std::filesystem::create_directories(work.toStdString());
+    writeSpectrum(work + "/s10.dat", 40);
+    writeSpectrum(work + "/s20.dat", 42);
+    writeSpectrum(work + "/s30.dat", 44);
+  };
+  fresh();
+  f.loadWhole({work + "/s10.dat", work + "/s20.dat", work + "/s30.dat"});
+  f.list()->selectAll();
+  f.key(Qt::Key_F, Qt::ControlModifier);
+  FitWindow* fw = f.w().fitWindow();
+  part<QComboBox>(fw, "baseline")->setCurrentIndex(2);
+  part<QLineEdit>(fw, "threshold")->setText("1");
+  part<QPushButton>(fw, "findPeaks")->click();
+  part<QComboBox>(fw, "chain")->setCurrentIndex(1);
+  part<QPushButton>(fw, "fitSelected")->click();
+  ASSERT_TRUE(f.prompts.errors.isEmpty()) << f.prompts.errors.join("; ").toStdString();
+  auto* table = part<QTableWidget>(fw, "seriesTable");
+  ASSERT_EQ(table->rowCount(), 3);
+  int centre = -1;
+  for (int c = 0; c < table->columnCount(); ++c)
+    if (table->horizontalHeaderItem(c)->text() == "c1") centre = c;
+  ASSERT_GE(centre, 0);
+  // Sorted by the centre, falling: the graphs come in reverse order.
+  table->sortItems(centre, Qt::DescendingOrder);
+  const double centres[] = {44, 42, 40};
+  const char* parameters[] = {"30", "20", "10"};
+  for (int r = 0; r < 3; ++r) {
+    EXPECT_EQ(table->item(r, 0)->text(), parameters[r]);
+    EXPECT_NEAR(readNumber(table->item(r, centre)->text().toStdString()).value(), centres[r], 1e-8);
+  }
+  // Save..., then the centre against the series parameter as a new graph.
+  f.prompts.files = {work + "/table.dat"};
+  part<QPushButton>(fw, "save")->click();
+  const std::string saved = readFile((work + "/table.dat").toStdString());
+  EXPECT_NE(saved.find("\r\n30 "), std::string::npos) << saved;
+  part<QComboBox>(fw, "plotParameter")->setCurrentText("c1");
+  part<QPushButton>(fw, "plot")->click();
+  ASSERT_EQ(f.list()->count(), 4);
+  const Series& plotted = f.w().store().series(3);
+  ASSERT_EQ(plotted.count(), 3u);
+  EXPECT_EQ(plotted.x(0), 10);
+  EXPECT_NEAR(plotted.y(2), 44, 1e-8);
+
+  // The history replayed by varnix-cli writes the same table.
+  const QString script = f.dir.filePath("session.vxs");
+  f.prompts.files = {script};
+  f.w().action("Save session as script...")->trigger();
+  const std::string text = readFile(script.toStdString());
+  EXPECT_NE(text.find("\r\nfit-chained \"b0 + b1*x + gauss(x,h1,c1,w1)\" "), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\r\nfit-save "), std::string::npos) << text;
+  fresh();
+  QProcess cli;
+  cli.start(VARNIX_CLI, {script});
+  ASSERT_TRUE(cli.waitForFinished(60000));
+  EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+  EXPECT_EQ(readFile((work + "/table.dat").toStdString()), saved);
+}
+
+TEST(BaselineAndSpikes, SpikeMarkedThenReplacedAndUndone) {
+  Fixture f;
+  writeSpectrum(f.dir.filePath("spiky.dat"), 40, 70, 0.2);
+  f.loadWhole({f.dir.filePath("spiky.dat")});
+  const std::vector<Point> original = f.w().store().series(0).points();
+
+  // One planted spike: one point marked, then replaced by its neighbours' mean.
+  f.key(Qt::Key_R, Qt::ControlModifier);
+  DespikeWindow* d = f.w().despikeWindow();
+  ASSERT_TRUE(d->isVisible());
+  EXPECT_TRUE(part<QLabel>(d, "status")->text().startsWith("1 point "))
+      << part<QLabel>(d, "status")->text().toStdString();
+  EXPECT_EQ(f.w().store().series(0).points(), original);  // nothing before OK
+  part<QPushButton>(d, "ok")->click();
+  ASSERT_TRUE(f.prompts.errors.isEmpty()) << f.prompts.errors.join("; ").toStdString();
+  const Series& s = f.w().store().series(0);
+  for (std::size_t j = 0; j < s.count(); ++j) {
+    if (s.x(j) != 70) {
+      EXPECT_EQ(s.y(j), original[j].y) << j;
+      continue;
+    }
+    // Width 3: three neighbours on either side.
+    double sum = 0;
+    for (std::size_t k = j - 3; k <= j + 3; ++k)
+      if (k != j) sum += original[k].y;
+    EXPECT_NEAR(s.y(j), sum / 6, 1e-12);
+  }
+  f.key(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(f.w().store().series(0).points(), original);
+}
+
+TEST(BaselineAndSpikes, BaselineDrawnThenSubtractedAndUndone) {
+  Fixture f;
+  writeSpectrum(f.dir.filePath("peak.dat"), 40);
+  f.loadWhole({f.dir.filePath("peak.dat")});
+  const std::vector<Point> original = f.w().store().series(0).points();
+  // A straight line through ranges away from the peak takes the line away.
+  f.key(Qt::Key_B, Qt::ControlModifier);
+  BaselineWindow* b = f.w().baselineWindow();
+  ASSERT_TRUE(b->isVisible());
+  part<QComboBox>(b, "method")->setCurrentIndex(1);
+  part<QSpinBox>(b, "degree")->setValue(1);
+  part<QLineEdit>(b, "ranges")->setText("0 20 75 100");
+  part<QPushButton>(b, "ok")->click();
+  ASSERT_TRUE(f.prompts.errors.isEmpty()) << f.prompts.errors.join("; ").toStdString();
+  EXPECT_NEAR(f.w().store().series(0).y(0), 0, 1e-9);
+  EXPECT_NEAR(f.w().store().series(0).y(80), gaussian(40, 5, 40, 6), 1e-9);
+  f.key(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(f.w().store().series(0).points(), original);
+
+  // Bad fields: the message, nothing changed.
+  struct Case {
+    int method;
+    QString lambda, p, ranges;
+  };
+  for (const Case& c :
+       {Case{0, "-1", "0.01", ""}, Case{0, "1e5", "1.5", ""}, Case{0, "x", "0.01", ""},
+        Case{1, "", "", "200 300"}, Case{1, "", "", "1 2 3"}}) {
+    part<QComboBox>(b, "method")->setCurrentIndex(c.method);
+    part<QLineEdit>(b, "lambda")->setText(c.lambda);
+    part<QLineEdit>(b, "p")->setText(c.p);
+    part<QLineEdit>(b, "ranges")->setText(c.ranges);
+    f.prompts.errors.clear();
+    part<QPushButton>(b, "ok")->click();
+    EXPECT_EQ(f.prompts.errors.size(), 1) << c.lambda.toStdString() << c.ranges.toStdString();
+    EXPECT_EQ(f.w().store().series(0).points(), original);
+  }
+  // ALS takes most of the line away and can be undone.
+  part<QComboBox>(b, "method")->setCurrentIndex(0);
+  part<QLineEdit>(b, "lambda")->setText("1e5");
+  part<QLineEdit>(b, "p")->setText("0.01");
+  part<QPushButton>(b, "ok")->click();
+  EXPECT_LT(std::abs(f.w().store().series(0).y(200)), 1.0);
+  f.key(Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(f.w().store().series(0).points(), original);
+}
+
+}  // namespace
+}  // namespace varnix
