@@ -133,8 +133,8 @@ TEST(LineCounting, CountsWhatTheSplitterSplitsInBlocksOfAnySize) {
     for (int i = 0; i < n; ++i) bytes += pieces[rng() % pieces.size()];
     std::uint64_t split = 0;
     forEachLine(bytes, [&](std::string_view) { ++split; });
-    const bool endsWithEnd = bytes.empty() || bytes == "\xEF\xBB\xBF" || bytes.back() == '\r' ||
-                             bytes.back() == '\n';
+    const bool endsWithEnd =
+        bytes.empty() || bytes == "\xEF\xBB\xBF" || bytes.back() == '\r' || bytes.back() == '\n';
     LineCounter counter;
     for (std::size_t at = 0; at < bytes.size();) {
       const std::size_t len = std::min<std::size_t>(rng() % 20 + 1, bytes.size() - at);
