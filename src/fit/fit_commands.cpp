@@ -93,9 +93,14 @@ FitTable fitGraphs(const GraphStore& store, const std::vector<std::size_t>& rows
       row.result = fitPoints(*model, current, points[k], row.name);
     } catch (const Error& e) {
       // A chained start (the previous graph's result) that this graph's
-      // model cannot take.
-      row.result.failure = e.what();
+      // model cannot take: a failure of this graph, told in lower case as
+      // the solver's reasons are.
+      std::string reason = e.what();
+      if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z')
+        reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
+      row.result.failure = reason;
       row.result.points = points[k].size();
+      row.result.chi2 = row.result.r2 = std::nan("");
       for (const ParameterSetting& s : current.parameters) {
         row.result.values.push_back(*s.start);
         row.result.errors.push_back(std::nan(""));

@@ -130,6 +130,32 @@ TEST(FitCommands, ChainedFitsFollowAPeakThatMovesAway) {
   }
 }
 
+TEST(FitCommands, AChainedStartAGraphCannotTakeFailsThatGraphOnly) {
+  // y = 2 sqrt(x - 4) on 5..10, then the same on 0..10: from the first
+  // result (c near 4) the second graph's model is NaN below x = 4.
+  GraphStore store;
+  std::vector<Point> right, wide;
+  for (int i = 0; i <= 50; ++i) right.push_back({5 + 0.1 * i, 2 * std::sqrt(1 + 0.1 * i)});
+  for (int i = 0; i <= 100; ++i) wide.push_back({0.1 * i, i > 40 ? 2 * std::sqrt(0.1 * i - 4) : 0});
+  test::addGraph(store, "right", right);
+  test::addGraph(store, "wide", wide);
+  test::addGraph(store, "again", right);
+  auto model = std::make_shared<const FitModel>("a*sqrt(x - c)");
+  FitSettings s;
+  s.parameters = {{1}, {3}};
+  const FitTable t = fitGraphs(store, {0, 1, 2}, model, s, true);
+  ASSERT_EQ(t.rows.size(), 3u);
+  EXPECT_TRUE(t.rows[0].result.converged);
+  EXPECT_NEAR(t.rows[0].result.values[1], 4, 1e-9);
+  EXPECT_FALSE(t.rows[1].result.converged);
+  EXPECT_EQ(t.rows[1].result.failure, "the model is not finite at the start at x = 0 in wide");
+  EXPECT_TRUE(std::isnan(t.rows[1].result.chi2));
+  // The third starts from the last result that converged.
+  EXPECT_TRUE(t.rows[2].result.converged);
+  EXPECT_LE(t.rows[2].result.iterations, 1u);
+  EXPECT_EQ(t.convergedRows().size(), 2u);
+}
+
 TEST(FitCommands, BadInputInAnyGraphRefusesTheRunBeforeAFit) {
   GraphStore store = gaussians({3});
   test::addGraph(store, "few", {{1, 1}, {2, 2}, {3, 3}});
