@@ -290,6 +290,26 @@ TEST(ImportTable, AMissingValueInAWideRowEndsThatSpectrum) {
   ASSERT_EQ(r.graphs[1].points.size(), 30U);
   EXPECT_EQ(r.graphs[1].points[29], (Point{429, 58}));
   EXPECT_EQ(r.warnings, std::vector<std::string>{"line 2: A ends at value 7 (a value is missing)"});
+  // A row with text after its numbers is no spectrum: a comment line.
+  std::string odd;
+  for (int k = 0; k < 29; ++k) odd += std::to_string(k) + ",";
+  odd += "saturated";
+  const ImportResult withText =
+      importBytes(xs + "\n" + b + "\n" + odd + "\n" + b + "\n", "wide.csv");
+  ASSERT_EQ(withText.graphs.size(), 2U);
+  EXPECT_EQ(withText.graphs[0].name, "B");
+  EXPECT_EQ(withText.graphs[1].name, "B");
+  EXPECT_EQ(withText.graphs[0].comments, std::vector<std::string>{odd});
+  EXPECT_TRUE(withText.warnings.empty());
+}
+
+TEST(ImportTable, ARowOfMissingValuesOnlyIsAStrayLine) {
+  const ImportResult r = importBytes("1,2,3\n3,4,5\n--,N/A,\n5,6,7\n", "s.csv");
+  ASSERT_EQ(r.graphs.size(), 2U);
+  EXPECT_EQ(r.graphs[0].points, (std::vector<Point>{{1, 2}, {3, 4}, {5, 6}}));
+  EXPECT_EQ(r.graphs[1].points, (std::vector<Point>{{1, 3}, {3, 5}, {5, 7}}));
+  EXPECT_EQ(r.graphs[0].comments, std::vector<std::string>{"--,N/A,"});
+  EXPECT_TRUE(r.warnings.empty());
 }
 
 TEST(ImportTable, WideTablesAreReadTransposed) {
