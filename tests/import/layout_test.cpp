@@ -14,8 +14,11 @@ struct LayoutCase {
   std::size_t comments;
 };
 
-void expectLayout(const LayoutCase& c) {
-  const ImportResult r = importBytes(c.text, "f.txt");
+/// Comment lines not checked.
+constexpr std::size_t kAnyComments = static_cast<std::size_t>(-1);
+
+void expectLayout(const LayoutCase& c, const char* fileName = "f.txt") {
+  const ImportResult r = importBytes(c.text, fileName);
   ASSERT_FALSE(r.refusal) << c.what << ": " << *r.refusal;
   EXPECT_NE(r.layout.find(c.layout), std::string::npos) << c.what << ": " << r.layout;
   ASSERT_EQ(r.graphs.size(), c.graphs.size()) << c.what;
@@ -23,7 +26,7 @@ void expectLayout(const LayoutCase& c) {
     EXPECT_EQ(r.graphs[k].name, c.names[k]) << c.what;
     EXPECT_EQ(r.graphs[k].points, c.graphs[k]) << c.what << " graph " << k;
   }
-  EXPECT_EQ(r.commentCount(), c.comments) << c.what;
+  if (c.comments != kAnyComments) EXPECT_EQ(r.commentCount(), c.comments) << c.what;
 }
 
 TEST(ImportLayouts, KeyValueHeadersWithoutAJcampLabelHeadATable) {
@@ -68,18 +71,9 @@ TEST(ImportLayouts, JcampLabelsWrittenWithBlanks) {
        "JCAMP-DX 5.01",
        {"a", "b"},
        {{{1, 2}}, {{3, 4}}},
-       0},
+       kAnyComments},
   };
-  for (const LayoutCase& c : cases) {
-    const ImportResult r = importBytes(c.text, "f.jdx");
-    ASSERT_FALSE(r.refusal) << c.what << ": " << *r.refusal;
-    EXPECT_NE(r.layout.find(c.layout), std::string::npos) << c.what << ": " << r.layout;
-    ASSERT_EQ(r.graphs.size(), c.graphs.size()) << c.what;
-    for (std::size_t k = 0; k < c.graphs.size(); ++k) {
-      EXPECT_EQ(r.graphs[k].name, c.names[k]) << c.what;
-      EXPECT_EQ(r.graphs[k].points, c.graphs[k]) << c.what << " graph " << k;
-    }
-  }
+  for (const LayoutCase& c : cases) expectLayout(c, "f.jdx");
 }
 
 TEST(ImportLayouts, ScansOneAfterAnotherAreGraphsOfTheirOwn) {
