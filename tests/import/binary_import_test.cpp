@@ -180,7 +180,7 @@ void attack(const std::string& good, const std::string& name, F&& check) {
     check(importBytes(cut, name));
   }
   for (std::size_t at = 0; at < std::min<std::size_t>(good.size(), 640); ++at)
-    for (unsigned char v : {0x00, 0x7F, 0x80, 0xFF}) {
+    for (int v : {0x00, 0x7F, 0x80, 0xFF}) {
       std::string bad = good;
       bad[at] = static_cast<char>(v);
       check(importBytes(bad, name));
