@@ -1,23 +1,36 @@
 // Feeds arbitrary bytes to the import readers: as they are (tables, UTF-16,
-// binary), and after a JCAMP-DX head so that the compressed-data decoder
-// meets them too.
+// binary, SPC and WDF files), after a JCAMP-DX head so that the
+// compressed-data decoder meets them too, and after valid SPC and WDF headers
+// so that the subfile and block readers meet them.
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "import/import_result.h"
 
 namespace {
 
-void check(const std::string& bytes) {
-  const varnix::ImportResult r = varnix::importBytes(bytes, "fuzz.txt");
+/// A valid header with the given fields set (little-endian), zero elsewhere.
+std::string header(std::size_t size,
+                   std::initializer_list<std::pair<std::size_t, std::uint32_t>> fields) {
+  std::string h(size, '\0');
+  for (const auto& [at, v] : fields)
+    for (std::size_t k = 0; k < 4; ++k) h[at + k] = static_cast<char>((v >> (8 * k)) & 0xFFU);
+  return h;
+}
+
+void check(const std::string& bytes, const char* name = "fuzz.txt") {
+  const varnix::ImportResult r = varnix::importBytes(bytes, name, 301);
   // Refused: no graphs; accepted: at least one, and never more comment lines
-  // than the text has lines.
+  // than the text has lines (the binary readers add a few header notes to
+  // each graph).
   if (r.refusal.has_value() != r.graphs.empty()) __builtin_trap();
   std::size_t lines = 1;
   for (char c : bytes) lines += c == '\n' || c == '\r' ? 1 : 0;
-  if (!r.refusal && r.commentCount() > lines * 2 + 2) __builtin_trap();
+  if (!r.refusal && r.commentCount() > lines * 2 + 2 + 4 * r.graphs.size()) __builtin_trap();
 }
 
 }  // namespace
@@ -25,7 +38,7 @@ void check(const std::string& bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::string_view body(reinterpret_cast<const char*>(data) + 1, size - 1);
-  switch (data[0] % 3) {
+  switch (data[0] % 6) {
     case 0:
       check(std::string(body));
       break;
@@ -35,8 +48,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "##XYDATA=(X++(Y..Y))\n" +
           std::string(body) + "\n##END=\n");
       break;
-    default:
+    case 2:
       check("##TITLE=f\n##PEAK TABLE=(XY..XY)\n" + std::string(body));
+      break;
+    case 3:
+      // SPC, new format: several subfiles each with its own x, float values.
+      check(header(512, {{0, 0x80004BC4U}, {24, 3}}) + std::string(body), "f.spc");
+      break;
+    case 4:
+      // SPC, old format: several subfiles, 16 points of 32-bit integers.
+      check(header(256, {{0, 0x00104D04U}, {4, 0x41800000U}}) + std::string(body), "f.spc");
+      break;
+    default:
+      // WDF: 4 points, room for 8 spectra, 5 collected; blocks follow.
+      check(header(512, {{0, 0x31464457U}, {8, 512}, {60, 4}, {64, 8}, {72, 5}, {88, 4}}) +
+                std::string(body),
+            "f.wdf");
       break;
   }
   return 0;

@@ -11,6 +11,9 @@
 
 namespace varnix {
 
+/// No limit on the graphs a file may make.
+inline constexpr std::size_t kAnySlots = static_cast<std::size_t>(-1);
+
 /// One curve found in an instrument's export.
 struct ImportedGraph {
   std::string name;
@@ -86,10 +89,40 @@ ImportResult importTable(std::string_view text, const std::string& fileName);
 /// XYPOINTS, PEAK TABLE; simple LINK files with several blocks).
 ImportResult importJcamp(std::string_view text, const std::string& fileName);
 
-/// Whether the text looks like JCAMP-DX: its first non-blank line starts "##".
+/// Whether the text is JCAMP-DX: its first non-blank line starts "##" and a
+/// JCAMP-DX version or data label follows (other "##KEY=value" headers head
+/// plain tables).
 bool looksLikeJcamp(std::string_view text);
 
-/// Decodes and reads a file's bytes with the reader its content asks for.
-ImportResult importBytes(std::string_view bytes, const std::string& fileName);
+/// Reads a Thermo Galactic SPC file (new and old format, one or several
+/// subfiles, even x, a shared x array or one per subfile); more subfiles than
+/// freeSlots is refused before they are read.
+ImportResult importSpc(std::string_view bytes, const std::string& fileName,
+                       std::size_t freeSlots = kAnySlots);
+
+/// Reads a Renishaw WiRE WDF file: each collected spectrum one graph, x from
+/// the file's x list, maps named by position; more spectra than freeSlots is
+/// refused before they are read.
+ImportResult importWdf(std::string_view bytes, const std::string& fileName,
+                       std::size_t freeSlots = kAnySlots);
+
+/// The name of a binary spectroscopy format this import does not read, found
+/// from the bytes' magic (or the name's extension); empty if none.
+std::string unreadableFormatName(std::string_view bytes, const std::string& fileName);
+
+/// Decodes and reads a file's bytes with the reader its content asks for; a
+/// file that would need more than freeSlots graphs may be refused early.
+ImportResult importBytes(std::string_view bytes, const std::string& fileName,
+                         std::size_t freeSlots = kAnySlots);
+
+/// A count with thousands grouped: 12,345.
+std::string groupedCount(std::size_t n);
+
+/// The refusal of a file that needs more graph slots than are free.
+std::string slotRefusal(std::size_t needed, std::size_t free);
+
+/// Drops the graphs without a point, with a warning each; when none is left
+/// the result is refused with `refusal` and false returned.
+bool dropEmptyGraphs(ImportResult& r, const std::string& refusal);
 
 }  // namespace varnix

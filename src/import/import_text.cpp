@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "import/binary_bytes.h"
 #include "import/import_result.h"
+#include "workspace/graph_store.h"
 
 namespace varnix {
 
@@ -90,21 +92,94 @@ std::vector<std::string_view> splitLines(std::string_view text) {
   return lines;
 }
 
-bool looksLikeJcamp(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  return first != std::string_view::npos && text.substr(first, 2) == "##";
+std::string groupedCount(std::size_t n) {
+  std::string digits = std::to_string(n);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
 }
 
-ImportResult importBytes(std::string_view bytes, const std::string& fileName) {
+std::string slotRefusal(std::size_t needed, std::size_t free) {
+  return "it needs " + groupedCount(needed) + (needed == 1 ? " graph slot" : " graph slots") +
+         " and only " + std::to_string(free) + " of " + std::to_string(GraphStore::kMaxGraphs) +
+         " are free";
+}
+
+bool dropEmptyGraphs(ImportResult& r, const std::string& refusal) {
+  std::vector<ImportedGraph> kept;
+  std::vector<std::string> comments;  // of graphs dropped: they stay with the file
+  for (ImportedGraph& g : r.graphs) {
+    if (g.points.empty()) {
+      r.warnings.push_back(g.name + " has no point and makes no graph");
+      comments.insert(comments.end(), g.comments.begin(), g.comments.end());
+    } else {
+      kept.push_back(std::move(g));
+    }
+  }
+  if (!kept.empty() && !comments.empty())
+    kept.front().comments.insert(kept.front().comments.begin(), comments.begin(), comments.end());
+  r.graphs = std::move(kept);
+  if (r.graphs.empty()) r.refusal = refusal;
+  return !r.graphs.empty();
+}
+
+namespace {
+
+std::string lowerExtension(const std::string& fileName) {
+  const std::size_t dot = fileName.rfind('.');
+  std::string ext = dot == std::string::npos ? std::string() : fileName.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return ext;
+}
+
+bool isSpcVersion(std::string_view bytes) {
+  if (bytes.size() < 2) return false;
+  const auto version = static_cast<unsigned char>(bytes[1]);
+  return version == 0x4B || version == 0x4C || version == 0x4D;
+}
+
+}  // namespace
+
+std::string unreadableFormatName(std::string_view bytes, const std::string& fileName) {
+  auto starts = [&](std::string_view magic) { return bytes.substr(0, magic.size()) == magic; };
+  if (starts("Andor Technology Multi-Channel File")) return "Andor SIF";
+  if (starts(std::string_view("\x0A\x0A\xFE\xFE", 4))) return "Bruker OPUS";
+  if (starts("PEPE")) return "PerkinElmer SP";
+  if (starts("Spectral Data File") || starts("Spectral Exchange File")) return "Thermo SPA";
+  // Princeton Instruments' header is 4100 bytes and ends with 0x5555.
+  if (BinaryBytes(bytes).has(4098, 2) && BinaryBytes(bytes).u16(4098) == 0x5555)
+    return "Princeton SPE";
+  const std::string ext = lowerExtension(fileName);
+  if (ext == "sif") return "Andor SIF";
+  if (ext == "spe") return "Princeton SPE";
+  if (ext == "spa") return "Thermo SPA";
+  if (ext == "sp") return "PerkinElmer SP";
+  return {};
+}
+
+ImportResult importBytes(std::string_view bytes, const std::string& fileName,
+                         std::size_t freeSlots) {
   ImportResult r;
   if (bytes.empty()) {
     r.refusal = "the file is empty";
     return r;
   }
+  if (bytes.substr(0, 4) == "WDF1") return importWdf(bytes, fileName, freeSlots);
   std::string encoding, storage;
   std::string_view text;
-  if (!decodeText(bytes, storage, text, encoding)) {
-    r.refusal = "not a text file (binary content)";
+  const bool isText = decodeText(bytes, storage, text, encoding);
+  if (!isText && isSpcVersion(bytes)) {
+    r = importSpc(bytes, fileName, freeSlots);
+    // A version byte alone is weak evidence: only a file named .spc is told
+    // why its SPC content could not be read.
+    if (!r.refusal || lowerExtension(fileName) == "spc") return r;
+    r = {};
+  }
+  if (!isText || bytes.substr(0, 35) == "Andor Technology Multi-Channel File") {
+    const std::string format = isText ? "Andor SIF" : unreadableFormatName(bytes, fileName);
+    r.refusal = format.empty() ? std::string("not a text file (binary content)")
+                               : "a " + format +
+                                     " file (binary), which cannot be imported; "
+                                     "export it as text or JCAMP-DX";
     return r;
   }
   r = looksLikeJcamp(text) ? importJcamp(text, fileName) : importTable(text, fileName);

@@ -17,19 +17,14 @@ bool pathTaken(const std::string& path, const GraphStore& store) {
   return false;
 }
 
-std::string thousands(std::size_t n) {
-  std::string digits = std::to_string(n);
-  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-  return digits;
-}
-
 std::string plural(std::size_t n, const std::string& word) {
-  return thousands(n) + " " + word + (n == 1 ? "" : "s");
+  return groupedCount(n) + " " + word + (n == 1 ? "" : "s");
 }
 
 /// The file read and imported; with completeLinesOnly without a last line
 /// that has no line end yet.
-ImportResult importPath(const std::string& path, bool completeLinesOnly) {
+ImportResult importPath(const std::string& path, bool completeLinesOnly,
+                        std::size_t freeSlots = kAnySlots) {
   ImportResult result;
   std::string bytes;
   const ReadResult read = readWholeFile(path, bytes);
@@ -49,7 +44,7 @@ ImportResult importPath(const std::string& path, bool completeLinesOnly) {
     const std::size_t end = bytes.find_last_of("\r\n");
     bytes.resize(end == std::string::npos ? 0 : end + 1);
   }
-  result = importBytes(bytes, fileNameOf(path));
+  result = importBytes(bytes, fileNameOf(path), freeSlots);
   if (!notice.empty()) result.warnings.insert(result.warnings.begin(), notice);
   return result;
 }
@@ -91,7 +86,7 @@ std::string importSummaryLine(const std::string& path, const ImportResult& resul
   const std::size_t shown = std::min(result.warnings.size(), kShownWarnings);
   for (std::size_t k = 0; k < shown; ++k) line += "; warning: " + result.warnings[k];
   if (result.warnings.size() > shown)
-    line += "; and " + thousands(result.warnings.size() - shown) + " more";
+    line += "; and " + groupedCount(result.warnings.size() - shown) + " more";
   return line;
 }
 
@@ -104,12 +99,13 @@ std::vector<std::string> importFiles(GraphStore& store, const std::vector<std::s
     const std::string& path = paths[p];
     ImportResult result;
     try {
-      result = importPath(path, false);
+      const std::size_t free = GraphStore::kMaxGraphs - store.count();
+      result = importPath(path, false, free);
       const std::size_t graphs = result.graphs.size();
-      if (!result.refusal && store.count() + graphs > GraphStore::kMaxGraphs)
-        result.refusal = "it needs " + plural(graphs, "graph slot") + " and only " +
-                         std::to_string(GraphStore::kMaxGraphs - store.count()) + " of " +
-                         std::to_string(GraphStore::kMaxGraphs) + " are free";
+      if (!result.refusal && graphs > free) {
+        result.graphs.clear();
+        result.refusal = slotRefusal(graphs, free);
+      }
       if (!result.refusal) {
         summary.push_back(importSummaryLine(path, result));
         const std::size_t first = store.count();

@@ -330,6 +330,25 @@ std::size_t dropNonFinite(std::vector<Point>& points) {
 
 }  // namespace
 
+bool looksLikeJcamp(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos || text.substr(first, 2) != "##") return false;
+  // Instruments also write "##KEY=value" headers above a plain table: only a
+  // JCAMP-DX version or data label makes the file JCAMP-DX.
+  bool found = false;
+  forEachTextLine(text, [&](std::size_t, std::string_view line) {
+    line = trim(line);
+    if (line.substr(0, 2) != "##") return true;
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) return true;
+    const std::string label = normalLabel(line.substr(2, eq - 2));
+    found = label == "JCAMPDX" || label == "XYDATA" || label == "XYPOINTS" ||
+            label == "PEAKTABLE" || label == "DATATABLE" || label == "NTUPLES" || label == "BLOCKS";
+    return !found;
+  });
+  return found;
+}
+
 ImportResult importJcamp(std::string_view text, const std::string& fileName) {
   ImportResult r;
   const std::vector<std::string_view> lines = splitLines(text);

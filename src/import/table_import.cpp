@@ -317,6 +317,27 @@ std::string mixedLayouts(const std::vector<std::string_view>& sample) {
   return kinds > 1 ? out : std::string();
 }
 
+/// The scans of a curve whose x runs to its end and then starts again within
+/// half a step of its first value (scans written one after another, nothing
+/// between), each of three points at least: empty when x does not do that.
+std::vector<std::vector<Point>> stackedScans(const std::vector<Point>& p) {
+  constexpr std::size_t kLeast = 3;
+  if (p.size() < 2 * kLeast || p[1].x == p[0].x) return {};
+  const bool up = p[1].x > p[0].x;
+  const double step = std::abs(p[1].x - p[0].x);
+  std::vector<std::vector<Point>> scans(1, {p[0]});
+  for (std::size_t j = 1; j < p.size(); ++j) {
+    const bool onward = up ? p[j].x > p[j - 1].x : p[j].x < p[j - 1].x;
+    if (!onward) {
+      if (std::abs(p[j].x - p[0].x) > step / 2 || scans.back().size() < kLeast) return {};
+      scans.emplace_back();
+    }
+    scans.back().push_back(p[j]);
+  }
+  if (scans.size() < 2 || scans.back().size() < kLeast) return {};
+  return scans;
+}
+
 /// The table read with the layout chosen on the sample lines.
 ImportResult readTable(std::string_view text, const std::string& fileName,
                        const std::vector<std::string_view>& sample) {
@@ -410,6 +431,12 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     r.refusal = "no rows of numbers";
     return r;
   }
+  // Rows of at least two values just before the run belong to it: their
+  // last cells are blank (a trailing separator drops them).
+  const std::size_t runWidth = rows[start].count;
+  while (start > 0 && isData(start - 1) && rows[start - 1].count >= 2 &&
+         rows[start - 1].count < runWidth)
+    --start;
   // The width of the table (the most common number of values in a row),
   // and the text lines after the start, which become comment lines.
   std::vector<std::size_t> widths;
@@ -446,11 +473,12 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     }
   }
 
-  // The data end with the last row of the full width: shorter rows of
-  // numbers after it are a footer ("1024" alone), not cut-off data.
+  // The data end with the last row of the full width, or of two values or
+  // more (the others blank): a lone number after it is a footer ("1024").
   std::size_t stop = rows.size();
   if (!wide) {
-    while (stop > start && !(isData(stop - 1) && rows[stop - 1].count >= width)) --stop;
+    const std::size_t least = std::min<std::size_t>(width, 2);
+    while (stop > start && !(isData(stop - 1) && rows[stop - 1].count >= least)) --stop;
   }
   // Everything that is not data becomes a comment line of the first graph:
   // every line before the data, text lines within, every line after.
@@ -483,9 +511,10 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     r.layout += ", one spectrum per row";
     const Row& xRow = rows[start];
     std::vector<double> xs;
-    for (std::size_t k = 0; k < xRow.count && !isMissing(cells[startCell + k]); ++k) {
+    // A blank x cell gives that column no point in any spectrum.
+    for (std::size_t k = 0; k < xRow.count; ++k) {
       xs.push_back(cells[startCell + k]);
-      r.nonFinite += std::isfinite(xs.back()) ? 0 : 1;
+      r.nonFinite += std::isfinite(xs.back()) || isMissing(xs.back()) ? 0 : 1;
     }
     std::size_t cell = startCell + xRow.count;
     for (std::size_t k = start + 1; k < rows.size(); cell += rows[k++].count) {
@@ -498,12 +527,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       } else {
         g.name = fileName + ", row " + lineNumber(k);
       }
-      for (std::size_t j = 0; j < xs.size(); ++j) {
-        if (j >= row.count || isMissing(cells[cell + j])) {
-          r.warnings.push_back("line " + lineNumber(k) + ": " + g.name + " ends at value " +
-                               std::to_string(j) + " (a value is missing)");
-          break;
-        }
+      // A blank cell is no point at that x; the spectrum goes on.
+      for (std::size_t j = 0; j < xs.size() && j < row.count; ++j) {
+        if (isMissing(cells[cell + j])) continue;
         const double y = cells[cell + j];
         r.nonFinite += std::isfinite(y) ? 0 : 1;
         if (std::isfinite(xs[j]) && std::isfinite(y)) g.points.push_back({xs[j], y});
@@ -538,11 +564,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     for (std::size_t k = start; k < stop; cell += rows[k++].count) {
       if (!isData(k)) continue;
       const double y = cells[cell];
-      if (isMissing(y)) {
-        r.warnings.push_back("line " + lineNumber(k) + ": the value is missing; the graph ends");
-        break;
-      }
-      if (std::isfinite(y))
+      if (isMissing(y))
+        ;  // a blank cell: no point, its row number stays taken
+      else if (std::isfinite(y))
         g.points.push_back({x, y});
       else
         ++r.nonFinite;
@@ -562,11 +586,13 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       g.name = graphs == 1 ? fileName : fileName + ", column " + std::to_string(k + 2);
     g.points.reserve(dataRows);
   }
-  std::vector<bool> ended(graphs, false);
-  std::size_t open = graphs;
-  std::size_t wider = 0;
+  std::size_t wider = 0, withoutX = 0, firstWithoutX = 0;
   std::size_t cell = startCell;
-  for (std::size_t k = start; k < stop && open > 0; cell += rows[k++].count) {
+  // Where x first turns back: the first column may then not be one x axis.
+  double lastX = std::numeric_limits<double>::quiet_NaN();
+  int direction = 0;
+  std::size_t turn = rows.size();
+  for (std::size_t k = start; k < stop; cell += rows[k++].count) {
     if (!isData(k)) continue;
     const Row& row = rows[k];
     const double* v = cells.data() + cell;
@@ -574,15 +600,20 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     const bool hasX = !isMissing(v[0]);
     const bool finiteX = std::isfinite(v[0]);
     r.nonFinite += hasX && !finiteX ? 1 : 0;
-    for (std::size_t c = 0; c < graphs; ++c) {
-      if (ended[c]) continue;
-      if (!hasX || c + 1 >= row.count || isMissing(v[c + 1])) {
-        ended[c] = true;
-        --open;
-        r.warnings.push_back("line " + lineNumber(k) + ": " + r.graphs[c].name +
-                             " ends at the line before (a value is missing)");
-        continue;
-      }
+    if (hasX && finiteX) {
+      const int step = v[0] > lastX ? 1 : v[0] < lastX ? -1 : 0;
+      if (step != 0 && direction != 0 && step != direction && turn == rows.size()) turn = k;
+      if (step != 0) direction = step;
+      lastX = v[0];
+    }
+    // A blank cell is no point in that graph at this row (a blank x: in
+    // none); the graphs go on.
+    if (!hasX) {
+      if (withoutX++ == 0) firstWithoutX = k;
+      continue;
+    }
+    for (std::size_t c = 0; c + 1 < row.count && c < graphs; ++c) {
+      if (isMissing(v[c + 1])) continue;
       // A value that is not finite gives no point; the graph goes on.
       const double y = v[c + 1];
       if (!std::isfinite(y))
@@ -591,6 +622,28 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
         r.graphs[c].points.push_back({v[0], y});
     }
   }
+  if (withoutX > 0)
+    r.warnings.push_back("line " + lineNumber(firstWithoutX) +
+                         (withoutX == 1 ? std::string(": the row has no x value and gives no point")
+                                        : " and " + std::to_string(withoutX - 1) +
+                                              " more rows have no x value and give no point"));
+  if (turn < rows.size() && graphs == 1) {
+    std::vector<std::vector<Point>> scans = stackedScans(r.graphs[0].points);
+    if (!scans.empty()) {
+      r.layout += ", " + std::to_string(scans.size()) + " scans one after another";
+      const std::string name = r.graphs[0].name;
+      r.graphs.resize(scans.size());
+      for (std::size_t k = 0; k < scans.size(); ++k) {
+        r.graphs[k].name = name + ", scan " + std::to_string(k + 1);
+        r.graphs[k].points = std::move(scans[k]);
+      }
+      turn = rows.size();
+    }
+  }
+  if (turn < rows.size())
+    r.warnings.push_back("line " + lineNumber(turn) +
+                         ": the first column, taken as x, turns back here (it is not "
+                         "monotonic); check that the file holds one x column and one scan");
   if (wider > 0)
     r.warnings.push_back(std::to_string(wider) + (wider == 1 ? " line has" : " lines have") +
                          " more than " + std::to_string(width) +
@@ -608,7 +661,12 @@ ImportResult importTable(std::string_view text, const std::string& fileName) {
     return sample.size() < 2000;
   });
   ImportResult r = readTable(text, fileName, sample);
-  if (r.refusal || r.pointCount() > 0) return r;
+  if (r.refusal) return r;
+  // A column blank (or not finite) in every row makes no graph.
+  if (r.pointCount() > 0) {
+    dropEmptyGraphs(r, "");
+    return r;
+  }
   // Graphs without a single point are no import: the summary says why.
   std::string why;
   if (const std::string layouts = mixedLayouts(sample); !layouts.empty()) {

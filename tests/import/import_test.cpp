@@ -125,20 +125,18 @@ TEST(ImportTable, HeadersFootersAndStrayLinesBecomeComments) {
   EXPECT_EQ(plain.graphs[1].name, "s.csv, column 3");
 }
 
-TEST(ImportTable, AMissingValueEndsThatGraphWithANote) {
-  // Blank lines count in the line numbers of the notes.
+TEST(ImportTable, ABlankCellIsNoPointAndTheGraphGoesOn) {
   const ImportResult r = importBytes("1;10;100\n\n\n2;;200\n3;30;300\n", "m.csv");
   ASSERT_EQ(r.graphs.size(), 2U);
-  EXPECT_EQ(r.graphs[0].points.size(), 1U);
+  EXPECT_EQ(r.graphs[0].points, pts({{1, 10}, {3, 30}}));
   EXPECT_EQ(r.graphs[1].points.size(), 3U);
-  ASSERT_EQ(r.warnings.size(), 1U);
-  EXPECT_EQ(r.warnings[0], "line 4: m.csv, column 2 ends at the line before (a value is missing)");
-  // "N/A" and "--" are missing values, not text.
+  EXPECT_TRUE(r.warnings.empty());
+  // "N/A" and "--" are blank cells, not text.
   const ImportResult na = importBytes("1\t1\t5\n2\t2\tN/A\n3\t--\t7\n", "na.txt");
   ASSERT_EQ(na.graphs.size(), 2U);
-  EXPECT_EQ(na.graphs[0].points.size(), 2U);
-  EXPECT_EQ(na.graphs[1].points.size(), 1U);
-  EXPECT_EQ(na.warnings.size(), 2U);
+  EXPECT_EQ(na.graphs[0].points, pts({{1, 1}, {2, 2}}));
+  EXPECT_EQ(na.graphs[1].points, pts({{1, 5}, {3, 7}}));
+  EXPECT_TRUE(na.warnings.empty());
   // inf and nan take their place in a row but give no point; a field of
   // dots is text.
   const ImportResult special = importBytes("1 inf\n2 nan\n3 4\n. 5\n", "s.txt");
@@ -206,78 +204,72 @@ TEST(ImportTable, NonFiniteValuesGiveNoPointAndAreCounted) {
   EXPECT_EQ(wide.graphs[0].points[4].y, 6);
 }
 
-// A value missing in the middle of a row ends that graph only; the graphs
-// left and right of it go on. Each case: the text, the points per graph,
-// the warnings.
-TEST(ImportTable, AMissingValueInTheMiddleOfARowEndsOnlyItsGraph) {
+// A blank cell (an empty field, "N/A", a row cut short) is no point in that
+// graph at that row; the graph goes on, and the graphs beside it too. A blank
+// x is no point in any graph. Each case: the text, the points per graph, the
+// warnings.
+TEST(ImportTable, BlankCellsLeaveOutOnlyTheirPoint) {
   struct Case {
     const char* what;
     std::string text;
-    std::vector<std::size_t> points;
+    std::vector<std::vector<Point>> graphs;
     std::vector<std::string> warnings;
   };
   const Case cases[] = {
       {"empty tab field",
        "x\ta\tb\tc\n1\t10\t100\t1000\n2\t20\t\t2000\n3\t30\t300\t3000\n",
-       {3, 1, 3},
-       {"line 3: b ends at the line before (a value is missing)"}},
+       {pts({{1, 10}, {2, 20}, {3, 30}}), pts({{1, 100}, {3, 300}}),
+        pts({{1, 1000}, {2, 2000}, {3, 3000}})},
+       {}},
       {"N/A between blanks",
-       "1 10 100 1000\n2 20 N/A 2000\n3 30 300 3000\n4 40 400 4000\n",
-       {4, 1, 4},
-       {"line 2: m.txt, column 3 ends at the line before (a value is missing)"}},
+       "1 10 100\n2 20 N/A\n3 30 300\n4 40 400\n",
+       {pts({{1, 10}, {2, 20}, {3, 30}, {4, 40}}), pts({{1, 100}, {3, 300}, {4, 400}})},
+       {}},
       {"decimal comma, empty field",
-       "1;1,5;2,5;3,5\n2;;2,5;3,5\n3;1,5;2,5;3,5\n",
-       {1, 3, 3},
-       {"line 2: m.txt, column 2 ends at the line before (a value is missing)"}},
-      {"two missing, on different lines",
-       "1,1,2,3\n2,1,,3\n3,1,2,3\n4,,2,3\n5,1,2,3\n",
-       {3, 1, 5},
-       {"line 2: m.txt, column 3 ends at the line before (a value is missing)",
-        "line 4: m.txt, column 2 ends at the line before (a value is missing)"}},
-      // A row cut short ends the graphs it has no value for.
-      {"short row",
+       "1;1,5;2,5\n2;;3,5\n3;4,5;5,5\n",
+       {pts({{1, 1.5}, {3, 4.5}}), pts({{1, 2.5}, {2, 3.5}, {3, 5.5}})},
+       {}},
+      {"a row cut short",
        "1,10,100\n2,20,200\n3,30\n4,40,400\n",
-       {4, 2},
-       {"line 3: m.txt, column 3 ends at the line before (a value is missing)"}},
-      // Without x no graph goes on.
-      {"missing x",
-       "1,10,100\n2,20,200\n,30,300\n4,40,400\n",
-       {2, 2},
-       {"line 3: m.txt, column 2 ends at the line before (a value is missing)",
-        "line 3: m.txt, column 3 ends at the line before (a value is missing)"}},
+       {pts({{1, 10}, {2, 20}, {3, 30}, {4, 40}}), pts({{1, 100}, {2, 200}, {4, 400}})},
+       {}},
+      // Pixels outside a calibrated axis: blank at the start and the end.
+      {"blank at the start and the end of columns",
+       "x,a,b\n1,,5\n2,,6\n3,7,8\n4,9,10\n5,11,\n6,12,\n",
+       {pts({{3, 7}, {4, 9}, {5, 11}, {6, 12}}), pts({{1, 5}, {2, 6}, {3, 8}, {4, 10}})},
+       {}},
+      {"the last column blank in the first rows",
+       "1,5,\n2,6,\n3,7,8\n4,8,9\n5,9,10\n",
+       {pts({{1, 5}, {2, 6}, {3, 7}, {4, 8}, {5, 9}}), pts({{3, 8}, {4, 9}, {5, 10}})},
+       {}},
+      {"a blank x",
+       "1,10,100\n2,20,200\n,30,300\n4,40,400\n,50,500\n",
+       {pts({{1, 10}, {2, 20}, {4, 40}}), pts({{1, 100}, {2, 200}, {4, 400}})},
+       {"line 3 and 1 more rows have no x value and give no point"}},
+      {"a column blank in every row",
+       "1,,5\n2,,6\n3,,7\n",
+       {pts({{1, 5}, {2, 6}, {3, 7}})},
+       {"m.txt, column 2 has no point and makes no graph"}},
       // A longer row: its extra value is left out, the others read.
       {"longer row",
        "1,10,100\n2,20,200,7\n3,30,300\n4,40,400\n",
-       {4, 4},
+       {pts({{1, 10}, {2, 20}, {3, 30}, {4, 40}}), pts({{1, 100}, {2, 200}, {3, 300}, {4, 400}})},
        {"1 line has more than 3 values; the extra values were left out"}},
   };
   for (const Case& c : cases) {
     const ImportResult r = importBytes(c.text, "m.txt");
     ASSERT_FALSE(r.refusal) << c.what;
-    ASSERT_EQ(r.graphs.size(), c.points.size()) << c.what;
-    for (std::size_t k = 0; k < c.points.size(); ++k) {
-      ASSERT_EQ(r.graphs[k].points.size(), c.points[k]) << c.what << " graph " << k;
-      // Each graph holds its own column: row j of column k+2 is (x_j, y).
-      for (std::size_t j = 0; j < c.points[k]; ++j)
-        EXPECT_EQ(r.graphs[k].points[j].x, static_cast<double>(j + 1)) << c.what << " " << k;
-    }
+    ASSERT_EQ(r.graphs.size(), c.graphs.size()) << c.what;
+    for (std::size_t k = 0; k < c.graphs.size(); ++k)
+      EXPECT_EQ(r.graphs[k].points, c.graphs[k]) << c.what << " graph " << k;
     EXPECT_EQ(r.warnings, c.warnings) << c.what;
   }
-  // The values that were read belong to their own columns.
-  const ImportResult r = importBytes(cases[0].text, "m.txt");
-  EXPECT_EQ(r.graphs[0].points[2], (Point{3, 30}));
-  EXPECT_EQ(r.graphs[1].points[0], (Point{1, 100}));
-  EXPECT_EQ(r.graphs[2].points[1], (Point{2, 2000}));
-  EXPECT_EQ(r.graphs[2].points[2], (Point{3, 3000}));
-  const ImportResult comma = importBytes(cases[2].text, "m.txt");
-  EXPECT_EQ(comma.graphs[1].points[1], (Point{2, 2.5}));
-  EXPECT_EQ(comma.graphs[2].points[2], (Point{3, 3.5}));
 }
 
-TEST(ImportTable, AMissingValueInAWideRowEndsThatSpectrum) {
+TEST(ImportTable, ABlankCellInAWideRowLeavesOutThatPoint) {
   std::string xs = "x", a = "A", b = "B";
   for (int k = 0; k < 30; ++k) {
-    xs += "," + std::to_string(400 + k);
+    xs += k == 12 ? std::string(",") : "," + std::to_string(400 + k);
     a += k == 7 ? std::string(",") : "," + std::to_string(k);
     b += "," + std::to_string(2 * k);
   }
@@ -285,11 +277,14 @@ TEST(ImportTable, AMissingValueInAWideRowEndsThatSpectrum) {
   ASSERT_FALSE(r.refusal);
   ASSERT_EQ(r.graphs.size(), 2U);
   EXPECT_EQ(r.graphs[0].name, "A");
-  ASSERT_EQ(r.graphs[0].points.size(), 7U);
+  // Value 7 is blank, and x 12 for both.
+  ASSERT_EQ(r.graphs[0].points.size(), 28U);
   EXPECT_EQ(r.graphs[0].points[6], (Point{406, 6}));
-  ASSERT_EQ(r.graphs[1].points.size(), 30U);
-  EXPECT_EQ(r.graphs[1].points[29], (Point{429, 58}));
-  EXPECT_EQ(r.warnings, std::vector<std::string>{"line 2: A ends at value 7 (a value is missing)"});
+  EXPECT_EQ(r.graphs[0].points[7], (Point{408, 8}));
+  ASSERT_EQ(r.graphs[1].points.size(), 29U);
+  EXPECT_EQ(r.graphs[1].points[12], (Point{413, 26}));
+  EXPECT_EQ(r.graphs[1].points[28], (Point{429, 58}));
+  EXPECT_TRUE(r.warnings.empty());
   // A row with text after its numbers is no spectrum: a comment line.
   std::string odd;
   for (int k = 0; k < 29; ++k) odd += std::to_string(k) + ",";
@@ -388,13 +383,13 @@ TEST(ImportTable, ATableWithoutAPointIsRefusedSayingWhy) {
        "blanks; read with separator semicolon, decimal point)"},
       {"1 nan\n2 inf\n", "no points: 2 values are nan, inf or beyond the number range"},
       {"1 -1e999\n", "no points: 1 value is nan, inf or beyond the number range"},
-      {",1\n,2\n,3\n", "no points: line 1: f.csv ends at the line before (a value is missing)"},
+      {",1\n,2\n,3\n", "no points: line 1 and 2 more rows have no x value and give no point"},
       // Decimal marks mixed within lines: only one line reads as numbers.
       {"3,5\t3,5\t2.5\n,7e2\n3,5\t3,5\t2.5\t3,5\n",
-       "no points: line 2: f.csv ends at the line before (a value is missing); 2 lines are not "
+       "no points: line 2: the row has no x value and gives no point; 2 lines are not "
        "numbers with separator comma, decimal point"},
       {"x\n,1\n",
-       "no points: line 2: f.csv ends at the line before (a value is missing); 1 line "
+       "no points: line 2: the row has no x value and gives no point; 1 line "
        "is not numbers with separator comma, decimal point"},
   };
   for (const auto& [text, reason] : cases) {
@@ -621,9 +616,12 @@ TEST(ImportFiles, GraphsEnterTheStoreAndSaveBesideTheExport) {
   std::size_t added = 0, failures = 0;
   const auto summary = importFiles(store, {csv, dir.file("missing.csv")}, {}, &added, &failures);
   ASSERT_EQ(summary.size(), 2U);
+  // x out of order is read (and sorted) all the same, with a warning.
   EXPECT_EQ(summary[0], csv +
                             ": 1 graph, 3 points, separator comma, decimal point, 1 line kept "
-                            "as comments");
+                            "as comments; warning: line 4: the first column, taken as x, turns "
+                            "back here (it is not monotonic); check that the file holds one x "
+                            "column and one scan");
   EXPECT_NE(summary[1].find("not imported"), std::string::npos) << summary[1];
   EXPECT_EQ(added, 1U);
   EXPECT_EQ(failures, 1U);

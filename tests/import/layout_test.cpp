@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include "import/import_result.h"
+
+namespace varnix {
+namespace {
+
+struct LayoutCase {
+  const char* what;
+  std::string text;
+  const char* layout;  ///< expected part of the layout
+  std::vector<std::string> names;
+  std::vector<std::vector<Point>> graphs;
+  std::size_t comments;
+};
+
+/// Comment lines not checked.
+constexpr std::size_t kAnyComments = static_cast<std::size_t>(-1);
+
+void expectLayout(const LayoutCase& c, const char* fileName = "f.txt") {
+  const ImportResult r = importBytes(c.text, fileName);
+  ASSERT_FALSE(r.refusal) << c.what << ": " << *r.refusal;
+  EXPECT_NE(r.layout.find(c.layout), std::string::npos) << c.what << ": " << r.layout;
+  ASSERT_EQ(r.graphs.size(), c.graphs.size()) << c.what;
+  for (std::size_t k = 0; k < c.graphs.size(); ++k) {
+    EXPECT_EQ(r.graphs[k].name, c.names[k]) << c.what;
+    EXPECT_EQ(r.graphs[k].points, c.graphs[k]) << c.what << " graph " << k;
+  }
+  if (c.comments != kAnyComments) EXPECT_EQ(r.commentCount(), c.comments) << c.what;
+}
+
+TEST(ImportLayouts, KeyValueHeadersWithoutAJcampLabelHeadATable) {
+  const LayoutCase cases[] = {
+      {"key=value header, title row",
+       "##Instrument=UV-1800\n##Date=2024-01-01\n##Points=3\nnm,abs\n300,0.1\n301,0.2\n302,0.3\n",
+       "separator comma",
+       {"abs"},
+       {{{300, 0.1}, {301, 0.2}, {302, 0.3}}},
+       4},
+      {"key=value header with blanks, tab table",
+       "## Sample = A 12\n##Exposure=0.5\n500\t7\n501\t8\n",
+       "separator tab",
+       {"f.txt"},
+       {{{500, 7}, {501, 8}}},
+       2},
+  };
+  for (const LayoutCase& c : cases) expectLayout(c);
+}
+
+TEST(ImportLayouts, JcampLabelsWrittenWithBlanks) {
+  const LayoutCase cases[] = {
+      {"blanks around names and equals signs",
+       "## TITLE = film\n## JCAMP-DX = 4.24\n## XUNITS = 1/CM\n## XFACTOR = 1\n"
+       "## YFACTOR = 0.5\n## FIRSTX = 400\n## LASTX = 402\n## NPOINTS = 3\n"
+       "## XYDATA = (X++(Y..Y))\n400 2 4 6\n## END =\n",
+       "JCAMP-DX 4.24",
+       {"film"},
+       {{{400, 1}, {401, 2}, {402, 3}}},
+       10},
+      {"blanks inside the label, a point table",
+       "##TITLE= pts\n##JCAMP-DX= 5.01\n## PEAK TABLE = (XY..XY)\n1,2 3,4\n##END=\n",
+       "JCAMP-DX 5.01",
+       {"pts"},
+       {{{1, 2}, {3, 4}}},
+       4},
+      {"link file of two blocks",
+       "## TITLE = link\n## JCAMP-DX = 5.01\n## BLOCKS = 2\n"
+       "## TITLE = a\n## JCAMP-DX = 5.01\n## BLOCK_ID = 1\n## XY POINTS = (XY..XY)\n1,2\n## END =\n"
+       "## TITLE = b\n## JCAMP-DX = 5.01\n## BLOCK_ID = 2\n## XY POINTS = (XY..XY)\n3,4\n"
+       "## END =\n## END =\n",
+       "JCAMP-DX 5.01",
+       {"a", "b"},
+       {{{1, 2}}, {{3, 4}}},
+       kAnyComments},
+  };
+  for (const LayoutCase& c : cases) expectLayout(c, "f.jdx");
+}
+
+TEST(ImportLayouts, ScansOneAfterAnotherAreGraphsOfTheirOwn) {
+  const LayoutCase cases[] = {
+      {"two rising scans under a title row",
+       "nm,counts\n1,10\n2,20\n3,30\n1,11\n2,21\n3,31\n",
+       "2 scans one after another",
+       {"counts, scan 1", "counts, scan 2"},
+       {{{1, 10}, {2, 20}, {3, 30}}, {{1, 11}, {2, 21}, {3, 31}}},
+       1},
+      // Falling x; a scan may start a little off the first one's start.
+      {"three falling scans",
+       "3 1\n2 2\n1 3\n3.5 4\n2 5\n1 6\n2.75 7\n1.5 8\n1 9\n",
+       "3 scans one after another",
+       {"f.txt, scan 1", "f.txt, scan 2", "f.txt, scan 3"},
+       {{{3, 1}, {2, 2}, {1, 3}}, {{3.5, 4}, {2, 5}, {1, 6}}, {{2.75, 7}, {1.5, 8}, {1, 9}}},
+       0},
+  };
+  for (const LayoutCase& c : cases) {
+    expectLayout(c);
+    EXPECT_TRUE(importBytes(c.text, "f.txt").warnings.empty()) << c.what;
+  }
+}
+
+TEST(ImportLayouts, AFirstColumnThatTurnsBackIsNamedInAWarning) {
+  const std::string warning =
+      "line 3: the first column, taken as x, turns back here (it is not monotonic); check that "
+      "the file holds one x column and one scan";
+  struct Case {
+    const char* what;
+    std::string text;
+    std::size_t graphs;
+  };
+  const Case cases[] = {
+      {"zig-zag", "1 1\n3 2\n2 3\n4 4\n", 1},
+      // Back to far before the start: no second scan.
+      {"restart beyond the start", "10 1\n11 2\n5 4\n6 5\n", 1},
+      {"scans of two points", "1 1\n2 2\n1 3\n2 4\n1 5\n2 6\n", 1},
+      {"a last scan too short", "1 1\n2 2\n1 3\n", 1},
+      {"several columns", "1,1,1\n2,2,2\n1,3,3\n2,4,4\n", 2},
+  };
+  for (const Case& c : cases) {
+    const ImportResult r = importBytes(c.text, "f.txt");
+    ASSERT_FALSE(r.refusal) << c.what;
+    EXPECT_EQ(r.graphs.size(), c.graphs) << c.what;
+    EXPECT_EQ(r.warnings, std::vector<std::string>{warning}) << c.what;
+  }
+  // Falling throughout is monotonic too.
+  EXPECT_TRUE(importBytes("3 1\n2 2\n1 3\n", "f.txt").warnings.empty());
+}
+
+}  // namespace
+}  // namespace varnix
