@@ -118,8 +118,8 @@ std::vector<double> peakStarts(PeakKind kind, const PeakGuess& guess, bool above
   return {};
 }
 
-PeakShape peakShape(PeakKind kind, std::span<const double> values,
-                    std::span<const double> covariance) {
+PeakSummary peakShape(PeakKind kind, std::span<const double> values,
+                      std::span<const double> covariance) {
   std::function<double(std::span<const double>)> area, fwhm;
   switch (kind) {
     case PeakKind::Gauss:
@@ -141,7 +141,7 @@ PeakShape peakShape(PeakKind kind, std::span<const double> values,
       fwhm = [](std::span<const double> v) { return voigtFwhm(std::abs(v[2]), std::abs(v[3])); };
       break;
   }
-  PeakShape s;
+  PeakSummary s;
   s.area = area(values);
   s.fwhm = fwhm(values);
   s.areaError = propagatedError(area, values, covariance);

@@ -44,14 +44,14 @@ std::vector<double> peakStarts(PeakKind kind, const PeakGuess& guess, bool above
 
 /// The area and FWHM of a fitted peak with their standard errors, propagated
 /// through the covariance of its parameters (NaN errors when not determined).
-struct PeakShape {
+struct PeakSummary {
   double area = 0, areaError = 0, fwhm = 0, fwhmError = 0;
 };
 /// values: the peak's parameters in formula order; covariance: their
 /// covariance matrix (row-major, values.size() squared), empty when the
 /// errors are not determined.
-PeakShape peakShape(PeakKind kind, std::span<const double> values,
-                    std::span<const double> covariance);
+PeakSummary peakShape(PeakKind kind, std::span<const double> values,
+                      std::span<const double> covariance);
 
 /// The covariance block of the named parameters out of a fit result.
 std::vector<double> covarianceOf(const FitResult& result, const std::vector<std::size_t>& indices);

@@ -569,7 +569,7 @@ void FitWindow::showResult(const FitTable& table, const FitRow& row) {
         idx.push_back(*table.model->parameterIndex(n));
         v.push_back(r.values[idx.back()]);
       }
-      const PeakShape s = peakShape(p.kind, v, covarianceOf(r, idx));
+      const PeakSummary s = peakShape(p.kind, v, covarianceOf(r, idx));
       auto withError = [](double value, double error) {
         return number(value, 7) + " ± " +
                (std::isfinite(error) ? number(error, 3) : QString("not determined"));

@@ -575,7 +575,7 @@ void MainWindow::fileChangedOnDisk(const QString& path) {
     if (!m_settle->isActive()) m_settle->start(0);
     return;
   }
-  m_settle->start(std::min<qint64>(m_settleMs, kFollowLatencyMs - waited));
+  m_settle->start(static_cast<int>(std::min<qint64>(m_settleMs, kFollowLatencyMs - waited)));
 }
 
 void MainWindow::followChangedFiles() {
