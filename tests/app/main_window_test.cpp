@@ -1740,14 +1740,13 @@ TEST(Import, MenuDropSummaryAndFolder) {
 
 TEST(Import, TheSummaryWindowShowsEveryLineWholeAfterEveryImport) {
   QTemporaryDir data;
-  // A short row in the middle ends 23 graphs: 20 warnings and "and 3 more".
-  std::string text = "x;a;b;c;d;e;f;g;h;i;j;k;l;m;n;o;p;q;r;s;t;u;v;w\n";
-  const std::string full = "1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1\n";
-  for (int k = 0; k < 6; ++k) text += full;
-  text += "2\n" + full;
-  writeFile(data.filePath("short.csv").toStdString(), text);
+  // 23 data lines with a stray character each: 20 warnings and "and 3 more".
+  std::string text = "##TITLE=t\n##JCAMP-DX=4.24\n##XYDATA=(X++(Y..Y))\n";
+  for (int k = 1; k <= 23; ++k) text += std::to_string(k) + " 1 ~\n";
+  text += "##END=\n";
+  writeFile(data.filePath("short.jdx").toStdString(), text);
   Fixture f;
-  f.w().importFiles({data.filePath("short.csv")});
+  f.w().importFiles({data.filePath("short.jdx")});
   ImportSummaryWindow* summary = f.w().importSummary();
   ASSERT_TRUE(summary->isVisible());
   EXPECT_TRUE(summary->text().endsWith("; and 3 more")) << summary->text().toStdString();
@@ -1758,10 +1757,10 @@ TEST(Import, TheSummaryWindowShowsEveryLineWholeAfterEveryImport) {
   // Closed, or minimized, the window comes back with the next import.
   part<QPushButton>(summary, "close")->click();
   ASSERT_FALSE(summary->isVisible());
-  f.w().importFiles({data.filePath("short.csv")});
+  f.w().importFiles({data.filePath("short.jdx")});
   EXPECT_TRUE(summary->isVisible());
   summary->showMinimized();
-  f.w().importFiles({data.filePath("short.csv")});
+  f.w().importFiles({data.filePath("short.jdx")});
   EXPECT_FALSE(summary->isMinimized());
 }
 
