@@ -30,7 +30,7 @@ constexpr std::size_t kBlock = std::size_t{1} << 20;
 constexpr char kMagic[8] = {'V', 'X', 'J', 'O', 'U', 'R', 'N', 'L'};
 constexpr std::uint32_t kVersion = 1;
 constexpr std::size_t kFixedHeader = 96;
-constexpr std::size_t kMaxHeader = 64 * 1024;
+constexpr std::size_t kMaxHeader = std::size_t{64} * 1024;
 
 /// A 64-bit hash of a byte stream that does not depend on how the stream is
 /// cut into blocks (eight bytes at a time, little-endian, folded).

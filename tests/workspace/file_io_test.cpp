@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -335,6 +336,76 @@ TEST(InPlaceSave, TheFileIsRestoredUnderANewName) {
   EXPECT_TRUE(journalsIn(dir.path()).empty());
 }
 
+TEST(InPlaceSave, AWriteThatFailsPutsTheOldContentBackAtOnce) {
+  TempDir dir, state;
+  ScopedEnv env("XDG_STATE_HOME", state.path());
+  const std::string a = dir.file("a.dat");
+  const std::string old = numberedLines(100000, 3), fresh = numberedLines(200000, 7);
+  writeFile(a, old);
+  fs::create_hard_link(a, dir.file("b.dat"));
+  // Files may not grow beyond the journal's size: the new content fails.
+  const int status = test::inChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlim_t limit = old.size() + 64 * 1024;
+    const struct rlimit lim { limit, limit };
+    ::setrlimit(RLIMIT_FSIZE, &lim);
+    const WriteResult r = writeFileAtomically(a, fresh);
+    ::_exit(!r.ok && r.message == "Could not write " + a + ": File too large" ? 0 : 1);
+  });
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(readFile(a), old);
+  EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"a.dat", "b.dat"}));
+}
+
+TEST(InPlaceSave, ARestoreThatIsItselfKilledIsDoneAgainByTheNextRead) {
+  TempDir dir, state;
+  ScopedEnv env("XDG_STATE_HOME", state.path());
+  const std::string a = dir.file("a.dat");
+  const std::string old = numberedLines(150000, 3);
+  test::interruptedSave(a, old, numberedLines(220000, 7));
+  int step = 1;
+  for (;; ++step) {
+    ASSERT_LT(step, 50);
+    const bool wasKilled = test::killed(test::inChild([&] {
+      test::detail::g_stepsLeft = step;
+      setInPlaceWriteHook(test::detail::killAtStep);
+      std::string got;
+      readWholeFile(a, got);
+    }));
+    if (!wasKilled) break;
+    EXPECT_EQ(journalsIn(dir.path()).size(), 1u) << step;
+  }
+  EXPECT_GT(step, 2);  // killed after blocks of the old content were back
+  EXPECT_EQ(readFile(a), old);
+  EXPECT_TRUE(journalsIn(dir.path()).empty());
+}
+
+// As an unprivileged user: root may read any file.
+TEST(InPlaceSave, AFileThatMayBeWrittenButNotReadIsNotOverwrittenBlindly) {
+  const uid_t user = kRoot ? kOther : ::geteuid();
+  TempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  const std::string folder = dir.file("f"), w = dir.file("f/w.dat");
+  fs::create_directory(folder);
+  writeFile(w, "old");
+  fs::create_hard_link(w, dir.file("f/w.link"));
+  for (const std::string& p : {folder, w}) ASSERT_EQ(::chown(p.c_str(), user, user), 0);
+  ASSERT_EQ(::chmod(w.c_str(), 0200), 0);
+  const int status = test::inChild(
+      [&] {
+        const WriteResult r = writeFileAtomically(w, "new");
+        ::_exit(!r.ok && r.message == "Could not write " + w +
+                                          ": its old content cannot be read, so it cannot be "
+                                          "kept safe while the file is rewritten"
+                    ? 0
+                    : 1);
+      },
+      user);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(readFile(w), "old");
+  EXPECT_EQ(namesIn(folder), (std::vector<std::string>{"w.dat", "w.link"}));
+}
+
 namespace pausing {
 int g_ready = -1;
 void pauseOnceTouched() {
@@ -373,9 +444,17 @@ TEST(InPlaceSave, AWriterThatStillRunsIsLeftAlone) {
   EXPECT_EQ(r.notice, "");
   EXPECT_EQ(got, halfway);
   EXPECT_EQ(journalsIn(dir.path()).size(), 1u);
+  // Even with its file moved out of the folder, a running writer's journal stays.
+  TempDir away;
+  fs::rename(a, away.file("a.dat"));
+  fs::rename(dir.file("b.dat"), away.file("b.dat"));
+  ASSERT_TRUE(writeFileAtomically(dir.file("c.dat"), "c").ok);
+  EXPECT_EQ(journalsIn(dir.path()).size(), 1u);
 
   ::kill(child, SIGKILL);
   ::waitpid(child, nullptr, 0);
+  fs::rename(away.file("a.dat"), a);
+  fs::rename(away.file("b.dat"), dir.file("b.dat"));
   ::close(ready[0]);
   ::close(ready[1]);
   EXPECT_EQ(readWholeFile(a, got).notice, "Restored " + a + " from an interrupted save");
