@@ -533,7 +533,9 @@ ModelEvaluator::ModelEvaluator(const FitModel& model, const std::vector<bool>& f
       }
     }
   }
-  m_rootDeps.assign(m_deps.begin() + depStart[m_nodes.size() - 1], m_deps.end());
+  // Every parameter of the formula is a node the root reaches (parts that
+  // were computed once hold none), so the root depends on every free
+  // parameter, in ascending order: its derivatives are the gradient.
   m_rootOffset = depStart[m_nodes.size() - 1];
   m_value.assign(m_nodes.size(), 0);
   m_partial.assign(m_nodes.size() * 5, 0);
@@ -572,9 +574,7 @@ long double ModelEvaluator::valueExtended(double x, const double* parameters) {
 
 double ModelEvaluator::valueAndGradient(double x, const double* parameters, double* gradient) {
   const double v = run<true>(x, parameters);
-  for (std::size_t k = 0; k < m_free; ++k) gradient[k] = 0;
-  for (std::size_t k = 0; k < m_rootDeps.size(); ++k)
-    gradient[m_rootDeps[k]] = m_gradient[m_rootOffset + k];
+  std::copy_n(m_gradient.begin() + static_cast<long>(m_rootOffset), m_free, gradient);
   return v;
 }
 

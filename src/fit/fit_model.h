@@ -121,8 +121,7 @@ class ModelEvaluator {
   /// holds the node's derivatives in them at the same places.
   std::vector<std::uint32_t> m_deps;
   std::vector<ChainStep> m_chain;
-  std::vector<std::uint32_t> m_rootDeps;
-  std::size_t m_rootOffset = 0;
+  std::size_t m_rootOffset = 0;  ///< the root's derivatives, one per free parameter
   std::vector<double> m_value;
   std::vector<double> m_partial;  ///< node i's derivatives in its children at i * 5
   std::vector<double> m_gradient;

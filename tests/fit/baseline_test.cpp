@@ -109,6 +109,10 @@ TEST(Baseline, PolynomialThroughRangesMatchesTheExactCurve) {
   const std::vector<double> flat = polynomialBaseline(
       std::vector<Point>{{0, 1}, {1, 3}, {2, 100}, {3, 5}}, 0, std::vector<XRange>{{0, 1}, {3, 3}});
   EXPECT_NEAR(flat[2], 3, 1e-12);
+  // All chosen points at one x: a constant still, not a division by zero.
+  const std::vector<double> one = polynomialBaseline(
+      std::vector<Point>{{0, 1}, {1, 3}, {1, 5}, {2, 9}}, 0, std::vector<XRange>{{0.5, 1.5}});
+  for (double v : one) EXPECT_NEAR(v, 4, 1e-12);
 }
 
 struct RefusedBaseline {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 #include <vector>
@@ -35,6 +36,7 @@ struct SpikeCase {
 TEST(Despike, ReplacesPlantedSpikesAndNothingElse) {
   const std::vector<SpikeCase> cases = {
       {"one-point spike beside the peak", {{90, 400}}, 8, 3, {90}},
+      {"spikes next to the ends", {{1, 400}, {198, -300}}, 8, 3, {1, 198}},
       {"two-point spike beside the peak", {{112, 300}, {113, 300}}, 8, 3, {112, 113}},
       {"both, and a negative one",
        {{60, 500}, {90, 400}, {112, 300}, {113, 300}, {150, -200}},
@@ -63,7 +65,8 @@ TEST(Despike, ReplacesPlantedSpikesAndNothingElse) {
       }
       double sum = 0;
       int n = 0;
-      for (std::size_t j = i - c.width; j <= i + c.width; ++j)
+      for (std::size_t j = i >= c.width ? i - c.width : 0; j <= std::min(i + c.width, y.size() - 1);
+           ++j)
         if (!c.expected.count(j)) sum += original[j], ++n;
       EXPECT_DOUBLE_EQ(y[i], sum / n) << i;
     }

@@ -168,6 +168,10 @@ TEST(FitCommands, BadInputInAnyGraphRefusesTheRunBeforeAFit) {
               "There are 3 points between x = -inf and inf in few, fewer than the 4 free "
               "parameters");
   }
+  // The settings are checked also without a graph to fit.
+  FitSettings noStart = gaussStarts(3);
+  noStart.parameters[0].start.reset();
+  EXPECT_THROW(fitGraphs(store, {}, model, noStart, false), Error);
   FitSettings range = gaussStarts(3);
   range.x1 = 20;
   range.x2 = 30;

@@ -37,6 +37,7 @@ TEST(FitModel, ValuesFollowPrecedenceAndAssociativity) {
       {"b*x + a + b", {"b", "a"}, {2, 5}, 1, 9},
       {" 1.5e1 + .5 + 2. + 1E-1 ", {}, {}, 0, 17.6},
       {"2e-400 + x", {}, {}, 1, 1},
+      {"x + 0.0005e-320 + 123e-330", {}, {}, 1, 1},
       {"pi*x", {}, {}, 2, 2 * pi},
       {"exp(x) + ln(x) + log10(x) + sqrt(x)",
        {},
@@ -53,6 +54,7 @@ TEST(FitModel, ValuesFollowPrecedenceAndAssociativity) {
       {"pvoigt(x, h, c, w, e)", {"h", "c", "w", "e"}, {3, 1, 2, 0.25}, 1, 3},
       {"_b2 * x1", {"_b2", "x1"}, {2, 7}, 0, 14},
       {"e*x", {"e"}, {3}, 2, 6},
+      {"Amp*x + Zed - zeta + _u", {"Amp", "Zed", "zeta", "_u"}, {2, 3, 4, 5}, 1.5, 7},
   };
   for (const ValueCase& c : cases) {
     SCOPED_TRACE(c.formula);
@@ -91,6 +93,8 @@ TEST(FitModel, ErrorsNameTheirPlace) {
       {"2 3", "Formula error at position 3: expected an operator or the end of the formula"},
       {"2x", "Formula error at position 2: expected an operator or the end of the formula"},
       {"1 + 1e999", "Formula error at position 5: the number is too large"},
+      {"0.5e400", "Formula error at position 1: the number is too large"},
+      {"x + 00.00012e400", "Formula error at position 5: the number is too large"},
       {"x**2", "Formula error at position 3: expected a value before '*'"},
       {"()", "Formula error at position 2: expected a value before ')'"},
       {".", "Formula error at position 1: a number needs a digit"},
