@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the import readers: as they are (tables, UTF-16,
 // binary), and after a JCAMP-DX head so that the compressed-data decoder
 // meets them too.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,6 +19,12 @@ void check(const std::string& bytes) {
   std::size_t lines = 1;
   for (char c : bytes) lines += c == '\n' || c == '\r' ? 1 : 0;
   if (!r.refusal && r.commentCount() > lines * 2 + 2) __builtin_trap();
+  // Accepted: some point, and every point finite (nan, inf and overflow give
+  // none), so whatever is saved of it loads back.
+  if (!r.refusal && r.pointCount() == 0) __builtin_trap();
+  for (const varnix::ImportedGraph& g : r.graphs)
+    for (const varnix::Point& p : g.points)
+      if (!std::isfinite(p.x) || !std::isfinite(p.y)) __builtin_trap();
 }
 
 }  // namespace
