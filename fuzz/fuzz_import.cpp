@@ -2,6 +2,7 @@
 // binary, SPC and WDF files), after a JCAMP-DX head so that the
 // compressed-data decoder meets them too, and after valid SPC and WDF headers
 // so that the subfile and block readers meet them.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -31,6 +32,12 @@ void check(const std::string& bytes, const char* name = "fuzz.txt") {
   std::size_t lines = 1;
   for (char c : bytes) lines += c == '\n' || c == '\r' ? 1 : 0;
   if (!r.refusal && r.commentCount() > lines * 2 + 2 + 4 * r.graphs.size()) __builtin_trap();
+  // Accepted: some point, and every point finite (nan, inf and overflow give
+  // none), so whatever is saved of it loads back.
+  if (!r.refusal && r.pointCount() == 0) __builtin_trap();
+  for (const varnix::ImportedGraph& g : r.graphs)
+    for (const varnix::Point& p : g.points)
+      if (!std::isfinite(p.x) || !std::isfinite(p.y)) __builtin_trap();
 }
 
 }  // namespace

@@ -1639,6 +1639,10 @@ TEST(SessionScript, ANameWithALineBreakEndsWhatTheScriptRepeats) {
   writeFile(bad.toStdString(), "1 5\r\n2 6\r\n");
   Fixture f;
   f.load({good});
+  // Save As with such a name (recorded with the selection first), then a load.
+  f.prompts.files = {tmp.filePath("as\tcopy.dat")};
+  f.trigger("Save As");
+  EXPECT_TRUE(QFileInfo::exists(tmp.filePath("as\tcopy.dat")));  // the command itself runs
   f.load({bad});
   f.list()->setCurrentRow(0);
   f.key(Qt::Key_N);
@@ -1653,15 +1657,18 @@ TEST(SessionScript, ANameWithALineBreakEndsWhatTheScriptRepeats) {
   std::vector<std::string> lines;
   for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
     lines.push_back(text.substr(at, end - at));
-  ASSERT_EQ(lines.size(), 2u + 5u) << text;
+  ASSERT_EQ(lines.size(), 2u + 6u) << text;
   EXPECT_EQ(lines[2], "load \"" + good.toStdString() + "\"");
   EXPECT_EQ(lines[3],
+            "# save-as was not recorded: a name or text in it holds a line break or another "
+            "control character");
+  EXPECT_EQ(lines[4],
             "# load was not recorded: a name or text in it holds a line break or another control "
             "character");
-  EXPECT_EQ(lines[4].rfind("# skipped: select ", 0), 0u) << lines[4];
-  EXPECT_EQ(lines[5], "# skipped: current 0");
-  EXPECT_EQ(lines[6], "# skipped: normalize");
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 7);  // no line break inside a line
+  EXPECT_EQ(lines[5].rfind("# skipped: select ", 0), 0u) << lines[5];
+  EXPECT_EQ(lines[6], "# skipped: current 0");
+  EXPECT_EQ(lines[7], "# skipped: normalize");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 8);  // no line break inside a line
 }
 
 TEST(SessionScript, PathsAreRecordedAbsolute) {

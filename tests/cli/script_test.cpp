@@ -116,6 +116,10 @@ TEST(Script, LinesFromCommandsAndArguments) {
       // A word the parser would split or unquote goes in quotes.
       {ScriptLine("math-graphs").word("a b").word("x\"").word(""), R"(math-graphs "a b" "x\"" "")",
        true},
+      {ScriptLine("math-graphs").word("a\x01"),
+       "# math-graphs was not recorded: a name or text in it holds a line break or another "
+       "control character",
+       false},
       {ScriptLine("rename").arg("a\nb"),
        "# rename was not recorded: a name or text in it holds a line break or another control "
        "character",

@@ -576,6 +576,14 @@ TEST(ImportJcamp, NonFiniteValuesGiveNoPointAndAreCounted) {
   EXPECT_EQ(table.graphs[0].points.size(), 2U);
   EXPECT_EQ(table.graphs[0].points[1].x, 4);
   EXPECT_EQ(table.nonFinite, 1U);
+  // A lone point is no number: the rest of its line is left out, with a warning.
+  const ImportResult dot =
+      importBytes("##TITLE=d\n##XYPOINTS=(XY..XY)\n1,1; .,5; 6,6\n2,2\n##END=\n", "d.jdx");
+  ASSERT_EQ(dot.graphs.size(), 1U);
+  EXPECT_EQ(dot.graphs[0].points.size(), 2U);
+  EXPECT_EQ(dot.nonFinite, 0U);
+  ASSERT_EQ(dot.warnings.size(), 1U);
+  EXPECT_EQ(dot.warnings[0], "line 3: unexpected character '.'; the rest of the line was left out");
   // Nothing finite at all: refused, with the count.
   const ImportResult none =
       importBytes("##TITLE=n\n##XYPOINTS=(XY..XY)\n1,1E+999; 2E+999,2\n##END=\n", "n.jdx");

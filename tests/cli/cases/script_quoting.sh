@@ -28,6 +28,12 @@ expect_eq "missing file status" "$status" 1
 grep -qF 'Warning: C:\data\t.dat does not exist; it was added as an empty graph' "$T/err" ||
   fail "no warning for the missing file: $(cat "$T/err")"
 grep -q "1 files loaded" "$T/out" || fail "the run stopped at the missing file"
+# With another failure in the same run the status stays 1.
+mkdir "$T/folder"
+status=0
+"$CLI" -c "load \"$T/none.dat\" \"$T/folder\"" >"$T/out" 2>"$T/err" || status=$?
+expect_eq "missing file and folder status" "$status" 1
+rmdir "$T/folder"
 # A file that is there loads without a word.
 status=0
 "$CLI" -c "load \"$T/victim.dat\"" >"$T/out" 2>"$T/err" || status=$?
@@ -41,6 +47,11 @@ status=0
 expect_eq "slicer without slices" "$status" 1
 grep -q "The interval must be greater than 0" "$T/err" || fail "no Slicer message"
 [ -z "$(ls "$T/slices")" ] || fail "slices written"
+mkdir "$T/folder"
+status=0
+"$CLI" -c "load \"$T/folder\"; slice 1 2 0 s \"\" \"$T/slices\"" 2>"$T/err" || status=$?
+expect_eq "slicer without slices after another failure" "$status" 1
+rmdir "$T/folder"
 status=0
 "$CLI" -c "load \"$T/victim.dat\"; slice 1 3 1 s \"\" \"$T/slices\"" 2>"$T/err" || status=$?
 expect_eq "slicer status" "$status" 0
