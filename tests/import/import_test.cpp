@@ -495,6 +495,15 @@ TEST(ImportJcamp, RepeatsAfterDifferencesRepeatTheDifference) {
   const double halves[] = {10, 11, 12, 13, 13, 13, 10, 7, 4, 4, 4};
   for (std::size_t j = 0; j < 11; ++j)
     EXPECT_EQ(r.graphs[0].points[j], (Point{200 + 2.0 * static_cast<double>(j), halves[j] / 2}));
+  // A lone '$' is no comment: the rest of its line is left out, with a note.
+  const ImportResult dollar =
+      importBytes(jcamp("100 10 11 12 13 14 $ 99\n105 15 16 17 18 19\n110 20\n"), "d.jdx");
+  ASSERT_EQ(dollar.graphs.size(), 1U);
+  EXPECT_EQ(dollar.warnings, std::vector<std::string>{"line 13: unexpected character '$'; the "
+                                                      "rest of the line was left out"});
+  ASSERT_EQ(dollar.graphs[0].points.size(), 11U);
+  EXPECT_EQ(dollar.graphs[0].points[4].y, 7);
+  EXPECT_EQ(dollar.graphs[0].points[5].y, 7.5);
   // A check value that disagrees with the repeated difference is named.
   const ImportResult bad = importBytes(jcamp("100A0JU%T\n105A4lU%T\n"), "b.jdx");
   ASSERT_EQ(bad.warnings.size(), 1U);

@@ -244,6 +244,18 @@ TEST(Reload, WhatCannotBeReadLeavesGraphAndUndoAlone) {
     EXPECT_EQ(store.series(0).points(), (std::vector<Point>{{1, 2}, {2, 3}}));
     EXPECT_EQ(store.series(1).points(), (std::vector<Point>{{1, 5}}));
   }
+  // A folder where the file was: the reason is told once, nothing changes.
+  std::filesystem::create_directory(a);
+  for (bool following : {false, true}) {
+    messages.clear();
+    failures = 0;
+    EXPECT_TRUE(reloadGraphs(store, {0}, !following, tell, &failures, following).empty());
+    ASSERT_EQ(messages.size(), 1u) << following;
+    EXPECT_EQ(messages[0].rfind("Could not read " + a + ": ", 0), 0u) << messages[0];
+    EXPECT_EQ(failures, 1u);
+    EXPECT_EQ(store.series(0).points(), (std::vector<Point>{{1, 2}, {2, 3}}));
+    EXPECT_FALSE(store.undoEnabled());
+  }
   // A bad value: the points before it are taken and the message names it.
   std::filesystem::remove(b);
   test::writeFile(b, "1 6\r\n2 7\r\n3 x\r\n4 8\r\n");
