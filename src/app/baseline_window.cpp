@@ -94,7 +94,10 @@ BaselineWindow::BaselineWindow(QWidget* parent) : PreviewToolWindow(parent, "Bas
   auto* rangeRow = new QHBoxLayout;
   rangeRow->addWidget(m_ranges, 1);
   rangeRow->addWidget(m_addCursors);
-  form->addRow("x &ranges:", rangeRow);
+  // A row of a layout has no buddy of its own: the label points at the field.
+  auto* rangeLabel = new QLabel("x &ranges:", this);
+  rangeLabel->setBuddy(m_ranges);
+  form->addRow(rangeLabel, rangeRow);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(m_status, 1);
   buttons->addWidget(m_ok);

@@ -64,8 +64,8 @@ std::string parameterArgumentText(const std::string& name, const ParameterSettin
 }
 
 FitTable fitGraphs(const GraphStore& store, const std::vector<std::size_t>& rows,
-                   std::shared_ptr<const FitModel> model, const FitSettings& settings, bool chained,
-                   const ProgressFn& progress, const std::function<bool()>& cancel) {
+                   const std::shared_ptr<const FitModel>& model, const FitSettings& settings,
+                   bool chained, const ProgressFn& progress, const std::function<bool()>& cancel) {
   checkFitSettings(*model, settings);
   // Every graph's points are checked before the first fit; the model at the
   // start too where the start is known now.
@@ -142,6 +142,7 @@ std::string fitTableText(const FitTable& table, const SeriesParameter* parameter
   requireTable(table);
   const std::vector<const FitRow*> rows = table.convergedRows();
   std::vector<std::string> names;
+  names.reserve(rows.size());
   for (const FitRow* r : rows) names.push_back(r->name);
   const SeriesParameter digits;
   std::vector<std::string> first = (parameter ? *parameter : digits).valuesOf(names);
@@ -150,7 +151,8 @@ std::string fitTableText(const FitTable& table, const SeriesParameter* parameter
   if (bySlot)
     for (std::size_t k = 0; k < rows.size(); ++k) first[k] = std::to_string(rows[k]->slot);
   std::string out = bySlot ? "\"slot" : "\"parameter";
-  for (const std::string& p : table.model->parameters()) out += " " + p + " " + p + ".err";
+  for (const std::string& p : table.model->parameters())
+    out.append(" ").append(p).append(" ").append(p).append(".err");
   out += " chi2 r2\r\n";
   for (std::size_t k = 0; k < rows.size(); ++k) {
     const FitResult& r = rows[k]->result;

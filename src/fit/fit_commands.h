@@ -49,8 +49,9 @@ std::string parameterArgumentText(const std::string& name, const ParameterSettin
 /// at the start) throws Error before any graph is fitted. cancel, asked
 /// between graphs, ends the run early (the table says so).
 FitTable fitGraphs(const GraphStore& store, const std::vector<std::size_t>& rows,
-                   std::shared_ptr<const FitModel> model, const FitSettings& settings, bool chained,
-                   const ProgressFn& progress = {}, const std::function<bool()>& cancel = {});
+                   const std::shared_ptr<const FitModel>& model, const FitSettings& settings,
+                   bool chained, const ProgressFn& progress = {},
+                   const std::function<bool()>& cancel = {});
 
 /// The output line of one row: "fit SLOT NAME: p1=V p1.err=E ... chi2=V dof=N
 /// r2=V iterations=N status=converged" (or "status=failed: <reason>"),

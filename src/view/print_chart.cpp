@@ -42,8 +42,8 @@ bool savePicture(ChartView& chart, const QString& path, int width, int height) {
 }
 
 PrintChartContent wholeDataView(const GraphStore& store) {
-  constexpr double inf = std::numeric_limits<double>::infinity();
-  double x0 = inf, x1 = -inf, y0 = inf, y1 = -inf;
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  double x0 = kInf, x1 = -kInf, y0 = kInf, y1 = -kInf;
   for (std::size_t i = 0; i < store.count(); ++i)
     for (const Point& p : store.series(i).points()) {
       if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
