@@ -107,9 +107,13 @@ int jacobian(const gsl_vector* u, void* data, gsl_matrix* J) {
       const double d = p.gradient[k] * p.slope[k];
       if (!std::isfinite(d)) {
         const std::string& name = p.model.parameters()[p.freeIndex[k]];
-        p.failure = "the derivative in " + name + " is not finite at " + name + "=" +
-                    formatShortest(p.values[p.freeIndex[k]]) +
-                    ", x=" + formatShortest(p.points[i].x);
+        p.failure = "the derivative in " + name;
+        p.failure.append(" is not finite at ")
+            .append(name)
+            .append("=")
+            .append(formatShortest(p.values[p.freeIndex[k]]))
+            .append(", x=")
+            .append(formatShortest(p.points[i].x));
         return GSL_EDOM;
       }
       row[k] = d;

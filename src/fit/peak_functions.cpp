@@ -9,7 +9,7 @@
 // type (cerf.h itself includes <complex.h>, which clashes with C++).
 extern "C" {
 __extension__ typedef _Complex double CerfComplex;
-CerfComplex w_of_z(CerfComplex z);
+CerfComplex w_of_z(CerfComplex z);  // NOLINT(readability-identifier-naming): libcerf's name
 }
 
 namespace varnix {

@@ -24,6 +24,11 @@ constexpr std::size_t kOldHeader = 256;
 constexpr std::size_t kSubHeader = 32;
 constexpr int kFloatExponent = -128;
 
+/// A byte read as a two's-complement number (-128..127).
+int signedByte(std::uint8_t b) {
+  return b < 128 ? int{b} : int{b} - 256;
+}
+
 const char* xUnits(std::uint8_t t) {
   static const char* const names[] = {"arbitrary",
                                       "wavenumber (cm-1)",
@@ -190,8 +195,7 @@ class SpcReader {
         return r;
       }
       int exponent = m_h.exponent;
-      if (!m_h.old && (m_h.flags & kMulti))
-        exponent = static_cast<std::int8_t>(m_bytes.u8(head + 1));
+      if (!m_h.old && (m_h.flags & kMulti)) exponent = signedByte(m_bytes.u8(head + 1));
       const std::vector<float>& xs = xyxy ? ownX : sharedX;
       s.points.reserve(n);
       for (std::uint64_t j = 0; j < n; ++j) {
@@ -249,7 +253,7 @@ class SpcReader {
       r.refusal = "the SPC header is cut short";
       return false;
     }
-    m_h.exponent = static_cast<std::int8_t>(m_bytes.u8(3));
+    m_h.exponent = signedByte(m_bytes.u8(3));
     m_h.points = m_bytes.u32(4);
     m_h.first = m_bytes.f64(8);
     m_h.last = m_bytes.f64(16);

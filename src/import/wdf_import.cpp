@@ -59,7 +59,7 @@ const char* unitName(std::uint32_t u) {
   return u < std::size(names) ? names[u] : "unknown units";
 }
 
-enum OriginType : std::uint32_t { kSpatialX = 3, kSpatialY = 4, kSpatialZ = 5 };
+enum OriginType : std::uint32_t { SpatialX = 3, SpatialY = 4, SpatialZ = 5 };
 
 }  // namespace
 
@@ -156,10 +156,10 @@ ImportResult importWdf(std::string_view bytes, const std::string& fileName, std:
       for (std::uint64_t l = 0; l < lists; ++l) {
         const std::size_t at = origins.body + 4 + static_cast<std::size_t>(l * each);
         const std::uint32_t type = b.u32(at) & 0x7FFFFFFFU;
-        const char* axis = type == kSpatialX   ? "x"
-                           : type == kSpatialY ? "y"
-                           : type == kSpatialZ ? "z"
-                                               : nullptr;
+        const char* axis = type == SpatialX   ? "x"
+                           : type == SpatialY ? "y"
+                           : type == SpatialZ ? "z"
+                                              : nullptr;
         if (!axis) continue;
         for (std::size_t k = 0; k < found.size(); ++k) {
           const double v = b.f64(at + 24 + 8 * k);
