@@ -37,22 +37,22 @@ constexpr std::size_t kMaxHeader = std::size_t{64} * 1024;
 class StreamHash {
  public:
   void add(std::string_view bytes) {
-    const char* p = bytes.data();
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t n = bytes.size();
     m_length += n;
-    while (m_pending > 0 && n > 0) {
-      m_buffer[m_pending++] = static_cast<unsigned char>(*p++);
-      --n;
-      if (m_pending == 8) {
-        mix(m_buffer);
-        m_pending = 0;
-      }
+    if (m_pending > 0) {
+      const std::size_t take = std::min(n, sizeof m_buffer - m_pending);
+      std::memcpy(m_buffer + m_pending, p, take);
+      m_pending += take;
+      p += take;
+      n -= take;
+      if (m_pending < sizeof m_buffer) return;
+      mix(m_buffer);
+      m_pending = 0;
     }
-    for (; n >= 8; p += 8, n -= 8) mix(reinterpret_cast<const unsigned char*>(p));
-    while (n > 0) {
-      m_buffer[m_pending++] = static_cast<unsigned char>(*p++);
-      --n;
-    }
+    for (; n >= sizeof m_buffer; p += sizeof m_buffer, n -= sizeof m_buffer) mix(p);
+    std::memcpy(m_buffer, p, n);
+    m_pending = n;
   }
   std::uint64_t value() const {
     std::uint64_t h = m_hash;
