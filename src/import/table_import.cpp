@@ -251,13 +251,22 @@ Score score(const std::vector<std::string_view>& sample, Choice c) {
 constexpr std::array<Choice, 7> kChoices = {
     {{'\t', '.'}, {'\t', ','}, {';', '.'}, {';', ','}, {',', '.'}, {kBlanks, '.'}, {kBlanks, ','}}};
 
-Choice chooseLayout(const std::vector<std::string_view>& sample) {
-  Choice best = kChoices[0];
+Choice chooseLayout(const std::vector<std::string_view>& sample, const ImportSettings& settings) {
+  // The choices that agree with the separator and decimal mark given (a
+  // pair the guess never makes, such as comma and decimal comma, as given).
+  std::vector<Choice> choices;
+  for (const Choice& c : kChoices)
+    if (settings.separator.value_or(c.separator) == c.separator &&
+        settings.decimal.value_or(c.decimal) == c.decimal)
+      choices.push_back(c);
+  if (choices.empty())
+    choices.push_back({settings.separator.value_or(kBlanks), settings.decimal.value_or('.')});
+  Choice best = choices[0];
   Score bestScore = score(sample, best);
-  for (std::size_t k = 1; k < kChoices.size(); ++k) {
-    const Score s = score(sample, kChoices[k]);
+  for (std::size_t k = 1; k < choices.size(); ++k) {
+    const Score s = score(sample, choices[k]);
     if (s > bestScore) {
-      best = kChoices[k];
+      best = choices[k];
       bestScore = s;
     }
   }
@@ -338,11 +347,32 @@ std::vector<std::vector<Point>> stackedScans(const std::vector<Point>& p) {
   return scans;
 }
 
+/// The runs of a curve in the direction of its first step: a scan starts
+/// wherever x turns back.
+std::vector<std::vector<Point>> runsOnward(const std::vector<Point>& p) {
+  std::vector<std::vector<Point>> runs;
+  int direction = 0;
+  for (std::size_t j = 0; j < p.size(); ++j) {
+    const int step = j == 0 ? 0 : p[j].x > p[j - 1].x ? 1 : p[j].x < p[j - 1].x ? -1 : 0;
+    if (direction == 0) direction = step;
+    if (j == 0 || (step != 0 && step != direction)) runs.emplace_back();
+    runs.back().push_back(p[j]);
+  }
+  return runs;
+}
+
 /// The table read with the layout chosen on the sample lines.
 ImportResult readTable(std::string_view text, const std::string& fileName,
-                       const std::vector<std::string_view>& sample) {
+                       const std::vector<std::string_view>& sample,
+                       const ImportSettings& settings) {
   ImportResult r;
-  const Choice choice = chooseLayout(sample);
+  const Choice choice = chooseLayout(sample, settings);
+  // Lines to skip and the title line are no data whatever they hold.
+  const std::size_t skip = settings.skipLines.value_or(0);
+  const std::size_t headerLine = settings.headerRow.value_or(0);  // from 1; 0: none given
+  const std::size_t firstDataLine = std::max(skip, headerLine);
+  std::size_t firstDataRow = 0;  // the first row on a line after those
+  std::string_view headerText;
 
   // One pass: every line that is not blank as numbers, numbers after a
   // title, or text; the numbers parsed once, into the cells.
@@ -358,6 +388,16 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   bool tooLong = false;
   forEachTextLine(text, [&](std::size_t number, std::string_view line) {
     const std::size_t first = cells.size();
+    if (number < firstDataLine) {
+      if (number + 1 == headerLine) headerText = line;
+      if (trimBlanks(line).empty()) return true;
+      if (number - rows.size() != jumps.back().second - jumps.back().first)
+        jumps.emplace_back(rows.size(), number);
+      rows.push_back({0, static_cast<std::uint32_t>(texts.size()), RowKind::Text});
+      texts.push_back(line);
+      firstDataRow = rows.size();
+      return true;
+    }
     if (readNumberLine(line, choice.separator, choice.decimal, cells)) {
       if (cells.size() - first > UINT32_MAX || rows.size() == UINT32_MAX) {
         tooLong = true;
@@ -418,7 +458,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   // (or the first row of numbers of a file without such a run): a lone
   // number in a header ("2048") stays a header line.
   std::size_t start = rows.size();
-  for (std::size_t k = 0; k < rows.size(); ++k)
+  for (std::size_t k = firstDataRow; k < rows.size(); ++k)
     if (isData(k)) {
       if (start == rows.size()) start = k;
       if (k + 2 < rows.size() && isData(k + 1) && isData(k + 2) &&
@@ -434,7 +474,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   // Rows of at least two values just before the run belong to it: their
   // last cells are blank (a trailing separator drops them).
   const std::size_t runWidth = rows[start].count;
-  while (start > 0 && isData(start - 1) && rows[start - 1].count >= 2 &&
+  while (start > firstDataRow && isData(start - 1) && rows[start - 1].count >= 2 &&
          rows[start - 1].count < runWidth)
     --start;
   // The width of the table (the most common number of values in a row),
@@ -458,7 +498,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       width = w;
       widthRows = widths[w];
     }
-  const bool wide = dataRows >= 2 && width >= kWideFields && width >= 4 * dataRows;
+  const bool wide = settings.layout
+                        ? *settings.layout == ImportLayout::SpectrumPerRow
+                        : dataRows >= 2 && width >= kWideFields && width >= 4 * dataRows;
   if (!wide && labelled > 0) {
     // Titled rows only make sense in a wide table; elsewhere they are text.
     for (Row& row : rows)
@@ -506,9 +548,16 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
 
   r.layout = "separator " + separatorName(choice.separator);
   r.layout += choice.decimal == ',' ? ", decimal comma" : ", decimal point";
+  r.settings.separator = choice.separator;
+  r.settings.decimal = choice.decimal;
+  r.settings.skipLines = skip;
+  const RowRange taken = settings.rows.value_or(RowRange{});
+  r.settings.rows = taken;
 
   if (wide) {
     r.layout += ", one spectrum per row";
+    r.settings.layout = ImportLayout::SpectrumPerRow;
+    r.settings.headerRow = headerLine;
     const Row& xRow = rows[start];
     std::vector<double> xs;
     // A blank x cell gives that column no point in any spectrum.
@@ -517,8 +566,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       r.nonFinite += std::isfinite(xs.back()) || isMissing(xs.back()) ? 0 : 1;
     }
     std::size_t cell = startCell + xRow.count;
+    std::size_t spectrum = 0;
     for (std::size_t k = start + 1; k < rows.size(); cell += rows[k++].count) {
-      if (!isData(k)) continue;
+      if (!isData(k) || !taken.takes(++spectrum)) continue;
       const Row& row = rows[k];
       ImportedGraph g;
       if (row.kind == RowKind::Labelled) {
@@ -543,47 +593,70 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     return r;
   }
 
-  // Column titles: the last line before the data, if text with a field per column.
+  // Column titles: the line given, or the last line before the data if it
+  // is text with a field per column.
   std::vector<std::string> titles;
-  // Not a "Key: value" or "Key=value" line of a header, nor the line above
-  // a single column.
-  if (start > 0 && rows[start - 1].kind == RowKind::Text && width >= 2) {
+  std::size_t titleLine = 0;  // from 1; 0: none
+  if (settings.headerRow) {
+    splitFields(headerText, choice.separator, fields);
+    for (std::string_view f : fields) titles.emplace_back(f);
+    titleLine = headerLine;
+  } else if (start > firstDataRow && rows[start - 1].kind == RowKind::Text && width >= 2) {
+    // Not a "Key: value" or "Key=value" line of a header, nor the line above
+    // a single column, nor a line skipped.
     const std::string_view line = texts[rows[start - 1].text];
     splitFields(line, choice.separator, fields);
     const bool keyValue = line.find('=') != std::string_view::npos ||
                           (!fields.empty() && !fields[0].empty() && fields[0].back() == ':');
-    if (fields.size() == width && !keyValue)
+    if (fields.size() == width && !keyValue) {
       for (std::string_view f : fields) titles.emplace_back(f);
-  }
-  if (width == 1) {
-    r.layout += ", one column (x is the row number)";
-    ImportedGraph g;
-    g.name = titles.empty() ? fileName : titles[0];
-    std::size_t cell = startCell;
-    double x = 0;  // the row number: a value left out keeps its place
-    for (std::size_t k = start; k < stop; cell += rows[k++].count) {
-      if (!isData(k)) continue;
-      const double y = cells[cell];
-      if (isMissing(y))
-        ;  // a blank cell: no point, its row number stays taken
-      else if (std::isfinite(y))
-        g.points.push_back({x, y});
-      else
-        ++r.nonFinite;
-      ++x;
+      titleLine = lineOf(start - 1) + 1;
     }
-    r.graphs.push_back(std::move(g));
-    keepComments();
+  }
+  r.settings.headerRow = titleLine;
+
+  // x and the y columns (from 0; npos: x is the row number).
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  const std::size_t xColumn = settings.xColumn
+                                  ? (*settings.xColumn == 0 ? kNone : *settings.xColumn - 1)
+                                  : (width == 1 ? kNone : 0);
+  if (xColumn != kNone && xColumn >= width) {
+    r.refusal = "x is to be column " + std::to_string(xColumn + 1) + " and the table has " +
+                std::to_string(width) + (width == 1 ? " column" : " columns");
     return r;
   }
-  const std::size_t graphs = width - 1;
+  std::vector<std::size_t> yColumns;
+  if (settings.columns) {
+    for (std::size_t c : *settings.columns) {
+      if (c - 1 < width) {
+        yColumns.push_back(c - 1);
+      } else {
+        r.warnings.push_back("column " + std::to_string(c) + " is beyond the table's " +
+                             std::to_string(width) + " columns and makes no graph");
+      }
+    }
+  } else {
+    for (std::size_t c = 0; c < width; ++c)
+      if (c != xColumn) yColumns.push_back(c);
+  }
+  r.settings.xColumn = xColumn == kNone ? 0 : xColumn + 1;
+  r.settings.columns.emplace();
+  for (std::size_t c : yColumns) r.settings.columns->push_back(c + 1);
+  r.settings.layout = ImportLayout::FirstColumnX;
+  if (xColumn == kNone)
+    r.layout += width == 1 ? ", one column (x is the row number)" : ", x is the row number";
+  else if (xColumn != 0)
+    r.layout += ", x in column " + std::to_string(xColumn + 1);
+
+  const std::size_t graphs = yColumns.size();
   r.graphs.resize(graphs);
   for (std::size_t k = 0; k < graphs; ++k) {
     ImportedGraph& g = r.graphs[k];
-    if (k + 1 < titles.size() && !titles[k + 1].empty())
-      g.name = titles[k + 1];
+    const std::size_t c = yColumns[k];
+    if (c < titles.size() && !titles[c].empty())
+      g.name = titles[c];
     else
-      g.name = graphs == 1 ? fileName : fileName + ", column " + std::to_string(k + 2);
+      g.name = graphs == 1 ? fileName : fileName + ", column " + std::to_string(c + 1);
     g.points.reserve(dataRows);
   }
   std::size_t wider = 0, withoutX = 0, firstWithoutX = 0;
@@ -592,19 +665,24 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   double lastX = std::numeric_limits<double>::quiet_NaN();
   int direction = 0;
   std::size_t turn = rows.size();
+  std::size_t dataRow = 0;  // from 1
   for (std::size_t k = start; k < stop; cell += rows[k++].count) {
-    if (!isData(k)) continue;
+    if (!isData(k) || !taken.takes(++dataRow)) continue;
     const Row& row = rows[k];
     const double* v = cells.data() + cell;
-    if (row.count > width) ++wider;
-    const bool hasX = !isMissing(v[0]);
-    const bool finiteX = std::isfinite(v[0]);
+    if (row.count > width && width > 1) ++wider;
+    // The row number stays taken by a row left out.
+    const double x = xColumn == kNone      ? static_cast<double>(dataRow - 1)
+                     : xColumn < row.count ? v[xColumn]
+                                           : kMissing;
+    const bool hasX = !isMissing(x);
+    const bool finiteX = std::isfinite(x);
     r.nonFinite += hasX && !finiteX ? 1 : 0;
     if (hasX && finiteX) {
-      const int step = v[0] > lastX ? 1 : v[0] < lastX ? -1 : 0;
+      const int step = x > lastX ? 1 : x < lastX ? -1 : 0;
       if (step != 0 && direction != 0 && step != direction && turn == rows.size()) turn = k;
       if (step != 0) direction = step;
-      lastX = v[0];
+      lastX = x;
     }
     // A blank cell is no point in that graph at this row (a blank x: in
     // none); the graphs go on.
@@ -612,14 +690,14 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       if (withoutX++ == 0) firstWithoutX = k;
       continue;
     }
-    for (std::size_t c = 0; c + 1 < row.count && c < graphs; ++c) {
-      if (isMissing(v[c + 1])) continue;
+    for (std::size_t c = 0; c < graphs; ++c) {
+      if (yColumns[c] >= row.count || isMissing(v[yColumns[c]])) continue;
       // A value that is not finite gives no point; the graph goes on.
-      const double y = v[c + 1];
+      const double y = v[yColumns[c]];
       if (!std::isfinite(y))
         ++r.nonFinite;
       else if (finiteX)
-        r.graphs[c].points.push_back({v[0], y});
+        r.graphs[c].points.push_back({x, y});
     }
   }
   if (withoutX > 0)
@@ -627,10 +705,15 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
                          (withoutX == 1 ? std::string(": the row has no x value and gives no point")
                                         : " and " + std::to_string(withoutX - 1) +
                                               " more rows have no x value and give no point"));
-  if (turn < rows.size() && graphs == 1) {
+  const ImportLayout asked = settings.layout.value_or(ImportLayout::StackedScans);
+  if (graphs == 1 && asked == ImportLayout::StackedScans &&
+      (turn < rows.size() || settings.layout)) {
     std::vector<std::vector<Point>> scans = stackedScans(r.graphs[0].points);
-    if (!scans.empty()) {
+    // Asked for: every turn back starts a scan.
+    if (scans.empty() && settings.layout) scans = runsOnward(r.graphs[0].points);
+    if (scans.size() > 1) {
       r.layout += ", " + std::to_string(scans.size()) + " scans one after another";
+      r.settings.layout = ImportLayout::StackedScans;
       const std::string name = r.graphs[0].name;
       r.graphs.resize(scans.size());
       for (std::size_t k = 0; k < scans.size(); ++k) {
@@ -640,7 +723,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       turn = rows.size();
     }
   }
-  if (turn < rows.size())
+  if (turn < rows.size() && !settings.layout)
     r.warnings.push_back("line " + lineNumber(turn) +
                          ": the first column, taken as x, turns back here (it is not "
                          "monotonic); check that the file holds one x column and one scan");
@@ -654,13 +737,16 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
 
 }  // namespace
 
-ImportResult importTable(std::string_view text, const std::string& fileName) {
+ImportResult importTable(std::string_view text, const std::string& fileName,
+                         const ImportSettings& settings) {
   std::vector<std::string_view> sample;
-  forEachTextLine(text, [&](std::size_t, std::string_view line) {
-    if (!trimBlanks(line).empty()) sample.push_back(line);
+  const std::size_t notData =
+      std::max(settings.skipLines.value_or(0), settings.headerRow.value_or(0));
+  forEachTextLine(text, [&](std::size_t number, std::string_view line) {
+    if (number >= notData && !trimBlanks(line).empty()) sample.push_back(line);
     return sample.size() < 2000;
   });
-  ImportResult r = readTable(text, fileName, sample);
+  ImportResult r = readTable(text, fileName, sample, settings);
   if (r.refusal) return r;
   // A column blank (or not finite) in every row makes no graph.
   if (r.pointCount() > 0) {
