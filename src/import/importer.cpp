@@ -117,8 +117,11 @@ std::vector<std::string> importFiles(GraphStore& store, const std::vector<std::s
       result = importPath(path, false, free, settings);
       const std::size_t graphs = result.graphs.size();
       if (!result.refusal && graphs > free) {
+        const bool rowsOfSpectra = result.settings.layout == ImportLayout::SpectrumPerRow;
         result.graphs.clear();
         result.refusal = slotRefusal(graphs, free);
+        if (rowsOfSpectra)
+          *result.refusal += "; import-with rows=FROM:TO[:STEP] takes part of the rows";
       }
       if (!result.refusal) {
         summary.push_back(importSummaryLine(path, result));

@@ -29,7 +29,10 @@ std::string_view trimBlanks(std::string_view s) {
 /// the last value (a trailing separator) are dropped.
 void splitFields(std::string_view line, char separator, std::vector<std::string_view>& fields) {
   fields.clear();
-  line = trimBlanks(line);
+  // A tab in front is an empty first field (the corner of a table).
+  if (separator == '\t')
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+  line = separator == '\t' ? line : trimBlanks(line);
   if (separator == kBlanks) {
     std::size_t i = 0;
     while (i < line.size()) {
@@ -117,6 +120,11 @@ bool readNumberLine(std::string_view line, char separator, char decimal,
       if (*a >= '0' && *a <= '9') return true;
     return false;
   };
+  if (separator == '\t') {
+    // A tab in front is an empty first field: the general way.
+    while (p < end && *p == ' ') ++p;
+    if (p < end && *p == '\t') return fail();
+  }
   if (decimal == '.') {
     // Straight through the line: a number, then blanks, then the separator.
     while (true) {
@@ -286,11 +294,14 @@ std::string separatorName(char separator) {
   }
 }
 
-enum class RowKind : std::uint8_t { Numbers, Labelled, Text };
+/// Titled: a title and numbers, too short to be a labelled row of a wide
+/// table; text unless it turns out to be a row of a table of spectra.
+enum class RowKind : std::uint8_t { Numbers, Labelled, Titled, Text };
 
 /// A line that is not blank. Its values follow those of the rows before it
-/// in the cells (from the second field on for a labelled row; kMissing for
-/// an empty field); a text or labelled row's text is texts[text].
+/// in the cells (from the second field on for a labelled or titled row;
+/// kMissing for an empty field); a text, titled or labelled row's text is
+/// texts[text].
 struct Row {
   std::uint32_t count;
   std::uint32_t text;
@@ -361,6 +372,40 @@ std::vector<std::vector<Point>> runsOnward(const std::vector<Point>& p) {
   return runs;
 }
 
+/// Whether the rows from xRow on are a table of spectra: at least three x
+/// values, strictly monotonic, after an empty first cell, then rows each of
+/// a label (text, or a number in the empty cell's column) and no more
+/// values than there are x values, up to the first line of text (at least
+/// one such row). labelsAreNumbers: every label was a number.
+bool isSpectrumRowTable(const std::vector<Row>& rows, const std::vector<double>& cells,
+                        std::size_t xRow, std::size_t xCell, bool& labelsAreNumbers) {
+  const Row& x = rows[xRow];
+  if (x.kind != RowKind::Numbers || x.count < 4 || !isMissing(cells[xCell])) return false;
+  int direction = 0;
+  for (std::size_t j = xCell + 2; j < xCell + x.count; ++j) {
+    const double a = cells[j - 1], b = cells[j];
+    if (!std::isfinite(a) || !std::isfinite(b) || a == b) return false;
+    const int d = b > a ? 1 : -1;
+    if (direction != 0 && d != direction) return false;
+    direction = d;
+  }
+  std::size_t matching = 0, numbered = 0;
+  std::size_t cell = xCell + x.count;
+  for (std::size_t k = xRow + 1; k < rows.size() && rows[k].kind != RowKind::Text;
+       cell += rows[k++].count) {
+    const Row& row = rows[k];
+    if (row.kind == RowKind::Numbers) {
+      if (row.count < 2 || row.count > x.count || isMissing(cells[cell])) return false;
+      ++numbered;
+    } else if (row.count >= x.count) {
+      return false;
+    }
+    ++matching;
+  }
+  labelsAreNumbers = matching > 0 && numbered == matching;
+  return matching > 0;
+}
+
 /// The table read with the layout chosen on the sample lines.
 ImportResult readTable(std::string_view text, const std::string& fileName,
                        const std::vector<std::string_view>& sample,
@@ -427,8 +472,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     if (textFields == 0 && numbers > 0) {
       row.kind = RowKind::Numbers;
     } else {
-      row.kind = textFields == 1 && firstIsText && numbers + 1 >= kWideFields ? RowKind::Labelled
-                                                                              : RowKind::Text;
+      row.kind = textFields != 1 || !firstIsText || numbers == 0 ? RowKind::Text
+                 : numbers + 1 >= kWideFields                    ? RowKind::Labelled
+                                                                 : RowKind::Titled;
       if (row.kind == RowKind::Text) cells.resize(first);
       row.text = static_cast<std::uint32_t>(texts.size());
       texts.push_back(line);
@@ -447,7 +493,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     r.refusal = "too many lines or values for one table";
     return r;
   }
-  auto isData = [&](std::size_t k) { return rows[k].kind != RowKind::Text; };
+  auto isData = [&](std::size_t k) {
+    return rows[k].kind != RowKind::Text && rows[k].kind != RowKind::Titled;
+  };
   auto lineOf = [&](std::size_t k) {
     const auto jump =
         std::prev(std::upper_bound(jumps.begin(), jumps.end(), k,
@@ -470,6 +518,24 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   if (start == rows.size()) {
     r.refusal = "no rows of numbers";
     return r;
+  }
+  // One spectrum per row: an x row whose first cell (the table's corner) is
+  // empty, then rows that each start with their label.
+  bool corner = false, labelsAreNumbers = false;
+  if (settings.layout.value_or(ImportLayout::SpectrumPerRow) == ImportLayout::SpectrumPerRow) {
+    std::size_t xRow = firstDataRow, xCell = 0;
+    for (; xRow < rows.size() && !isData(xRow); ++xRow) xCell += rows[xRow].count;
+    if (xRow < rows.size()) {
+      corner = settings.layout ? rows[xRow].kind == RowKind::Numbers && rows[xRow].count >= 2 &&
+                                     isMissing(cells[xCell])
+                               : isSpectrumRowTable(rows, cells, xRow, xCell, labelsAreNumbers);
+      if (corner || settings.layout) {
+        start = xRow;
+        // Titled rows are spectra however short.
+        for (std::size_t k = xRow + 1; k < rows.size(); ++k)
+          if (rows[k].kind == RowKind::Titled) rows[k].kind = RowKind::Labelled;
+      }
+    }
   }
   // Rows of at least two values just before the run belong to it: their
   // last cells are blank (a trailing separator drops them).
@@ -498,9 +564,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       width = w;
       widthRows = widths[w];
     }
-  const bool wide = settings.layout
-                        ? *settings.layout == ImportLayout::SpectrumPerRow
-                        : dataRows >= 2 && width >= kWideFields && width >= 4 * dataRows;
+  const bool wide =
+      settings.layout ? *settings.layout == ImportLayout::SpectrumPerRow
+                      : corner || (dataRows >= 2 && width >= kWideFields && width >= 4 * dataRows);
   if (!wide && labelled > 0) {
     // Titled rows only make sense in a wide table; elsewhere they are text.
     for (Row& row : rows)
@@ -560,33 +626,58 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     r.settings.headerRow = headerLine;
     const Row& xRow = rows[start];
     std::vector<double> xs;
-    // A blank x cell gives that column no point in any spectrum.
-    for (std::size_t k = 0; k < xRow.count; ++k) {
+    // A blank x cell gives that column no point in any spectrum; the corner
+    // cell is the column of the labels.
+    for (std::size_t k = corner ? 1 : 0; k < xRow.count; ++k) {
       xs.push_back(cells[startCell + k]);
       r.nonFinite += std::isfinite(xs.back()) || isMissing(xs.back()) ? 0 : 1;
     }
     std::size_t cell = startCell + xRow.count;
     std::size_t spectrum = 0;
+    // Graphs named by a number in the corner's column: the number as written.
+    std::vector<std::pair<std::size_t, std::size_t>> numberLabels;  // graph, line
     for (std::size_t k = start + 1; k < rows.size(); cell += rows[k++].count) {
       if (!isData(k) || !taken.takes(++spectrum)) continue;
       const Row& row = rows[k];
       ImportedGraph g;
+      std::size_t first = cell;  // the cell of the first x
       if (row.kind == RowKind::Labelled) {
         splitFields(texts[row.text], choice.separator, fields);
         g.name = std::string(trimBlanks(fields[0]));
+      } else if (corner) {
+        numberLabels.emplace_back(r.graphs.size(), lineOf(k));
+        ++first;
       } else {
         g.name = fileName + ", row " + lineNumber(k);
       }
       // A blank cell is no point at that x; the spectrum goes on.
-      for (std::size_t j = 0; j < xs.size() && j < row.count; ++j) {
-        if (isMissing(cells[cell + j])) continue;
-        const double y = cells[cell + j];
+      const std::size_t values = row.count - (first - cell);
+      for (std::size_t j = 0; j < xs.size() && j < values; ++j) {
+        if (isMissing(cells[first + j])) continue;
+        const double y = cells[first + j];
         r.nonFinite += std::isfinite(y) ? 0 : 1;
         if (std::isfinite(xs[j]) && std::isfinite(y)) g.points.push_back({xs[j], y});
       }
       r.graphs.push_back(std::move(g));
     }
-    if (xs.size() < width)
+    if (!numberLabels.empty()) {
+      std::size_t next = 0;
+      forEachTextLine(text, [&](std::size_t number, std::string_view line) {
+        if (number != numberLabels[next].second) return true;
+        splitFields(line, choice.separator, fields);
+        std::string& name = r.graphs[numberLabels[next].first].name;
+        name = fields.empty() || fields[0].empty()
+                   ? fileName + ", row " + std::to_string(number + 1)
+                   : std::string(fields[0]);
+        return ++next < numberLabels.size();
+      });
+    }
+    if (labelsAreNumbers)
+      r.warnings.push_back("line " + lineNumber(start) +
+                           " read as x values over one spectrum per row, each row's first "
+                           "number its name; import-with layout=first-column-x reads the "
+                           "columns as graphs");
+    if (xs.size() + (corner ? 1 : 0) < width)
       r.warnings.push_back("line " + lineNumber(start) + ": the x row ends after " +
                            std::to_string(xs.size()) + " values");
     keepComments();

@@ -125,5 +125,89 @@ TEST(ImportLayouts, AFirstColumnThatTurnsBackIsNamedInAWarning) {
   EXPECT_TRUE(importBytes("3 1\n2 2\n1 3\n", "f.txt").warnings.empty());
 }
 
+TEST(ImportLayouts, OneSpectrumPerRowUnderAnXRowWithAnEmptyCorner) {
+  const LayoutCase cases[] = {
+      {"names in front of the rows",
+       ",400,401,402\nA,1,2,3\nB,4,5,6\n",
+       "one spectrum per row",
+       {"A", "B"},
+       {{{400, 1}, {401, 2}, {402, 3}}, {{400, 4}, {401, 5}, {402, 6}}},
+       0},
+      {"indices in front of the rows, tabs, falling x",
+       "\t3\t2\t1\n1\t5\t6\t7\n02\t8\t9\t10\n",
+       "one spectrum per row",
+       {"1", "02"},
+       {{{3, 5}, {2, 6}, {1, 7}}, {{3, 8}, {2, 9}, {1, 10}}},
+       0},
+      {"blank cells and a short last row",
+       ",1,2,3\nA,1,,3\nB,4\n",
+       "one spectrum per row",
+       {"A", "B"},
+       {{{1, 1}, {3, 3}}, {{1, 4}}},
+       0},
+      {"header lines, semicolons, decimal commas",
+       "# map 2x1\n;500,5;600;700\nP 1;1;2;3,5\nP 2;4;5;6\n",
+       "one spectrum per row",
+       {"P 1", "P 2"},
+       {{{500.5, 1}, {600, 2}, {700, 3.5}}, {{500.5, 4}, {600, 5}, {700, 6}}},
+       1},
+  };
+  for (const LayoutCase& c : cases) expectLayout(c);
+  // Numbers as labels could also be a first column of x: the summary says
+  // what was guessed.
+  const ImportResult r = importBytes("\t3\t2\t1\n1\t5\t6\t7\n2\t8\t9\t10\n", "f.txt");
+  ASSERT_EQ(r.warnings.size(), 1U);
+  EXPECT_EQ(r.warnings[0],
+            "line 1 read as x values over one spectrum per row, each row's first number its "
+            "name; import-with layout=first-column-x reads the columns as graphs");
+  EXPECT_TRUE(importBytes(",1,2,3\nA,1,2,3\n", "f.txt").warnings.empty());
+}
+
+TEST(ImportLayouts, TablesThatOnlyLookLikeSpectraPerRowStayColumns) {
+  const LayoutCase cases[] = {
+      // Two x values only: a first row without x.
+      {"a blank x in the first row",
+       ",5,6\n1,6,7\n2,7,8\n",
+       "separator comma",
+       {"f.txt, column 2", "f.txt, column 3"},
+       {{{1, 6}, {2, 7}}, {{1, 7}, {2, 8}}},
+       0},
+      // The first row does not run one way: no x axis.
+      {"a first row that turns back",
+       ",1,3,2\n1,6,7,8\n2,7,8,9\n",
+       "separator comma",
+       {"f.txt, column 2", "f.txt, column 3", "f.txt, column 4"},
+       {{{1, 6}, {2, 7}}, {{1, 7}, {2, 8}}, {{1, 8}, {2, 9}}},
+       0},
+      {"nan in the first row",
+       ",nan,1,2\n1,6,7,8\n2,7,8,9\n",
+       "separator comma",
+       {"f.txt, column 2", "f.txt, column 3", "f.txt, column 4"},
+       {{{1, 6}, {2, 7}}, {{1, 7}, {2, 8}}, {{1, 8}, {2, 9}}},
+       0},
+      // A row wider than the x row.
+      {"a row wider than the x row",
+       ",1,2,3\n1,6,7,8,9\n2,7,8,9\n",
+       "separator comma",
+       {"f.txt, column 2", "f.txt, column 3", "f.txt, column 4"},
+       {{{1, 6}, {2, 7}}, {{1, 7}, {2, 8}}, {{1, 8}, {2, 9}}},
+       0},
+  };
+  for (const LayoutCase& c : cases) expectLayout(c);
+}
+
+TEST(ImportLayouts, RowsOfSpectraArePicked) {
+  std::string text = ",1,2,3\n";
+  for (int k = 1; k <= 9; ++k) text += "s" + std::to_string(k) + ",1,2,3\n";
+  ImportSettings s;
+  s.rows = RowRange{2, 8, 3};
+  const ImportResult r = importTable(text, "f.txt", s);
+  ASSERT_FALSE(r.refusal);
+  std::vector<std::string> names;
+  for (const ImportedGraph& g : r.graphs) names.push_back(g.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"s2", "s5", "s8"}));
+  EXPECT_EQ(r.settings.layout, ImportLayout::SpectrumPerRow);
+}
+
 }  // namespace
 }  // namespace varnix

@@ -35,3 +35,22 @@ grep -q "import-with needs a file after its settings" "$T/err" || fail "no file:
 printf '1 2\n2 3\n' >"$T/a=b.txt"
 "$CLI" -c "import-with rows=2:2 $T/a=b.txt; dump" >"$T/out" 2>/dev/null
 grep -q "points=1 " "$T/out" || fail "a=b.txt: $(cat "$T/out")"
+
+# One spectrum per row: a map of 400 rows is refused with the count; rows=
+# takes part of it.
+python3 - "$T/map.csv" <<'PY'
+import sys
+with open(sys.argv[1], "w") as f:
+    f.write("," + ",".join(str(500 + k) for k in range(5)) + "\n")
+    for r in range(400):
+        f.write("P%d," % (r + 1) + ",".join(str(r + k) for k in range(5)) + "\n")
+PY
+status=0
+"$CLI" -c "import $T/map.csv; dump" >"$T/out" 2>"$T/err" || status=$?
+expect_eq "map status" "$status" 1
+expect_eq "map refusal" "$(sed "s#$T/##" "$T/err")" \
+  "map.csv: not imported: it needs 400 graph slots and only 301 of 301 are free; import-with rows=FROM:TO[:STEP] takes part of the rows"
+"$CLI" -c "import-with rows=10:400:100 $T/map.csv; dump" >"$T/out" 2>"$T/err"
+expect_eq "map rows" "$(grep -o '^slot [0-9]* name=[^ ]*' "$T/out" | tr '\n' '|')" \
+  "slot 0 name=P10|slot 1 name=P110|slot 2 name=P210|slot 3 name=P310|"
+grep -q "^502 111$" "$T/out" || fail "map values: $(cat "$T/out")"
