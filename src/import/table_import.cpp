@@ -406,6 +406,68 @@ bool isSpectrumRowTable(const std::vector<Row>& rows, const std::vector<double>&
   return matching > 0;
 }
 
+/// What speaks for a table of column pairs x1 y1 x2 y2 ...
+struct PairEvidence {
+  bool xMonotonic = false;    ///< every odd column runs one way, all the same way
+  bool xAlike = false;        ///< and they cover much the same range
+  bool titlesRepeat = false;  ///< the titles repeat per pair
+  bool strong() const { return xMonotonic && (xAlike || titlesRepeat); }
+  bool close() const { return !strong() && (titlesRepeat || xAlike); }
+  std::string why() const {
+    std::string w = titlesRepeat ? "the titles repeat per pair" : "";
+    if (xAlike) w += (w.empty() ? "" : ", ") + std::string("the odd columns cover one range");
+    return w;
+  }
+};
+
+PairEvidence pairEvidence(const std::vector<Row>& rows, const std::vector<double>& cells,
+                          std::size_t start, std::size_t stop, std::size_t startCell,
+                          std::size_t width, const std::vector<std::string>& titles) {
+  PairEvidence e;
+  const std::size_t pairs = width / 2;
+  if (titles.size() == width) {
+    e.titlesRepeat = !titles[0].empty() && !titles[1].empty();
+    for (std::size_t p = 1; p < pairs && e.titlesRepeat; ++p)
+      e.titlesRepeat = titles[2 * p] == titles[0] && titles[2 * p + 1] == titles[1];
+  }
+  struct Column {
+    double first = 0, last = 0, low = 0, high = 0;
+    std::size_t values = 0;
+    int direction = 0;
+    bool monotonic = true;
+  };
+  std::vector<Column> xs(pairs);
+  std::size_t cell = startCell;
+  for (std::size_t k = start; k < stop; cell += rows[k++].count) {
+    if (rows[k].kind == RowKind::Text || rows[k].kind == RowKind::Titled) continue;
+    for (std::size_t p = 0; p < pairs && 2 * p < rows[k].count; ++p) {
+      const double x = cells[cell + 2 * p];
+      if (!std::isfinite(x)) continue;  // blank, nan or inf
+      Column& c = xs[p];
+      if (c.values++ == 0) {
+        c.first = c.low = c.high = x;
+      } else {
+        const int d = x > c.last ? 1 : x < c.last ? -1 : 0;
+        if (d == 0 || (c.direction != 0 && d != c.direction)) c.monotonic = false;
+        c.direction = d;
+        c.low = std::min(c.low, x);
+        c.high = std::max(c.high, x);
+      }
+      c.last = x;
+    }
+  }
+  e.xMonotonic = true;
+  e.xAlike = true;
+  for (const Column& c : xs) {
+    e.xMonotonic = e.xMonotonic && c.values >= 3 && c.monotonic && c.direction == xs[0].direction;
+    // Alike: each overlaps the first column's range by half of the wider one.
+    const double overlap = std::min(c.high, xs[0].high) - std::max(c.low, xs[0].low);
+    const double span = std::max(c.high - c.low, xs[0].high - xs[0].low);
+    e.xAlike = e.xAlike && c.values >= 3 && span > 0 && overlap >= span / 2;
+  }
+  return e;
+}
+
 /// The table read with the layout chosen on the sample lines.
 ImportResult readTable(std::string_view text, const std::string& fileName,
                        const std::vector<std::string_view>& sample,
@@ -705,6 +767,47 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     }
   }
   r.settings.headerRow = titleLine;
+
+  // Column pairs x1 y1 x2 y2 ...: taken on strong evidence only.
+  const PairEvidence pairs =
+      width >= 4 && width % 2 == 0 &&
+              settings.layout.value_or(ImportLayout::ColumnPairs) == ImportLayout::ColumnPairs
+          ? pairEvidence(rows, cells, start, stop, startCell, width, titles)
+          : PairEvidence{};
+  if (settings.layout == ImportLayout::ColumnPairs || (!settings.layout && pairs.strong())) {
+    r.layout += ", " + std::to_string(width / 2) + " column pairs (x, y)";
+    r.settings.layout = ImportLayout::ColumnPairs;
+    // The y titles name the graphs when they tell them apart.
+    bool distinct = true;
+    for (std::size_t a = 1; a < width && distinct; a += 2)
+      for (std::size_t b = a + 2; b < width && distinct; b += 2)
+        distinct =
+            a < titles.size() && b < titles.size() && !titles[a].empty() && titles[a] != titles[b];
+    for (std::size_t p = 0; 2 * p + 1 < width; ++p) {
+      ImportedGraph& g = r.graphs.emplace_back();
+      g.name = distinct ? titles[2 * p + 1] : fileName + ", pair " + std::to_string(p + 1);
+    }
+    std::size_t cell = startCell, dataRow = 0;
+    for (std::size_t k = start; k < stop; cell += rows[k++].count) {
+      if (!isData(k) || !taken.takes(++dataRow)) continue;
+      const double* v = cells.data() + cell;
+      for (std::size_t p = 0; 2 * p + 1 < width && 2 * p + 1 < rows[k].count; ++p) {
+        const double x = v[2 * p], y = v[2 * p + 1];
+        // A blank cell is no point in that pair's graph (pairs of different
+        // lengths end in blank cells).
+        if (isMissing(x) || isMissing(y)) continue;
+        r.nonFinite += (std::isfinite(x) ? 0 : 1) + (std::isfinite(y) ? 0 : 1);
+        if (std::isfinite(x) && std::isfinite(y)) r.graphs[p].points.push_back({x, y});
+      }
+    }
+    keepComments();
+    return r;
+  }
+  if (pairs.close())
+    r.warnings.push_back(
+        "the columns may be pairs of x and y (" + pairs.why() +
+        "); read with the first column as x; import-with layout=column-pairs reads one graph "
+        "per pair");
 
   // x and the y columns (from 0; npos: x is the row number).
   constexpr std::size_t kNone = static_cast<std::size_t>(-1);

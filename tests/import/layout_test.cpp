@@ -196,6 +196,71 @@ TEST(ImportLayouts, TablesThatOnlyLookLikeSpectraPerRowStayColumns) {
   for (const LayoutCase& c : cases) expectLayout(c);
 }
 
+TEST(ImportLayouts, ColumnPairsOnStrongEvidence) {
+  const LayoutCase cases[] = {
+      {"titles repeating per pair, trailing comma, metadata footer",
+       "Wavelength,Intensity,Wavelength,Intensity,\n400,1,400.5,5,\n401,2,401.5,6,\n"
+       "402,3,402.5,7,\n\nOperator: A. N. Other\nIntegration time: 100 ms\n",
+       "2 column pairs (x, y)",
+       {"f.txt, pair 1", "f.txt, pair 2"},
+       {{{400, 1}, {401, 2}, {402, 3}}, {{400.5, 5}, {401.5, 6}, {402.5, 7}}},
+       3},
+      {"pairs of different lengths named by their titles",
+       "nm,A,nm,B\n1,10,1,20\n2,11,2,21\n3,12,3,22\n4,13,,\n",
+       "2 column pairs (x, y)",
+       {"A", "B"},
+       {{{1, 10}, {2, 11}, {3, 12}, {4, 13}}, {{1, 20}, {2, 21}, {3, 22}}},
+       1},
+      {"three falling pairs without titles",
+       "9;1;9,1;2;8,9;3\n8;1;8,1;2;7,9;3\n7;1;7,1;2;6,9;3\n",
+       "3 column pairs (x, y)",
+       {"f.txt, pair 1", "f.txt, pair 2", "f.txt, pair 3"},
+       {{{9, 1}, {8, 1}, {7, 1}}, {{9.1, 2}, {8.1, 2}, {7.1, 2}}, {{8.9, 3}, {7.9, 3}, {6.9, 3}}},
+       0},
+  };
+  for (const LayoutCase& c : cases) {
+    expectLayout(c);
+    EXPECT_TRUE(importBytes(c.text, "f.txt").warnings.empty()) << c.what;
+  }
+  // Weak evidence keeps the first column as x; a near miss is warned about.
+  struct Case {
+    const char* what;
+    std::string text;
+    std::size_t graphs;
+    std::vector<std::string> warnings;
+  };
+  const Case weak[] = {
+      {"x columns and y columns of their own ranges",
+       "nm,a,b,c\n400,1,2,3\n401,2,3,4\n402,3,4,5\n",
+       3,
+       {}},
+      {"titles repeating, second x not monotonic",
+       "x,y,x,y\n1,1,3,1\n2,2,1,2\n3,3,2,3\n",
+       3,
+       {"the columns may be pairs of x and y (the titles repeat per pair, the odd columns cover "
+        "one range); read with the first column as x; import-with layout=column-pairs reads one "
+        "graph per pair"}},
+      {"x columns alike, one not monotonic, no titles",
+       "1,7,3,1\n2,8,1,2\n3,9,2,3\n",
+       3,
+       {"the columns may be pairs of x and y (the odd columns cover one range); read with the "
+        "first column as x; import-with layout=column-pairs reads one graph per pair"}},
+      {"an odd number of columns", "1,5,1,6,1\n2,5,2,6,2\n3,5,3,6,3\n", 4, {}},
+  };
+  for (const Case& c : weak) {
+    const ImportResult r = importBytes(c.text, "f.txt");
+    ASSERT_FALSE(r.refusal) << c.what;
+    EXPECT_EQ(r.graphs.size(), c.graphs) << c.what;
+    EXPECT_EQ(r.warnings, c.warnings) << c.what;
+  }
+  // Asked for, pairs are read whatever the evidence.
+  ImportSettings s;
+  s.layout = ImportLayout::ColumnPairs;
+  const ImportResult r = importTable("x,y,x,y\n1,1,3,1\n2,2,1,2\n3,3,2,3\n", "f.txt", s);
+  ASSERT_EQ(r.graphs.size(), 2U);
+  EXPECT_EQ(r.graphs[1].points, (std::vector<Point>{{3, 1}, {1, 2}, {2, 3}}));
+}
+
 TEST(ImportLayouts, RowsOfSpectraArePicked) {
   std::string text = ",1,2,3\n";
   for (int k = 1; k <= 9; ++k) text += "s" + std::to_string(k) + ",1,2,3\n";
