@@ -406,6 +406,71 @@ bool isSpectrumRowTable(const std::vector<Row>& rows, const std::vector<double>&
   return matching > 0;
 }
 
+/// The x axis a header describes by its start and step (and often the
+/// number of points): "Start: 400", "StepSize=0.5", "Points 2048".
+struct StartStep {
+  bool found = false;  ///< a start and a step (not zero) were given
+  double start = 0, step = 0;
+  std::size_t count = 0;  ///< 0: not given
+};
+
+StartStep startAndStep(const std::vector<std::string_view>& header, char decimal) {
+  constexpr std::string_view kStarts[] = {"start", "first", "begin", "from", "x0", "xmin"};
+  constexpr std::string_view kSteps[] = {"step", "increment", "delta", "interval"};
+  constexpr std::string_view kCounts[] = {"points", "count", "npts", "number of"};
+  StartStep a;
+  bool start = false, step = false;
+  // The number after a key: within a short distance, past words such as
+  // "angle (deg):".
+  auto numberAfter = [&](std::string_view line, std::size_t at, double& out) {
+    const std::size_t limit = std::min(line.size(), at + 32);
+    while (at < limit) {
+      const char c = line[at];
+      if ((c >= '0' && c <= '9') || ((c == '-' || c == '+' || c == '.') && at + 1 < line.size() &&
+                                     line[at + 1] >= '0' && line[at + 1] <= '9'))
+        break;
+      ++at;
+    }
+    if (at >= limit) return false;
+    std::size_t end = at + 1;
+    while (end < line.size() && line[end] != ' ' && line[end] != '\t' && line[end] != ';' &&
+           (line[end] != ',' || decimal == ','))
+      ++end;
+    return parseNumber(line.substr(at, end - at), decimal, out) == FieldState::Number;
+  };
+  auto valueOf = [&](std::string_view lower, std::string_view line, const std::string_view* keys,
+                     std::size_t n, double& out) {
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::size_t at = lower.find(keys[k]);
+      // At the start of a word.
+      if (at == std::string_view::npos ||
+          (at > 0 && std::isalpha(static_cast<unsigned char>(lower[at - 1]))))
+        continue;
+      if (numberAfter(line, at + keys[k].size(), out)) return true;
+    }
+    return false;
+  };
+  for (std::string_view line : header) {
+    std::string lower(line);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // A line may give several: "Start 10, Step 0.02, Points 500".
+    double v = 0;
+    if (!start && valueOf(lower, line, kStarts, std::size(kStarts), v)) {
+      start = true;
+      a.start = v;
+    }
+    if (!step && valueOf(lower, line, kSteps, std::size(kSteps), v)) {
+      step = true;
+      a.step = v;
+    }
+    if (a.count == 0 && valueOf(lower, line, kCounts, std::size(kCounts), v) && v >= 1 &&
+        v < 1e12 && v == std::floor(v))
+      a.count = static_cast<std::size_t>(v);
+  }
+  a.found = start && step && a.step != 0 && std::isfinite(a.start) && std::isfinite(a.step);
+  return a;
+}
+
 /// What speaks for a table of column pairs x1 y1 x2 y2 ...
 struct PairEvidence {
   bool xMonotonic = false;    ///< every odd column runs one way, all the same way
@@ -662,6 +727,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   });
   for (std::size_t k : textsAfter)
     if (k < stop) comments.emplace_back(trimBlanks(texts[rows[k].text]));
+  const std::size_t commentsAfter = comments.size();  // where the lines after the data start
   if (stop < rows.size())
     forEachTextLine(text, [&](std::size_t number, std::string_view line) {
       if (number > lastLine && !trimBlanks(line).empty()) comments.emplace_back(trimBlanks(line));
@@ -767,6 +833,80 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     }
   }
   r.settings.headerRow = titleLine;
+
+  // x from a start and a step in the header, every number a y value.
+  if (settings.layout.value_or(ImportLayout::StartStep) == ImportLayout::StartStep) {
+    std::vector<std::string_view> header;
+    forEachTextLine(text, [&](std::size_t number, std::string_view line) {
+      if (number >= startLine) return false;
+      header.push_back(line);
+      return true;
+    });
+    const StartStep axis = startAndStep(header, choice.decimal);
+    // The last line of values may be shorter than any other.
+    std::size_t end = stop;
+    while (end < rows.size() && isData(end)) ++end;
+    std::size_t values = 0, lastData = start;
+    for (std::size_t k = start; k < end; ++k)
+      if (isData(k)) lastData = k;
+    const std::size_t full = rows[start].count;
+    bool shaped = true;  // every row full but the last, which may be shorter
+    // A first column that runs one way is more likely x than intensities.
+    int direction = 0;
+    bool firstMonotonic = true;
+    double last = 0;
+    std::size_t cell = startCell;
+    for (std::size_t k = start; k < end && axis.found; cell += rows[k++].count) {
+      if (!isData(k)) continue;
+      shaped = shaped && (k == lastData ? rows[k].count <= full : rows[k].count == full);
+      const double v = cells[cell];
+      if (values > 0) {
+        const int d = v > last ? 1 : v < last ? -1 : 0;
+        firstMonotonic = firstMonotonic && d != 0 && (direction == 0 || d == direction);
+        direction = d;
+      }
+      last = v;
+      values += rows[k].count;
+    }
+    const bool asked = settings.layout == ImportLayout::StartStep;
+    if (asked || (axis.found && shaped &&
+                  (axis.count == values || (axis.count == 0 && (full == 1 || !firstMonotonic))))) {
+      if (!axis.found) {
+        r.refusal = "the header gives no start and step of x";
+        return r;
+      }
+      r.layout +=
+          ", x from start " + formatShortest(axis.start) + " and step " + formatShortest(axis.step);
+      r.settings.layout = ImportLayout::StartStep;
+      ImportedGraph& g = r.graphs.emplace_back();
+      g.name = fileName;
+      g.points.reserve(values);
+      // The rows taken beyond the end of the table are no comment lines.
+      comments.erase(comments.begin() + static_cast<std::ptrdiff_t>(commentsAfter),
+                     comments.begin() + static_cast<std::ptrdiff_t>(commentsAfter + end - stop));
+      std::size_t index = 0, dataRow = 0;
+      cell = startCell;
+      for (std::size_t k = start; k < end; cell += rows[k++].count) {
+        if (!isData(k)) continue;
+        const bool take = taken.takes(++dataRow);
+        for (std::size_t j = 0; j < rows[k].count; ++j, ++index) {
+          const double y = cells[cell + j];
+          // A blank cell keeps its place on the axis.
+          if (!take || isMissing(y)) continue;
+          const double x = axis.start + static_cast<double>(index) * axis.step;
+          if (!std::isfinite(y) || !std::isfinite(x))
+            ++r.nonFinite;
+          else
+            g.points.push_back({x, y});
+        }
+      }
+      if (axis.count != 0 && axis.count != index)
+        r.warnings.push_back("the header gives " + groupedCount(axis.count) +
+                             " points and the data hold " + groupedCount(index));
+      keepComments();
+      return r;
+    }
+  }
 
   // Column pairs x1 y1 x2 y2 ...: taken on strong evidence only.
   const PairEvidence pairs =

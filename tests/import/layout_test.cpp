@@ -261,6 +261,58 @@ TEST(ImportLayouts, ColumnPairsOnStrongEvidence) {
   EXPECT_EQ(r.graphs[1].points, (std::vector<Point>{{3, 1}, {1, 2}, {2, 3}}));
 }
 
+TEST(ImportLayouts, XFromAStartAndStepInTheHeader) {
+  const LayoutCase cases[] = {
+      {"start, step and count, the last line shorter",
+       "Start: 400\nStep: 0.5\nPoints: 7\n1 2 3\n4 5 6\n7\n",
+       "x from start 400 and step 0.5",
+       {"f.txt"},
+       {{{400, 1}, {400.5, 2}, {401, 3}, {401.5, 4}, {402, 5}, {402.5, 6}, {403, 7}}},
+       3},
+      {"one header line, semicolons, a blank cell keeps its place",
+       "Start angle (deg) 10; Step -2; Number of points 5\n1;;3\n4;5\n",
+       "x from start 10 and step -2",
+       {"f.txt"},
+       {{{10, 1}, {6, 3}, {4, 4}, {2, 5}}},
+       1},
+      {"one value per line",
+       "StartWavelength=200\nStepSize=1\n5\n6\n7\n",
+       "x from start 200 and step 1",
+       {"f.txt"},
+       {{{200, 5}, {201, 6}, {202, 7}}},
+       2},
+      // The header describes the x column that is there.
+      {"an x column that the header describes",
+       "Start: 400\nStep: 1\n400 1\n401 2\n402 3\n",
+       "separator blanks",
+       {"f.txt"},
+       {{{400, 1}, {401, 2}, {402, 3}}},
+       2},
+      {"a count that does not fit",
+       "Start: 400\nStep: 1\nPoints: 99\n1 2\n3 4\n5 6\n",
+       "separator blanks",
+       {"f.txt"},
+       {{{1, 2}, {3, 4}, {5, 6}}},
+       3},
+      {"a step of nan, a huge count",
+       "Start: 1\nStep: nan\nPoints: 1e300\n5\n6\n",
+       "one column",
+       {"f.txt"},
+       {{{0, 5}, {1, 6}}},
+       3},
+  };
+  for (const LayoutCase& c : cases) expectLayout(c);
+
+  ImportSettings s;
+  s.layout = ImportLayout::StartStep;
+  ImportResult r = importTable("Start: 400\nStep: 1\nPoints: 99\n1 2\n3 4\n5 6\n", "f.txt", s);
+  ASSERT_FALSE(r.refusal);
+  EXPECT_EQ(r.graphs.at(0).points.size(), 6U);
+  EXPECT_EQ(r.warnings, std::vector<std::string>{"the header gives 99 points and the data hold 6"});
+  r = importTable("1 2\n3 4\n", "f.txt", s);
+  EXPECT_EQ(r.refusal, "the header gives no start and step of x");
+}
+
 TEST(ImportLayouts, RowsOfSpectraArePicked) {
   std::string text = ",1,2,3\n";
   for (int k = 1; k <= 9; ++k) text += "s" + std::to_string(k) + ",1,2,3\n";
