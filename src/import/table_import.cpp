@@ -471,6 +471,48 @@ StartStep startAndStep(const std::vector<std::string_view>& header, char decimal
   return a;
 }
 
+/// The name a block's header lines give it: the value of a line such as
+/// "Region: C 1s" or "# Name = run 2" (the last one), or a line "[O 1s]";
+/// empty if none.
+std::string blockName(const std::vector<std::string_view>& lines) {
+  constexpr std::string_view kKeys[] = {"name",  "region", "title",    "block",
+                                        "label", "sample", "spectrum", "id"};
+  std::string name;
+  for (std::string_view line : lines) {
+    line = trimBlanks(line);
+    while (!line.empty() && (line.front() == '#' || line.front() == '/' || line.front() == ';'))
+      line = trimBlanks(line.substr(1));
+    if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
+      name = std::string(trimBlanks(line.substr(1, line.size() - 2)));
+      continue;
+    }
+    const std::size_t mark = line.find_first_of(":=");
+    if (mark == std::string_view::npos) continue;
+    std::string key(trimBlanks(line.substr(0, mark)));
+    for (char& c : key)
+      c = std::isalpha(static_cast<unsigned char>(c))
+              ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
+              : ' ';
+    // A word of the key is one of the keys ("Region", "Sample ID"), or
+    // starts with a longer one ("RegionName").
+    bool named = false;
+    for (std::size_t at = 0; at < key.size() && !named && key.size() <= 24;) {
+      const std::size_t end = std::min(key.find(' ', at), key.size());
+      const std::string_view word = std::string_view(key).substr(at, end - at);
+      for (std::string_view k : kKeys)
+        named = named || word == k || (k.size() >= 4 && word.substr(0, k.size()) == k);
+      at = end + 1;
+    }
+    if (!named) continue;
+    std::string_view value = trimBlanks(line.substr(mark + 1));
+    while (!value.empty() && (value.front() == '"' || value.back() == '"'))
+      value =
+          trimBlanks(value.front() == '"' ? value.substr(1) : value.substr(0, value.size() - 1));
+    if (!value.empty()) name = std::string(value);
+  }
+  return name;
+}
+
 /// What speaks for a table of column pairs x1 y1 x2 y2 ...
 struct PairEvidence {
   bool xMonotonic = false;    ///< every odd column runs one way, all the same way
@@ -983,16 +1025,51 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     r.layout += ", x in column " + std::to_string(xColumn + 1);
 
   const std::size_t graphs = yColumns.size();
-  r.graphs.resize(graphs);
-  for (std::size_t k = 0; k < graphs; ++k) {
-    ImportedGraph& g = r.graphs[k];
-    const std::size_t c = yColumns[k];
-    if (c < titles.size() && !titles[c].empty())
-      g.name = titles[c];
-    else
-      g.name = graphs == 1 ? fileName : fileName + ", column " + std::to_string(c + 1);
-    g.points.reserve(dataRows);
-  }
+  // The graphs of a block: named by the block (when the file has several)
+  // and by the column titles.
+  auto nameBlock = [&](std::size_t base, const std::string& block,
+                       const std::vector<std::string>& columnTitles) {
+    for (std::size_t k = 0; k < graphs; ++k) {
+      ImportedGraph& g = r.graphs[base + k];
+      const std::size_t c = yColumns[k];
+      const std::string column = c < columnTitles.size() && !columnTitles[c].empty()
+                                     ? columnTitles[c]
+                                     : "column " + std::to_string(c + 1);
+      if (!block.empty())
+        g.name = graphs == 1 ? block : block + ", " + column;
+      else if (c < columnTitles.size() && !columnTitles[c].empty())
+        g.name = columnTitles[c];
+      else
+        g.name = graphs == 1 ? fileName : fileName + ", " + column;
+    }
+  };
+  auto addBlock = [&](const std::string& block, const std::vector<std::string>& columnTitles) {
+    const std::size_t base = r.graphs.size();
+    r.graphs.resize(base + graphs);
+    nameBlock(base, block, columnTitles);
+  };
+  addBlock("", titles);
+  for (ImportedGraph& g : r.graphs) g.points.reserve(dataRows);
+  // Data blocks each under header lines of their own (multi-region
+  // exports): a new block where x turns back after text lines, or where
+  // those lines name it.
+  const bool blocks = !settings.layout && xColumn != kNone;
+  std::size_t blockCount = 1, blockBase = 0, headerFrom = start;
+  bool textSince = false;
+  auto headerLines = [&](std::size_t from, std::size_t to) {
+    std::vector<std::string_view> lines;
+    for (std::size_t k = from; k < to; ++k)
+      if (!isData(k)) lines.push_back(texts[rows[k].text]);
+    return lines;
+  };
+  auto titlesOf = [&](const std::vector<std::string_view>& lines) {
+    std::vector<std::string> out;
+    if (lines.empty() || lines.back().find('=') != std::string_view::npos) return out;
+    splitFields(lines.back(), choice.separator, fields);
+    if (fields.size() == width)
+      for (std::string_view f : fields) out.emplace_back(f);
+    return out;
+  };
   std::size_t wider = 0, withoutX = 0, firstWithoutX = 0;
   std::size_t cell = startCell;
   // Where x first turns back: the first column may then not be one x axis.
@@ -1001,16 +1078,42 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   std::size_t turn = rows.size();
   std::size_t dataRow = 0;  // from 1
   for (std::size_t k = start; k < stop; cell += rows[k++].count) {
-    if (!isData(k) || !taken.takes(++dataRow)) continue;
+    if (!isData(k)) {
+      if (k > start && !textSince) {
+        textSince = true;
+        headerFrom = k;
+      }
+      continue;
+    }
     const Row& row = rows[k];
     const double* v = cells.data() + cell;
-    if (row.count > width && width > 1) ++wider;
     // The row number stays taken by a row left out.
-    const double x = xColumn == kNone      ? static_cast<double>(dataRow - 1)
+    const double x = xColumn == kNone      ? static_cast<double>(dataRow)
                      : xColumn < row.count ? v[xColumn]
                                            : kMissing;
     const bool hasX = !isMissing(x);
     const bool finiteX = std::isfinite(x);
+    if (textSince && blocks) {
+      const std::vector<std::string_view> header = headerLines(headerFrom, k);
+      const std::string name = blockName(header);
+      const bool turnsBack =
+          finiteX && direction != 0 && std::isfinite(lastX) && (x - lastX) * direction <= 0;
+      if (turnsBack || !name.empty()) {
+        if (blockCount++ == 1) {
+          // The first block is named now that there are several.
+          const std::string first = blockName(headerLines(0, start));
+          nameBlock(0, first.empty() ? fileName + ", block 1" : first, titles);
+        }
+        blockBase = r.graphs.size();
+        addBlock(name.empty() ? fileName + ", block " + std::to_string(blockCount) : name,
+                 titlesOf(header));
+        lastX = std::numeric_limits<double>::quiet_NaN();
+        direction = 0;
+      }
+    }
+    textSince = false;
+    if (!taken.takes(++dataRow)) continue;
+    if (row.count > width && width > 1) ++wider;
     r.nonFinite += hasX && !finiteX ? 1 : 0;
     if (hasX && finiteX) {
       const int step = x > lastX ? 1 : x < lastX ? -1 : 0;
@@ -1031,7 +1134,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       if (!std::isfinite(y))
         ++r.nonFinite;
       else if (finiteX)
-        r.graphs[c].points.push_back({x, y});
+        r.graphs[blockBase + c].points.push_back({x, y});
     }
   }
   if (withoutX > 0)
@@ -1040,7 +1143,11 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
                                         : " and " + std::to_string(withoutX - 1) +
                                               " more rows have no x value and give no point"));
   const ImportLayout asked = settings.layout.value_or(ImportLayout::StackedScans);
-  if (graphs == 1 && asked == ImportLayout::StackedScans &&
+  if (blockCount > 1) {
+    r.layout += ", " + std::to_string(blockCount) + " data blocks";
+    turn = rows.size();  // each block was checked on its own
+  }
+  if (graphs == 1 && blockCount == 1 && asked == ImportLayout::StackedScans &&
       (turn < rows.size() || settings.layout)) {
     std::vector<std::vector<Point>> scans = stackedScans(r.graphs[0].points);
     // Asked for: every turn back starts a scan.

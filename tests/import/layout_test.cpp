@@ -313,6 +313,47 @@ TEST(ImportLayouts, XFromAStartAndStepInTheHeader) {
   EXPECT_EQ(r.refusal, "the header gives no start and step of x");
 }
 
+TEST(ImportLayouts, DataBlocksUnderHeadersOfTheirOwn) {
+  const LayoutCase cases[] = {
+      {"regions named in their headers",
+       "Region: C 1s\nBE,counts\n290,5\n289,6\n288,7\nRegion: O 1s\nBE,counts\n535,8\n534,9\n"
+       "533,10\n",
+       "2 data blocks",
+       {"C 1s", "O 1s"},
+       {{{290, 5}, {289, 6}, {288, 7}}, {{535, 8}, {534, 9}, {533, 10}}},
+       4},
+      {"unnamed blocks where x starts again",
+       "# scan A\n1 5\n2 6\n3 7\n# scan B\n1 8\n2 9\n3 10\n",
+       "2 data blocks",
+       {"f.txt, block 1", "f.txt, block 2"},
+       {{{1, 5}, {2, 6}, {3, 7}}, {{1, 8}, {2, 9}, {3, 10}}},
+       2},
+      {"bracketed names, two columns each, x going on",
+       "[first]\nx;a;b\n1;2;3\n2;3;4\n[second]\nx;c;d\n5;6;7\n6;7;8\n",
+       "2 data blocks",
+       {"first, a", "first, b", "second, c", "second, d"},
+       {{{1, 2}, {2, 3}}, {{1, 3}, {2, 4}}, {{5, 6}, {6, 7}}, {{5, 7}, {6, 8}}},
+       4},
+      // A stray line inside one scan (x goes on, nothing named) is a comment.
+      {"a stray line in a scan",
+       "1 5\n2 6\n# lamp flicker\n3 7\n4 8\n",
+       "separator blanks",
+       {"f.txt"},
+       {{{1, 5}, {2, 6}, {3, 7}, {4, 8}}},
+       1},
+      {"a key that only contains a name key",
+       "1 5\n2 6\nSlit width: 2\n3 7\n",
+       "separator blanks",
+       {"f.txt"},
+       {{{1, 5}, {2, 6}, {3, 7}}},
+       1},
+  };
+  for (const LayoutCase& c : cases) {
+    expectLayout(c);
+    EXPECT_TRUE(importBytes(c.text, "f.txt").warnings.empty()) << c.what;
+  }
+}
+
 TEST(ImportLayouts, RowsOfSpectraArePicked) {
   std::string text = ",1,2,3\n";
   for (int k = 1; k <= 9; ++k) text += "s" + std::to_string(k) + ",1,2,3\n";
