@@ -2,8 +2,9 @@
 // binary, SPC and WDF files), after a JCAMP-DX head so that the
 // compressed-data decoder meets them too, after valid SPC and WDF headers
 // so that the subfile and block readers meet them, under the x row of a
-// table of one spectrum per row, and with import settings read from the
-// first line (which must read back the same when formatted).
+// table of one spectrum per row, after a VAMAS experiment header, and with
+// import settings read from the first line (which must read back the same
+// when formatted).
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -51,7 +52,7 @@ void check(const std::string& bytes, const char* name = "fuzz.txt",
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::string_view body(reinterpret_cast<const char*>(data) + 1, size - 1);
-  switch (data[0] % 8) {
+  switch (data[0] % 9) {
     case 0:
       check(std::string(body));
       break;
@@ -74,6 +75,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     case 6:
       check(",400,401,402,403\n" + std::string(body));
+      break;
+    case 8:
+      // VAMAS: an experiment header of two blocks, the blocks from the body.
+      check(
+          "VAMAS Surface Chemical Analysis Standard Data Transfer Format 1988 May 4\n"
+          "L\nI\nO\nE\n0\nNORM\nREGULAR\n0\n0\n0\n0\n0\n2\n" +
+              std::string(body),
+          "f.vms");
       break;
     case 7: {
       const std::size_t eol = std::min(body.find('\n'), body.size());

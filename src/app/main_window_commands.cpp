@@ -83,7 +83,7 @@ void MainWindow::importFromDialog() {
   const QStringList paths = m_prompts.openFileNames(
       "Import",
       "Spectra and tables (*.txt *.csv *.tsv *.asc *.dat *.xy *.dpt *.prn *.scope *.jdx *.dx "
-      "*.jcamp *.spc *.wdf);;All files (*)",
+      "*.jcamp *.vms *.spc *.wdf);;All files (*)",
       folder.isEmpty() ? QDir::homePath() : folder);
   if (paths.isEmpty()) return;
   m_settings.writeStrings(kImportSection,

@@ -48,7 +48,8 @@ const std::vector<Runner::Command>& Runner::commands() {
   static const std::vector<Command> table = {
       {"load", 0, -1, "FILE...", "Add Files with these files, in order", &Runner::cmdLoad},
       {"import", 1, -1, "FILE...",
-       "Import instrument exports (CSV, semicolon, tab, decimal comma, JCAMP-DX); a summary line "
+       "Import instrument exports (CSV, semicolon, tab, decimal comma, JCAMP-DX, VAMAS, SPC, WDF); "
+       "a summary line "
        "per file on standard error",
        &Runner::cmdImport},
       {"import-with", 1, -1, "KEY=VALUE... FILE...",

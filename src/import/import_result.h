@@ -95,6 +95,16 @@ ImportResult importTable(std::string_view text, const std::string& fileName,
 /// XYPOINTS, PEAK TABLE; simple LINK files with several blocks).
 ImportResult importJcamp(std::string_view text, const std::string& fileName);
 
+/// Whether the text is a VAMAS (ISO 14976) file: it starts with the
+/// format's identifier.
+bool looksLikeVamas(std::string_view text);
+
+/// Reads a VAMAS file (REGULAR scans, any experiment mode): each block's
+/// each corresponding variable one graph, named by the block identifier;
+/// more graphs than freeSlots is refused.
+ImportResult importVamas(std::string_view text, const std::string& fileName,
+                         std::size_t freeSlots = kAnySlots);
+
 /// Whether the text is JCAMP-DX: its first non-blank line starts "##" and a
 /// JCAMP-DX version or data label follows (other "##KEY=value" headers head
 /// plain tables).

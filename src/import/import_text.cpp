@@ -184,7 +184,9 @@ ImportResult readBytes(std::string_view bytes, const std::string& fileName, std:
                                      "export it as text or JCAMP-DX";
     return r;
   }
-  r = looksLikeJcamp(text) ? importJcamp(text, fileName) : importTable(text, fileName, settings);
+  r = looksLikeVamas(text)   ? importVamas(text, fileName, freeSlots)
+      : looksLikeJcamp(text) ? importJcamp(text, fileName)
+                             : importTable(text, fileName, settings);
   if (!encoding.empty() && !r.refusal) r.layout = encoding + ", " + r.layout;
   return r;
 }
