@@ -25,7 +25,7 @@ struct RowRange {
   bool operator==(const RowRange&) const = default;
   /// Whether the row numbered n (from 1) is taken.
   bool takes(std::size_t n) const {
-    return n >= from && (to == 0 || n <= to) && (n - from) % step == 0;
+    return n >= from && (to == 0 || n <= to) && (step == 1 || (n - from) % step == 0);
   }
 };
 
