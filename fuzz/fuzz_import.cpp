@@ -1,14 +1,20 @@
 // Feeds arbitrary bytes to the import readers: as they are (tables, UTF-16,
 // binary, SPC and WDF files), after a JCAMP-DX head so that the
-// compressed-data decoder meets them too, and after valid SPC and WDF headers
-// so that the subfile and block readers meet them.
+// compressed-data decoder meets them too, after valid SPC and WDF headers
+// so that the subfile and block readers meet them, under the x row of a
+// table of one spectrum per row, after a VAMAS experiment header, and with
+// import settings read from the first line (which must read back the same
+// when formatted).
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "import/import_result.h"
 
@@ -23,8 +29,9 @@ std::string header(std::size_t size,
   return h;
 }
 
-void check(const std::string& bytes, const char* name = "fuzz.txt") {
-  const varnix::ImportResult r = varnix::importBytes(bytes, name, 301);
+void check(const std::string& bytes, const char* name = "fuzz.txt",
+           const varnix::ImportSettings& settings = {}) {
+  const varnix::ImportResult r = varnix::importBytes(bytes, name, 301, settings);
   // Refused: no graphs; accepted: at least one, and never more comment lines
   // than the text has lines (the binary readers add a few header notes to
   // each graph).
@@ -45,7 +52,7 @@ void check(const std::string& bytes, const char* name = "fuzz.txt") {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::string_view body(reinterpret_cast<const char*>(data) + 1, size - 1);
-  switch (data[0] % 6) {
+  switch (data[0] % 9) {
     case 0:
       check(std::string(body));
       break;
@@ -66,6 +73,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // SPC, old format: several subfiles, 16 points of 32-bit integers.
       check(header(256, {{0, 0x00104D04U}, {4, 0x41800000U}}) + std::string(body), "f.spc");
       break;
+    case 6:
+      check(",400,401,402,403\n" + std::string(body));
+      break;
+    case 8:
+      // VAMAS: an experiment header of two blocks, the blocks from the body.
+      check(
+          "VAMAS Surface Chemical Analysis Standard Data Transfer Format 1988 May 4\n"
+          "L\nI\nO\nE\n0\nNORM\nREGULAR\n0\n0\n0\n0\n0\n2\n" +
+              std::string(body),
+          "f.vms");
+      break;
+    case 7: {
+      const std::size_t eol = std::min(body.find('\n'), body.size());
+      std::vector<std::string> words;
+      for (std::size_t at = 0; at < eol;) {
+        const std::size_t blank = std::min(body.find(' ', at), eol);
+        if (blank > at) words.emplace_back(body.substr(at, blank - at));
+        at = blank + 1;
+      }
+      std::string error;
+      const std::optional<varnix::ImportSettings> s = varnix::parseImportSettings(words, error);
+      if (s.has_value() != error.empty()) __builtin_trap();
+      if (!s) break;
+      if (varnix::parseImportSettings(varnix::formatImportSettings(*s), error) != s)
+        __builtin_trap();
+      check(std::string(body.substr(std::min(eol + 1, body.size()))), "fuzz.txt", *s);
+      break;
+    }
     default:
       // WDF: 4 points, room for 8 spectra, 5 collected; blocks follow.
       check(header(512, {{0, 0x31464457U}, {8, 512}, {60, 4}, {64, 8}, {72, 5}, {88, 4}}) +

@@ -100,8 +100,9 @@ class MainWindow : public QMainWindow {
   /// Loads files as Add Files does after its dialog (also for dropped files).
   void addFiles(const QStringList& paths);
   /// Imports files as File, Import... does after its dialog (also for files
-  /// dropped with Shift held) and shows the summary.
-  void importFiles(const QStringList& paths);
+  /// dropped with Shift held) and shows the summary; settings that are not
+  /// all automatic are recorded as `import-with`.
+  void importFiles(const QStringList& paths, const ImportSettings& settings = {});
   ImportSummaryWindow* importSummary() const { return m_importSummary; }
   /// Files dropped on the window: imported with Shift held, else added.
   void dropFiles(const QStringList& paths, Qt::KeyboardModifiers modifiers);
@@ -143,8 +144,9 @@ class MainWindow : public QMainWindow {
   void runOnSelection(void (*command)(GraphStore&, const Selection&, const ProgressFn&),
                       const char* name);
   /// Add Files and Import after their dialogs: the files loaded by `load`,
-  /// recorded as `command` with the paths, the list and chart brought up to date.
-  void loadIntoList(const QStringList& paths, const char* command,
+  /// recorded as `command` (with its first words) and the paths, the list and
+  /// chart brought up to date.
+  void loadIntoList(const QStringList& paths, const cli::ScriptLine& command,
                     const std::function<void(const std::vector<std::string>&)>& load);
   void convertXAndRescale(void (*convert)(GraphStore&, const Selection&), const char* command);
   void syncChart();

@@ -51,12 +51,12 @@ void MainWindow::addFilesFromDialog() {
 }
 
 void MainWindow::addFiles(const QStringList& paths) {
-  loadIntoList(paths, "load", [&](const std::vector<std::string>& list) {
+  loadIntoList(paths, cli::ScriptLine("load"), [&](const std::vector<std::string>& list) {
     m_session.addFiles(list, messageFn(), progressFn());
   });
 }
 
-void MainWindow::loadIntoList(const QStringList& paths, const char* command,
+void MainWindow::loadIntoList(const QStringList& paths, const cli::ScriptLine& command,
                               const std::function<void(const std::vector<std::string>&)>& load) {
   if (paths.isEmpty()) return;
   m_chart->setBusyCursor();
@@ -64,7 +64,7 @@ void MainWindow::loadIntoList(const QStringList& paths, const char* command,
   for (const QString& p : paths) list.push_back(ss(p));
   const std::size_t before = m_store.count();
   pullSelection();
-  cli::ScriptLine line(command);
+  cli::ScriptLine line = command;
   for (const std::string& p : list) line.path(p);
   if (run([&] { load(list); })) record(line);
   showInformation();
@@ -83,7 +83,7 @@ void MainWindow::importFromDialog() {
   const QStringList paths = m_prompts.openFileNames(
       "Import",
       "Spectra and tables (*.txt *.csv *.tsv *.asc *.dat *.xy *.dpt *.prn *.scope *.jdx *.dx "
-      "*.jcamp *.spc *.wdf);;All files (*)",
+      "*.jcamp *.vms *.spc *.wdf);;All files (*)",
       folder.isEmpty() ? QDir::homePath() : folder);
   if (paths.isEmpty()) return;
   m_settings.writeStrings(kImportSection,
@@ -91,10 +91,12 @@ void MainWindow::importFromDialog() {
   importFiles(paths);
 }
 
-void MainWindow::importFiles(const QStringList& paths) {
+void MainWindow::importFiles(const QStringList& paths, const ImportSettings& settings) {
   std::vector<std::string> summary;
-  loadIntoList(paths, "import", [&](const std::vector<std::string>& list) {
-    summary = m_session.importFiles(list, progressFn());
+  cli::ScriptLine command(settings.automatic() ? "import" : "import-with");
+  for (const std::string& word : formatImportSettings(settings)) command.arg(word);
+  loadIntoList(paths, command, [&](const std::vector<std::string>& list) {
+    summary = m_session.importFiles(list, progressFn(), nullptr, settings);
   });
   QStringList lines;
   for (const std::string& s : summary) lines << qs(s);

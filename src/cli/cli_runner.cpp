@@ -48,9 +48,18 @@ const std::vector<Runner::Command>& Runner::commands() {
   static const std::vector<Command> table = {
       {"load", 0, -1, "FILE...", "Add Files with these files, in order", &Runner::cmdLoad},
       {"import", 1, -1, "FILE...",
-       "Import instrument exports (CSV, semicolon, tab, decimal comma, JCAMP-DX); a summary line "
+       "Import instrument exports (CSV, semicolon, tab, decimal comma, JCAMP-DX, VAMAS, SPC, WDF); "
+       "a summary line "
        "per file on standard error",
        &Runner::cmdImport},
+      {"import-with", 1, -1, "KEY=VALUE... FILE...",
+       "Import with these settings instead of the guess: separator=tab|semicolon|comma|blanks, "
+       "decimal=point|comma, skip=LINES (never data), header=LINE|none (the column titles), "
+       "layout=first-column-x|column-pairs|spectrum-per-row|stacked-scans|start-step, "
+       "x=COLUMN|none (none: x is the row number), columns=2,4-6 (the y columns), "
+       "rows=FROM:TO[:STEP] (data rows or spectra from 1; TO empty: to the last); auto for any "
+       "key is the guess",
+       &Runner::cmdImportWith},
       {"select", 1, -1, "all|none|N...", "the selected rows become exactly these slots",
        &Runner::cmdSelect},
       {"current", 1, 1, "N", "the current row (focus row) becomes slot N", &Runner::cmdCurrent},
@@ -229,6 +238,20 @@ void Runner::cmdLoad(const Args& a) {
 
 void Runner::cmdImport(const Args& a) {
   for (const std::string& line : m_session.importFiles(a, {}, &m_failures)) message(line);
+}
+
+void Runner::cmdImportWith(const Args& a) {
+  // The settings come first; the first word that is not KEY=VALUE is a file.
+  std::size_t files = 0;
+  while (files < a.size() && isImportSettingWord(a[files])) ++files;
+  if (files == a.size()) throw UsageError("import-with needs a file after its settings");
+  std::string error;
+  const std::optional<ImportSettings> settings =
+      parseImportSettings(Args(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(files)), error);
+  if (!settings) throw Error(error);
+  const Args paths(a.begin() + static_cast<std::ptrdiff_t>(files), a.end());
+  for (const std::string& line : m_session.importFiles(paths, {}, &m_failures, *settings))
+    message(line);
 }
 
 void Runner::cmdSelect(const Args& a) {

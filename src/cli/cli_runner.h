@@ -61,6 +61,7 @@ class Runner {
 
   void cmdLoad(const Args& a);
   void cmdImport(const Args& a);
+  void cmdImportWith(const Args& a);
   void cmdSelect(const Args& a);
   void cmdCurrent(const Args& a);
   void cmdInfo(const Args& a);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "import/import_settings.h"
 #include "workspace/graph_store.h"
 
 namespace varnix {
@@ -35,6 +36,9 @@ struct ImportResult {
   std::size_t nonFinite = 0;
   /// Why nothing could be imported; no graphs then.
   std::optional<std::string> refusal;
+  /// What the table was read with: each field given, or the guess for it
+  /// (the fields a reader has no use for stay empty).
+  ImportSettings settings;
 
   std::size_t pointCount() const {
     std::size_t n = 0;
@@ -82,12 +86,24 @@ void forEachTextLine(std::string_view text, F&& f) {
 std::vector<std::string_view> splitLines(std::string_view text);
 
 /// Reads a delimited table (CSV, semicolon or tab files, blank-separated
-/// columns, decimal commas, header and footer lines, wide tables).
-ImportResult importTable(std::string_view text, const std::string& fileName);
+/// columns, decimal commas, header and footer lines, wide tables), with the
+/// fields of settings that are given and a guess for the others.
+ImportResult importTable(std::string_view text, const std::string& fileName,
+                         const ImportSettings& settings = {});
 
 /// Reads a JCAMP-DX file (4.24 and 5.x; XYDATA in AFFN and ASDF forms,
 /// XYPOINTS, PEAK TABLE; simple LINK files with several blocks).
 ImportResult importJcamp(std::string_view text, const std::string& fileName);
+
+/// Whether the text is a VAMAS (ISO 14976) file: it starts with the
+/// format's identifier.
+bool looksLikeVamas(std::string_view text);
+
+/// Reads a VAMAS file (REGULAR scans, any experiment mode): each block's
+/// each corresponding variable one graph, named by the block identifier;
+/// more graphs than freeSlots is refused.
+ImportResult importVamas(std::string_view text, const std::string& fileName,
+                         std::size_t freeSlots = kAnySlots);
 
 /// Whether the text is JCAMP-DX: its first non-blank line starts "##" and a
 /// JCAMP-DX version or data label follows (other "##KEY=value" headers head
@@ -112,8 +128,10 @@ std::string unreadableFormatName(std::string_view bytes, const std::string& file
 
 /// Decodes and reads a file's bytes with the reader its content asks for; a
 /// file that would need more than freeSlots graphs may be refused early.
+/// Settings apply to tables; other files are read as they say and warned
+/// about settings that were given.
 ImportResult importBytes(std::string_view bytes, const std::string& fileName,
-                         std::size_t freeSlots = kAnySlots);
+                         std::size_t freeSlots = kAnySlots, const ImportSettings& settings = {});
 
 /// A count with thousands grouped: 12,345.
 std::string groupedCount(std::size_t n);

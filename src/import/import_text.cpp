@@ -156,8 +156,10 @@ std::string unreadableFormatName(std::string_view bytes, const std::string& file
   return {};
 }
 
-ImportResult importBytes(std::string_view bytes, const std::string& fileName,
-                         std::size_t freeSlots) {
+namespace {
+
+ImportResult readBytes(std::string_view bytes, const std::string& fileName, std::size_t freeSlots,
+                       const ImportSettings& settings) {
   ImportResult r;
   if (bytes.empty()) {
     r.refusal = "the file is empty";
@@ -182,8 +184,23 @@ ImportResult importBytes(std::string_view bytes, const std::string& fileName,
                                      "export it as text or JCAMP-DX";
     return r;
   }
-  r = looksLikeJcamp(text) ? importJcamp(text, fileName) : importTable(text, fileName);
+  r = looksLikeVamas(text)   ? importVamas(text, fileName, freeSlots)
+      : looksLikeJcamp(text) ? importJcamp(text, fileName)
+                             : importTable(text, fileName, settings);
   if (!encoding.empty() && !r.refusal) r.layout = encoding + ", " + r.layout;
+  return r;
+}
+
+}  // namespace
+
+ImportResult importBytes(std::string_view bytes, const std::string& fileName, std::size_t freeSlots,
+                         const ImportSettings& settings) {
+  ImportResult r = readBytes(bytes, fileName, freeSlots, settings);
+  // Only tables take settings; the other readers follow the file's own
+  // description, and a setting given for them would be silently lost.
+  if (!r.refusal && !settings.automatic() && r.settings.automatic())
+    r.warnings.insert(r.warnings.begin(),
+                      "the import settings were not used: the file describes its own layout");
   return r;
 }
 

@@ -24,7 +24,7 @@ std::string plural(std::size_t n, const std::string& word) {
 /// The file read and imported; with completeLinesOnly without a last line
 /// that has no line end yet.
 ImportResult importPath(const std::string& path, bool completeLinesOnly,
-                        std::size_t freeSlots = kAnySlots) {
+                        std::size_t freeSlots = kAnySlots, const ImportSettings& settings = {}) {
   ImportResult result;
   std::string bytes;
   const ReadResult read = readWholeFile(path, bytes);
@@ -44,16 +44,27 @@ ImportResult importPath(const std::string& path, bool completeLinesOnly,
     const std::size_t end = bytes.find_last_of("\r\n");
     bytes.resize(end == std::string::npos ? 0 : end + 1);
   }
-  result = importBytes(bytes, fileNameOf(path), freeSlots);
+  result = importBytes(bytes, fileNameOf(path), freeSlots, settings);
   if (!notice.empty()) result.warnings.insert(result.warnings.begin(), notice);
   return result;
 }
 
 }  // namespace
 
-std::optional<DataFileContent> importedContent(const std::string& path, bool completeLinesOnly,
-                                               std::string& error) {
-  ImportResult r = importPath(path, completeLinesOnly);
+std::optional<DataFileContent> importedContent(const std::string& path, const std::string& settings,
+                                               bool completeLinesOnly, std::string& error) {
+  std::vector<std::string> words;
+  for (std::size_t at = 0; at < settings.size();) {
+    const std::size_t blank = std::min(settings.find(' ', at), settings.size());
+    if (blank > at) words.push_back(settings.substr(at, blank - at));
+    at = blank + 1;
+  }
+  const std::optional<ImportSettings> parsed = parseImportSettings(words, error);
+  if (!parsed) {
+    error = path + ": " + error;
+    return std::nullopt;
+  }
+  ImportResult r = importPath(path, completeLinesOnly, kAnySlots, *parsed);
   if (r.refusal) {
     error = path + ": " + *r.refusal;
     return std::nullopt;
@@ -92,7 +103,10 @@ std::string importSummaryLine(const std::string& path, const ImportResult& resul
 
 std::vector<std::string> importFiles(GraphStore& store, const std::vector<std::string>& paths,
                                      const ProgressFn& progress, std::size_t* graphsAdded,
-                                     std::size_t* failures) {
+                                     std::size_t* failures, const ImportSettings& settings) {
+  std::string settingsText;
+  for (const std::string& word : formatImportSettings(settings))
+    settingsText += (settingsText.empty() ? "" : " ") + word;
   std::vector<std::string> summary;
   std::size_t added = 0;
   for (std::size_t p = 0; p < paths.size(); ++p) {
@@ -100,11 +114,14 @@ std::vector<std::string> importFiles(GraphStore& store, const std::vector<std::s
     ImportResult result;
     try {
       const std::size_t free = GraphStore::kMaxGraphs - store.count();
-      result = importPath(path, false, free);
+      result = importPath(path, false, free, settings);
       const std::size_t graphs = result.graphs.size();
       if (!result.refusal && graphs > free) {
+        const bool rowsOfSpectra = result.settings.layout == ImportLayout::SpectrumPerRow;
         result.graphs.clear();
         result.refusal = slotRefusal(graphs, free);
+        if (rowsOfSpectra)
+          *result.refusal += "; import-with rows=FROM:TO[:STEP] takes part of the rows";
       }
       if (!result.refusal) {
         summary.push_back(importSummaryLine(path, result));
@@ -118,6 +135,7 @@ std::vector<std::string> importFiles(GraphStore& store, const std::vector<std::s
             g.sourcePath = path;
             g.sourceColumn = k;
             g.sourceImported = true;
+            g.importSettings = settingsText;
             g.createOnSave = true;
             g.savedHash = contentHash(g);
           }

@@ -30,15 +30,17 @@ std::string importSummaryLine(const std::string& path, const ImportResult& resul
 /// store as Add Files puts them (same slots, the capacity and its refusal).
 /// Returns one summary line per file; `graphsAdded` counts the new graphs and
 /// `failures` the files not imported.
+/// The settings apply to every file; the graphs remember them for reloading.
 std::vector<std::string> importFiles(GraphStore& store, const std::vector<std::string>& paths,
                                      const ProgressFn& progress, std::size_t* graphsAdded,
-                                     std::size_t* failures);
+                                     std::size_t* failures, const ImportSettings& settings = {});
 
-/// An export read again for Reload from disk and Follow files: a column of
-/// points per graph of the import (in file order) and the first graph's
-/// comment lines; with completeLinesOnly a last line without its line end
-/// is left out. nullopt with the reason in error.
-std::optional<DataFileContent> importedContent(const std::string& path, bool completeLinesOnly,
-                                               std::string& error);
+/// An export read again for Reload from disk and Follow files, with the
+/// import settings it was imported with (words separated by blanks): a
+/// column of points per graph of the import (in file order) and the first
+/// graph's comment lines; with completeLinesOnly a last line without its
+/// line end is left out. nullopt with the reason in error.
+std::optional<DataFileContent> importedContent(const std::string& path, const std::string& settings,
+                                               bool completeLinesOnly, std::string& error);
 
 }  // namespace varnix

@@ -29,7 +29,10 @@ std::string_view trimBlanks(std::string_view s) {
 /// the last value (a trailing separator) are dropped.
 void splitFields(std::string_view line, char separator, std::vector<std::string_view>& fields) {
   fields.clear();
-  line = trimBlanks(line);
+  // A tab in front is an empty first field (the corner of a table).
+  if (separator == '\t')
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+  line = separator == '\t' ? line : trimBlanks(line);
   if (separator == kBlanks) {
     std::size_t i = 0;
     while (i < line.size()) {
@@ -117,6 +120,11 @@ bool readNumberLine(std::string_view line, char separator, char decimal,
       if (*a >= '0' && *a <= '9') return true;
     return false;
   };
+  if (separator == '\t') {
+    // A tab in front is an empty first field: the general way.
+    while (p < end && *p == ' ') ++p;
+    if (p < end && *p == '\t') return fail();
+  }
   if (decimal == '.') {
     // Straight through the line: a number, then blanks, then the separator.
     while (true) {
@@ -251,13 +259,22 @@ Score score(const std::vector<std::string_view>& sample, Choice c) {
 constexpr std::array<Choice, 7> kChoices = {
     {{'\t', '.'}, {'\t', ','}, {';', '.'}, {';', ','}, {',', '.'}, {kBlanks, '.'}, {kBlanks, ','}}};
 
-Choice chooseLayout(const std::vector<std::string_view>& sample) {
-  Choice best = kChoices[0];
+Choice chooseLayout(const std::vector<std::string_view>& sample, const ImportSettings& settings) {
+  // The choices that agree with the separator and decimal mark given (a
+  // pair the guess never makes, such as comma and decimal comma, as given).
+  std::vector<Choice> choices;
+  for (const Choice& c : kChoices)
+    if (settings.separator.value_or(c.separator) == c.separator &&
+        settings.decimal.value_or(c.decimal) == c.decimal)
+      choices.push_back(c);
+  if (choices.empty())
+    choices.push_back({settings.separator.value_or(kBlanks), settings.decimal.value_or('.')});
+  Choice best = choices[0];
   Score bestScore = score(sample, best);
-  for (std::size_t k = 1; k < kChoices.size(); ++k) {
-    const Score s = score(sample, kChoices[k]);
+  for (std::size_t k = 1; k < choices.size(); ++k) {
+    const Score s = score(sample, choices[k]);
     if (s > bestScore) {
-      best = kChoices[k];
+      best = choices[k];
       bestScore = s;
     }
   }
@@ -277,11 +294,14 @@ std::string separatorName(char separator) {
   }
 }
 
-enum class RowKind : std::uint8_t { Numbers, Labelled, Text };
+/// Titled: a title and numbers, too short to be a labelled row of a wide
+/// table; text unless it turns out to be a row of a table of spectra.
+enum class RowKind : std::uint8_t { Numbers, Labelled, Titled, Text };
 
 /// A line that is not blank. Its values follow those of the rows before it
-/// in the cells (from the second field on for a labelled row; kMissing for
-/// an empty field); a text or labelled row's text is texts[text].
+/// in the cells (from the second field on for a labelled or titled row;
+/// kMissing for an empty field); a text, titled or labelled row's text is
+/// texts[text].
 struct Row {
   std::uint32_t count;
   std::uint32_t text;
@@ -338,11 +358,235 @@ std::vector<std::vector<Point>> stackedScans(const std::vector<Point>& p) {
   return scans;
 }
 
+/// The runs of a curve in the direction of its first step: a scan starts
+/// wherever x turns back.
+std::vector<std::vector<Point>> runsOnward(const std::vector<Point>& p) {
+  std::vector<std::vector<Point>> runs;
+  int direction = 0;
+  for (std::size_t j = 0; j < p.size(); ++j) {
+    const int step = j == 0 ? 0 : p[j].x > p[j - 1].x ? 1 : p[j].x < p[j - 1].x ? -1 : 0;
+    if (direction == 0) direction = step;
+    if (j == 0 || (step != 0 && step != direction)) runs.emplace_back();
+    runs.back().push_back(p[j]);
+  }
+  return runs;
+}
+
+/// Whether the rows from xRow on are a table of spectra: at least three x
+/// values, strictly monotonic, after an empty first cell, then rows each of
+/// a label (text, or a number in the empty cell's column) and no more
+/// values than there are x values, up to the first line of text (at least
+/// one such row). labelsAreNumbers: every label was a number.
+bool isSpectrumRowTable(const std::vector<Row>& rows, const std::vector<double>& cells,
+                        std::size_t xRow, std::size_t xCell, bool& labelsAreNumbers) {
+  const Row& x = rows[xRow];
+  if (x.kind != RowKind::Numbers || x.count < 4 || !isMissing(cells[xCell])) return false;
+  int direction = 0;
+  for (std::size_t j = xCell + 2; j < xCell + x.count; ++j) {
+    const double a = cells[j - 1], b = cells[j];
+    if (!std::isfinite(a) || !std::isfinite(b) || a == b) return false;
+    const int d = b > a ? 1 : -1;
+    if (direction != 0 && d != direction) return false;
+    direction = d;
+  }
+  std::size_t matching = 0, numbered = 0;
+  std::size_t cell = xCell + x.count;
+  for (std::size_t k = xRow + 1; k < rows.size() && rows[k].kind != RowKind::Text;
+       cell += rows[k++].count) {
+    const Row& row = rows[k];
+    if (row.kind == RowKind::Numbers) {
+      if (row.count < 2 || row.count > x.count || isMissing(cells[cell])) return false;
+      ++numbered;
+    } else if (row.count >= x.count) {
+      return false;
+    }
+    ++matching;
+  }
+  labelsAreNumbers = matching > 0 && numbered == matching;
+  return matching > 0;
+}
+
+/// The x axis a header describes by its start and step (and often the
+/// number of points): "Start: 400", "StepSize=0.5", "Points 2048".
+struct StartStep {
+  bool found = false;  ///< a start and a step (not zero) were given
+  double start = 0, step = 0;
+  std::size_t count = 0;  ///< 0: not given
+};
+
+StartStep startAndStep(const std::vector<std::string_view>& header, char decimal) {
+  constexpr std::string_view kStarts[] = {"start", "first", "begin", "from", "x0", "xmin"};
+  constexpr std::string_view kSteps[] = {"step", "increment", "delta", "interval"};
+  constexpr std::string_view kCounts[] = {"points", "count", "npts", "number of"};
+  StartStep a;
+  bool start = false, step = false;
+  // The number after a key: within a short distance, past words such as
+  // "angle (deg):".
+  auto numberAfter = [&](std::string_view line, std::size_t at, double& out) {
+    const std::size_t limit = std::min(line.size(), at + 32);
+    while (at < limit) {
+      const char c = line[at];
+      if ((c >= '0' && c <= '9') || ((c == '-' || c == '+' || c == '.') && at + 1 < line.size() &&
+                                     line[at + 1] >= '0' && line[at + 1] <= '9'))
+        break;
+      ++at;
+    }
+    if (at >= limit) return false;
+    std::size_t end = at + 1;
+    while (end < line.size() && line[end] != ' ' && line[end] != '\t' && line[end] != ';' &&
+           (line[end] != ',' || decimal == ','))
+      ++end;
+    return parseNumber(line.substr(at, end - at), decimal, out) == FieldState::Number;
+  };
+  auto valueOf = [&](std::string_view lower, std::string_view line, const std::string_view* keys,
+                     std::size_t n, double& out) {
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::size_t at = lower.find(keys[k]);
+      // At the start of a word.
+      if (at == std::string_view::npos ||
+          (at > 0 && std::isalpha(static_cast<unsigned char>(lower[at - 1]))))
+        continue;
+      if (numberAfter(line, at + keys[k].size(), out)) return true;
+    }
+    return false;
+  };
+  for (std::string_view line : header) {
+    std::string lower(line);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // A line may give several: "Start 10, Step 0.02, Points 500".
+    double v = 0;
+    if (!start && valueOf(lower, line, kStarts, std::size(kStarts), v)) {
+      start = true;
+      a.start = v;
+    }
+    if (!step && valueOf(lower, line, kSteps, std::size(kSteps), v)) {
+      step = true;
+      a.step = v;
+    }
+    if (a.count == 0 && valueOf(lower, line, kCounts, std::size(kCounts), v) && v >= 1 &&
+        v < 1e12 && v == std::floor(v))
+      a.count = static_cast<std::size_t>(v);
+  }
+  a.found = start && step && a.step != 0 && std::isfinite(a.start) && std::isfinite(a.step);
+  return a;
+}
+
+/// The name a block's header lines give it: the value of a line such as
+/// "Region: C 1s" or "# Name = run 2" (the last one), or a line "[O 1s]";
+/// empty if none.
+std::string blockName(const std::vector<std::string_view>& lines) {
+  constexpr std::string_view kKeys[] = {"name",  "region", "title",    "block",
+                                        "label", "sample", "spectrum", "id"};
+  std::string name;
+  for (std::string_view line : lines) {
+    line = trimBlanks(line);
+    while (!line.empty() && (line.front() == '#' || line.front() == '/' || line.front() == ';'))
+      line = trimBlanks(line.substr(1));
+    if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
+      name = std::string(trimBlanks(line.substr(1, line.size() - 2)));
+      continue;
+    }
+    const std::size_t mark = line.find_first_of(":=");
+    if (mark == std::string_view::npos) continue;
+    std::string key(trimBlanks(line.substr(0, mark)));
+    for (char& c : key)
+      c = std::isalpha(static_cast<unsigned char>(c))
+              ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
+              : ' ';
+    // A word of the key is one of the keys ("Region", "Sample ID"), or
+    // starts with a longer one ("RegionName").
+    bool named = false;
+    for (std::size_t at = 0; at < key.size() && !named && key.size() <= 24;) {
+      const std::size_t end = std::min(key.find(' ', at), key.size());
+      const std::string_view word = std::string_view(key).substr(at, end - at);
+      for (std::string_view k : kKeys)
+        named = named || word == k || (k.size() >= 4 && word.substr(0, k.size()) == k);
+      at = end + 1;
+    }
+    if (!named) continue;
+    std::string_view value = trimBlanks(line.substr(mark + 1));
+    while (!value.empty() && (value.front() == '"' || value.back() == '"'))
+      value =
+          trimBlanks(value.front() == '"' ? value.substr(1) : value.substr(0, value.size() - 1));
+    if (!value.empty()) name = std::string(value);
+  }
+  return name;
+}
+
+/// What speaks for a table of column pairs x1 y1 x2 y2 ...
+struct PairEvidence {
+  bool xMonotonic = false;    ///< every odd column runs one way, all the same way
+  bool xAlike = false;        ///< and they cover much the same range
+  bool titlesRepeat = false;  ///< the titles repeat per pair
+  bool strong() const { return xMonotonic && (xAlike || titlesRepeat); }
+  bool close() const { return !strong() && (titlesRepeat || xAlike); }
+  std::string why() const {
+    std::string w = titlesRepeat ? "the titles repeat per pair" : "";
+    if (xAlike) w += (w.empty() ? "" : ", ") + std::string("the odd columns cover one range");
+    return w;
+  }
+};
+
+PairEvidence pairEvidence(const std::vector<Row>& rows, const std::vector<double>& cells,
+                          std::size_t start, std::size_t stop, std::size_t startCell,
+                          std::size_t width, const std::vector<std::string>& titles) {
+  PairEvidence e;
+  const std::size_t pairs = width / 2;
+  if (titles.size() == width) {
+    e.titlesRepeat = !titles[0].empty() && !titles[1].empty();
+    for (std::size_t p = 1; p < pairs && e.titlesRepeat; ++p)
+      e.titlesRepeat = titles[2 * p] == titles[0] && titles[2 * p + 1] == titles[1];
+  }
+  struct Column {
+    double first = 0, last = 0, low = 0, high = 0;
+    std::size_t values = 0;
+    int direction = 0;
+    bool monotonic = true;
+  };
+  std::vector<Column> xs(pairs);
+  std::size_t cell = startCell;
+  for (std::size_t k = start; k < stop; cell += rows[k++].count) {
+    if (rows[k].kind == RowKind::Text || rows[k].kind == RowKind::Titled) continue;
+    for (std::size_t p = 0; p < pairs && 2 * p < rows[k].count; ++p) {
+      const double x = cells[cell + 2 * p];
+      if (!std::isfinite(x)) continue;  // blank, nan or inf
+      Column& c = xs[p];
+      if (c.values++ == 0) {
+        c.first = c.low = c.high = x;
+      } else {
+        const int d = x > c.last ? 1 : x < c.last ? -1 : 0;
+        if (d == 0 || (c.direction != 0 && d != c.direction)) c.monotonic = false;
+        c.direction = d;
+        c.low = std::min(c.low, x);
+        c.high = std::max(c.high, x);
+      }
+      c.last = x;
+    }
+  }
+  e.xMonotonic = true;
+  e.xAlike = true;
+  for (const Column& c : xs) {
+    e.xMonotonic = e.xMonotonic && c.values >= 3 && c.monotonic && c.direction == xs[0].direction;
+    // Alike: each overlaps the first column's range by half of the wider one.
+    const double overlap = std::min(c.high, xs[0].high) - std::max(c.low, xs[0].low);
+    const double span = std::max(c.high - c.low, xs[0].high - xs[0].low);
+    e.xAlike = e.xAlike && c.values >= 3 && span > 0 && overlap >= span / 2;
+  }
+  return e;
+}
+
 /// The table read with the layout chosen on the sample lines.
 ImportResult readTable(std::string_view text, const std::string& fileName,
-                       const std::vector<std::string_view>& sample) {
+                       const std::vector<std::string_view>& sample,
+                       const ImportSettings& settings) {
   ImportResult r;
-  const Choice choice = chooseLayout(sample);
+  const Choice choice = chooseLayout(sample, settings);
+  // Lines to skip and the title line are no data whatever they hold.
+  const std::size_t skip = settings.skipLines.value_or(0);
+  const std::size_t headerLine = settings.headerRow.value_or(0);  // from 1; 0: none given
+  const std::size_t firstDataLine = std::max(skip, headerLine);
+  std::size_t firstDataRow = 0;  // the first row on a line after those
+  std::string_view headerText;
 
   // One pass: every line that is not blank as numbers, numbers after a
   // title, or text; the numbers parsed once, into the cells.
@@ -358,6 +602,16 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   bool tooLong = false;
   forEachTextLine(text, [&](std::size_t number, std::string_view line) {
     const std::size_t first = cells.size();
+    if (number < firstDataLine) {
+      if (number + 1 == headerLine) headerText = line;
+      if (trimBlanks(line).empty()) return true;
+      if (number - rows.size() != jumps.back().second - jumps.back().first)
+        jumps.emplace_back(rows.size(), number);
+      rows.push_back({0, static_cast<std::uint32_t>(texts.size()), RowKind::Text});
+      texts.push_back(line);
+      firstDataRow = rows.size();
+      return true;
+    }
     if (readNumberLine(line, choice.separator, choice.decimal, cells)) {
       if (cells.size() - first > UINT32_MAX || rows.size() == UINT32_MAX) {
         tooLong = true;
@@ -387,8 +641,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     if (textFields == 0 && numbers > 0) {
       row.kind = RowKind::Numbers;
     } else {
-      row.kind = textFields == 1 && firstIsText && numbers + 1 >= kWideFields ? RowKind::Labelled
-                                                                              : RowKind::Text;
+      row.kind = textFields != 1 || !firstIsText || numbers == 0 ? RowKind::Text
+                 : numbers + 1 >= kWideFields                    ? RowKind::Labelled
+                                                                 : RowKind::Titled;
       if (row.kind == RowKind::Text) cells.resize(first);
       row.text = static_cast<std::uint32_t>(texts.size());
       texts.push_back(line);
@@ -407,7 +662,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     r.refusal = "too many lines or values for one table";
     return r;
   }
-  auto isData = [&](std::size_t k) { return rows[k].kind != RowKind::Text; };
+  auto isData = [&](std::size_t k) {
+    return rows[k].kind != RowKind::Text && rows[k].kind != RowKind::Titled;
+  };
   auto lineOf = [&](std::size_t k) {
     const auto jump =
         std::prev(std::upper_bound(jumps.begin(), jumps.end(), k,
@@ -418,7 +675,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   // (or the first row of numbers of a file without such a run): a lone
   // number in a header ("2048") stays a header line.
   std::size_t start = rows.size();
-  for (std::size_t k = 0; k < rows.size(); ++k)
+  for (std::size_t k = firstDataRow; k < rows.size(); ++k)
     if (isData(k)) {
       if (start == rows.size()) start = k;
       if (k + 2 < rows.size() && isData(k + 1) && isData(k + 2) &&
@@ -431,10 +688,28 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     r.refusal = "no rows of numbers";
     return r;
   }
+  // One spectrum per row: an x row whose first cell (the table's corner) is
+  // empty, then rows that each start with their label.
+  bool corner = false, labelsAreNumbers = false;
+  if (settings.layout.value_or(ImportLayout::SpectrumPerRow) == ImportLayout::SpectrumPerRow) {
+    std::size_t xRow = firstDataRow, xCell = 0;
+    for (; xRow < rows.size() && !isData(xRow); ++xRow) xCell += rows[xRow].count;
+    if (xRow < rows.size()) {
+      corner = settings.layout ? rows[xRow].kind == RowKind::Numbers && rows[xRow].count >= 2 &&
+                                     isMissing(cells[xCell])
+                               : isSpectrumRowTable(rows, cells, xRow, xCell, labelsAreNumbers);
+      if (corner || settings.layout) {
+        start = xRow;
+        // Titled rows are spectra however short.
+        for (std::size_t k = xRow + 1; k < rows.size(); ++k)
+          if (rows[k].kind == RowKind::Titled) rows[k].kind = RowKind::Labelled;
+      }
+    }
+  }
   // Rows of at least two values just before the run belong to it: their
   // last cells are blank (a trailing separator drops them).
   const std::size_t runWidth = rows[start].count;
-  while (start > 0 && isData(start - 1) && rows[start - 1].count >= 2 &&
+  while (start > firstDataRow && isData(start - 1) && rows[start - 1].count >= 2 &&
          rows[start - 1].count < runWidth)
     --start;
   // The width of the table (the most common number of values in a row),
@@ -458,7 +733,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       width = w;
       widthRows = widths[w];
     }
-  const bool wide = dataRows >= 2 && width >= kWideFields && width >= 4 * dataRows;
+  const bool wide =
+      settings.layout ? *settings.layout == ImportLayout::SpectrumPerRow
+                      : corner || (dataRows >= 2 && width >= kWideFields && width >= 4 * dataRows);
   if (!wide && labelled > 0) {
     // Titled rows only make sense in a wide table; elsewhere they are text.
     for (Row& row : rows)
@@ -492,6 +769,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   });
   for (std::size_t k : textsAfter)
     if (k < stop) comments.emplace_back(trimBlanks(texts[rows[k].text]));
+  const std::size_t commentsAfter = comments.size();  // where the lines after the data start
   if (stop < rows.size())
     forEachTextLine(text, [&](std::size_t number, std::string_view line) {
       if (number > lastLine && !trimBlanks(line).empty()) comments.emplace_back(trimBlanks(line));
@@ -506,105 +784,342 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
 
   r.layout = "separator " + separatorName(choice.separator);
   r.layout += choice.decimal == ',' ? ", decimal comma" : ", decimal point";
+  r.settings.separator = choice.separator;
+  r.settings.decimal = choice.decimal;
+  r.settings.skipLines = skip;
+  const RowRange taken = settings.rows.value_or(RowRange{});
+  r.settings.rows = taken;
 
   if (wide) {
     r.layout += ", one spectrum per row";
+    r.settings.layout = ImportLayout::SpectrumPerRow;
+    r.settings.headerRow = headerLine;
     const Row& xRow = rows[start];
     std::vector<double> xs;
-    // A blank x cell gives that column no point in any spectrum.
-    for (std::size_t k = 0; k < xRow.count; ++k) {
+    // A blank x cell gives that column no point in any spectrum; the corner
+    // cell is the column of the labels.
+    for (std::size_t k = corner ? 1 : 0; k < xRow.count; ++k) {
       xs.push_back(cells[startCell + k]);
       r.nonFinite += std::isfinite(xs.back()) || isMissing(xs.back()) ? 0 : 1;
     }
     std::size_t cell = startCell + xRow.count;
+    std::size_t spectrum = 0;
+    // Graphs named by a number in the corner's column: the number as written.
+    std::vector<std::pair<std::size_t, std::size_t>> numberLabels;  // graph, line
     for (std::size_t k = start + 1; k < rows.size(); cell += rows[k++].count) {
-      if (!isData(k)) continue;
+      if (!isData(k) || !taken.takes(++spectrum)) continue;
       const Row& row = rows[k];
       ImportedGraph g;
+      std::size_t first = cell;  // the cell of the first x
       if (row.kind == RowKind::Labelled) {
         splitFields(texts[row.text], choice.separator, fields);
         g.name = std::string(trimBlanks(fields[0]));
+      } else if (corner) {
+        numberLabels.emplace_back(r.graphs.size(), lineOf(k));
+        ++first;
       } else {
         g.name = fileName + ", row " + lineNumber(k);
       }
       // A blank cell is no point at that x; the spectrum goes on.
-      for (std::size_t j = 0; j < xs.size() && j < row.count; ++j) {
-        if (isMissing(cells[cell + j])) continue;
-        const double y = cells[cell + j];
+      const std::size_t values = row.count - (first - cell);
+      for (std::size_t j = 0; j < xs.size() && j < values; ++j) {
+        if (isMissing(cells[first + j])) continue;
+        const double y = cells[first + j];
         r.nonFinite += std::isfinite(y) ? 0 : 1;
         if (std::isfinite(xs[j]) && std::isfinite(y)) g.points.push_back({xs[j], y});
       }
       r.graphs.push_back(std::move(g));
     }
-    if (xs.size() < width)
+    if (!numberLabels.empty()) {
+      std::size_t next = 0;
+      forEachTextLine(text, [&](std::size_t number, std::string_view line) {
+        if (number != numberLabels[next].second) return true;
+        splitFields(line, choice.separator, fields);
+        std::string& name = r.graphs[numberLabels[next].first].name;
+        name = fields.empty() || fields[0].empty()
+                   ? fileName + ", row " + std::to_string(number + 1)
+                   : std::string(fields[0]);
+        return ++next < numberLabels.size();
+      });
+    }
+    if (labelsAreNumbers)
+      r.warnings.push_back("line " + lineNumber(start) +
+                           " read as x values over one spectrum per row, each row's first "
+                           "number its name; import-with layout=first-column-x reads the "
+                           "columns as graphs");
+    if (xs.size() + (corner ? 1 : 0) < width)
       r.warnings.push_back("line " + lineNumber(start) + ": the x row ends after " +
                            std::to_string(xs.size()) + " values");
     keepComments();
     return r;
   }
 
-  // Column titles: the last line before the data, if text with a field per column.
+  // Column titles: the line given, or the last line before the data if it
+  // is text with a field per column.
   std::vector<std::string> titles;
-  // Not a "Key: value" or "Key=value" line of a header, nor the line above
-  // a single column.
-  if (start > 0 && rows[start - 1].kind == RowKind::Text && width >= 2) {
+  std::size_t titleLine = 0;  // from 1; 0: none
+  if (settings.headerRow) {
+    splitFields(headerText, choice.separator, fields);
+    for (std::string_view f : fields) titles.emplace_back(f);
+    titleLine = headerLine;
+  } else if (start > firstDataRow && rows[start - 1].kind == RowKind::Text && width >= 2) {
+    // Not a "Key: value" or "Key=value" line of a header, nor the line above
+    // a single column, nor a line skipped.
     const std::string_view line = texts[rows[start - 1].text];
     splitFields(line, choice.separator, fields);
     const bool keyValue = line.find('=') != std::string_view::npos ||
                           (!fields.empty() && !fields[0].empty() && fields[0].back() == ':');
-    if (fields.size() == width && !keyValue)
+    if (fields.size() == width && !keyValue) {
       for (std::string_view f : fields) titles.emplace_back(f);
-  }
-  if (width == 1) {
-    r.layout += ", one column (x is the row number)";
-    ImportedGraph g;
-    g.name = titles.empty() ? fileName : titles[0];
-    std::size_t cell = startCell;
-    double x = 0;  // the row number: a value left out keeps its place
-    for (std::size_t k = start; k < stop; cell += rows[k++].count) {
-      if (!isData(k)) continue;
-      const double y = cells[cell];
-      if (isMissing(y))
-        ;  // a blank cell: no point, its row number stays taken
-      else if (std::isfinite(y))
-        g.points.push_back({x, y});
-      else
-        ++r.nonFinite;
-      ++x;
+      titleLine = lineOf(start - 1) + 1;
     }
-    r.graphs.push_back(std::move(g));
+  }
+  r.settings.headerRow = titleLine;
+
+  // x from a start and a step in the header, every number a y value.
+  if (settings.layout.value_or(ImportLayout::StartStep) == ImportLayout::StartStep) {
+    std::vector<std::string_view> header;
+    forEachTextLine(text, [&](std::size_t number, std::string_view line) {
+      if (number >= startLine) return false;
+      header.push_back(line);
+      return true;
+    });
+    const StartStep axis = startAndStep(header, choice.decimal);
+    // The last line of values may be shorter than any other.
+    std::size_t end = stop;
+    while (end < rows.size() && isData(end)) ++end;
+    std::size_t values = 0, lastData = start;
+    for (std::size_t k = start; k < end; ++k)
+      if (isData(k)) lastData = k;
+    const std::size_t full = rows[start].count;
+    bool shaped = true;  // every row full but the last, which may be shorter
+    // A first column that runs one way is more likely x than intensities.
+    int direction = 0;
+    bool firstMonotonic = true;
+    double last = 0;
+    std::size_t cell = startCell;
+    for (std::size_t k = start; k < end && axis.found; cell += rows[k++].count) {
+      if (!isData(k)) continue;
+      shaped = shaped && (k == lastData ? rows[k].count <= full : rows[k].count == full);
+      const double v = cells[cell];
+      if (values > 0) {
+        const int d = v > last ? 1 : v < last ? -1 : 0;
+        firstMonotonic = firstMonotonic && d != 0 && (direction == 0 || d == direction);
+        direction = d;
+      }
+      last = v;
+      values += rows[k].count;
+    }
+    const bool asked = settings.layout == ImportLayout::StartStep;
+    if (asked || (axis.found && shaped &&
+                  (axis.count == values || (axis.count == 0 && (full == 1 || !firstMonotonic))))) {
+      if (!axis.found) {
+        r.refusal = "the header gives no start and step of x";
+        return r;
+      }
+      r.layout +=
+          ", x from start " + formatShortest(axis.start) + " and step " + formatShortest(axis.step);
+      r.settings.layout = ImportLayout::StartStep;
+      ImportedGraph& g = r.graphs.emplace_back();
+      g.name = fileName;
+      g.points.reserve(values);
+      // The rows taken beyond the end of the table are no comment lines.
+      comments.erase(comments.begin() + static_cast<std::ptrdiff_t>(commentsAfter),
+                     comments.begin() + static_cast<std::ptrdiff_t>(commentsAfter + end - stop));
+      std::size_t index = 0, dataRow = 0;
+      cell = startCell;
+      for (std::size_t k = start; k < end; cell += rows[k++].count) {
+        if (!isData(k)) continue;
+        const bool take = taken.takes(++dataRow);
+        for (std::size_t j = 0; j < rows[k].count; ++j, ++index) {
+          const double y = cells[cell + j];
+          // A blank cell keeps its place on the axis.
+          if (!take || isMissing(y)) continue;
+          const double x = axis.start + static_cast<double>(index) * axis.step;
+          if (!std::isfinite(y) || !std::isfinite(x))
+            ++r.nonFinite;
+          else
+            g.points.push_back({x, y});
+        }
+      }
+      if (axis.count != 0 && axis.count != index)
+        r.warnings.push_back("the header gives " + groupedCount(axis.count) +
+                             " points and the data hold " + groupedCount(index));
+      keepComments();
+      return r;
+    }
+  }
+
+  // Column pairs x1 y1 x2 y2 ...: taken on strong evidence only.
+  const PairEvidence pairs =
+      width >= 4 && width % 2 == 0 &&
+              settings.layout.value_or(ImportLayout::ColumnPairs) == ImportLayout::ColumnPairs
+          ? pairEvidence(rows, cells, start, stop, startCell, width, titles)
+          : PairEvidence{};
+  if (settings.layout == ImportLayout::ColumnPairs || (!settings.layout && pairs.strong())) {
+    r.layout += ", " + std::to_string(width / 2) + " column pairs (x, y)";
+    r.settings.layout = ImportLayout::ColumnPairs;
+    // The y titles name the graphs when they tell them apart.
+    bool distinct = true;
+    for (std::size_t a = 1; a < width && distinct; a += 2)
+      for (std::size_t b = a + 2; b < width && distinct; b += 2)
+        distinct =
+            a < titles.size() && b < titles.size() && !titles[a].empty() && titles[a] != titles[b];
+    for (std::size_t p = 0; 2 * p + 1 < width; ++p) {
+      ImportedGraph& g = r.graphs.emplace_back();
+      g.name = distinct ? titles[2 * p + 1] : fileName + ", pair " + std::to_string(p + 1);
+    }
+    std::size_t cell = startCell, dataRow = 0;
+    for (std::size_t k = start; k < stop; cell += rows[k++].count) {
+      if (!isData(k) || !taken.takes(++dataRow)) continue;
+      const double* v = cells.data() + cell;
+      for (std::size_t p = 0; 2 * p + 1 < width && 2 * p + 1 < rows[k].count; ++p) {
+        const double x = v[2 * p], y = v[2 * p + 1];
+        // A blank cell is no point in that pair's graph (pairs of different
+        // lengths end in blank cells).
+        if (isMissing(x) || isMissing(y)) continue;
+        r.nonFinite += (std::isfinite(x) ? 0 : 1) + (std::isfinite(y) ? 0 : 1);
+        if (std::isfinite(x) && std::isfinite(y)) r.graphs[p].points.push_back({x, y});
+      }
+    }
     keepComments();
     return r;
   }
-  const std::size_t graphs = width - 1;
-  r.graphs.resize(graphs);
-  for (std::size_t k = 0; k < graphs; ++k) {
-    ImportedGraph& g = r.graphs[k];
-    if (k + 1 < titles.size() && !titles[k + 1].empty())
-      g.name = titles[k + 1];
-    else
-      g.name = graphs == 1 ? fileName : fileName + ", column " + std::to_string(k + 2);
-    g.points.reserve(dataRows);
+  if (pairs.close())
+    r.warnings.push_back(
+        "the columns may be pairs of x and y (" + pairs.why() +
+        "); read with the first column as x; import-with layout=column-pairs reads one graph "
+        "per pair");
+
+  // x and the y columns (from 0; npos: x is the row number).
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  const std::size_t xColumn = settings.xColumn
+                                  ? (*settings.xColumn == 0 ? kNone : *settings.xColumn - 1)
+                                  : (width == 1 ? kNone : 0);
+  if (xColumn != kNone && xColumn >= width) {
+    r.refusal = "x is to be column " + std::to_string(xColumn + 1) + " and the table has " +
+                std::to_string(width) + (width == 1 ? " column" : " columns");
+    return r;
   }
+  std::vector<std::size_t> yColumns;
+  if (settings.columns) {
+    for (std::size_t c : *settings.columns) {
+      if (c - 1 < width) {
+        yColumns.push_back(c - 1);
+      } else {
+        r.warnings.push_back("column " + std::to_string(c) + " is beyond the table's " +
+                             std::to_string(width) + " columns and makes no graph");
+      }
+    }
+  } else {
+    for (std::size_t c = 0; c < width; ++c)
+      if (c != xColumn) yColumns.push_back(c);
+  }
+  r.settings.xColumn = xColumn == kNone ? 0 : xColumn + 1;
+  r.settings.columns.emplace();
+  for (std::size_t c : yColumns) r.settings.columns->push_back(c + 1);
+  r.settings.layout = ImportLayout::FirstColumnX;
+  if (xColumn == kNone)
+    r.layout += width == 1 ? ", one column (x is the row number)" : ", x is the row number";
+  else if (xColumn != 0)
+    r.layout += ", x in column " + std::to_string(xColumn + 1);
+
+  const std::size_t graphs = yColumns.size();
+  // The graphs of a block: named by the block (when the file has several)
+  // and by the column titles.
+  auto nameBlock = [&](std::size_t base, const std::string& block,
+                       const std::vector<std::string>& columnTitles) {
+    for (std::size_t k = 0; k < graphs; ++k) {
+      ImportedGraph& g = r.graphs[base + k];
+      const std::size_t c = yColumns[k];
+      const std::string column = c < columnTitles.size() && !columnTitles[c].empty()
+                                     ? columnTitles[c]
+                                     : "column " + std::to_string(c + 1);
+      if (!block.empty())
+        g.name = graphs == 1 ? block : block + ", " + column;
+      else if (c < columnTitles.size() && !columnTitles[c].empty())
+        g.name = columnTitles[c];
+      else
+        g.name = graphs == 1 ? fileName : fileName + ", " + column;
+    }
+  };
+  auto addBlock = [&](const std::string& block, const std::vector<std::string>& columnTitles) {
+    const std::size_t base = r.graphs.size();
+    r.graphs.resize(base + graphs);
+    nameBlock(base, block, columnTitles);
+  };
+  addBlock("", titles);
+  for (ImportedGraph& g : r.graphs) g.points.reserve(dataRows);
+  // Data blocks each under header lines of their own (multi-region
+  // exports): a new block where x turns back after text lines, or where
+  // those lines name it.
+  const bool blocks = !settings.layout && xColumn != kNone;
+  std::size_t blockCount = 1, blockBase = 0, headerFrom = start;
+  bool textSince = false;
+  auto headerLines = [&](std::size_t from, std::size_t to) {
+    std::vector<std::string_view> lines;
+    for (std::size_t k = from; k < to; ++k)
+      if (!isData(k)) lines.push_back(texts[rows[k].text]);
+    return lines;
+  };
+  auto titlesOf = [&](const std::vector<std::string_view>& lines) {
+    std::vector<std::string> out;
+    if (lines.empty() || lines.back().find('=') != std::string_view::npos) return out;
+    splitFields(lines.back(), choice.separator, fields);
+    if (fields.size() == width)
+      for (std::string_view f : fields) out.emplace_back(f);
+    return out;
+  };
   std::size_t wider = 0, withoutX = 0, firstWithoutX = 0;
   std::size_t cell = startCell;
   // Where x first turns back: the first column may then not be one x axis.
   double lastX = std::numeric_limits<double>::quiet_NaN();
   int direction = 0;
   std::size_t turn = rows.size();
+  std::size_t dataRow = 0;  // from 1
   for (std::size_t k = start; k < stop; cell += rows[k++].count) {
-    if (!isData(k)) continue;
+    if (!isData(k)) {
+      if (k > start && !textSince) {
+        textSince = true;
+        headerFrom = k;
+      }
+      continue;
+    }
     const Row& row = rows[k];
     const double* v = cells.data() + cell;
-    if (row.count > width) ++wider;
-    const bool hasX = !isMissing(v[0]);
-    const bool finiteX = std::isfinite(v[0]);
+    // The row number stays taken by a row left out.
+    const double x = xColumn == kNone      ? static_cast<double>(dataRow)
+                     : xColumn < row.count ? v[xColumn]
+                                           : kMissing;
+    const bool hasX = !isMissing(x);
+    const bool finiteX = std::isfinite(x);
+    if (textSince && blocks) {
+      const std::vector<std::string_view> header = headerLines(headerFrom, k);
+      const std::string name = blockName(header);
+      const bool turnsBack =
+          finiteX && direction != 0 && std::isfinite(lastX) && (x - lastX) * direction <= 0;
+      if (turnsBack || !name.empty()) {
+        if (blockCount++ == 1) {
+          // The first block is named now that there are several.
+          const std::string first = blockName(headerLines(0, start));
+          nameBlock(0, first.empty() ? fileName + ", block 1" : first, titles);
+        }
+        blockBase = r.graphs.size();
+        addBlock(name.empty() ? fileName + ", block " + std::to_string(blockCount) : name,
+                 titlesOf(header));
+        lastX = std::numeric_limits<double>::quiet_NaN();
+        direction = 0;
+      }
+    }
+    textSince = false;
+    if (!taken.takes(++dataRow)) continue;
+    if (row.count > width && width > 1) ++wider;
     r.nonFinite += hasX && !finiteX ? 1 : 0;
     if (hasX && finiteX) {
-      const int step = v[0] > lastX ? 1 : v[0] < lastX ? -1 : 0;
+      const int step = x > lastX ? 1 : x < lastX ? -1 : 0;
       if (step != 0 && direction != 0 && step != direction && turn == rows.size()) turn = k;
       if (step != 0) direction = step;
-      lastX = v[0];
+      lastX = x;
     }
     // A blank cell is no point in that graph at this row (a blank x: in
     // none); the graphs go on.
@@ -612,14 +1127,14 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       if (withoutX++ == 0) firstWithoutX = k;
       continue;
     }
-    for (std::size_t c = 0; c + 1 < row.count && c < graphs; ++c) {
-      if (isMissing(v[c + 1])) continue;
+    for (std::size_t c = 0; c < graphs; ++c) {
+      if (yColumns[c] >= row.count || isMissing(v[yColumns[c]])) continue;
       // A value that is not finite gives no point; the graph goes on.
-      const double y = v[c + 1];
+      const double y = v[yColumns[c]];
       if (!std::isfinite(y))
         ++r.nonFinite;
       else if (finiteX)
-        r.graphs[c].points.push_back({v[0], y});
+        r.graphs[blockBase + c].points.push_back({x, y});
     }
   }
   if (withoutX > 0)
@@ -627,10 +1142,19 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
                          (withoutX == 1 ? std::string(": the row has no x value and gives no point")
                                         : " and " + std::to_string(withoutX - 1) +
                                               " more rows have no x value and give no point"));
-  if (turn < rows.size() && graphs == 1) {
+  const ImportLayout asked = settings.layout.value_or(ImportLayout::StackedScans);
+  if (blockCount > 1) {
+    r.layout += ", " + std::to_string(blockCount) + " data blocks";
+    turn = rows.size();  // each block was checked on its own
+  }
+  if (graphs == 1 && blockCount == 1 && asked == ImportLayout::StackedScans &&
+      (turn < rows.size() || settings.layout)) {
     std::vector<std::vector<Point>> scans = stackedScans(r.graphs[0].points);
-    if (!scans.empty()) {
+    // Asked for: every turn back starts a scan.
+    if (scans.empty() && settings.layout) scans = runsOnward(r.graphs[0].points);
+    if (scans.size() > 1) {
       r.layout += ", " + std::to_string(scans.size()) + " scans one after another";
+      r.settings.layout = ImportLayout::StackedScans;
       const std::string name = r.graphs[0].name;
       r.graphs.resize(scans.size());
       for (std::size_t k = 0; k < scans.size(); ++k) {
@@ -640,7 +1164,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       turn = rows.size();
     }
   }
-  if (turn < rows.size())
+  if (turn < rows.size() && !settings.layout)
     r.warnings.push_back("line " + lineNumber(turn) +
                          ": the first column, taken as x, turns back here (it is not "
                          "monotonic); check that the file holds one x column and one scan");
@@ -654,13 +1178,16 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
 
 }  // namespace
 
-ImportResult importTable(std::string_view text, const std::string& fileName) {
+ImportResult importTable(std::string_view text, const std::string& fileName,
+                         const ImportSettings& settings) {
   std::vector<std::string_view> sample;
-  forEachTextLine(text, [&](std::size_t, std::string_view line) {
-    if (!trimBlanks(line).empty()) sample.push_back(line);
+  const std::size_t notData =
+      std::max(settings.skipLines.value_or(0), settings.headerRow.value_or(0));
+  forEachTextLine(text, [&](std::size_t number, std::string_view line) {
+    if (number >= notData && !trimBlanks(line).empty()) sample.push_back(line);
     return sample.size() < 2000;
   });
-  ImportResult r = readTable(text, fileName, sample);
+  ImportResult r = readTable(text, fileName, sample, settings);
   if (r.refusal) return r;
   // A column blank (or not finite) in every row makes no graph.
   if (r.pointCount() > 0) {

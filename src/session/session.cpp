@@ -62,11 +62,12 @@ void Session::addFiles(const std::vector<std::string>& paths, const MessageFn& m
 }
 
 std::vector<std::string> Session::importFiles(const std::vector<std::string>& paths,
-                                              const ProgressFn& progress, std::size_t* failures) {
+                                              const ProgressFn& progress, std::size_t* failures,
+                                              const ImportSettings& settings) {
   if (paths.empty()) return {};
   std::size_t added = 0;
   std::vector<std::string> summary =
-      varnix::importFiles(m_store, paths, progress, &added, failures);
+      varnix::importFiles(m_store, paths, progress, &added, failures, settings);
   syncRows();
   if (!m_focus && !m_store.empty()) m_focus = 0;
   m_information = " " + std::to_string(added) + " files loaded. Press <R> to rescale";

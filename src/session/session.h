@@ -7,6 +7,7 @@
 
 #include "fit/baseline.h"
 #include "fit/fit_commands.h"
+#include "import/import_settings.h"
 #include "processing/moments.h"
 #include "workspace/callbacks.h"
 #include "workspace/graph_store.h"
@@ -51,7 +52,8 @@ class Session {
   /// as Add Files's do; one summary line per file.
   std::vector<std::string> importFiles(const std::vector<std::string>& paths,
                                        const ProgressFn& progress = {},
-                                       std::size_t* failures = nullptr);
+                                       std::size_t* failures = nullptr,
+                                       const ImportSettings& settings = {});
   /// Loads one file as the command line does (the information line stays).
   void loadFile(const std::string& path, const MessageFn& message, std::size_t* failures = nullptr);
   /// Highlight the current graph; the information line names it.

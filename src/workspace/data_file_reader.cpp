@@ -497,7 +497,8 @@ std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::
           !notice.empty() && message)
         message(notice);
       std::string error;
-      if (importReader) content = importReader(g.sourcePath, completeLinesOnly, error);
+      if (importReader)
+        content = importReader(g.sourcePath, g.importSettings, completeLinesOnly, error);
       if (!content) {
         tell("Cannot reload " + g.name + ": " +
              (importReader ? error : std::string("it was imported")));

@@ -146,11 +146,11 @@ std::optional<DataFileContent> readDataFileContent(const std::string& path, Read
 /// a message and the graph stays as it was. Returns the rows reloaded.
 /// With completeLinesOnly (following a file another program is still
 /// writing) a last line without its line end is left for the next reading.
-/// Imported graphs are read again by importReader (path, completeLinesOnly,
-/// error): a column per graph of the import and the first graph's comment
-/// lines, or nullopt with the reason in error.
-using ContentReader =
-    std::function<std::optional<DataFileContent>(const std::string&, bool, std::string&)>;
+/// Imported graphs are read again by importReader (path, import settings,
+/// completeLinesOnly, error): a column per graph of the import and the first
+/// graph's comment lines, or nullopt with the reason in error.
+using ContentReader = std::function<std::optional<DataFileContent>(
+    const std::string&, const std::string&, bool, std::string&)>;
 /// Following files (a program may be writing them): a graph is held, not
 /// reloaded, when its file is larger than maxBytes, now holds fewer points
 /// than the graph (a file truncated, or rewritten and not yet complete), or

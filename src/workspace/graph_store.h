@@ -84,6 +84,9 @@ struct Graph {
   /// The file is an instrument's export read by Import: it is read again
   /// the same way (sourceColumn is then the graph's place in the import).
   bool sourceImported = false;
+  /// The import settings it was read with (KEY=VALUE words separated by
+  /// blanks); empty: every field guessed.
+  std::string importSettings;
   /// The path was picked by Import and no file of the graph's is there yet:
   /// the first save creates the file and refuses anything (a file, a link)
   /// that appeared under that name since.

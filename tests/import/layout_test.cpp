@@ -125,5 +125,247 @@ TEST(ImportLayouts, AFirstColumnThatTurnsBackIsNamedInAWarning) {
   EXPECT_TRUE(importBytes("3 1\n2 2\n1 3\n", "f.txt").warnings.empty());
 }
 
+TEST(ImportLayouts, OneSpectrumPerRowUnderAnXRowWithAnEmptyCorner) {
+  const LayoutCase cases[] = {
+      {"names in front of the rows",
+       ",400,401,402\nA,1,2,3\nB,4,5,6\n",
+       "one spectrum per row",
+       {"A", "B"},
+       {{{400, 1}, {401, 2}, {402, 3}}, {{400, 4}, {401, 5}, {402, 6}}},
+       0},
+      {"indices in front of the rows, tabs, falling x",
+       "\t3\t2\t1\n1\t5\t6\t7\n02\t8\t9\t10\n",
+       "one spectrum per row",
+       {"1", "02"},
+       {{{3, 5}, {2, 6}, {1, 7}}, {{3, 8}, {2, 9}, {1, 10}}},
+       0},
+      {"blank cells and a short last row",
+       ",1,2,3\nA,1,,3\nB,4\n",
+       "one spectrum per row",
+       {"A", "B"},
+       {{{1, 1}, {3, 3}}, {{1, 4}}},
+       0},
+      {"header lines, semicolons, decimal commas",
+       "# map 2x1\n;500,5;600;700\nP 1;1;2;3,5\nP 2;4;5;6\n",
+       "one spectrum per row",
+       {"P 1", "P 2"},
+       {{{500.5, 1}, {600, 2}, {700, 3.5}}, {{500.5, 4}, {600, 5}, {700, 6}}},
+       1},
+  };
+  for (const LayoutCase& c : cases) expectLayout(c);
+  // Numbers as labels could also be a first column of x: the summary says
+  // what was guessed.
+  const ImportResult r = importBytes("\t3\t2\t1\n1\t5\t6\t7\n2\t8\t9\t10\n", "f.txt");
+  ASSERT_EQ(r.warnings.size(), 1U);
+  EXPECT_EQ(r.warnings[0],
+            "line 1 read as x values over one spectrum per row, each row's first number its "
+            "name; import-with layout=first-column-x reads the columns as graphs");
+  EXPECT_TRUE(importBytes(",1,2,3\nA,1,2,3\n", "f.txt").warnings.empty());
+}
+
+TEST(ImportLayouts, TablesThatOnlyLookLikeSpectraPerRowStayColumns) {
+  const LayoutCase cases[] = {
+      // Two x values only: a first row without x.
+      {"a blank x in the first row",
+       ",5,6\n1,6,7\n2,7,8\n",
+       "separator comma",
+       {"f.txt, column 2", "f.txt, column 3"},
+       {{{1, 6}, {2, 7}}, {{1, 7}, {2, 8}}},
+       0},
+      // The first row does not run one way: no x axis.
+      {"a first row that turns back",
+       ",1,3,2\n1,6,7,8\n2,7,8,9\n",
+       "separator comma",
+       {"f.txt, column 2", "f.txt, column 3", "f.txt, column 4"},
+       {{{1, 6}, {2, 7}}, {{1, 7}, {2, 8}}, {{1, 8}, {2, 9}}},
+       0},
+      {"nan in the first row",
+       ",nan,1,2\n1,6,7,8\n2,7,8,9\n",
+       "separator comma",
+       {"f.txt, column 2", "f.txt, column 3", "f.txt, column 4"},
+       {{{1, 6}, {2, 7}}, {{1, 7}, {2, 8}}, {{1, 8}, {2, 9}}},
+       0},
+      // A row wider than the x row.
+      {"a row wider than the x row",
+       ",1,2,3\n1,6,7,8,9\n2,7,8,9\n",
+       "separator comma",
+       {"f.txt, column 2", "f.txt, column 3", "f.txt, column 4"},
+       {{{1, 6}, {2, 7}}, {{1, 7}, {2, 8}}, {{1, 8}, {2, 9}}},
+       0},
+  };
+  for (const LayoutCase& c : cases) expectLayout(c);
+}
+
+TEST(ImportLayouts, ColumnPairsOnStrongEvidence) {
+  const LayoutCase cases[] = {
+      {"titles repeating per pair, trailing comma, metadata footer",
+       "Wavelength,Intensity,Wavelength,Intensity,\n400,1,400.5,5,\n401,2,401.5,6,\n"
+       "402,3,402.5,7,\n\nOperator: A. N. Other\nIntegration time: 100 ms\n",
+       "2 column pairs (x, y)",
+       {"f.txt, pair 1", "f.txt, pair 2"},
+       {{{400, 1}, {401, 2}, {402, 3}}, {{400.5, 5}, {401.5, 6}, {402.5, 7}}},
+       3},
+      {"pairs of different lengths named by their titles",
+       "nm,A,nm,B\n1,10,1,20\n2,11,2,21\n3,12,3,22\n4,13,,\n",
+       "2 column pairs (x, y)",
+       {"A", "B"},
+       {{{1, 10}, {2, 11}, {3, 12}, {4, 13}}, {{1, 20}, {2, 21}, {3, 22}}},
+       1},
+      {"three falling pairs without titles",
+       "9;1;9,1;2;8,9;3\n8;1;8,1;2;7,9;3\n7;1;7,1;2;6,9;3\n",
+       "3 column pairs (x, y)",
+       {"f.txt, pair 1", "f.txt, pair 2", "f.txt, pair 3"},
+       {{{9, 1}, {8, 1}, {7, 1}}, {{9.1, 2}, {8.1, 2}, {7.1, 2}}, {{8.9, 3}, {7.9, 3}, {6.9, 3}}},
+       0},
+  };
+  for (const LayoutCase& c : cases) {
+    expectLayout(c);
+    EXPECT_TRUE(importBytes(c.text, "f.txt").warnings.empty()) << c.what;
+  }
+  // Weak evidence keeps the first column as x; a near miss is warned about.
+  struct Case {
+    const char* what;
+    std::string text;
+    std::size_t graphs;
+    std::vector<std::string> warnings;
+  };
+  const Case weak[] = {
+      {"x columns and y columns of their own ranges",
+       "nm,a,b,c\n400,1,2,3\n401,2,3,4\n402,3,4,5\n",
+       3,
+       {}},
+      {"titles repeating, second x not monotonic",
+       "x,y,x,y\n1,1,3,1\n2,2,1,2\n3,3,2,3\n",
+       3,
+       {"the columns may be pairs of x and y (the titles repeat per pair, the odd columns cover "
+        "one range); read with the first column as x; import-with layout=column-pairs reads one "
+        "graph per pair"}},
+      {"x columns alike, one not monotonic, no titles",
+       "1,7,3,1\n2,8,1,2\n3,9,2,3\n",
+       3,
+       {"the columns may be pairs of x and y (the odd columns cover one range); read with the "
+        "first column as x; import-with layout=column-pairs reads one graph per pair"}},
+      {"an odd number of columns", "1,5,1,6,1\n2,5,2,6,2\n3,5,3,6,3\n", 4, {}},
+  };
+  for (const Case& c : weak) {
+    const ImportResult r = importBytes(c.text, "f.txt");
+    ASSERT_FALSE(r.refusal) << c.what;
+    EXPECT_EQ(r.graphs.size(), c.graphs) << c.what;
+    EXPECT_EQ(r.warnings, c.warnings) << c.what;
+  }
+  // Asked for, pairs are read whatever the evidence.
+  ImportSettings s;
+  s.layout = ImportLayout::ColumnPairs;
+  const ImportResult r = importTable("x,y,x,y\n1,1,3,1\n2,2,1,2\n3,3,2,3\n", "f.txt", s);
+  ASSERT_EQ(r.graphs.size(), 2U);
+  EXPECT_EQ(r.graphs[1].points, (std::vector<Point>{{3, 1}, {1, 2}, {2, 3}}));
+}
+
+TEST(ImportLayouts, XFromAStartAndStepInTheHeader) {
+  const LayoutCase cases[] = {
+      {"start, step and count, the last line shorter",
+       "Start: 400\nStep: 0.5\nPoints: 7\n1 2 3\n4 5 6\n7\n",
+       "x from start 400 and step 0.5",
+       {"f.txt"},
+       {{{400, 1}, {400.5, 2}, {401, 3}, {401.5, 4}, {402, 5}, {402.5, 6}, {403, 7}}},
+       3},
+      {"one header line, semicolons, a blank cell keeps its place",
+       "Start angle (deg) 10; Step -2; Number of points 5\n1;;3\n4;5\n",
+       "x from start 10 and step -2",
+       {"f.txt"},
+       {{{10, 1}, {6, 3}, {4, 4}, {2, 5}}},
+       1},
+      {"one value per line",
+       "StartWavelength=200\nStepSize=1\n5\n6\n7\n",
+       "x from start 200 and step 1",
+       {"f.txt"},
+       {{{200, 5}, {201, 6}, {202, 7}}},
+       2},
+      // The header describes the x column that is there.
+      {"an x column that the header describes",
+       "Start: 400\nStep: 1\n400 1\n401 2\n402 3\n",
+       "separator blanks",
+       {"f.txt"},
+       {{{400, 1}, {401, 2}, {402, 3}}},
+       2},
+      {"a count that does not fit",
+       "Start: 400\nStep: 1\nPoints: 99\n1 2\n3 4\n5 6\n",
+       "separator blanks",
+       {"f.txt"},
+       {{{1, 2}, {3, 4}, {5, 6}}},
+       3},
+      {"a step of nan, a huge count",
+       "Start: 1\nStep: nan\nPoints: 1e300\n5\n6\n",
+       "one column",
+       {"f.txt"},
+       {{{0, 5}, {1, 6}}},
+       3},
+  };
+  for (const LayoutCase& c : cases) expectLayout(c);
+
+  ImportSettings s;
+  s.layout = ImportLayout::StartStep;
+  ImportResult r = importTable("Start: 400\nStep: 1\nPoints: 99\n1 2\n3 4\n5 6\n", "f.txt", s);
+  ASSERT_FALSE(r.refusal);
+  EXPECT_EQ(r.graphs.at(0).points.size(), 6U);
+  EXPECT_EQ(r.warnings, std::vector<std::string>{"the header gives 99 points and the data hold 6"});
+  r = importTable("1 2\n3 4\n", "f.txt", s);
+  EXPECT_EQ(r.refusal, "the header gives no start and step of x");
+}
+
+TEST(ImportLayouts, DataBlocksUnderHeadersOfTheirOwn) {
+  const LayoutCase cases[] = {
+      {"regions named in their headers",
+       "Region: C 1s\nBE,counts\n290,5\n289,6\n288,7\nRegion: O 1s\nBE,counts\n535,8\n534,9\n"
+       "533,10\n",
+       "2 data blocks",
+       {"C 1s", "O 1s"},
+       {{{290, 5}, {289, 6}, {288, 7}}, {{535, 8}, {534, 9}, {533, 10}}},
+       4},
+      {"unnamed blocks where x starts again",
+       "# scan A\n1 5\n2 6\n3 7\n# scan B\n1 8\n2 9\n3 10\n",
+       "2 data blocks",
+       {"f.txt, block 1", "f.txt, block 2"},
+       {{{1, 5}, {2, 6}, {3, 7}}, {{1, 8}, {2, 9}, {3, 10}}},
+       2},
+      {"bracketed names, two columns each, x going on",
+       "[first]\nx;a;b\n1;2;3\n2;3;4\n[second]\nx;c;d\n5;6;7\n6;7;8\n",
+       "2 data blocks",
+       {"first, a", "first, b", "second, c", "second, d"},
+       {{{1, 2}, {2, 3}}, {{1, 3}, {2, 4}}, {{5, 6}, {6, 7}}, {{5, 7}, {6, 8}}},
+       4},
+      // A stray line inside one scan (x goes on, nothing named) is a comment.
+      {"a stray line in a scan",
+       "1 5\n2 6\n# lamp flicker\n3 7\n4 8\n",
+       "separator blanks",
+       {"f.txt"},
+       {{{1, 5}, {2, 6}, {3, 7}, {4, 8}}},
+       1},
+      {"a key that only contains a name key",
+       "1 5\n2 6\nSlit width: 2\n3 7\n",
+       "separator blanks",
+       {"f.txt"},
+       {{{1, 5}, {2, 6}, {3, 7}}},
+       1},
+  };
+  for (const LayoutCase& c : cases) {
+    expectLayout(c);
+    EXPECT_TRUE(importBytes(c.text, "f.txt").warnings.empty()) << c.what;
+  }
+}
+
+TEST(ImportLayouts, RowsOfSpectraArePicked) {
+  std::string text = ",1,2,3\n";
+  for (int k = 1; k <= 9; ++k) text += "s" + std::to_string(k) + ",1,2,3\n";
+  ImportSettings s;
+  s.rows = RowRange{2, 8, 3};
+  const ImportResult r = importTable(text, "f.txt", s);
+  ASSERT_FALSE(r.refusal);
+  std::vector<std::string> names;
+  for (const ImportedGraph& g : r.graphs) names.push_back(g.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"s2", "s5", "s8"}));
+  EXPECT_EQ(r.settings.layout, ImportLayout::SpectrumPerRow);
+}
+
 }  // namespace
 }  // namespace varnix

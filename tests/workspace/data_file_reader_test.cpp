@@ -610,7 +610,8 @@ namespace {
 TEST(LoadDataFile, AFileLeftHalfWrittenIsRestoredAndTheUserIsTold) {
   const std::string old = test::numberedLines(150000, 3), fresh = test::numberedLines(220000, 7);
   const std::vector<Point> oldPoints = parseDataFile(old).columns[0];
-  const ContentReader importReader = [](const std::string& path, bool, std::string&) {
+  const ContentReader importReader = [](const std::string& path, const std::string&, bool,
+                                        std::string&) {
     std::string text;
     readWholeFile(path, text);
     return std::optional<DataFileContent>(parseDataFile(text));
