@@ -181,33 +181,44 @@ const Series& twoPoints() {
   return s;
 }
 
+std::unique_ptr<varnix::ChartView> twoPointView() {
+  auto view = std::make_unique<varnix::ChartView>();
+  view->resize(kWidth, kHeight);
+  view->show();
+  view->setSeriesSource([](int i) -> const Series* { return i == 0 ? &twoPoints() : nullptr; });
+  view->showSeries(0, 16776960);
+  return view;
+}
+
+/// The bare QCustomPlot app: the same size, the two points as a graph.
+std::unique_ptr<QCustomPlot> twoPointPlot() {
+  auto plot = std::make_unique<QCustomPlot>();
+  plot->resize(kWidth, kHeight);
+  plot->show();
+  plot->setNotAntialiasedElements(QCP::aeAll);
+  plot->addGraph()->setData({1.0, 3.0}, {2.0, 5.0});
+  plot->rescaleAxes();
+  return plot;
+}
+
 // A cursor key step on a two-line file as the user sees it: the lines
 // moved and the paint delivered. The reference is a bare QCustomPlot app of
 // the same size moving a line item over a two-point graph and replotting.
 void CursorKey_varnix(benchmark::State& state) {
-  varnix::ChartView view;
-  view.resize(kWidth, kHeight);
-  view.show();
-  view.setSeriesSource([](int i) -> const Series* { return i == 0 ? &twoPoints() : nullptr; });
-  view.showSeries(0, 16776960);
-  view.redraw();
+  auto view = twoPointView();
+  view->redraw();
   QApplication::processEvents();
   int column = 100;
   for (auto _ : state) {
     ++column;
-    view.setCursorLines(column % 900 + 50, 600, true);
+    view->setCursorLines(column % 900 + 50, 600, true);
     QApplication::processEvents();
   }
 }
 
 void CursorKey_reference(benchmark::State& state) {
-  QCustomPlot plot;
-  plot.resize(kWidth, kHeight);
-  plot.show();
-  plot.setNotAntialiasedElements(QCP::aeAll);
-  QCPGraph* g = plot.addGraph();
-  g->setData({1.0, 3.0}, {2.0, 5.0});
-  plot.rescaleAxes();
+  auto plotHolder = twoPointPlot();
+  QCustomPlot& plot = *plotHolder;
   auto* line = new QCPItemStraightLine(&plot);
   plot.replot();
   QApplication::processEvents();
@@ -225,31 +236,22 @@ void CursorKey_reference(benchmark::State& state) {
 // A zoom key step on a two-line file (Zoom In, then Zoom Out), the paint
 // delivered, beside the bare QCustomPlot app scaling its axis and replotting.
 void ZoomKey_varnix(benchmark::State& state) {
-  varnix::ChartView view;
-  view.resize(kWidth, kHeight);
-  view.show();
-  view.setSeriesSource([](int i) -> const Series* { return i == 0 ? &twoPoints() : nullptr; });
-  view.showSeries(0, 16776960);
-  view.setAxisAutomatic(varnix::ChartView::Axis::Bottom, false);
-  view.setAxisAutomatic(varnix::ChartView::Axis::Left, false);
-  view.redraw();
+  auto view = twoPointView();
+  view->setAxisAutomatic(varnix::ChartView::Axis::Bottom, false);
+  view->setAxisAutomatic(varnix::ChartView::Axis::Left, false);
+  view->redraw();
   QApplication::processEvents();
   int step = 0;
   for (auto _ : state) {
-    view.zoomBy((++step % 2) ? -0.1L : 0.1L);
-    view.redraw();
+    view->zoomBy((++step % 2) ? -0.1L : 0.1L);
+    view->redraw();
     QApplication::processEvents();
   }
 }
 
 void ZoomKey_reference(benchmark::State& state) {
-  QCustomPlot plot;
-  plot.resize(kWidth, kHeight);
-  plot.show();
-  plot.setNotAntialiasedElements(QCP::aeAll);
-  QCPGraph* g = plot.addGraph();
-  g->setData({1.0, 3.0}, {2.0, 5.0});
-  plot.rescaleAxes();
+  auto plotHolder = twoPointPlot();
+  QCustomPlot& plot = *plotHolder;
   plot.replot();
   QApplication::processEvents();
   int step = 0;
