@@ -59,7 +59,7 @@ inline double snapToPixel(double p, double resolution) {
 /// they change.
 class BlockSummary {
  public:
-  static constexpr std::size_t kBlockPoints = 8;
+  static constexpr std::size_t kBlockPoints = 32;
   static constexpr std::size_t kFanOut = 8;
 
   /// Scans the points once; remembers whether x ascends.

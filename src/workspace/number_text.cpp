@@ -269,11 +269,10 @@ constexpr int kLargestExactPower = 22;
 /// library, which rounds the exact binary value.
 char* formatSevenDigits(char* out, double v) {
   const double a = std::fabs(v);
-  // The binary exponent as frexp gives it, read from the bits of a normal
-  // number.
-  const auto bits = std::bit_cast<std::uint64_t>(a);
-  int binaryExponent = static_cast<int>(bits >> 52) - 1022;
-  if ((bits >> 52) == 0) std::frexp(a, &binaryExponent);
+  // The binary exponent as frexp gives it, read from the bits; a subnormal
+  // number, taken for one near 1e-308, needs a power of ten beyond the exact
+  // ones and goes to the library below.
+  const int binaryExponent = static_cast<int>(std::bit_cast<std::uint64_t>(a) >> 52) - 1022;
   // floor(log10(a)) or one less.
   int e = ((binaryExponent - 1) * 78913) >> 18;
   double r = 0;

@@ -151,13 +151,14 @@ TEST(SeriesDrawing, SummaryExtremesMatchAScanOfTheRun) {
   };
   const Case cases[] = {{7, {}},
                         {8, {}},
-                        {65, {}},
+                        {33, {}},
                         {600, {}},
                         {5000, {}},
                         {5000, {0}},
                         {5000, {513, 4095}},
                         {40000, {9000}},
                         {4097, {4096}}};
+  BlockSummary summary;
   for (const Case& c : cases) {
     std::vector<Point> points(c.n);
     for (std::size_t j = 0; j < c.n; ++j) points[j] = {static_cast<double>(j), noise(rng)};
@@ -168,13 +169,14 @@ TEST(SeriesDrawing, SummaryExtremesMatchAScanOfTheRun) {
       else
         points[j].y = k % 2 == 0 ? std::nan("") : -HUGE_VAL;
     }
-    BlockSummary summary;
+    // One summary built again for every case, as the chart does when the
+    // points change.
     summary.build(points);
     ASSERT_TRUE(summary.ascending());
-    // Edges of blocks of 8, 64, 512 and 4096 points, one point either side
-    // of them, and random places.
+    // Edges of blocks of every level, one point either side of them, and
+    // random places.
     std::vector<std::size_t> places = {0, c.n};
-    for (std::size_t edge = 8; edge < c.n; edge *= 8)
+    for (std::size_t edge = BlockSummary::kBlockPoints; edge < c.n; edge *= BlockSummary::kFanOut)
       for (std::size_t k : {1, 2, 9, 63})
         if (edge * k < c.n)
           for (std::size_t place : {edge * k - 1, edge * k, edge * k + 1}) places.push_back(place);
