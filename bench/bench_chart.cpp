@@ -171,6 +171,97 @@ void CursorStep_varnix(benchmark::State& state) {
   for (auto _ : state) view->setCursorLines(++column % 900 + 50, 300, true);
 }
 
+/// A two-point curve, as a two-line data file gives.
+const Series& twoPoints() {
+  static const Series s = [] {
+    Series t;
+    t.assignSorted({{1.0, 2.0}, {3.0, 5.0}});
+    return t;
+  }();
+  return s;
+}
+
+std::unique_ptr<varnix::ChartView> twoPointView() {
+  auto view = std::make_unique<varnix::ChartView>();
+  view->resize(kWidth, kHeight);
+  view->show();
+  view->setSeriesSource([](int i) -> const Series* { return i == 0 ? &twoPoints() : nullptr; });
+  view->showSeries(0, 16776960);
+  return view;
+}
+
+/// The bare QCustomPlot app: the same size, the two points as a graph.
+std::unique_ptr<QCustomPlot> twoPointPlot() {
+  auto plot = std::make_unique<QCustomPlot>();
+  plot->resize(kWidth, kHeight);
+  plot->show();
+  plot->setNotAntialiasedElements(QCP::aeAll);
+  plot->addGraph()->setData({1.0, 3.0}, {2.0, 5.0});
+  plot->rescaleAxes();
+  return plot;
+}
+
+// A cursor key step on a two-line file as the user sees it: the lines
+// moved and the paint delivered. The reference is a bare QCustomPlot app of
+// the same size moving a line item over a two-point graph and replotting.
+void CursorKey_varnix(benchmark::State& state) {
+  auto view = twoPointView();
+  view->redraw();
+  QApplication::processEvents();
+  int column = 100;
+  for (auto _ : state) {
+    ++column;
+    view->setCursorLines(column % 900 + 50, 600, true);
+    QApplication::processEvents();
+  }
+}
+
+void CursorKey_reference(benchmark::State& state) {
+  auto plotHolder = twoPointPlot();
+  QCustomPlot& plot = *plotHolder;
+  auto* line = new QCPItemStraightLine(&plot);
+  plot.replot();
+  QApplication::processEvents();
+  int column = 100;
+  for (auto _ : state) {
+    ++column;
+    const double x = plot.xAxis->pixelToCoord(column % 900 + 50);
+    line->point1->setCoords(x, 0);
+    line->point2->setCoords(x, 1);
+    plot.replot(QCustomPlot::rpQueuedReplot);
+    QApplication::processEvents();
+  }
+}
+
+// A zoom key step on a two-line file (Zoom In, then Zoom Out), the paint
+// delivered, beside the bare QCustomPlot app scaling its axis and replotting.
+void ZoomKey_varnix(benchmark::State& state) {
+  auto view = twoPointView();
+  view->setAxisAutomatic(varnix::ChartView::Axis::Bottom, false);
+  view->setAxisAutomatic(varnix::ChartView::Axis::Left, false);
+  view->redraw();
+  QApplication::processEvents();
+  int step = 0;
+  for (auto _ : state) {
+    view->zoomBy((++step % 2) ? -0.1L : 0.1L);
+    view->redraw();
+    QApplication::processEvents();
+  }
+}
+
+void ZoomKey_reference(benchmark::State& state) {
+  auto plotHolder = twoPointPlot();
+  QCustomPlot& plot = *plotHolder;
+  plot.replot();
+  QApplication::processEvents();
+  int step = 0;
+  for (auto _ : state) {
+    plot.xAxis->scaleRange((++step % 2) ? 0.9 : 1 / 0.9);
+    plot.replot(QCustomPlot::rpQueuedReplot);
+    QApplication::processEvents();
+  }
+}
+
 // A cursor step with the Measure window open: one selected graph of the
 // shape measured between the cursors and the window's table refilled (the
 // cursor overlay itself is CursorStep_varnix). Compare with Redraw_varnix.
@@ -274,6 +365,10 @@ BENCHMARK(Redraw_varnix)->REDRAW_SHAPES;
 BENCHMARK(Redraw_reference)->REDRAW_SHAPES;
 BENCHMARK(Redraw_qcpgraph)->REDRAW_SHAPES;
 BENCHMARK(CursorStep_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(CursorKey_varnix)->Unit(benchmark::kMicrosecond);
+BENCHMARK(CursorKey_reference)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ZoomKey_varnix)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ZoomKey_reference)->Unit(benchmark::kMicrosecond);
 BENCHMARK(MeasureStep_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(ZoomStep_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(Rescale_varnix)->Args({1, 0})->Args({3, 0})->Unit(benchmark::kMillisecond);

@@ -100,9 +100,8 @@ void Import_reference(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
-/// The two-column file on disk, as it is or after a 30-line header.
-const std::string& diskFile(bool header) {
-  // A folder of its own, removed when the program ends.
+/// A folder of its own, removed when the program ends.
+const std::string& benchFolder() {
   struct Folder {
     std::string path;
     Folder() {
@@ -115,7 +114,12 @@ const std::string& diskFile(bool header) {
     }
   };
   static const Folder folder;
-  const std::string& dir = folder.path;
+  return folder.path;
+}
+
+/// The two-column file on disk, as it is or after a 30-line header.
+const std::string& diskFile(bool header) {
+  const std::string& dir = benchFolder();
   static std::string plain, headed;
   std::string& path = header ? headed : plain;
   if (path.empty()) {
@@ -232,6 +236,21 @@ void Write_reference(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 
+// Save of a graph of 2M points (the file written whole, then put in place),
+// beside loading the file it wrote.
+void Save_varnix(benchmark::State& state) {
+  static const varnix::Graph g = makeGraph();
+  const std::string path = benchFolder() + "/saved.dat";
+  for (auto _ : state) benchmark::DoNotOptimize(varnix::writeDataFile(path, g).ok);
+}
+
+void Save_reference(benchmark::State& state) {
+  static const varnix::Graph g = makeGraph();
+  const std::string path = benchFolder() + "/saved.dat";
+  if (!varnix::writeDataFile(path, g).ok) return;
+  for (auto _ : state) benchmark::DoNotOptimize(loadPoints(path));
+}
+
 }  // namespace
 
 BENCHMARK(Read_varnix)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
@@ -244,4 +263,6 @@ BENCHMARK(LoadHeader_varnix)->Unit(benchmark::kMillisecond);
 BENCHMARK(LoadHeader_reference)->Unit(benchmark::kMillisecond);
 BENCHMARK(LoadFile_varnix)->Unit(benchmark::kMillisecond);
 BENCHMARK(LoadFile_reference)->Unit(benchmark::kMillisecond);
+BENCHMARK(Save_varnix)->Unit(benchmark::kMillisecond);
+BENCHMARK(Save_reference)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

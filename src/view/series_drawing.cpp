@@ -20,26 +20,80 @@ void BlockSummary::build(const std::vector<Point>& points) {
   m_count = n;
   m_ascending = true;
   for (std::size_t j = 1; j < n && m_ascending; ++j) m_ascending = points[j - 1].x <= points[j].x;
-  const std::size_t blocks = m_ascending ? n / kBlockPoints : 0;
-  m_min.resize(blocks);
-  m_max.resize(blocks);
-  m_finite.resize(blocks);
-  m_firstX.resize(m_ascending ? (n + kBlockPoints - 1) / kBlockPoints : 0);
-  for (std::size_t b = 0; b < m_firstX.size(); ++b) m_firstX[b] = points[b * kBlockPoints].x;
-  for (std::size_t b = 0; b < blocks; ++b) {
+  m_levels.clear();
+  m_built = true;
+  if (!m_ascending) return;
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  std::vector<Extremes> base(n / kBlockPoints);
+  for (std::size_t b = 0; b < base.size(); ++b) {
     const Point* p = points.data() + b * kBlockPoints;
-    double lo = p[0].y, hi = p[0].y;
-    bool finite = true;
+    double lo = p[0].y, hi = p[0].y, poison = 0;
     for (std::size_t k = 0; k < kBlockPoints; ++k) {
       lo = std::min(lo, p[k].y);
       hi = std::max(hi, p[k].y);
-      finite &= std::isfinite(p[k].y) && std::isfinite(p[k].x);
+      // Any infinity or NaN makes `poison` a NaN.
+      poison += p[k].x * 0 + p[k].y * 0;
     }
-    m_min[b] = lo;
-    m_max[b] = hi;
-    m_finite[b] = finite ? 1 : 0;
+    base[b] = {poison == 0 ? lo : kNaN, hi};
   }
-  m_built = true;
+  m_levels.push_back(std::move(base));
+  while (m_levels.back().size() >= kFanOut) {
+    const std::vector<Extremes>& below = m_levels.back();
+    std::vector<Extremes> above(below.size() / kFanOut);
+    for (std::size_t b = 0; b < above.size(); ++b) {
+      const Extremes* e = below.data() + b * kFanOut;
+      double lo = e[0].lo, hi = e[0].hi, poison = 0;
+      for (std::size_t k = 0; k < kFanOut; ++k) {
+        lo = std::min(lo, e[k].lo);
+        hi = std::max(hi, e[k].hi);
+        poison += e[k].lo * 0;
+      }
+      above[b] = {poison == 0 ? lo : kNaN, hi};
+    }
+    m_levels.push_back(std::move(above));
+  }
+}
+
+bool BlockSummary::extremes(const Point* points, std::size_t first, std::size_t last, double& lo,
+                            double& hi) const {
+  lo = std::numeric_limits<double>::infinity();
+  hi = -lo;
+  double poison = 0;
+  auto scan = [&](std::size_t from, std::size_t to) {
+    for (std::size_t q = from; q < to; ++q) {
+      lo = std::min(lo, points[q].y);
+      hi = std::max(hi, points[q].y);
+      poison += points[q].x * 0 + points[q].y * 0;
+    }
+  };
+  auto take = [&](const std::vector<Extremes>& level, std::size_t from, std::size_t to) {
+    for (std::size_t b = from; b < to; ++b) {
+      lo = std::min(lo, level[b].lo);
+      hi = std::max(hi, level[b].hi);
+      poison += level[b].lo * 0;
+    }
+  };
+  auto roundUp = [](std::size_t v, std::size_t m) { return (v + m - 1) / m * m; };
+  auto roundDown = [](std::size_t v, std::size_t m) { return v / m * m; };
+  // The points before the first and after the last whole block, then at
+  // each level the blocks outside the whole blocks of the level above.
+  const std::size_t a = std::min(last, roundUp(first, kBlockPoints));
+  const std::size_t b = std::max(a, roundDown(last, kBlockPoints));
+  scan(first, a);
+  scan(b, last);
+  std::size_t from = a / kBlockPoints, to = b / kBlockPoints;
+  for (std::size_t l = 0; from < to; ++l) {
+    std::size_t innerFrom = to, innerTo = to;
+    if (l + 1 < m_levels.size()) {
+      innerFrom = std::min(to, roundUp(from, kFanOut));
+      innerTo = std::max(innerFrom, roundDown(to, kFanOut));
+    }
+    take(m_levels[l], from, innerFrom);
+    take(m_levels[l], innerTo, to);
+    from = innerFrom / kFanOut;
+    to = innerTo / kFanOut;
+  }
+  return poison == 0;
 }
 
 namespace {
@@ -132,19 +186,6 @@ void dropSegmentsOutside(std::vector<QLineF>& segments, const QRect& clip) {
   });
 }
 
-/// Asks for the memory of [first, last) at once, so that a bisection
-/// through it waits for memory once rather than at every step.
-void prefetch(const Point* first, const Point* last) {
-#if defined(__GNUC__)
-  for (const char* p = reinterpret_cast<const char*>(first);
-       p < reinterpret_cast<const char*>(last); p += 64)
-    __builtin_prefetch(p);
-#else
-  (void)first;
-  (void)last;
-#endif
-}
-
 /// The first index in [first, last) for which below(j) is false, for a
 /// predicate that holds on a prefix.
 template <typename Below>
@@ -159,9 +200,35 @@ std::size_t firstNotBelow(std::size_t first, std::size_t last, Below below) {
   return first;
 }
 
+/// The first index in (j, end) for which inRun is false, or end, for a
+/// predicate that holds on a prefix of [j, end): galloping out from
+/// j + guess, so that a guess that is right costs two calls.
+template <typename InRun>
+std::size_t runEnd(std::size_t j, std::size_t end, std::size_t guess, InRun inRun) {
+  const std::size_t probe = std::min(end, j + std::max<std::size_t>(guess, 1));
+  // inRun holds before lo and fails from hi on.
+  std::size_t lo = j + 1, hi = probe, step = 1;
+  if (probe < end && inRun(probe)) {
+    lo = probe + 1;
+    while (step < end - probe && inRun(probe + step)) {
+      lo = probe + step + 1;
+      step *= 2;
+    }
+    hi = std::min(end, probe + step);
+  } else {
+    while (step < probe - j && !inRun(probe - step)) {
+      hi = probe - step;
+      step *= 2;
+    }
+    lo = step < probe - j ? probe - step + 1 : j + 1;
+  }
+  return firstNotBelow(lo, hi, inRun);
+}
+
 /// The walk for ascending x: the columns ascend too, so the points near the
-/// clip are found by bisection and each column's run by galloping; the
-/// extremes of whole blocks inside a run come from the summary.
+/// clip are found by bisection and each column's run by galloping from where
+/// the last run's length says it ends; the extremes of a run come from the
+/// summary.
 void reduceAscending(const std::vector<Point>& points, const BlockSummary& summary,
                      const AxisMap& xMap, const AxisMap& yMap, double resolution, const QRect& clip,
                      std::vector<QLineF>& out) {
@@ -176,11 +243,10 @@ void reduceAscending(const std::vector<Point>& points, const BlockSummary& summa
   // One point on each side joins the curve to the edges of the view.
   const std::size_t begin = firstIn > 0 ? firstIn - 1 : 0;
   const std::size_t end = std::min(n, pastIn + 1);
-  const bool byValue = !yMap.logarithmic();
-  constexpr std::size_t kBlock = BlockSummary::kBlockPoints;
-  // Blocks that start before end.
-  const std::size_t blocksBefore = (end + kBlock - 1) / kBlock;
+  // On a logarithmic axis only positive values keep their order in pixels.
+  const bool logarithmic = yMap.logarithmic();
   RunReducer runs(out);
+  std::size_t guess = 1;
   std::size_t j = begin;
   while (j < end) {
     if (!finitePoint(pts[j])) {
@@ -189,58 +255,25 @@ void reduceAscending(const std::vector<Point>& points, const BlockSummary& summa
       continue;
     }
     const double c = column(j);
-    // The run of column c: the last block that starts in it, by galloping
-    // and bisecting over the blocks' first x, then the run's end by
-    // bisecting inside that block.
-    auto blockIn = [&](std::size_t b) {
-      return snapToPixel(xMap.pixel(summary.firstX(b)), resolution) == c;
-    };
-    std::size_t last = j / kBlock, step = 1;
-    while (last + step < blocksBefore && blockIn(last + step)) {
-      last += step;
-      step *= 2;
-    }
-    last = firstNotBelow(last + 1, std::min(blocksBefore, last + step + 1), blockIn) - 1;
-    prefetch(pts + last * kBlock, pts + std::min(end, (last + 1) * kBlock));
-    const std::size_t past =
-        firstNotBelow(std::max(j + 1, last * kBlock), std::min(end, (last + 1) * kBlock),
-                      [&](std::size_t k) { return column(k) == c; });
+    const std::size_t past = runEnd(j, end, guess, [&](std::size_t k) { return column(k) == c; });
+    guess = past - j;
     runs.begin(c, row(pts[j].y));
-    // After a point that is not drawn, the rest of the run goes point by
-    // point: each piece is a run of its own.
-    bool broken = false;
-    std::size_t k = j + 1;
-    while (k < past) {
-      const std::size_t stop = std::min(past, (k / kBlock + 1) * kBlock);
-      if (byValue && !broken) {
-        if (k % kBlock == 0 && stop - k == kBlock && summary.finite(k / kBlock)) {
-          runs.extend(row(summary.minY(k / kBlock)), row(summary.maxY(k / kBlock)));
-          k = stop;
-          continue;
-        }
-        // Any infinity or NaN makes `poison` a NaN; no branch per point.
-        double lo = pts[k].y, hi = pts[k].y, poison = 0;
-        for (std::size_t q = k; q < stop; ++q) {
-          lo = std::min(lo, pts[q].y);
-          hi = std::max(hi, pts[q].y);
-          poison += pts[q].x * 0 + pts[q].y * 0;
-        }
-        if (poison == 0) {
-          runs.extend(row(lo), row(hi));
-          k = stop;
-          continue;
-        }
-      }
-      for (; k < stop; ++k) {
-        if (!finitePoint(pts[k])) {
+    double lo = 0, hi = 0;
+    if (past - j == 1) {
+      // A run of one point is its own line end.
+    } else if (summary.extremes(pts, j + 1, past, lo, hi) && (!logarithmic || lo > 0)) {
+      runs.extend(row(lo), row(hi));
+      runs.setLast(row(pts[past - 1].y));
+    } else {
+      // After a point that is not drawn, the rest of the run goes point by
+      // point: each piece is a run of its own.
+      for (std::size_t k = j + 1; k < past; ++k) {
+        if (!finitePoint(pts[k]))
           runs.breakLine();
-          broken = true;
-        } else {
+        else
           runs.add(c, row(pts[k].y));
-        }
       }
     }
-    if (!broken && past - 1 > j) runs.setLast(row(pts[past - 1].y));
     j = past;
   }
   runs.finish();

@@ -52,13 +52,15 @@ inline double snapToPixel(double p, double resolution) {
   return (whole + 0.25) / resolution;
 }
 
-/// Smallest and largest y of each run of kBlockPoints points of an
-/// ascending series and the x of its first point, so that a full view of a
-/// long series need neither visit every point nor search through them.
-/// Built from the points; stale once they change.
+/// Smallest and largest y of the points of an ascending series in blocks
+/// of kBlockPoints, and of blocks of kFanOut such blocks, and so on up, so
+/// that the extremes of any run of points come from a few values per level
+/// instead of a visit to every point. Built from the points; stale once
+/// they change.
 class BlockSummary {
  public:
-  static constexpr std::size_t kBlockPoints = 64;
+  static constexpr std::size_t kBlockPoints = 32;
+  static constexpr std::size_t kFanOut = 8;
 
   /// Scans the points once; remembers whether x ascends.
   void build(const std::vector<Point>& points);
@@ -67,21 +69,26 @@ class BlockSummary {
   }
   void clear() { m_built = false; }
   bool ascending() const { return m_ascending; }
-  /// Whether block b has only finite x and y; its extremes then are below.
-  bool finite(std::size_t b) const { return m_finite[b] != 0; }
-  double minY(std::size_t b) const { return m_min[b]; }
-  /// x of the first point of block b, also of the last, partial block.
-  double firstX(std::size_t b) const { return m_firstX[b]; }
-  double maxY(std::size_t b) const { return m_max[b]; }
-  std::size_t blocks() const { return m_min.size(); }
+  /// The smallest and largest y of points [first, last) into lo and hi;
+  /// false (lo and hi then unspecified) if one of them has a non-finite x
+  /// or y. Only for an ascending series the summary matches.
+  bool extremes(const Point* points, std::size_t first, std::size_t last, double& lo,
+                double& hi) const;
+  /// How many levels of blocks there are (none for a series that does not
+  /// ascend).
+  std::size_t levels() const { return m_levels.size(); }
 
  private:
+  /// A block's extremes; lo is a NaN if a point in it is not finite.
+  struct Extremes {
+    double lo, hi;
+  };
   bool m_built = false;
   const Point* m_data = nullptr;
   std::size_t m_count = 0;
   bool m_ascending = true;
-  std::vector<double> m_min, m_max, m_firstX;
-  std::vector<std::uint8_t> m_finite;
+  /// Level l holds the whole blocks of kBlockPoints * kFanOut^l points.
+  std::vector<std::vector<Extremes>> m_levels;
 };
 
 /// Segments that light exactly the pixels of drawing every segment between

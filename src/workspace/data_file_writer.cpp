@@ -17,15 +17,22 @@ std::string dataFileText(const Graph& g) {
     out += c;
     out += "\r\n";
   }
-  char line[80];
+  // Lines are gathered in a block and appended a block at a time.
+  constexpr std::size_t kLongestLine = 2 * 32 + 2;
+  char block[16384];
+  char* end = block;
   for (const Point& p : g.series.points()) {
-    char* end = formatDataNumberTo(line, p.x, 7);
+    end = formatDataNumberTo(end, p.x, 7);
     *end++ = ' ';
     end = formatDataNumberTo(end, p.y, 7);
     *end++ = '\r';
     *end++ = '\n';
-    out.append(line, end);
+    if (static_cast<std::size_t>(block + sizeof block - end) < kLongestLine) {
+      out.append(block, end);
+      end = block;
+    }
   }
+  out.append(block, end);
   return out;
 }
 

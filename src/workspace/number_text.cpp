@@ -1,6 +1,7 @@
 #include "workspace/number_text.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -268,8 +269,10 @@ constexpr int kLargestExactPower = 22;
 /// library, which rounds the exact binary value.
 char* formatSevenDigits(char* out, double v) {
   const double a = std::fabs(v);
-  int binaryExponent = 0;
-  std::frexp(a, &binaryExponent);
+  // The binary exponent as frexp gives it, read from the bits; a subnormal
+  // number, taken for one near 1e-308, needs a power of ten beyond the exact
+  // ones and goes to the library below.
+  const int binaryExponent = static_cast<int>(std::bit_cast<std::uint64_t>(a) >> 52) - 1022;
   // floor(log10(a)) or one less.
   int e = ((binaryExponent - 1) * 78913) >> 18;
   double r = 0;
@@ -287,41 +290,41 @@ char* formatSevenDigits(char* out, double v) {
   }
   constexpr double kMargin = 1e-6;
   if (r - 1e6 < kMargin || 1e7 - r < kMargin) return nullptr;
-  const double whole = std::floor(r);
-  const double fraction = r - whole;
+  // r is positive: truncation is its floor.
+  auto m = static_cast<std::uint32_t>(r);
+  const double fraction = r - static_cast<double>(m);
   if (std::fabs(fraction - 0.5) < kMargin) return nullptr;
-  auto m = static_cast<std::uint32_t>(whole) + (fraction > 0.5 ? 1U : 0U);
+  m += fraction > 0.5 ? 1U : 0U;
   if (m == 10000000U) {
     m = 1000000U;
     ++e;
   }
+  // Two halves, whose digits do not wait for each other.
+  const std::uint32_t high = m / 10000, low = m % 10000;
+  const std::uint32_t values[7] = {high / 100,     high / 10 % 10, high % 10, low / 1000,
+                                   low / 100 % 10, low / 10 % 10,  low % 10};
   char digits[7];
-  for (int i = 6; i >= 0; --i) {
-    digits[i] = static_cast<char>('0' + m % 10);
-    m /= 10;
-  }
+  for (int i = 0; i < 7; ++i) digits[i] = static_cast<char>('0' + values[i]);
   int last = 6;  // the last digit kept: trailing zeros are dropped
   while (last > 0 && digits[last] == '0') --last;
   if (v < 0) *out++ = '-';
+  // All seven digits are stored every time (out has room for them) and the
+  // end put after the last one kept: no copies of varying length.
   if (e >= 0 && e < 7) {
-    out = std::copy(digits, digits + e + 1, out);
-    if (last > e) {
-      *out++ = '.';
-      out = std::copy(digits + e + 1, digits + last + 1, out);
-    }
-    return out;
+    for (int i = 0; i < 7; ++i) out[i + (i > e ? 1 : 0)] = digits[i];
+    out[e + 1] = '.';
+    return out + (last > e ? last + 2 : e + 1);
   }
   if (e < 0 && e >= -4) {
-    *out++ = '0';
-    *out++ = '.';
-    out = std::fill_n(out, -e - 1, '0');
-    return std::copy(digits, digits + last + 1, out);
+    for (int i = 0; i < 5; ++i) out[i] = i == 1 ? '.' : '0';
+    out += 1 - e;
+    for (int i = 0; i < 7; ++i) out[i] = digits[i];
+    return out + last + 1;
   }
-  *out++ = digits[0];
-  if (last > 0) {
-    *out++ = '.';
-    out = std::copy(digits + 1, digits + last + 1, out);
-  }
+  out[0] = digits[0];
+  out[1] = '.';
+  for (int i = 1; i < 7; ++i) out[i + 1] = digits[i];
+  out += last > 0 ? last + 2 : 1;
   *out++ = 'E';
   if (e < 0) *out++ = '-';
   const int magnitude = std::abs(e);

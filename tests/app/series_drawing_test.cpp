@@ -41,6 +41,14 @@ std::vector<Point> curve(const std::string& kind, std::size_t n, std::mt19937_64
           (static_cast<double>(j % 101) + 0.5) / 100.0 + std::floor(static_cast<double>(j) / 101),
           noise(rng)};
       continue;
+    } else if (kind == "columns64" || kind == "columns64+1" || kind == "columns512") {
+      // Each column of a 120-column view holds exactly one block of 64 or
+      // 512 points, or the blocks straddle the columns by one point.
+      const std::size_t per = kind == "columns512" ? 512 : 64;
+      const std::size_t shift = kind == "columns64+1" ? 1 : 0;
+      p[j] = {(std::floor(static_cast<double>((j + shift) / per)) + 0.5) / 120.0,
+              unit(rng) < 0.3 ? std::round(noise(rng)) : 0.02 * noise(rng)};
+      continue;
     } else if (kind == "breaks") {
       y = unit(rng) < 0.01 ? std::nan("") : std::sin(20 * x) + 0.1 * noise(rng);
     } else if (kind == "positive") {
@@ -83,17 +91,20 @@ TEST(SeriesDrawing, ReducedPolylinesLightTheSamePixelsAsEverySegment) {
   const QSize size(160, 90);
   const QRect clip(20, 10, 120, 70);
   const std::vector<std::pair<std::string, std::size_t>> curves = {
-      {"noise", 50000},   {"noise", 3},      {"steps", 20000},  {"spikes", 100000},
-      {"extremes", 5000}, {"borders", 5050}, {"breaks", 30000}, {"positive", 8000},
-      {"mixed", 8000},    {"noise", 1},      {"noise", 2},      {"noise", 130}};
+      {"noise", 50000},    {"noise", 3},          {"steps", 20000},     {"spikes", 100000},
+      {"extremes", 5000},  {"borders", 5050},     {"breaks", 30000},    {"positive", 8000},
+      {"mixed", 8000},     {"noise", 1},          {"noise", 2},         {"noise", 130},
+      {"columns64", 7680}, {"columns64+1", 7680}, {"columns512", 61440}};
   const View views[] = {
-      {0, 1, -3, 3, false, false, 1},          // the whole curve
-      {0.3, 0.31, -2, 2, false, false, 1},     // zoomed to 1%
-      {0.2, 0.7, -0.5, 0.5, false, false, 1},  // curve leaves the top and bottom
-      {0, 1, -3, 3, false, false, 2.5},        // a magnified painter (printing)
-      {-1, 2, -80, 80, false, false, 1},       // room around the curve
-      {0.01, 1, 1e-3, 1e3, true, true, 1},     // both axes logarithmic
-      {0.001, 2, -3, 3, true, false, 1},       // logarithmic x
+      {0, 1, -3, 3, false, false, 1},            // the whole curve
+      {0.3, 0.31, -2, 2, false, false, 1},       // zoomed to 1%
+      {0.2, 0.7, -0.5, 0.5, false, false, 1},    // curve leaves the top and bottom
+      {0, 1, -3, 3, false, false, 2.5},          // a magnified painter (printing)
+      {-1, 2, -80, 80, false, false, 1},         // room around the curve
+      {0.01, 1, 1e-3, 1e3, true, true, 1},       // both axes logarithmic
+      {0.001, 2, -3, 3, true, false, 1},         // logarithmic x
+      {0, 1, 1e-3, 1e3, false, true, 1},         // logarithmic y
+      {0.1234, 0.8765, -3, 3, false, false, 1},  // zoomed in part-way
   };
   int cases = 0;
   for (const auto& [kind, n] : curves) {
@@ -124,7 +135,72 @@ TEST(SeriesDrawing, ReducedPolylinesLightTheSamePixelsAsEverySegment) {
       }
     }
   }
-  EXPECT_EQ(cases, 12 * 2 * 7);
+  EXPECT_EQ(cases, 15 * 2 * 9);
+}
+
+// The extremes of any run of points from the summary's levels: checked
+// against a scan of the run, for runs that start and end on and beside the
+// edges of blocks of every level, with and without points that are not
+// finite in them.
+TEST(SeriesDrawing, SummaryExtremesMatchAScanOfTheRun) {
+  std::mt19937_64 rng(3);
+  std::normal_distribution<double> noise(0, 1);
+  struct Case {
+    std::size_t n;
+    std::vector<std::size_t> notFinite;  // points with a NaN or infinite coordinate
+  };
+  const Case cases[] = {{7, {}},
+                        {8, {}},
+                        {33, {}},
+                        {600, {}},
+                        {5000, {}},
+                        {5000, {0}},
+                        {5000, {513, 4095}},
+                        {40000, {9000}},
+                        {4097, {4096}}};
+  BlockSummary summary;
+  for (const Case& c : cases) {
+    std::vector<Point> points(c.n);
+    for (std::size_t j = 0; j < c.n; ++j) points[j] = {static_cast<double>(j), noise(rng)};
+    for (std::size_t k = 0; k < c.notFinite.size(); ++k) {
+      const std::size_t j = c.notFinite[k];
+      if (j + 1 == c.n)
+        points[j].x = HUGE_VAL;  // still ascending: the last point
+      else
+        points[j].y = k % 2 == 0 ? std::nan("") : -HUGE_VAL;
+    }
+    // One summary built again for every case, as the chart does when the
+    // points change.
+    summary.build(points);
+    ASSERT_TRUE(summary.ascending());
+    // Edges of blocks of every level, one point either side of them, and
+    // random places.
+    std::vector<std::size_t> places = {0, c.n};
+    for (std::size_t edge = BlockSummary::kBlockPoints; edge < c.n; edge *= BlockSummary::kFanOut)
+      for (std::size_t k : {1, 2, 9, 63})
+        if (edge * k < c.n)
+          for (std::size_t place : {edge * k - 1, edge * k, edge * k + 1}) places.push_back(place);
+    std::uniform_int_distribution<std::size_t> any(0, c.n);
+    for (int k = 0; k < 40; ++k) places.push_back(any(rng));
+    for (std::size_t first : places)
+      for (std::size_t last : places) {
+        if (first >= last || last > c.n) continue;
+        double lo = HUGE_VAL, hi = -HUGE_VAL;
+        bool finite = true;
+        for (std::size_t j = first; j < last; ++j) {
+          finite = finite && std::isfinite(points[j].x) && std::isfinite(points[j].y);
+          lo = std::min(lo, points[j].y);
+          hi = std::max(hi, points[j].y);
+        }
+        double sLo = 0, sHi = 0;
+        const bool sFinite = summary.extremes(points.data(), first, last, sLo, sHi);
+        ASSERT_EQ(sFinite, finite) << "n=" << c.n << " [" << first << "," << last << ")";
+        if (finite) {
+          ASSERT_EQ(sLo, lo) << "n=" << c.n << " [" << first << "," << last << ")";
+          ASSERT_EQ(sHi, hi) << "n=" << c.n << " [" << first << "," << last << ")";
+        }
+      }
+  }
 }
 
 /// The chart in one colour on black, so that only the curve shows.
