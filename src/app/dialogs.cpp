@@ -760,17 +760,30 @@ ImportSummaryWindow::ImportSummaryWindow(QWidget* parent)
   // Wrapped, so that a file's warnings and the count of the rest are in
   // view without scrolling sideways.
   m_text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  m_options = button("&Options...", this);
+  m_options->setToolTip(
+      "Import the file of the line with the cursor again, choosing how it is read");
   auto* close = new QPushButton("Close", this);
   connect(close, &QPushButton::clicked, this, &QDialog::hide);
+  connect(m_options, &QPushButton::clicked, this, [this] {
+    const QString path = chosenPath();
+    if (!path.isEmpty()) emit optionsRequested(path);
+  });
   auto* l = new QVBoxLayout(this);
   l->addWidget(m_text);
-  l->addWidget(close, 0, Qt::AlignRight);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(m_options);
+  buttons->addWidget(close);
+  l->addLayout(buttons);
   resize(760, 240);
-  nameParts({{m_text, "text"}, {close, "close"}});
+  nameParts({{m_text, "text"}, {m_options, "options"}, {close, "close"}});
 }
 
-void ImportSummaryWindow::showLines(const QStringList& lines) {
+void ImportSummaryWindow::showLines(const QStringList& lines, const QStringList& paths) {
+  m_paths = paths;
   m_text->setPlainText(lines.join('\n'));
+  m_options->setEnabled(!paths.isEmpty());
   showNormal();
   raise();
   activateWindow();
@@ -778,6 +791,13 @@ void ImportSummaryWindow::showLines(const QStringList& lines) {
 
 QString ImportSummaryWindow::text() const {
   return m_text->toPlainText();
+}
+
+QString ImportSummaryWindow::chosenPath() const {
+  if (m_paths.isEmpty()) return {};
+  // A wrapped line is one block: the block is the file's line.
+  const int line = m_text->textCursor().blockNumber();
+  return m_paths.value(std::clamp(line, 0, static_cast<int>(m_paths.size()) - 1));
 }
 
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {

@@ -309,14 +309,25 @@ class CursorsWindow : public QDialog {
 /// The summary after File, Import...: one line per file (graphs, points,
 /// the separator and decimal mark found, lines kept as comments, warnings).
 class ImportSummaryWindow : public QDialog {
+  Q_OBJECT
  public:
   explicit ImportSummaryWindow(QWidget* parent);
-  /// Shows the lines (replacing the last import's) and raises the window.
-  void showLines(const QStringList& lines);
+  /// Shows the lines (replacing the last import's) and raises the window;
+  /// paths[i] is the file line i is about.
+  void showLines(const QStringList& lines, const QStringList& paths);
   QString text() const;
+  /// The file whose line holds the text cursor (the only one when there is
+  /// one); empty when there is none.
+  QString chosenPath() const;
+
+ signals:
+  /// Options... was pressed for this file.
+  void optionsRequested(const QString& path);
 
  private:
   QPlainTextEdit* m_text;
+  QPushButton* m_options;
+  QStringList m_paths;
 };
 
 /// "About...".

@@ -140,6 +140,8 @@ void MainWindow::buildMenus() {
   QMenu* file = menuBar()->addMenu("&File");
   addAction(file, "Add Files", QKeySequence(Qt::Key_A), &MainWindow::addFilesFromDialog);
   addAction(file, "Import...", QKeySequence(Qt::CTRL | Qt::Key_I), &MainWindow::importFromDialog);
+  addAction(file, "Import with options...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I),
+            &MainWindow::importWithOptionsFromDialog);
   addAction(file, "Save", QKeySequence(Qt::Key_F2), &MainWindow::save);
   addAction(file, "Save As", {}, &MainWindow::saveAs);
   addAction(file, "Save Selected ", QKeySequence(Qt::Key_S), &MainWindow::saveSelected);
@@ -243,6 +245,9 @@ void MainWindow::buildMenus() {
 void MainWindow::createWindows(bool haveArgument) {
   m_about = new AboutBox(this);
   m_importSummary = new ImportSummaryWindow(this);
+  m_importPreview = new ImportPreviewDialog(this);
+  connect(m_importSummary, &ImportSummaryWindow::optionsRequested, this,
+          [this](const QString& path) { run([&] { importWithOptions({path}); }); });
   m_open = new OpenFilesDialog(this, m_settings, !haveArgument);
   m_cursors = new CursorsWindow(this);
   connect(m_cursors, &CursorsWindow::hideRequested, this,

@@ -18,6 +18,7 @@
 #include "app/baseline_window.h"
 #include "app/dialogs.h"
 #include "app/fit_window.h"
+#include "app/import_preview.h"
 #include "app/measure_window.h"
 #include "app/open_files_dialog.h"
 #include "app/user_prompts.h"
@@ -101,9 +102,12 @@ class MainWindow : public QMainWindow {
   void addFiles(const QStringList& paths);
   /// Imports files as File, Import... does after its dialog (also for files
   /// dropped with Shift held) and shows the summary; settings that are not
-  /// all automatic are recorded as `import-with`.
+  /// all automatic are recorded as `import-with`. With automatic settings a
+  /// file of a kind with settings kept ("Use for files like this") is read
+  /// with those, and its summary line says so.
   void importFiles(const QStringList& paths, const ImportSettings& settings = {});
   ImportSummaryWindow* importSummary() const { return m_importSummary; }
+  ImportPreviewDialog* importPreview() const { return m_importPreview; }
   /// Files dropped on the window: imported with Shift held, else added.
   void dropFiles(const QStringList& paths, Qt::KeyboardModifiers modifiers);
 
@@ -197,6 +201,7 @@ class MainWindow : public QMainWindow {
   // maps every caption and key to its slot and core function).
   void addFilesFromDialog();
   void importFromDialog();
+  void importWithOptionsFromDialog();
   void save();
   void saveAs();
   void saveSelected();
@@ -254,6 +259,16 @@ class MainWindow : public QMainWindow {
   void hideCursors();
 
  private:
+  /// The import's file dialog (its folder kept in [Import] Folder); empty when cancelled.
+  QStringList chooseImportFiles(const QString& caption);
+  /// The import preview for the first of the files; on OK all of them are
+  /// imported with its choices, which are kept for files like the first when
+  /// its box is checked (and forgotten when it is unchecked).
+  void importWithOptions(const QStringList& paths);
+  /// Imports with settings; useRemembered: each file whose kind has settings
+  /// kept ("Use for files like this") is read with them instead. Files in a
+  /// row that are read alike are one history line.
+  void importInRuns(const QStringList& paths, const ImportSettings& settings, bool useRemembered);
   void saveMoment(int order);
   void previewMoments();
   void pickerSave();
@@ -335,6 +350,7 @@ class MainWindow : public QMainWindow {
 
   AboutBox* m_about = nullptr;
   ImportSummaryWindow* m_importSummary = nullptr;
+  ImportPreviewDialog* m_importPreview = nullptr;
   OpenFilesDialog* m_open = nullptr;
   CursorsWindow* m_cursors = nullptr;
   ColorsDialog* m_colorsDialog = nullptr;

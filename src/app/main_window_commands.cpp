@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "import/importer.h"
+#include "session/import_memory.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -8,6 +9,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMimeData>
@@ -78,29 +80,108 @@ void MainWindow::loadIntoList(const QStringList& paths, const cli::ScriptLine& c
   m_list->setFocus();
 }
 
-void MainWindow::importFromDialog() {
+namespace {
+
+/// The key of the file's kind for the settings kept with "Use for files like
+/// this"; empty for anything but a readable regular file.
+std::string importSignatureOf(const QString& path) {
+  const QFileInfo info(path);
+  if (!info.isFile()) return {};  // a FIFO would block the read
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  const QByteArray start = file.read(static_cast<qint64>(kImportSignatureBytes));
+  return importSignature(
+      std::string_view(start.constData(), static_cast<std::size_t>(start.size())),
+      ss(info.fileName()));
+}
+
+}  // namespace
+
+QStringList MainWindow::chooseImportFiles(const QString& caption) {
   const QString folder = qs(m_settings.readString(kImportSection, kImportFolderKey, ""));
   const QStringList paths = m_prompts.openFileNames(
-      "Import",
+      caption,
       "Spectra and tables (*.txt *.csv *.tsv *.asc *.dat *.xy *.dpt *.prn *.scope *.jdx *.dx "
       "*.jcamp *.vms *.spc *.wdf);;All files (*)",
       folder.isEmpty() ? QDir::homePath() : folder);
+  if (!paths.isEmpty())
+    m_settings.writeStrings(kImportSection,
+                            {{kImportFolderKey, ss(QFileInfo(paths.first()).absolutePath())}});
+  return paths;
+}
+
+void MainWindow::importFromDialog() {
+  importFiles(chooseImportFiles("Import"));
+}
+
+void MainWindow::importWithOptionsFromDialog() {
+  importWithOptions(chooseImportFiles("Import with options"));
+}
+
+void MainWindow::importWithOptions(const QStringList& paths) {
   if (paths.isEmpty()) return;
-  m_settings.writeStrings(kImportSection,
-                          {{kImportFolderKey, ss(QFileInfo(paths.first()).absolutePath())}});
-  importFiles(paths);
+  const std::string kind = importSignatureOf(paths.first());
+  const std::optional<ImportSettings> kept = rememberedImportSettings(m_settings, kind);
+  m_importPreview->setFile(paths.first(), kept.value_or(ImportSettings{}), kept.has_value(),
+                           static_cast<int>(paths.size()) - 1);
+  keepAboveStayOnTopWindows(m_importPreview);
+  if (m_importPreview->exec() != QDialog::Accepted) return;
+  const ImportSettings chosen = m_importPreview->settings();
+  const bool keep = m_importPreview->useForFilesLikeThis();
+  importInRuns(paths, chosen, false);
+  // After the import: a settings file that cannot be written is reported
+  // without holding the graphs back.
+  if (keep || kept) rememberImportSettings(m_settings, kind, keep ? chosen : ImportSettings{});
 }
 
 void MainWindow::importFiles(const QStringList& paths, const ImportSettings& settings) {
-  std::vector<std::string> summary;
-  cli::ScriptLine command(settings.automatic() ? "import" : "import-with");
-  for (const std::string& word : formatImportSettings(settings)) command.arg(word);
-  loadIntoList(paths, command, [&](const std::vector<std::string>& list) {
-    summary = m_session.importFiles(list, progressFn(), nullptr, settings);
-  });
-  QStringList lines;
-  for (const std::string& s : summary) lines << qs(s);
-  if (!lines.isEmpty()) m_importSummary->showLines(lines);
+  importInRuns(paths, settings, settings.automatic());
+}
+
+void MainWindow::importInRuns(const QStringList& paths, const ImportSettings& settings,
+                              bool useRemembered) {
+  struct Run {
+    QStringList paths;
+    ImportSettings settings;
+    bool remembered = false;
+  };
+  std::vector<Run> runs;
+  for (const QString& p : paths) {
+    Run next{{}, settings, false};
+    if (useRemembered)
+      if (auto kept = rememberedImportSettings(m_settings, importSignatureOf(p))) {
+        next.settings = *kept;
+        next.remembered = true;
+      }
+    if (runs.empty() || runs.back().settings != next.settings ||
+        runs.back().remembered != next.remembered)
+      runs.push_back(next);
+    runs.back().paths << p;
+  }
+  const std::size_t before = m_store.count();
+  QStringList lines, linePaths;
+  for (const Run& r : runs) {
+    std::vector<std::string> summary;
+    cli::ScriptLine command(r.settings.automatic() ? "import" : "import-with");
+    for (const std::string& word : formatImportSettings(r.settings)) command.word(word);
+    loadIntoList(r.paths, command, [&](const std::vector<std::string>& list) {
+      summary = m_session.importFiles(list, progressFn(), nullptr, r.settings);
+    });
+    const QString note = r.remembered ? "; read with the settings kept for files like this: " +
+                                            qs(importSettingsText(r.settings))
+                                      : QString();
+    for (std::size_t k = 0; k < summary.size(); ++k) {
+      lines << qs(summary[k]) + note;
+      linePaths << r.paths.value(static_cast<qsizetype>(k));
+    }
+  }
+  if (runs.size() > 1) {
+    // One information line for the whole import, as for a single run.
+    m_session.setInformation(" " + std::to_string(m_store.count() - before) +
+                             " files loaded. Press <R> to rescale");
+    showInformation();
+  }
+  if (!lines.isEmpty()) m_importSummary->showLines(lines, linePaths);
 }
 
 void MainWindow::dropFiles(const QStringList& paths, Qt::KeyboardModifiers modifiers) {

@@ -1808,3 +1808,248 @@ TEST(SaveKey, OnADanglingLinkAsksBeforeCreatingItsFile) {
 
 }  // namespace
 }  // namespace varnix
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QSpinBox>
+#include <QTableWidget>
+
+#include "app/import_preview.h"
+
+namespace varnix {
+namespace {
+
+/// The import preview driven from its focus widget, as a user types.
+struct PreviewKeys {
+  ImportPreviewDialog* dialog;
+  QWidget* focus() const {
+    QWidget* w = dialog->focusWidget();
+    return w ? w : dialog;
+  }
+  void key(int k, Qt::KeyboardModifiers m = Qt::NoModifier) const {
+    QTest::keyClick(focus(), static_cast<Qt::Key>(k), m);
+  }
+  /// Replaces the text of the field with the focus.
+  void type(const QString& text) const {
+    key(Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(focus(), text);
+  }
+  /// The named part the focus is in (a spin box's line edit counts as its box).
+  QString focusName() const {
+    for (QWidget* w = focus(); w && w != dialog; w = w->parentWidget())
+      if (!w->objectName().isEmpty() && !w->objectName().startsWith("qt_")) return w->objectName();
+    return {};
+  }
+  QString cell(int row, int column) const {
+    QTableWidgetItem* item = part<QTableWidget>(dialog, "table")->item(row, column);
+    return item ? item->text() : QString();
+  }
+  QStringList titles() const {
+    auto* t = part<QTableWidget>(dialog, "table");
+    QStringList out;
+    for (int c = 0; c < t->columnCount(); ++c) out << t->horizontalHeaderItem(c)->text();
+    return out;
+  }
+};
+
+/// Three columns; the guess takes the first as x and makes two graphs.
+const char* const kThreeColumns = "a;b;c\n1;2;3\n2;4;6\n3;6;9\n";
+
+TEST(ImportWithOptions, KeysSetTheChoicesTheTableFollowsAndOkImportsAndRecords) {
+  QTemporaryDir data;
+  const QString path = data.filePath("three.csv");
+  writeFile(path.toStdString(), kThreeColumns);
+  Fixture f;
+  f.prompts.files = {path};
+  EXPECT_EQ(f.w().action("Import with options...")->shortcut(),
+            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I));
+  bool checked = false;
+  f.whenOpen([&] {
+    PreviewKeys k{f.w().importPreview()};
+    ASSERT_TRUE(k.dialog->isVisible());
+    EXPECT_TRUE(k.dialog->isModal());
+    // Above the Cursors window, which stays on top.
+    EXPECT_TRUE(k.dialog->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(part<QLabel>(k.dialog, "file")->text(), path);
+    EXPECT_TRUE(part<QPlainTextEdit>(k.dialog, "text")->toPlainText().startsWith("   1  a;b;c\n"));
+    // The guess: shown beside "auto", one x column and the two graphs.
+    EXPECT_EQ(part<QComboBox>(k.dialog, "separator")->currentText(), "auto (semicolon)");
+    EXPECT_EQ(k.titles(), (QStringList{"x", "b", "c"}));
+    EXPECT_EQ(k.cell(2, 0), "3");
+    EXPECT_EQ(k.cell(2, 2), "9");
+    // Tab goes through the choices in order.
+    EXPECT_EQ(k.focusName(), "separator");
+    const QStringList order = {"decimal", "skip", "header",   "layout", "x",
+                               "columns", "rows", "remember", "ok",     "cancel"};
+    QStringList visited;
+    for (int i = 0; i < order.size(); ++i) {
+      k.key(Qt::Key_Tab);
+      visited << k.focusName();
+    }
+    EXPECT_EQ(visited, order);
+    // Back to x: column 2 as x, column 3 the only graph.
+    for (int i = 0; i < 5; ++i) k.key(Qt::Key_Tab, Qt::ShiftModifier);
+    ASSERT_EQ(k.focusName(), "x");
+    k.type("2");
+    k.key(Qt::Key_Tab);
+    k.type("3");
+    EXPECT_EQ(k.titles(), (QStringList{"x", "c"}));
+    ASSERT_EQ(part<QTableWidget>(k.dialog, "table")->rowCount(), 3);
+    EXPECT_EQ(k.cell(0, 0), "2");
+    EXPECT_EQ(k.cell(0, 1), "3");
+    EXPECT_EQ(k.cell(2, 0), "6");
+    EXPECT_EQ(k.cell(2, 1), "9");
+    EXPECT_EQ(part<ChartView>(k.dialog, "preview")->seriesCount(), 1);
+    checked = true;
+    k.key(Qt::Key_Return);  // Enter is OK
+  });
+  f.trigger("Import with options...");
+  ASSERT_TRUE(checked);
+  ASSERT_EQ(f.list()->count(), 1);
+  EXPECT_EQ(f.w().store().series(0).points(), (std::vector<Point>{{2, 3}, {4, 6}, {6, 9}}));
+  const std::string script = f.w().sessionScript();
+  EXPECT_NE(script.find("import-with x=2 columns=3 \"" + path.toStdString() + "\""),
+            std::string::npos)
+      << script;
+  EXPECT_TRUE(f.w().importSummary()->isVisible());
+  EXPECT_TRUE(f.w().importSummary()->text().startsWith(path + ": 1 graph, 3 points"))
+      << f.w().importSummary()->text().toStdString();
+  // Nothing is kept for later files without the box.
+  EXPECT_EQ(f.iniText().find("[Import settings]"), std::string::npos);
+}
+
+TEST(ImportWithOptions, EscapeChangesNothingAndAFieldThatDoesNotReadHoldsOkBack) {
+  QTemporaryDir data;
+  const QString path = data.filePath("three.csv");
+  writeFile(path.toStdString(), kThreeColumns);
+  Fixture f;
+  f.prompts.files = {path};
+  f.whenOpen([&] {
+    PreviewKeys k{f.w().importPreview()};
+    for (int i = 0; i < 6; ++i) k.key(Qt::Key_Tab);
+    ASSERT_EQ(k.focusName(), "columns");
+    k.type("2-");
+    auto* status = part<QLabel>(k.dialog, "status");
+    EXPECT_TRUE(status->text().contains("columns")) << status->text().toStdString();
+    EXPECT_FALSE(part<QPushButton>(k.dialog, "ok")->isEnabled());
+    k.key(Qt::Key_Return);  // no OK while a field does not read
+    EXPECT_TRUE(k.dialog->isVisible());
+    k.key(Qt::Key_Escape);
+  });
+  f.trigger("Import with options...");
+  EXPECT_FALSE(f.w().importPreview()->isVisible());
+  EXPECT_EQ(f.list()->count(), 0);
+  EXPECT_EQ(f.w().sessionScript().find("import"), std::string::npos);
+  EXPECT_FALSE(f.w().importSummary()->isVisible());
+}
+
+TEST(ImportWithOptions, UseForFilesLikeThisAppliesToImportAndShiftDropUntilUnchecked) {
+  QTemporaryDir data;
+  const QString first = data.filePath("run1.csv");
+  const QString second = data.filePath("run2.csv");
+  const QString other = data.filePath("other.csv");
+  writeFile(first.toStdString(), std::string("Sample: A\n") + kThreeColumns);
+  writeFile(second.toStdString(), "Sample: B-7\na;b;c\n10;20;30\n11;21;31\n");
+  writeFile(other.toStdString(), kThreeColumns);
+  Fixture f({"varnix"}, "[Import]\r\nFolder=/somewhere\r\n[View]\r\nFollow files=0\r\n");
+  f.prompts.files = {first};
+  f.whenOpen([&] {
+    PreviewKeys k{f.w().importPreview()};
+    EXPECT_FALSE(part<QCheckBox>(k.dialog, "remember")->isChecked());
+    for (int i = 0; i < 5; ++i) k.key(Qt::Key_Tab);
+    k.type("2");  // x column 2
+    for (int i = 0; i < 3; ++i) k.key(Qt::Key_Tab);
+    ASSERT_EQ(k.focusName(), "remember");
+    k.key(Qt::Key_Space);
+    EXPECT_TRUE(part<QCheckBox>(k.dialog, "remember")->isChecked());
+    k.key(Qt::Key_Return);
+  });
+  f.trigger("Import with options...");
+  ASSERT_EQ(f.list()->count(), 2);  // y from columns 1 and 3 against column 2
+  const std::string ini = f.iniText();
+  EXPECT_NE(ini.find("[Import settings]\r\ncsv "), std::string::npos) << ini;
+  EXPECT_NE(ini.find("=x=2\r\n"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("Follow files=0"), std::string::npos) << ini;
+
+  // A file like it (other sample, other numbers) comes in the same way by
+  // File, Import and by dropping with Shift; another kind of file by the guess.
+  f.prompts.files = {second + "\n" + other};
+  f.trigger("Import...");
+  ASSERT_EQ(f.list()->count(), 6);
+  EXPECT_EQ(f.w().store().series(2).points(), (std::vector<Point>{{20, 10}, {21, 11}}));
+  EXPECT_EQ(f.w().store().series(4).points(), (std::vector<Point>{{1, 2}, {2, 4}, {3, 6}}));
+  const QStringList lines = f.w().importSummary()->text().split('\n');
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_TRUE(lines[0].endsWith("; read with the settings kept for files like this: x=2"))
+      << lines[0].toStdString();
+  EXPECT_FALSE(lines[1].contains("settings kept")) << lines[1].toStdString();
+  EXPECT_EQ(f.w().information()->text(), " 4 files loaded. Press <R> to rescale");
+  f.w().dropFiles({second}, Qt::ShiftModifier);
+  ASSERT_EQ(f.list()->count(), 8);
+  EXPECT_EQ(f.w().store().series(6).points(), (std::vector<Point>{{20, 10}, {21, 11}}));
+  // varnix-cli knows nothing of the settings file: the history says what was used.
+  const QString script = data.filePath("session.vxs");
+  writeFile(script.toStdString(), f.w().sessionScript() + "dump\r\n");
+  QProcess cli;
+  cli.start(VARNIX_CLI, {script});
+  ASSERT_TRUE(cli.waitForFinished(60000));
+  EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+  // Each slot's name and points, as the window has them.
+  std::string expected;
+  for (std::size_t i = 0; i < f.w().store().count(); ++i) {
+    const Graph& g = f.w().store().graph(i);
+    expected += "slot " + std::to_string(i) + " name=" + g.name + "\n";
+    for (const Point& p : g.series.points())
+      expected += formatShortest(p.x) + " " + formatShortest(p.y) + "\n";
+  }
+  std::string replayed;
+  for (const QString& line : QString::fromUtf8(cli.readAllStandardOutput()).split('\n')) {
+    if (line.startsWith("slot "))
+      replayed += line.left(line.indexOf(" path=")).toStdString() + "\n";
+    else if (!line.isEmpty() && !line.startsWith("# ") && !line.startsWith("count="))
+      replayed += line.toStdString() + "\n";
+  }
+  EXPECT_EQ(replayed, expected);
+
+  // Opened for such a file, the window starts from what was kept; unchecked,
+  // the guess is back.
+  f.prompts.files = {second};
+  f.whenOpen([&] {
+    PreviewKeys k{f.w().importPreview()};
+    EXPECT_TRUE(part<QCheckBox>(k.dialog, "remember")->isChecked());
+    EXPECT_EQ(part<QSpinBox>(k.dialog, "x")->value(), 2);
+    part<QCheckBox>(k.dialog, "remember")->click();
+    part<QPushButton>(k.dialog, "ok")->click();
+  });
+  f.trigger("Import with options...");
+  ASSERT_EQ(f.list()->count(), 10);
+  f.w().importFiles({second});
+  ASSERT_EQ(f.list()->count(), 12);
+  EXPECT_EQ(f.w().store().series(10).points(), (std::vector<Point>{{10, 20}, {11, 21}}));
+}
+
+TEST(ImportWithOptions, TheSummaryWindowOpensItForTheFileOfTheCursorLine) {
+  QTemporaryDir data;
+  const QString a = data.filePath("a.csv");
+  const QString b = data.filePath("b.txt");
+  writeFile(a.toStdString(), kThreeColumns);
+  writeFile(b.toStdString(), "1 5\n2 6\n");
+  Fixture f;
+  f.w().importFiles({a, b});
+  ImportSummaryWindow* summary = f.w().importSummary();
+  auto* text = part<QPlainTextEdit>(summary, "text");
+  QTextCursor cursor = text->textCursor();
+  cursor.movePosition(QTextCursor::End);
+  text->setTextCursor(cursor);
+  QString shown;
+  f.whenOpen([&] {
+    shown = part<QLabel>(f.w().importPreview(), "file")->text();
+    QTest::keyClick(f.w().importPreview(), Qt::Key_Escape);
+  });
+  part<QPushButton>(summary, "options")->click();
+  EXPECT_EQ(shown, b);
+  EXPECT_EQ(f.list()->count(), 3);  // Escape: nothing more
+}
+
+}  // namespace
+}  // namespace varnix
