@@ -14,6 +14,34 @@ AxisMap::AxisMap(double lower, double upper, double origin, double length, bool 
     m_factor = length / (upper - lower);
 }
 
+namespace {
+
+/// The smallest and largest y of points and blocks taken so far, and a
+/// poison that becomes a NaN once one of them is not finite.
+struct Span {
+  double lo = std::numeric_limits<double>::infinity(), hi = -lo, poison = 0;
+
+  void add(const Point& p) {
+    lo = std::min(lo, p.y);
+    hi = std::max(hi, p.y);
+    poison += p.x * 0 + p.y * 0;
+  }
+  /// A block's extremes; its lo is a NaN if a point in it is not finite.
+  template <typename Block>
+  void add(const Block& b) {
+    lo = std::min(lo, b.lo);
+    hi = std::max(hi, b.hi);
+    poison += b.lo * 0;
+  }
+  template <typename Item>
+  void addAll(const Item* items, std::size_t from, std::size_t to) {
+    for (std::size_t k = from; k < to; ++k) add(items[k]);
+  }
+  bool finite() const { return poison == 0; }
+};
+
+}  // namespace
+
 void BlockSummary::build(const std::vector<Point>& points) {
   const std::size_t n = points.size();
   m_data = points.data();
@@ -23,64 +51,35 @@ void BlockSummary::build(const std::vector<Point>& points) {
   m_levels.clear();
   m_built = true;
   if (!m_ascending) return;
-  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-  std::vector<Extremes> base(n / kBlockPoints);
-  for (std::size_t b = 0; b < base.size(); ++b) {
-    const Point* p = points.data() + b * kBlockPoints;
-    double lo = p[0].y, hi = p[0].y, poison = 0;
-    for (std::size_t k = 0; k < kBlockPoints; ++k) {
-      lo = std::min(lo, p[k].y);
-      hi = std::max(hi, p[k].y);
-      // Any infinity or NaN makes `poison` a NaN.
-      poison += p[k].x * 0 + p[k].y * 0;
+  // Each level from the one below: the points, then blocks of blocks.
+  auto summarise = [](const auto* items, std::size_t blocks, std::size_t per) {
+    std::vector<Extremes> level(blocks);
+    for (std::size_t b = 0; b < blocks; ++b) {
+      Span span;
+      span.addAll(items, b * per, (b + 1) * per);
+      level[b] = {span.finite() ? span.lo : std::numeric_limits<double>::quiet_NaN(), span.hi};
     }
-    base[b] = {poison == 0 ? lo : kNaN, hi};
-  }
-  m_levels.push_back(std::move(base));
+    return level;
+  };
+  m_levels.push_back(summarise(points.data(), n / kBlockPoints, kBlockPoints));
   while (m_levels.back().size() >= kFanOut) {
     const std::vector<Extremes>& below = m_levels.back();
-    std::vector<Extremes> above(below.size() / kFanOut);
-    for (std::size_t b = 0; b < above.size(); ++b) {
-      const Extremes* e = below.data() + b * kFanOut;
-      double lo = e[0].lo, hi = e[0].hi, poison = 0;
-      for (std::size_t k = 0; k < kFanOut; ++k) {
-        lo = std::min(lo, e[k].lo);
-        hi = std::max(hi, e[k].hi);
-        poison += e[k].lo * 0;
-      }
-      above[b] = {poison == 0 ? lo : kNaN, hi};
-    }
+    std::vector<Extremes> above = summarise(below.data(), below.size() / kFanOut, kFanOut);
     m_levels.push_back(std::move(above));
   }
 }
 
 bool BlockSummary::extremes(const Point* points, std::size_t first, std::size_t last, double& lo,
                             double& hi) const {
-  lo = std::numeric_limits<double>::infinity();
-  hi = -lo;
-  double poison = 0;
-  auto scan = [&](std::size_t from, std::size_t to) {
-    for (std::size_t q = from; q < to; ++q) {
-      lo = std::min(lo, points[q].y);
-      hi = std::max(hi, points[q].y);
-      poison += points[q].x * 0 + points[q].y * 0;
-    }
-  };
-  auto take = [&](const std::vector<Extremes>& level, std::size_t from, std::size_t to) {
-    for (std::size_t b = from; b < to; ++b) {
-      lo = std::min(lo, level[b].lo);
-      hi = std::max(hi, level[b].hi);
-      poison += level[b].lo * 0;
-    }
-  };
+  Span span;
   auto roundUp = [](std::size_t v, std::size_t m) { return (v + m - 1) / m * m; };
   auto roundDown = [](std::size_t v, std::size_t m) { return v / m * m; };
   // The points before the first and after the last whole block, then at
   // each level the blocks outside the whole blocks of the level above.
   const std::size_t a = std::min(last, roundUp(first, kBlockPoints));
   const std::size_t b = std::max(a, roundDown(last, kBlockPoints));
-  scan(first, a);
-  scan(b, last);
+  span.addAll(points, first, a);
+  span.addAll(points, b, last);
   std::size_t from = a / kBlockPoints, to = b / kBlockPoints;
   for (std::size_t l = 0; from < to; ++l) {
     std::size_t innerFrom = to, innerTo = to;
@@ -88,12 +87,14 @@ bool BlockSummary::extremes(const Point* points, std::size_t first, std::size_t 
       innerFrom = std::min(to, roundUp(from, kFanOut));
       innerTo = std::max(innerFrom, roundDown(to, kFanOut));
     }
-    take(m_levels[l], from, innerFrom);
-    take(m_levels[l], innerTo, to);
+    span.addAll(m_levels[l].data(), from, innerFrom);
+    span.addAll(m_levels[l].data(), innerTo, to);
     from = innerFrom / kFanOut;
     to = innerTo / kFanOut;
   }
-  return poison == 0;
+  lo = span.lo;
+  hi = span.hi;
+  return span.finite();
 }
 
 namespace {

@@ -88,6 +88,11 @@ TEST(ImportVamas, DamagedFilesAreRefusedWithTheReason) {
     EXPECT_EQ(r.refusal.value_or("(imported)"), c.refusal) << c.what;
     EXPECT_TRUE(r.graphs.empty()) << c.what;
   }
+  // Blanks around an item are no part of it.
+  const ImportResult padded =
+      importBytes(vamasFile({{"b", 5, 1, {"c"}, {"  1", "\t2 ", " 3\t"}}}), "x.vms");
+  ASSERT_FALSE(padded.refusal) << *padded.refusal;
+  EXPECT_EQ(padded.graphs.at(0).points, (std::vector<Point>{{5, 1}, {6, 2}, {7, 3}}));
   // nan among numbers gives no point and is counted.
   const ImportResult r = importBytes(vamasFile({{"b", 5, 1, {"c"}, {"1", "NaN", "3"}}}), "x.vms");
   ASSERT_FALSE(r.refusal);
