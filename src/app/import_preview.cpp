@@ -26,7 +26,7 @@ namespace {
 
 /// A longer text is previewed from its start (cut at a line end): every
 /// edit reads the preview again, and the first lines decide the choices.
-constexpr std::size_t kPreviewBytes = 2 * 1024 * 1024;
+constexpr std::size_t kPreviewBytes = std::size_t{2} * 1024 * 1024;
 constexpr int kTextLines = 300;
 constexpr int kTextLineChars = 400;
 constexpr int kTableRows = 200;
@@ -354,7 +354,7 @@ void ImportPreviewDialog::reparse() {
   QString status = qs(importSummaryLine(ss(QFileInfo(m_path).fileName()), m_result));
   if (m_cut)
     status += QString(" (the preview reads the first %1 MB; OK imports the whole file)")
-                  .arg(kPreviewBytes / (1024 * 1024));
+                  .arg(kPreviewBytes / (std::size_t{1024} * 1024));
   setStatus(status, m_result.refusal.has_value());
 }
 

@@ -99,7 +99,7 @@ std::string importSignatureOf(const QString& path) {
 
 QStringList MainWindow::chooseImportFiles(const QString& caption) {
   const QString folder = qs(m_settings.readString(kImportSection, kImportFolderKey, ""));
-  const QStringList paths = m_prompts.openFileNames(
+  QStringList paths = m_prompts.openFileNames(
       caption,
       "Spectra and tables (*.txt *.csv *.tsv *.asc *.dat *.xy *.dpt *.prn *.scope *.jdx *.dx "
       "*.jcamp *.vms *.spc *.wdf);;All files (*)",

@@ -160,7 +160,8 @@ std::optional<ImportSettings> parseImportSettings(const std::vector<std::string>
         expected = "FROM:TO or FROM:TO:STEP (rows from 1, TO empty for the last), or auto";
     }
     if (!expected.empty()) {
-      error = "import setting \"" + word + "\": the value should be " + expected;
+      error = "import setting \"" + word;
+      error.append("\": the value should be ").append(expected);
       return std::nullopt;
     }
   }

@@ -1036,11 +1036,11 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
                                      ? columnTitles[c]
                                      : "column " + std::to_string(c + 1);
       if (!block.empty())
-        g.name = graphs == 1 ? block : block + ", " + column;
+        g.name = graphs == 1 ? block : std::string(block).append(", ").append(column);
       else if (c < columnTitles.size() && !columnTitles[c].empty())
         g.name = columnTitles[c];
       else
-        g.name = graphs == 1 ? fileName : fileName + ", " + column;
+        g.name = graphs == 1 ? fileName : std::string(fileName).append(", ").append(column);
     }
   };
   auto addBlock = [&](const std::string& block, const std::vector<std::string>& columnTitles) {

@@ -60,7 +60,8 @@ class Items {
   /// least perItem lines).
   std::size_t count(const char* what, std::size_t perItem = 1) {
     const double v = real(what);
-    if (v < 0 || v != std::floor(v) || v > static_cast<double>(left() / perItem))
+    const std::size_t room = left() / perItem;  // whole items that still fit
+    if (v < 0 || v != std::floor(v) || v > static_cast<double>(room))
       throw VamasError{"line " + std::to_string(m_at) + ": the " + what + " (" +
                        std::string(m_lines[m_at - 1]) + ") does not fit the file"};
     return static_cast<std::size_t>(v);
@@ -187,7 +188,8 @@ ImportResult importVamas(std::string_view text, const std::string& fileName,
                              "\" is not a number"};
           y = std::numeric_limits<double>::quiet_NaN();
         }
-        const double x = start + static_cast<double>(k / corresponding) * step;
+        const std::size_t point = k / corresponding;  // values interleave per point
+        const double x = start + static_cast<double>(point) * step;
         if (!std::isfinite(y) || !std::isfinite(x))
           ++r.nonFinite;
         else

@@ -172,16 +172,16 @@ const FitTable& Session::fit(const std::string& formula, double x1, double x2,
   settings.x1 = x1;
   settings.x2 = x2;
   settings.weights = m_fitWeights;
-  return fit(std::move(model), settings, chained, progress);
+  return fit(model, settings, chained, progress);
 }
 
-const FitTable& Session::fit(std::shared_ptr<const FitModel> model, const FitSettings& settings,
-                             bool chained, const ProgressFn& progress,
+const FitTable& Session::fit(const std::shared_ptr<const FitModel>& model,
+                             const FitSettings& settings, bool chained, const ProgressFn& progress,
                              const std::function<bool()>& cancel) {
   checkFitSettings(*model, settings);
   if (m_store.empty()) return m_fitTable;
-  m_fitTable = fitGraphs(m_store, selectedOrCurrentRows(), std::move(model), settings, chained,
-                         progress, cancel);
+  m_fitTable =
+      fitGraphs(m_store, selectedOrCurrentRows(), model, settings, chained, progress, cancel);
   return m_fitTable;
 }
 

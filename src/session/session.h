@@ -97,7 +97,7 @@ class Session {
                       const std::vector<std::string>& parameterArguments, bool chained,
                       const ProgressFn& progress = {});
   /// The same with a model and settings made by the caller (the Fit window).
-  const FitTable& fit(std::shared_ptr<const FitModel> model, const FitSettings& settings,
+  const FitTable& fit(const std::shared_ptr<const FitModel>& model, const FitSettings& settings,
                       bool chained, const ProgressFn& progress = {},
                       const std::function<bool()>& cancel = {});
   /// Writes the last fit's table (fitTableText) to path; parameter: the
