@@ -206,6 +206,7 @@ EndJacobian assessEnd(Problem& p, const std::vector<double>& weights, double chi
 struct Strategy {
   const gsl_multifit_nlinear_trs* trs;
   const gsl_multifit_nlinear_scale* scale;
+  const gsl_multifit_nlinear_solver* solver;
 };
 
 struct SolverRun {
@@ -275,7 +276,7 @@ SolverRun runSolver(Problem& problem, const Strategy& strategy, const std::vecto
   gsl_multifit_nlinear_parameters params = gsl_multifit_nlinear_default_parameters();
   params.trs = strategy.trs;
   params.scale = strategy.scale;
-  params.solver = gsl_multifit_nlinear_solver_qr;
+  params.solver = strategy.solver;
   gsl::Ptr<gsl_multifit_nlinear_workspace> w =
       gsl::owned(gsl_multifit_nlinear_alloc(gsl_multifit_nlinear_trust, &params, n, m));
   gsl_multifit_nlinear_fdf fdf{};
@@ -463,25 +464,42 @@ FitResult fitPoints(const FitModel& model, const FitSettings& settings,
     gsl::Ptr<gsl_vector> wts = gsl::owned(gsl_vector_alloc(n));
     for (std::size_t i = 0; i < n; ++i) gsl_vector_set(wts.get(), i, weights[i]);
     // Levenberg-Marquardt with More's scaling (invariant to the parameters'
-    // units) first. Should it fail, or end where the Jacobian is singular or
+    // units) first, its steps from the normal equations (Cholesky: about
+    // three quarters of the time of QR steps on a spectrum of thousands of
+    // points; its end is judged from the Jacobian's pivoted QR all the same),
+    // then with QR steps. Should it fail, or end where the Jacobian is singular or
     // a parameter has lost its influence, the method with geodesic
     // acceleration and Levenberg's scaling (which gets off the plateaus of
     // the hardest reference problems) and plain Levenberg-Marquardt with
     // Levenberg's scaling try from the start too, and the best end is taken.
     const Strategy strategies[] = {
-        {gsl_multifit_nlinear_trs_lm, gsl_multifit_nlinear_scale_more},
-        {gsl_multifit_nlinear_trs_lmaccel, gsl_multifit_nlinear_scale_levenberg},
-        {gsl_multifit_nlinear_trs_lm, gsl_multifit_nlinear_scale_levenberg},
+        {gsl_multifit_nlinear_trs_lm, gsl_multifit_nlinear_scale_more,
+         gsl_multifit_nlinear_solver_cholesky},
+        {gsl_multifit_nlinear_trs_lm, gsl_multifit_nlinear_scale_more,
+         gsl_multifit_nlinear_solver_qr},
+        {gsl_multifit_nlinear_trs_lmaccel, gsl_multifit_nlinear_scale_levenberg,
+         gsl_multifit_nlinear_solver_qr},
+        {gsl_multifit_nlinear_trs_lm, gsl_multifit_nlinear_scale_levenberg,
+         gsl_multifit_nlinear_solver_qr},
     };
     std::optional<SolverRun> best;
+    bool bestTrusted = false;
     for (const Strategy& strategy : strategies) {
       SolverRun run = runSolver(problem, strategy, u0, wts.get(), weights, settings.maxIterations);
       const bool better = !best || (run.converged && !best->converged) ||
                           (run.converged && best->converged &&
                            ((run.end.healthy() && !best->end.healthy()) ||
                             (run.end.healthy() == best->end.healthy() && run.chi2 < best->chi2)));
-      if (better) best = std::move(run);
-      if (best->converged && best->end.healthy()) break;
+      // The normal equations' end is taken as it stands only where the
+      // Gauss-Newton step from there is negligible; otherwise the QR runs
+      // go on from the start and the lowest chi-square wins.
+      const bool trusted =
+          strategy.solver != gsl_multifit_nlinear_solver_cholesky || run.end.stationary;
+      if (better) {
+        best = std::move(run);
+        bestTrusted = trusted;
+      }
+      if (best->converged && best->end.healthy() && bestTrusted) break;
     }
     result.converged = best->converged;
     result.failure = best->failure;
