@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "import/import_result.h"
+#include "workspace/number_text.h"
 
 namespace varnix {
 namespace {
@@ -24,7 +25,8 @@ std::string vamasFile(const std::vector<VamasBlock>& blocks, const std::string& 
   for (const VamasBlock& b : blocks) {
     f += b.id + "\nsample A\n2024\n1\n2\n3\n4\n5\n0\n1\nblock note\nXPS\n0\nAl\n";
     f += "1486.6\n300\n100\n100\n45\n0\nFAT\n20\n1\n4.5\n0\n100\n100\n0\n0\nC\n1s\n-1\n";
-    f += "kinetic energy\neV\n" + std::to_string(b.start) + "\n" + std::to_string(b.step) + "\n";
+    // Written as an instrument writes them, whatever the test's locale.
+    f += "kinetic energy\neV\n" + formatShortest(b.start) + "\n" + formatShortest(b.step) + "\n";
     f += std::to_string(b.variables.size()) + "\n";
     for (const std::string& v : b.variables) f += v + "\nd\n";
     f += "pulse counting\n0.1\n1\n0\n0\n0\n0\n0\n";
