@@ -239,16 +239,42 @@ TEST(LeastSquares, BoundsHoldAtTheMinimum) {
     EXPECT_LE(r.values[2], c.upper);
     EXPECT_NEAR(r.values[2], c.expectedBound, 1e-6);
   }
-  // Bounds that do not bind change nothing: the same minimum as without.
+  // Bounds that do not bind change nothing, on either side or both: the same
+  // minimum as without.
   const FitResult free = fitPoints(model, starts({{8}, {4.5}, {1}}), pts);
-  ParameterSetting loose{1};
-  loose.lower = 0.1;
-  loose.upper = 10;
-  const FitResult bounded = fitPoints(model, starts({{8}, {4.5}, loose}), pts);
-  ASSERT_TRUE(free.converged && bounded.converged);
-  for (int k = 0; k < 3; ++k) {
-    EXPECT_NEAR(bounded.values[k], free.values[k], 1e-8 * std::fabs(free.values[k]));
-    EXPECT_NEAR(bounded.errors[k], free.errors[k], 1e-6 * free.errors[k]);
+  ASSERT_TRUE(free.converged);
+  for (const auto& [lower, upper] : {std::pair{0.1, 10.0}, {0.1, inf}, {-inf, 10.0}}) {
+    SCOPED_TRACE(std::to_string(lower) + " " + std::to_string(upper));
+    ParameterSetting loose{1};
+    loose.lower = lower;
+    loose.upper = upper;
+    const FitResult bounded = fitPoints(model, starts({{8}, {4.5}, loose}), pts);
+    ASSERT_TRUE(bounded.converged);
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_NEAR(bounded.values[k], free.values[k], 1e-8 * std::fabs(free.values[k]));
+      EXPECT_NEAR(bounded.errors[k], free.errors[k], 1e-6 * free.errors[k]);
+    }
+  }
+}
+
+TEST(LeastSquares, ABoundedStartIsWhereTheFitBegins) {
+  // A start already at the minimum is kept through the bounds' change of
+  // variable: one iteration finds it stationary.
+  const std::vector<Point> pts = sample([](double x) { return 5 + 0.01 * wobble(x); }, 0, 0.1, 50);
+  double mean = 0;
+  for (const Point& p : pts) mean += p.y / static_cast<double>(pts.size());
+  const FitModel model("a");
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const auto& [lower, upper] : {std::pair{0.0, 100.0}, {0.0, inf}, {-inf, 100.0}}) {
+    SCOPED_TRACE(std::to_string(lower) + " " + std::to_string(upper));
+    ParameterSetting a{mean};
+    a.lower = lower;
+    a.upper = upper;
+    FitSettings settings = starts({a});
+    settings.maxIterations = 1;
+    const FitResult r = fitPoints(model, settings, pts);
+    ASSERT_TRUE(r.converged) << r.failure;
+    EXPECT_NEAR(r.values[0], mean, 1e-12 * mean);
   }
 }
 
