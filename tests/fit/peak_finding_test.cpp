@@ -72,6 +72,11 @@ TEST(PeakFinding, GuessNeedsAPeak) {
   ASSERT_TRUE(edge);
   EXPECT_EQ(edge->index, 3u);
   EXPECT_DOUBLE_EQ(edge->height, 3);
+  // Heights far below 1 (absorbance, normalised data) are peaks all the same.
+  const std::optional<PeakGuess> small = guessPeak(line({0, 1e-4, 3e-4, 1e-4, 0}), 2);
+  ASSERT_TRUE(small);
+  EXPECT_EQ(small->index, 2u);
+  EXPECT_NEAR(small->height, 3e-4, 1e-12);
 }
 
 }  // namespace
