@@ -72,6 +72,11 @@ TEST(PeakFinding, GuessNeedsAPeak) {
   ASSERT_TRUE(edge);
   EXPECT_EQ(edge->index, 3u);
   EXPECT_DOUBLE_EQ(edge->height, 3);
+  // A coarse peak: the half-height crossings are interpolated on the segments
+  // that cross it (x = 7/3 and 11/3, so FWHM 4/3).
+  const std::optional<PeakGuess> coarse = guessPeak(line({0, 0.5, 1, 4, 1, 0.5, 0}), 3);
+  ASSERT_TRUE(coarse);
+  EXPECT_NEAR(coarse->fwhm, 4.0 / 3, 1e-12);
   // Heights far below 1 (absorbance, normalised data) are peaks all the same.
   const std::optional<PeakGuess> small = guessPeak(line({0, 1e-4, 3e-4, 1e-4, 0}), 2);
   ASSERT_TRUE(small);
