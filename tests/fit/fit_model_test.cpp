@@ -95,6 +95,7 @@ TEST(FitModel, ErrorsNameTheirPlace) {
       {"1 + 1e999", "Formula error at position 5: the number is too large"},
       {"0.5e400", "Formula error at position 1: the number is too large"},
       {"x + 00.00012e400", "Formula error at position 5: the number is too large"},
+      {"1e0400", "Formula error at position 1: the number is too large"},
       {"x**2", "Formula error at position 3: expected a value before '*'"},
       {"()", "Formula error at position 2: expected a value before ')'"},
       {".", "Formula error at position 1: a number needs a digit"},
