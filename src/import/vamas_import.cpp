@@ -129,8 +129,10 @@ ImportResult importVamas(std::string_view text, const std::string& fileName,
       if (mode == "MAP" || mode == "MAPDP") in.skip(2, "x and y coordinates");
       in.skip(variables, "values of the experimental variables");
       in.text("analysis source label");
-      if (depthProfile || oneOf(technique, {"FABMS", "FABMS energy spec", "ISS", "SIMS",
-                                            "SIMS energy spec", "SNMS", "SNMS energy spec"}))
+      // The ion-beam techniques, also in their energy-spectrum form ("SIMS
+      // energy ..."), name the sputtering particle.
+      const std::string_view family = std::string_view(technique).substr(0, technique.find(' '));
+      if (depthProfile || oneOf(family, {"FABMS", "ISS", "SIMS", "SNMS"}))
         in.skip(3, "sputtering particle");
       in.skip(4, "analysis source");
       if (mapping) in.skip(2, "field of view");

@@ -16,14 +16,15 @@ struct VamasBlock {
 /// A VAMAS file of NORM experiments with REGULAR scans, written item by item
 /// as the standard lays them out.
 std::string vamasFile(const std::vector<VamasBlock>& blocks, const std::string& scan = "REGULAR",
-                      const std::string& inclusion = "0") {
+                      const std::string& inclusion = "0",
+                      const std::string& technique = "XPS\n0\nAl\n") {
   std::string f =
       "VAMAS Surface Chemical Analysis Standard Data Transfer Format 1988 May 4\n"
       "Lab\nInstrument\nOperator\nExperiment\n1\nexperiment note\nNORM\n" +
       scan + "\n1\nEtch time\ns\n" + inclusion + "\n0\n0\n0\n" + std::to_string(blocks.size()) +
       "\n";
   for (const VamasBlock& b : blocks) {
-    f += b.id + "\nsample A\n2024\n1\n2\n3\n4\n5\n0\n1\nblock note\nXPS\n0\nAl\n";
+    f += b.id + "\nsample A\n2024\n1\n2\n3\n4\n5\n0\n1\nblock note\n" + technique;
     f += "1486.6\n300\n100\n100\n45\n0\nFAT\n20\n1\n4.5\n0\n100\n100\n0\n0\nC\n1s\n-1\n";
     // Written as an instrument writes them, whatever the test's locale.
     f += "kinetic energy\neV\n" + formatShortest(b.start) + "\n" + formatShortest(b.step) + "\n";
@@ -35,6 +36,21 @@ std::string vamasFile(const std::vector<VamasBlock>& blocks, const std::string& 
     for (const std::string& y : b.values) f += y + "\n";
   }
   return f + "end of experiment\n";
+}
+
+TEST(ImportVamas, IonBeamTechniquesNameTheirSputteringParticle) {
+  // Technique, variable value and source label, then (ion-beam techniques
+  // only) the sputtering particle's three items.
+  for (const std::string technique :
+       {"SIMS\n0\nCs\nAr\n40\n4000\n", "SNMS energy distribution\n0\nCs\nAr\n40\n4000\n",
+        "XPS\n0\nAl\n"}) {
+    SCOPED_TRACE(technique);
+    const ImportResult r = importBytes(
+        vamasFile({{"C 1s", 10, 1, {"counts"}, {"5", "6"}}}, "REGULAR", "0", technique), "x.vms");
+    ASSERT_FALSE(r.refusal) << *r.refusal;
+    ASSERT_EQ(r.graphs.size(), 1U);
+    EXPECT_EQ(r.graphs[0].points, (std::vector<Point>{{10, 5}, {11, 6}}));
+  }
 }
 
 TEST(ImportVamas, EachBlocksEachVariableIsAGraph) {
