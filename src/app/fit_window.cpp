@@ -20,6 +20,7 @@
 #include <cmath>
 #include <limits>
 
+#include "app/copy_save_keys.h"
 #include "app/qt_text.h"
 #include "fit/fit_model.h"
 #include "processing/series_parameter.h"
@@ -290,23 +291,11 @@ FitWindow::FitWindow(QWidget* parent) : QDialog(parent) {
 }
 
 bool FitWindow::event(QEvent* e) {
-  if (e->type() == QEvent::ShortcutOverride) {
-    auto* k = static_cast<QKeyEvent*>(e);
-    if (k->matches(QKeySequence::Copy) || k->matches(QKeySequence::Save)) {
-      e->accept();
-      return true;
-    }
-  }
-  return QDialog::event(e);
+  return claimCopyAndSaveKeys(e) || QDialog::event(e);
 }
 
 void FitWindow::keyPressEvent(QKeyEvent* e) {
-  if (e->matches(QKeySequence::Copy))
-    m_copy->click();
-  else if (e->matches(QKeySequence::Save))
-    m_save->click();
-  else
-    QDialog::keyPressEvent(e);
+  if (!pressCopyOrSave(e, m_copy, m_save)) QDialog::keyPressEvent(e);
 }
 
 void FitWindow::setData(const std::string& name, std::vector<Point> points, double x1, double x2) {

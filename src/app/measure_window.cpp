@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 
+#include "app/copy_save_keys.h"
 #include "app/qt_text.h"
 
 namespace varnix {
@@ -101,23 +102,11 @@ MeasureWindow::MeasureWindow(QWidget* parent) : QDialog(parent) {
 }
 
 bool MeasureWindow::event(QEvent* e) {
-  if (e->type() == QEvent::ShortcutOverride) {
-    auto* k = static_cast<QKeyEvent*>(e);
-    if (k->matches(QKeySequence::Copy) || k->matches(QKeySequence::Save)) {
-      e->accept();
-      return true;
-    }
-  }
-  return QDialog::event(e);
+  return claimCopyAndSaveKeys(e) || QDialog::event(e);
 }
 
 void MeasureWindow::keyPressEvent(QKeyEvent* e) {
-  if (e->matches(QKeySequence::Copy))
-    m_copy->click();
-  else if (e->matches(QKeySequence::Save))
-    m_save->click();
-  else
-    QDialog::keyPressEvent(e);
+  if (!pressCopyOrSave(e, m_copy, m_save)) QDialog::keyPressEvent(e);
 }
 
 void MeasureWindow::setRows(std::vector<Measurement> rows, double x1, double x2) {
