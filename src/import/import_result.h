@@ -133,6 +133,10 @@ std::string unreadableFormatName(std::string_view bytes, const std::string& file
 ImportResult importBytes(std::string_view bytes, const std::string& fileName,
                          std::size_t freeSlots = kAnySlots, const ImportSettings& settings = {});
 
+/// The part of a file name after its last dot, in lower case; empty when
+/// the name has no dot (a dot in a folder name does not count).
+std::string lowerExtension(const std::string& fileName);
+
 /// A count with thousands grouped: 12,345.
 std::string groupedCount(std::size_t n);
 

@@ -101,6 +101,18 @@ std::string number(std::size_t n) {
 
 }  // namespace
 
+std::vector<std::string> importSettingWords(std::string_view text) {
+  std::vector<std::string> words;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    const std::size_t start = i;
+    while (i < text.size() && text[i] != ' ' && text[i] != '\t') ++i;
+    if (i > start) words.emplace_back(text.substr(start, i - start));
+  }
+  return words;
+}
+
 bool isImportSettingWord(std::string_view word) {
   const std::size_t eq = word.find('=');
   if (eq == 0 || eq == std::string_view::npos) return false;

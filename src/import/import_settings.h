@@ -59,6 +59,9 @@ struct ImportSettings {
 std::optional<ImportSettings> parseImportSettings(const std::vector<std::string>& words,
                                                   std::string& error);
 
+/// The words of settings kept as one text, split at blanks and tabs.
+std::vector<std::string> importSettingWords(std::string_view text);
+
 /// Whether a word is meant as an import setting (a lower-case key and "=").
 bool isImportSettingWord(std::string_view word);
 

@@ -122,14 +122,16 @@ bool dropEmptyGraphs(ImportResult& r, const std::string& refusal) {
   return !r.graphs.empty();
 }
 
-namespace {
-
 std::string lowerExtension(const std::string& fileName) {
+  const std::size_t slash = fileName.find_last_of('/');
   const std::size_t dot = fileName.rfind('.');
-  std::string ext = dot == std::string::npos ? std::string() : fileName.substr(dot + 1);
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ext = fileName.substr(dot + 1);
   for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   return ext;
 }
+
+namespace {
 
 bool isSpcVersion(std::string_view bytes) {
   if (bytes.size() < 2) return false;

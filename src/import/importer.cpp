@@ -53,13 +53,8 @@ ImportResult importPath(const std::string& path, bool completeLinesOnly,
 
 std::optional<DataFileContent> importedContent(const std::string& path, const std::string& settings,
                                                bool completeLinesOnly, std::string& error) {
-  std::vector<std::string> words;
-  for (std::size_t at = 0; at < settings.size();) {
-    const std::size_t blank = std::min(settings.find(' ', at), settings.size());
-    if (blank > at) words.push_back(settings.substr(at, blank - at));
-    at = blank + 1;
-  }
-  const std::optional<ImportSettings> parsed = parseImportSettings(words, error);
+  const std::optional<ImportSettings> parsed =
+      parseImportSettings(importSettingWords(settings), error);
   if (!parsed) {
     error = path + ": " + error;
     return std::nullopt;

@@ -72,27 +72,6 @@ std::uint64_t fnv1a(std::string_view text) {
   return h;
 }
 
-std::string lowerExtension(const std::string& fileName) {
-  const std::size_t slash = fileName.find_last_of('/');
-  const std::size_t dot = fileName.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string ext = fileName.substr(dot + 1);
-  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return ext;
-}
-
-std::vector<std::string> wordsOf(std::string_view text) {
-  std::vector<std::string> words;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    const std::size_t start = i;
-    while (i < text.size() && text[i] != ' ' && text[i] != '\t') ++i;
-    if (i > start) words.emplace_back(text.substr(start, i - start));
-  }
-  return words;
-}
-
 }  // namespace
 
 std::string importSignature(std::string_view bytes, const std::string& fileName) {
@@ -135,7 +114,7 @@ std::optional<ImportSettings> rememberedImportSettings(const SettingsFile& file,
   if (signature.empty()) return std::nullopt;
   const std::optional<std::string> text = file.readString(kImportMemorySection, signature);
   if (!text) return std::nullopt;
-  const std::vector<std::string> words = wordsOf(*text);
+  const std::vector<std::string> words = importSettingWords(*text);
   if (words.empty()) return std::nullopt;
   std::string error;
   std::optional<ImportSettings> s = parseImportSettings(words, error);

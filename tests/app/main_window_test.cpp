@@ -1918,6 +1918,51 @@ TEST(ImportWithOptions, KeysSetTheChoicesTheTableFollowsAndOkImportsAndRecords) 
   EXPECT_EQ(f.iniText().find("[Import settings]"), std::string::npos);
 }
 
+TEST(ImportWithOptions, NoneForXCountsTheRowsAndALargeFileIsShownInPartButImportedWhole) {
+  QTemporaryDir data;
+  const QString path = data.filePath("big.csv");
+  // Over the 2 MB the window reads: 200,000 rows of two columns, the
+  // second holding the row number, so every point can be told.
+  constexpr int kRows = 200000;
+  std::string text = "a;b\n";
+  for (int i = 1; i <= kRows; ++i) text += std::to_string(5 * i) + ";" + std::to_string(i) + "\n";
+  ASSERT_GT(text.size(), std::size_t{2} * 1024 * 1024);
+  writeFile(path.toStdString(), text);
+  Fixture f;
+  f.prompts.files = {path};
+  bool checked = false;
+  f.whenOpen([&] {
+    PreviewKeys k{f.w().importPreview()};
+    auto* status = part<QLabel>(k.dialog, "status");
+    EXPECT_TRUE(
+        status->text().endsWith(" (the preview reads the first 2 MB; OK imports the whole file)"))
+        << status->text().toStdString();
+    EXPECT_EQ(k.titles(), (QStringList{"x", "b"}));
+    for (int i = 0; i < 5; ++i) k.key(Qt::Key_Tab);
+    ASSERT_EQ(k.focusName(), "x");
+    k.type("none");
+    // No x column: both columns are graphs against the row number (from 0).
+    EXPECT_EQ(part<QSpinBox>(k.dialog, "x")->value(), 0);
+    EXPECT_EQ(k.titles(), (QStringList{"x", "a", "b"}));
+    EXPECT_EQ(k.cell(0, 0), "0");
+    EXPECT_EQ(k.cell(1, 0), "1");
+    EXPECT_EQ(k.cell(1, 1), "10");
+    EXPECT_EQ(k.cell(1, 2), "2");
+    checked = true;
+    k.key(Qt::Key_Return);
+  });
+  f.trigger("Import with options...");
+  ASSERT_TRUE(checked);
+  ASSERT_EQ(f.list()->count(), 2);
+  const std::vector<Point>& b = f.w().store().series(1).points();
+  ASSERT_EQ(b.size(), std::size_t{kRows});
+  EXPECT_EQ(b.back().x, kRows - 1);
+  EXPECT_EQ(b.back().y, kRows);
+  EXPECT_EQ(f.w().store().series(0).points().back().y, 5.0 * kRows);
+  EXPECT_NE(f.w().sessionScript().find("import-with x=none \""), std::string::npos)
+      << f.w().sessionScript();
+}
+
 TEST(ImportWithOptions, EscapeChangesNothingAndAFieldThatDoesNotReadHoldsOkBack) {
   QTemporaryDir data;
   const QString path = data.filePath("three.csv");

@@ -101,6 +101,25 @@ TEST(ImportSettings, SettingWordsAreToldFromFileNames) {
   EXPECT_FALSE(isImportSettingWord("data.csv"));
 }
 
+TEST(ImportSettings, KeptTextSplitsIntoWordsAtBlanksAndTabs) {
+  EXPECT_EQ(importSettingWords(" layout=pairs\tx=2   decimal=comma "),
+            (std::vector<std::string>{"layout=pairs", "x=2", "decimal=comma"}));
+  EXPECT_TRUE(importSettingWords(" \t ").empty());
+}
+
+TEST(ImportSettings, FormatsAreKnownByTheLastDotOfTheName) {
+  struct Case {
+    const char* name;
+    const char* extension;
+  };
+  for (const Case& c : {Case{"run.SPC", "spc"}, Case{"/data/a.tar.Gz", "gz"}, Case{"plain", ""},
+                        Case{"/data/v1.2/plain", ""}, Case{"dot.", ""}, Case{".hidden", "hidden"}})
+    EXPECT_EQ(lowerExtension(c.name), c.extension) << c.name;
+  // The name's extension tells a binary format without its magic.
+  EXPECT_EQ(unreadableFormatName("xx", "/a/b.SIF"), "Andor SIF");
+  EXPECT_EQ(unreadableFormatName("xx", "/a.sif/b"), "");
+}
+
 TEST(ImportSettings, RowRangesTakeTheirRows) {
   const RowRange every{2, 8, 3};
   std::vector<std::size_t> taken;

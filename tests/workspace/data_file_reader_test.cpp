@@ -657,3 +657,75 @@ TEST(LoadDataFile, AFileLeftHalfWrittenIsRestoredAndTheUserIsTold) {
 
 }  // namespace
 }  // namespace varnix
+
+namespace varnix {
+namespace {
+
+TEST(FollowFiles, AGraphIsHeldOnlyWhenItsFileShrankGrewTooLargeOrWentAway) {
+  struct Case {
+    const char* what;
+    std::string rewritten;  // empty: the file is removed
+    std::uint64_t maxBytes;
+    std::vector<Point> after;  // empty: the graph is held as it was
+    const char* reason;        // part of the reason the row is held for
+  };
+  const std::vector<Point> before = {{1, 2}, {2, 3}, {3, 4}};
+  const std::vector<Case> cases = {
+      {"as many points, new values", "1 5\n2 6\n3 7\n", 1024, {{1, 5}, {2, 6}, {3, 7}}, ""},
+      {"more points", "1 2\n2 3\n3 4\n4 5\n", 1024, {{1, 2}, {2, 3}, {3, 4}, {4, 5}}, ""},
+      {"fewer points", "1 2\n2 3\n", 1024, {}, "now holds fewer points (2 instead of 3)"},
+      {"half a line more only", "1 2\n2 3\n3 4\n4", 1024, before, ""},
+      {"over the size limit", "1 5\n2 6\n3 7\n", 8, {}, "is too large to follow"},
+      {"gone", "", 1024, {}, "is gone"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = dir.file("a.dat");
+    writeFile(path, "1 2\n2 3\n3 4\n");
+    GraphStore store;
+    ASSERT_EQ(loadDataFile(store, path, {}), 1u);
+    if (c.rewritten.empty())
+      std::filesystem::remove(path);
+    else
+      writeFile(path, c.rewritten);
+    FollowLimits limits;
+    limits.maxBytes = c.maxBytes;
+    std::vector<std::string> messages;
+    const std::vector<std::size_t> changed = reloadGraphs(
+        store, {0}, false, [&](const std::string& m) { messages.push_back(m); }, nullptr, true, {},
+        &limits);
+    EXPECT_TRUE(messages.empty());
+    if (c.after.empty()) {
+      EXPECT_TRUE(changed.empty());
+      ASSERT_EQ(limits.held.size(), 1u);
+      EXPECT_EQ(limits.held[0].row, 0u);
+      EXPECT_NE(limits.held[0].reason.find(c.reason), std::string::npos) << limits.held[0].reason;
+      EXPECT_EQ(store.series(0).points(), before);
+    } else {
+      EXPECT_EQ(changed, std::vector<std::size_t>{0});
+      EXPECT_TRUE(limits.held.empty());
+      EXPECT_EQ(store.series(0).points(), c.after);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace varnix
+
+namespace varnix {
+namespace {
+
+TEST(LoadDataFile, LookingForAnInterruptedSaveLeavesNoFolderBehind) {
+  TempDir dir, state;
+  test::ScopedEnv env("XDG_STATE_HOME", state.path());
+  const std::string path = dir.file("a.dat");
+  writeFile(path, "1 2\n");
+  GraphStore store;
+  ASSERT_EQ(loadDataFile(store, path, {}), 1u);
+  reloadGraphs(store, {0}, true, {});
+  EXPECT_TRUE(std::filesystem::is_empty(state.path()));
+}
+
+}  // namespace
+}  // namespace varnix
