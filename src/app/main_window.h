@@ -284,7 +284,6 @@ class MainWindow : public QMainWindow {
   void fitFromWindow(bool selectedGraphs);
   /// Adds the last fit's model (0), residual (1) or components (2) as graphs.
   void addFitGraphsFromWindow(int what);
-  void addComponentGraphs();
   void saveFitTableFromWindow();
   /// The chosen parameter of the last fit against the series parameter, as a new graph.
   void plotFitParameter();

@@ -189,50 +189,24 @@ void MainWindow::addFitGraphsFromWindow(int what) {
   if (m_store.empty()) return;
   pullSelection();
   const std::size_t before = m_store.count();
+  const std::vector<std::string> parts =
+      what == 2 ? m_fitWindow->componentFormulas() : std::vector<std::string>{};
   const bool ran = run([&] {
-    if (what < 2) {
+    if (what < 2)
       m_session.addFitGraphs(what == 1);
-      return;
-    }
-    addComponentGraphs();
+    else
+      m_session.addFitComponentGraphs(parts);
   });
   if (ran) {
     if (what == 0) record(cli::ScriptLine("fit-curve"));
     if (what == 1) record(cli::ScriptLine("fit-residual"));
-    if (what == 2) recordUnrepeatable("add the fit's components as graphs");
-  }
-  addGraphsToList(before);
-}
-
-void MainWindow::addComponentGraphs() {
-  const FitTable& table = m_session.fitTable();
-  if (!table.model) throw Error("There is no fit yet");
-  const std::vector<std::string> parts = m_fitWindow->componentFormulas();
-  if (parts.size() < 2 || table.model->formula() != m_fitWindow->model()->formula())
-    throw Error("The last fit was not made of the window's components");
-  std::vector<std::pair<std::string, std::vector<Point>>> graphs;
-  for (const FitRow* r : table.convergedRows()) {
-    if (r->slot >= m_store.count() || m_store.graph(r->slot).name != r->name)
-      throw Error("The graph " + r->name + " of the last fit is no longer in slot " +
-                  std::to_string(r->slot));
-    const std::vector<Point> pts =
-        pointsInRange(m_store.series(r->slot), table.settings.x1, table.settings.x2);
-    for (std::size_t c = 0; c < parts.size(); ++c) {
-      const FitModel part(parts[c]);
-      std::vector<double> values;
-      for (const std::string& n : part.parameters())
-        values.push_back(r->result.values[*table.model->parameterIndex(n)]);
-      const std::vector<double> y = modelValues(part, values, pts);
-      std::vector<Point> curve = pts;
-      for (std::size_t j = 0; j < curve.size(); ++j) curve[j].y = y[j];
-      graphs.emplace_back(r->name + "_part" + std::to_string(c + 1), std::move(curve));
+    if (what == 2) {
+      cli::ScriptLine line("fit-components");
+      for (const std::string& p : parts) line.arg(p);
+      record(line);
     }
   }
-  if (m_store.count() + graphs.size() > GraphStore::kMaxGraphs)
-    throw Error("Cannot add " + std::to_string(graphs.size()) + " graphs: only " +
-                std::to_string(GraphStore::kMaxGraphs - m_store.count()) + " of " +
-                std::to_string(GraphStore::kMaxGraphs) + " graph slots are free");
-  for (auto& [name, points] : graphs) m_store.append(name, name).series.assignSorted(points);
+  addGraphsToList(before);
 }
 
 void MainWindow::saveFitTableFromWindow() {

@@ -129,6 +129,10 @@ const std::vector<Runner::Command>& Runner::commands() {
        &Runner::cmdFitGraphs},
       {"fit-residual", 0, 0, "", "adds the last fit's residuals (data - model) as new graphs",
        &Runner::cmdFitGraphs},
+      {"fit-components", 2, -1, "PART PART...",
+       "adds each part of the last fit's formula (the parts joined by \" + \" make it) as new "
+       "graphs",
+       &Runner::cmdFitComponents},
       {"baseline-als", 2, 2, "LAMBDA P",
        "subtracts the asymmetric least squares baseline (Eilers and Boelens) from the selected "
        "graphs (or the current one)",
@@ -503,6 +507,10 @@ void Runner::cmdFitSave(const Args& a) {
 
 void Runner::cmdFitGraphs(const Args&) {
   m_session.addFitGraphs(*m_commandName == "fit-residual");
+}
+
+void Runner::cmdFitComponents(const Args& a) {
+  m_session.addFitComponentGraphs(a);
 }
 
 void Runner::cmdBaselineAls(const Args& a) {

@@ -94,6 +94,7 @@ class Runner {
   void cmdFitWeights(const Args& a);
   void cmdFitSave(const Args& a);
   void cmdFitGraphs(const Args& a);
+  void cmdFitComponents(const Args& a);
   void cmdBaselineAls(const Args& a);
   void cmdBaselinePoly(const Args& a);
   void cmdDespike(const Args& a);

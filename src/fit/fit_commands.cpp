@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "workspace/error.h"
 #include "workspace/number_text.h"
@@ -175,42 +176,90 @@ std::string withSuffix(const std::string& name, const std::string& suffix) {
   return name.substr(0, dot) + suffix + name.substr(dot);
 }
 
-}  // namespace
-
-std::vector<std::size_t> addFitGraphs(GraphStore& store, const FitTable& table, bool residual) {
+/// Adds, per converged row, `perRow` graphs: the k-th has the suffix
+/// suffixOf(k) and, at the row's points within the fit range, the y values
+/// valuesOf(row, points, k). Every curve is made first, so that a failure
+/// adds nothing.
+std::vector<std::size_t> addCurves(
+    GraphStore& store, const FitTable& table, std::size_t perRow,
+    const std::function<std::string(std::size_t)>& suffixOf,
+    const std::function<std::vector<double>(const FitRow&, const std::vector<Point>&, std::size_t)>&
+        valuesOf) {
   requireTable(table);
   const std::vector<const FitRow*> rows = table.convergedRows();
   for (const FitRow* r : rows)
     if (r->slot >= store.count() || store.graph(r->slot).name != r->name)
       throw Error("The graph " + r->name + " of the last fit is no longer in slot " +
                   std::to_string(r->slot));
-  if (store.count() + rows.size() > GraphStore::kMaxGraphs)
-    throw Error("Cannot add " + std::to_string(rows.size()) + " graphs: only " +
+  const std::size_t count = rows.size() * perRow;
+  if (store.count() + count > GraphStore::kMaxGraphs)
+    throw Error("Cannot add " + std::to_string(count) + " graphs: only " +
                 std::to_string(GraphStore::kMaxGraphs - store.count()) + " of " +
                 std::to_string(GraphStore::kMaxGraphs) + " graph slots are free");
-  // Every curve first, so that running out of memory adds nothing.
   std::vector<std::vector<Point>> curves;
   for (const FitRow* r : rows) {
-    std::vector<Point> pts =
+    const std::vector<Point> pts =
         pointsInRange(store.series(r->slot), table.settings.x1, table.settings.x2);
-    const std::vector<double> model = modelValues(*table.model, r->result.values, pts);
-    for (std::size_t j = 0; j < pts.size(); ++j)
-      pts[j].y = residual ? pts[j].y - model[j] : model[j];
-    curves.push_back(std::move(pts));
+    for (std::size_t k = 0; k < perRow; ++k) {
+      const std::vector<double> y = valuesOf(*r, pts, k);
+      std::vector<Point> curve = pts;
+      for (std::size_t j = 0; j < curve.size(); ++j) curve[j].y = y[j];
+      curves.push_back(std::move(curve));
+    }
   }
-  const std::string suffix = residual ? "_residual" : "_fit";
   std::vector<std::size_t> added;
-  for (std::size_t k = 0; k < rows.size(); ++k) {
-    const Graph& source = store.graph(rows[k]->slot);
-    const std::string name = withSuffix(source.name, suffix);
+  for (std::size_t c = 0; c < curves.size(); ++c) {
+    const Graph& source = store.graph(rows[c / perRow]->slot);
+    const std::string name = withSuffix(source.name, suffixOf(c % perRow));
     const std::size_t slash = source.path.find_last_of('/');
     const std::string path =
         slash == std::string::npos ? name : source.path.substr(0, slash + 1) + name;
     Graph& g = store.append(name, path);
-    g.series.assignSorted(std::move(curves[k]));
+    g.series.assignSorted(std::move(curves[c]));
     added.push_back(store.count() - 1);
   }
   return added;
+}
+
+}  // namespace
+
+std::vector<std::size_t> addFitGraphs(GraphStore& store, const FitTable& table, bool residual) {
+  return addCurves(
+      store, table, 1, [&](std::size_t) { return residual ? "_residual" : "_fit"; },
+      [&](const FitRow& r, const std::vector<Point>& pts, std::size_t) {
+        std::vector<double> y = modelValues(*table.model, r.result.values, pts);
+        if (residual)
+          for (std::size_t j = 0; j < pts.size(); ++j) y[j] = pts[j].y - y[j];
+        return y;
+      });
+}
+
+std::vector<std::size_t> addFitComponentGraphs(GraphStore& store, const FitTable& table,
+                                               const std::vector<std::string>& parts) {
+  requireTable(table);
+  std::string joined;
+  for (const std::string& p : parts) joined += (joined.empty() ? "" : " + ") + p;
+  if (parts.size() < 2 || joined != table.model->formula())
+    throw Error("The last fit was not made of these components");
+  std::vector<FitModel> models;
+  std::vector<std::vector<std::size_t>> indices;  // each part's parameters in the fit's
+  for (const std::string& p : parts) {
+    models.emplace_back(p);
+    std::vector<std::size_t> in;
+    for (const std::string& n : models.back().parameters()) {
+      const std::optional<std::size_t> i = table.model->parameterIndex(n);
+      if (!i) throw Error("The last fit was not made of these components");
+      in.push_back(*i);
+    }
+    indices.push_back(std::move(in));
+  }
+  return addCurves(
+      store, table, parts.size(), [](std::size_t k) { return "_part" + std::to_string(k + 1); },
+      [&](const FitRow& r, const std::vector<Point>& pts, std::size_t k) {
+        std::vector<double> values;
+        for (std::size_t i : indices[k]) values.push_back(r.result.values[i]);
+        return modelValues(models[k], values, pts);
+      });
 }
 
 }  // namespace varnix

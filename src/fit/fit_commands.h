@@ -72,4 +72,13 @@ std::string fitTableText(const FitTable& table, const SeriesParameter* parameter
 /// few free slots. Returns the new slots.
 std::vector<std::size_t> addFitGraphs(GraphStore& store, const FitTable& table, bool residual);
 
+/// Adds, per converged row, one graph per part of the fitted formula (parts
+/// that, joined by " + ", are that formula: a baseline and its peaks): the
+/// part at the fitted values, at the graph's own x within the fit range,
+/// named after the graph with "_part1", "_part2"... before the extension.
+/// Throws Error as addFitGraphs does, and when the parts are fewer than two
+/// or do not make the fitted formula. Returns the new slots.
+std::vector<std::size_t> addFitComponentGraphs(GraphStore& store, const FitTable& table,
+                                               const std::vector<std::string>& parts);
+
 }  // namespace varnix

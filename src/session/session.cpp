@@ -199,6 +199,12 @@ std::vector<std::size_t> Session::addFitGraphs(bool residual) {
   return added;
 }
 
+std::vector<std::size_t> Session::addFitComponentGraphs(const std::vector<std::string>& parts) {
+  std::vector<std::size_t> added = varnix::addFitComponentGraphs(m_store, m_fitTable, parts);
+  syncRows();
+  return added;
+}
+
 void Session::subtractAlsBaseline(double lambda, double p) {
   checkAlsParameters(lambda, p);
   if (m_store.empty()) return;

@@ -107,6 +107,8 @@ class Session {
   /// Adds the fitted curves (or residuals) of the last fit as new graphs
   /// (unselected rows); returns their slots.
   std::vector<std::size_t> addFitGraphs(bool residual);
+  /// The last fit's parts as new graphs (see addFitComponentGraphs).
+  std::vector<std::size_t> addFitComponentGraphs(const std::vector<std::string>& parts);
   /// Subtracts the asymmetric least squares baseline from the selected
   /// graphs (or the current one); undoable.
   void subtractAlsBaseline(double lambda, double p);

@@ -146,6 +146,13 @@ TEST(FitWindow, GaussianOnALineGivesItsParametersAndGraphs) {
   ASSERT_EQ(f.list()->count(), 5);
   EXPECT_EQ(f.list()->item(1)->text(), "peak_fit.dat");
   EXPECT_EQ(f.list()->item(2)->text(), "peak_residual.dat");
+  EXPECT_EQ(f.list()->item(4)->text(), "peak_part2.dat");
+  // The history repeats the three in varnix-cli.
+  const std::string script = f.w().sessionScript();
+  EXPECT_NE(script.find("fit-curve\r\nfit-residual\r\nfit-components \"b0 + b1*x\" "
+                        "\"gauss(x,h1,c1,w1)\"\r\n"),
+            std::string::npos)
+      << script;
   const Series& model = f.w().store().series(1);
   const Series& residual = f.w().store().series(2);
   const Series& line = f.w().store().series(3);

@@ -268,6 +268,40 @@ TEST(FitCommands, CurvesAndResidualsBecomeNewGraphs) {
   EXPECT_THROW(addFitGraphs(store, table, false), Error);
 }
 
+TEST(FitCommands, ComponentsAreTheFormulasPartsAtTheFittedValues) {
+  GraphStore store = gaussians({3, 3.5});
+  store.graph(1).name = "T20K.dat";
+  store.graph(1).path = "/data/run/T20K.dat";
+  auto model = std::make_shared<const FitModel>("gauss(x,h,c,w) + base");
+  FitSettings s = gaussStarts(3);
+  s.x1 = 1;
+  s.x2 = 6;
+  const FitTable table = fitGraphs(store, {0, 1}, model, s, false);
+  // Parts that do not make the fitted formula, or only one part, add nothing.
+  for (const std::vector<std::string>& parts :
+       {std::vector<std::string>{"gauss(x,h,c,w)", "base*1"},
+        std::vector<std::string>{"base", "gauss(x,h,c,w)"},
+        std::vector<std::string>{"gauss(x,h,c,w) + base"}}) {
+    EXPECT_THROW(addFitComponentGraphs(store, table, parts), Error) << parts[0];
+    EXPECT_EQ(store.count(), 2u);
+  }
+  const std::vector<std::size_t> added =
+      addFitComponentGraphs(store, table, {"gauss(x,h,c,w)", "base"});
+  EXPECT_EQ(added, (std::vector<std::size_t>{2, 3, 4, 5}));
+  EXPECT_EQ(store.graph(4).name, "T20K_part1.dat");
+  EXPECT_EQ(store.graph(5).path, "/data/run/T20K_part2.dat");
+  for (int g = 0; g < 2; ++g) {
+    const std::vector<double>& v = table.rows[g].result.values;
+    const Series& peak = store.series(2 + 2 * g);
+    const Series& base = store.series(3 + 2 * g);
+    ASSERT_EQ(peak.count(), 201u);
+    for (std::size_t j = 0; j < peak.count(); j += 10) {
+      EXPECT_NEAR(peak.y(j), gaussValue(peak.x(j), v[0], v[1], v[2]), 1e-12);
+      EXPECT_EQ(base.y(j), v[3]);
+    }
+  }
+}
+
 TEST(FitCommands, NewGraphsRespectTheCapacity) {
   GraphStore store = gaussians({3, 3});
   auto model = std::make_shared<const FitModel>("gauss(x,h,c,w) + base");

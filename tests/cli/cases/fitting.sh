@@ -178,6 +178,31 @@ for k in range(3):
         assert abs(ry - (y - cy)) <= 1e-12 * max(1, abs(y)), (x, ry)
 PY
 
+# --- the parts of a fitted formula as graphs ------------------------------------
+"$CLI" -c "load $T/run_10K.dat; fit \"$MODEL\" 1 4 a=1 b=1 h=30 c=2.1 w=0.4;
+           fit-components \"a + b*x\" \"gauss(x, h, c, w)\"; dump" >"$T/parts"
+python3 - "$T" <<'PY' || fail "components"
+import sys, math
+d = sys.argv[1]
+lines = open(d + "/parts").read().splitlines()
+fit = [l for l in lines if l.startswith("fit ")][0]
+vals = [float(w.split("=")[1]) for w in fit.split() if w[:2] in ("a=", "b=", "h=", "c=", "w=")]
+a, b, h, c, w = vals
+slots, cur = {}, None
+for l in lines:
+    if l.startswith("slot "):
+        parts = l.split(" ")
+        cur = []; slots[int(parts[1])] = (parts[2][5:], cur)
+    elif cur is not None and l and l[0] in "-0123456789":
+        cur.append(tuple(map(float, l.split())))
+assert [slots[k][0] for k in sorted(slots)] == ["run_10K.dat", "run_10K_part1.dat", "run_10K_part2.dat"], slots.keys()
+line, peak = slots[1][1], slots[2][1]
+assert len(line) == len(peak) == 301
+for (x, y), (px, py) in zip(line, peak):
+    assert abs(y - (a + b * x)) <= 1e-9 * abs(y), (x, y)
+    assert abs(py - h * math.exp(-4 * math.log(2) * (px - c) ** 2 / w ** 2)) <= 1e-9 * max(1, abs(py))
+PY
+
 # --- bad input: a clear message, status 1, nothing changed ----------------------
 bad() {  # bad NAME EXPECTED-MESSAGE COMMANDS
   local status=0
@@ -185,6 +210,9 @@ bad() {  # bad NAME EXPECTED-MESSAGE COMMANDS
   expect_eq "$1: status" "$status" 1
   expect_eq "$1: message" "$(cat "$T/bad.err")" "$2"
 }
+bad "parts of another formula" "The last fit was not made of these components." \
+  'fit "a + b*x" 1 4 a=1 b=1; fit-components "b*x" a'
+bad "no fit for the parts" "There is no fit yet; fit a model first." 'fit-components a b*x'
 bad "formula" "Formula error at position 7: unknown function gaus." \
   'fit "a + b*gaus(x)" 1 4 a=1 b=1'
 bad "missing start" "Parameter b has no start value." 'fit "a + b*x" 1 4 a=1'
