@@ -88,6 +88,16 @@ def check(line, model, names, points, lo, hi, weights=None, err_tol=1e-4):
     return int(m.group(1)), m.group(2), vals, errs, chi2
 def read(path):
     return [tuple(map(float, l.split())) for l in open(path) if l.strip() and l[0] not in '"']
+def slots_of(lines):
+    """The dump's slots: number -> (name, points)."""
+    slots, cur = {}, None
+    for l in lines:
+        if l.startswith("slot "):
+            parts = l.split(" ")
+            cur = []; slots[int(parts[1])] = (parts[2][5:], cur)
+        elif cur is not None and l and l[0] in "-0123456789":
+            cur.append(tuple(map(float, l.split())))
+    return slots
 PY
 
 # --- fit: one graph, the exact line format ------------------------------------
@@ -130,7 +140,7 @@ MODEL='a + b*x + gauss(x, h, c, w)'
            fit-save $T/table.dat; fit-save $T/bypattern \"run_(\\d+)K\"; fit-curve; fit-residual; dump" >"$T/out"
 python3 - "$T" <<'PY' || fail "series"
 import sys, math
-sys.path.insert(0, sys.argv[1]); from check_fit import check, read
+sys.path.insert(0, sys.argv[1]); from check_fit import check, read, slots_of
 d = sys.argv[1]
 g = lambda x, v: v[0] + v[1] * x + v[2] * math.exp(-4 * math.log(2) * (x - v[3]) ** 2 / v[4] ** 2)
 lines = open(d + "/out").read().splitlines()
@@ -158,13 +168,7 @@ for k in range(3):
     assert float(cells[11]) == chi2
 assert open(d + "/bypattern.dat", "rb").read() == raw.encode()
 # Six new graphs: the model and the residual at each graph's own x in 1..4.
-slots, cur = {}, None
-for l in lines:
-    if l.startswith("slot "):
-        parts = l.split(" ")
-        cur = []; slots[int(parts[1])] = (parts[2][5:], cur)
-    elif cur is not None and l and l[0] in "-0123456789":
-        cur.append(tuple(map(float, l.split())))
+slots = slots_of(lines)
 assert sorted(slots) == list(range(9)), sorted(slots)
 for k in range(3):
     data = [p for p in slots[k][1] if 1 <= p[0] <= 4]
@@ -183,18 +187,13 @@ PY
            fit-components \"a + b*x\" \"gauss(x, h, c, w)\"; dump" >"$T/parts"
 python3 - "$T" <<'PY' || fail "components"
 import sys, math
+sys.path.insert(0, sys.argv[1]); from check_fit import slots_of
 d = sys.argv[1]
 lines = open(d + "/parts").read().splitlines()
 fit = [l for l in lines if l.startswith("fit ")][0]
 vals = [float(w.split("=")[1]) for w in fit.split() if w[:2] in ("a=", "b=", "h=", "c=", "w=")]
 a, b, h, c, w = vals
-slots, cur = {}, None
-for l in lines:
-    if l.startswith("slot "):
-        parts = l.split(" ")
-        cur = []; slots[int(parts[1])] = (parts[2][5:], cur)
-    elif cur is not None and l and l[0] in "-0123456789":
-        cur.append(tuple(map(float, l.split())))
+slots = slots_of(lines)
 assert [slots[k][0] for k in sorted(slots)] == ["run_10K.dat", "run_10K_part1.dat", "run_10K_part2.dat"], slots.keys()
 line, peak = slots[1][1], slots[2][1]
 assert len(line) == len(peak) == 301
