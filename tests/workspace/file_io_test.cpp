@@ -20,6 +20,7 @@
 
 #include "test_util.h"
 #include "workspace/interrupted_save.h"
+#include "workspace/save_journal.h"
 
 namespace varnix {
 namespace {
@@ -772,6 +773,40 @@ TEST(WriteFileAtomically, AddsNoPermissionThroughTheFoldersDefaultAccessListOrTh
   ASSERT_TRUE(writeFileAtomically(dir.file("new.dat"), "n").ok);
   ::umask(mask);
   EXPECT_EQ(statusOf(dir.file("new.dat")).st_mode & 07777, 0640u);
+}
+
+// The journal's hash is computed as the bytes go, in blocks of whatever size
+// the writer hands over, and compared with one read back in other blocks.
+TEST(StreamHash, DoesNotDependOnTheBlocksAndSeesEveryByte) {
+  std::mt19937 rng(5);
+  auto hashOf = [](std::string_view s, const std::vector<std::size_t>& cuts) {
+    StreamHash h;
+    std::size_t at = 0;
+    for (std::size_t cut : cuts) {
+      h.add(s.substr(at, cut - at));
+      at = cut;
+    }
+    h.add(s.substr(at));
+    return h.value();
+  };
+  for (std::size_t n = 0; n <= 40; ++n) {
+    SCOPED_TRACE(n);
+    std::string s(n, '\0');
+    for (char& c : s) c = static_cast<char>(rng());
+    const std::uint64_t whole = hashOf(s, {});
+    std::vector<std::size_t> everyByte;
+    for (std::size_t i = 1; i < n; ++i) everyByte.push_back(i);
+    EXPECT_EQ(hashOf(s, everyByte), whole);
+    for (std::size_t a = 0; a <= n; ++a)
+      for (std::size_t b = a; b <= n; ++b) ASSERT_EQ(hashOf(s, {a, b}), whole) << a << " " << b;
+    // Any one byte changed, or a zero byte more, gives another hash.
+    for (std::size_t i = 0; i < n; ++i) {
+      std::string t = s;
+      t[i] = static_cast<char>(t[i] ^ 0x01);
+      EXPECT_NE(hashOf(t, {}), whole) << i;
+    }
+    EXPECT_NE(hashOf(s + std::string(1, '\0'), {}), whole);
+  }
 }
 
 // Saves whose content is made as it is written.
