@@ -806,6 +806,20 @@ TEST(StreamHash, DoesNotDependOnTheBlocksAndSeesEveryByte) {
       EXPECT_NE(hashOf(t, {}), whole) << i;
     }
     EXPECT_NE(hashOf(s + std::string(1, '\0'), {}), whole);
+    // Journals already on disk keep their meaning: words of eight bytes,
+    // little-endian, then the bytes left over and the length.
+    std::uint64_t h = 1469598103934665603ULL;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      std::uint64_t w = 0;
+      for (std::size_t k = 0; k < 8; ++k)
+        w |= std::uint64_t{static_cast<unsigned char>(s[i + k])} << (8 * k);
+      h = (h ^ w) * 0x9E3779B97F4A7C15ULL;
+      h ^= h >> 29;
+    }
+    for (; i < n; ++i) h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ULL;
+    h = (h ^ n) * 0x9E3779B97F4A7C15ULL;
+    EXPECT_EQ(whole, h ^ (h >> 32));
   }
 }
 
@@ -876,6 +890,40 @@ TEST(StreamedSave, AProducerFailingMidwayLeavesTheOldFileAndSaysWhy) {
     EXPECT_EQ(readFile(a), fresh);
     EXPECT_EQ(namesIn(dir.path()),
               c.before == Before::Missing ? std::vector<std::string>{"a.dat"} : names);
+  }
+}
+
+namespace spoiling {
+std::string g_path, g_fresh;
+/// Changes the first byte of the file once it holds all of the new content,
+/// as another program or a failing disk might.
+void spoilOnceWritten() {
+  if (g_fresh.empty() || readFile(g_path) != g_fresh) return;
+  std::fstream f(g_path, std::ios::in | std::ios::out | std::ios::binary);
+  f.put('#');
+  g_fresh.clear();
+}
+}  // namespace spoiling
+
+TEST(StreamedSave, ANewContentThatDoesNotReadBackIsNotKept) {
+  for (const bool longer : {true, false}) {
+    SCOPED_TRACE(longer);
+    TempDir dir, state;
+    ScopedEnv env("XDG_STATE_HOME", state.path());
+    const std::string a = dir.file("a.dat");
+    const std::string old = numberedLines(longer ? 100000 : 250000, 3),
+                      fresh = numberedLines(longer ? 250000 : 100000, 7);
+    const std::vector<std::string> names = prepare(dir, Before::HardLinked, old);
+    spoiling::g_path = a;
+    spoiling::g_fresh = fresh;
+    setWriteStepHook(spoiling::spoilOnceWritten);
+    const WriteResult r = writeFileAtomically(a, fresh);
+    setWriteStepHook(nullptr);
+    EXPECT_TRUE(spoiling::g_fresh.empty());  // it was spoilt
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.message, "Could not write " + a + ": Input/output error");
+    EXPECT_EQ(readFile(a), old);
+    EXPECT_EQ(namesIn(dir.path()), names);
   }
 }
 
