@@ -8,32 +8,28 @@
 
 namespace varnix {
 
-std::string dataFileText(const Graph& g) {
-  std::string out;
-  out.reserve(g.series.count() * 24 + 64);
+void writeDataFileContent(const Graph& g, ContentSink& out) {
   for (const std::string& c : g.comments) {
     if (c.empty()) continue;
-    if (c[0] != '"') out += '"';
-    out += c;
-    out += "\r\n";
+    if (c[0] != '"') out.append("\"");
+    out.append(c);
+    out.append("\r\n");
   }
-  // Lines are gathered in a block and appended a block at a time.
-  constexpr std::size_t kLongestLine = 2 * 32 + 2;
-  char block[16384];
-  char* end = block;
+  // Two numbers of at most 32 characters, a space, CR LF.
+  constexpr std::size_t kLongestLine = 2 * 32 + 3;
   for (const Point& p : g.series.points()) {
+    char* end = out.room(kLongestLine);
     end = formatDataNumberTo(end, p.x, 7);
     *end++ = ' ';
     end = formatDataNumberTo(end, p.y, 7);
     *end++ = '\r';
     *end++ = '\n';
-    if (static_cast<std::size_t>(block + sizeof block - end) < kLongestLine) {
-      out.append(block, end);
-      end = block;
-    }
+    out.commit(end);
   }
-  out.append(block, end);
-  return out;
+}
+
+std::string dataFileText(const Graph& g) {
+  return producedText([&g](ContentSink& out) { writeDataFileContent(g, out); });
 }
 
 WriteResult writeDataFile(const std::string& path, const Graph& g, WriteMode mode) {
@@ -49,7 +45,8 @@ WriteResult writeDataFile(const std::string& path, const Graph& g, WriteMode mod
         "Cannot save " + g.name + " to " + path + ": it holds a value that is not a finite number";
     return refused;
   }
-  return writeFileAtomically(path, dataFileText(g), mode);
+  return writeFileAtomically(
+      path, [&g](ContentSink& out) { writeDataFileContent(g, out); }, mode);
 }
 
 namespace {

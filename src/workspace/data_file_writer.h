@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "workspace/callbacks.h"
+#include "workspace/content_sink.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/file_io.h"
 #include "workspace/graph_store.h"
@@ -17,6 +18,8 @@ namespace varnix {
 /// starting with a double quote), then "x y" per point with 7 significant
 /// digits; every line ends with CR LF.
 std::string dataFileText(const Graph& g);
+/// dataFileText made into out, line by line.
+void writeDataFileContent(const Graph& g, ContentSink& out);
 
 /// Writes graph g to path, replacing the file only once all of it is written;
 /// a graph holding a value that is not finite is refused (no file could

@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 #if !defined(_WIN32)
@@ -92,7 +93,29 @@ ReadResult readFileInBlocks(const std::string& path, const BlockSink& sink, std:
   return r;
 }
 
+namespace {
+
+/// Writes the content to a stream as it is made.
+class StreamSink final : public ContentSink {
+ public:
+  explicit StreamSink(std::ofstream& out) : ContentSink(std::size_t{1} << 20), m_out(out) {}
+
+ private:
+  void take(std::string_view bytes) override {
+    m_out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!m_out) throw std::runtime_error("the disk refused the data");
+  }
+  std::ofstream& m_out;
+};
+
+}  // namespace
+
 WriteResult writeFileAtomically(const std::string& path, std::string_view content, WriteMode mode) {
+  return writeFileAtomically(path, contentOf(content), mode);
+}
+
+WriteResult writeFileAtomically(const std::string& path, const ContentProducer& produce,
+                                WriteMode mode) {
   std::error_code ec;
   auto failure = [&](const std::string& why) {
     WriteResult r;
@@ -115,12 +138,20 @@ WriteResult writeFileAtomically(const std::string& path, std::string_view conten
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
     if (!out) return failure("cannot create the file");
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.flush();
-    if (!out) {
+    std::string why;
+    try {
+      StreamSink sink(out);
+      produce(sink);
+      sink.drain();
+      out.flush();
+      if (!out) why = "the disk refused the data";
+    } catch (const std::exception& e) {
+      why = e.what();
+    }
+    if (!why.empty()) {
       out.close();
       std::filesystem::remove(tmp, ec);
-      return failure("the disk refused the data");
+      return failure(why);
     }
   }
   std::filesystem::rename(tmp, path, ec);
@@ -153,7 +184,7 @@ std::optional<std::string> danglingLinkTarget(const std::string&) {
   return std::nullopt;
 }
 
-void setInPlaceWriteHook(void (*)()) {}
+void setWriteStepHook(void (*)()) {}
 
 #else
 
@@ -425,9 +456,87 @@ bool copyAttributes(const std::string& from, int to) {
   return true;
 }
 
+/// Why the file could not be written, carried out of the producer.
+struct WriteFailure {
+  int err;
+};
+
+/// Writes the content from the start of a file as it is produced, and keeps
+/// its length and, for a file written in place, its hash.
+class FileSink final : public ContentSink {
+ public:
+  /// Over a file written in place, the last block made is held back until
+  /// finish(): until the journal knows the new content, the file never holds
+  /// all of it.
+  FileSink(int fd, bool inPlace) : ContentSink(kWriteBlock), m_fd(fd), m_inPlace(inPlace) {}
+  /// How many bytes were made.
+  std::uint64_t length() const { return m_length; }
+  std::uint64_t hash() const { return m_hash.value(); }
+  /// Writes the block held back; 0 or the error number.
+  int finish() {
+    try {
+      write(m_held);
+    } catch (const WriteFailure& f) {
+      return f.err;
+    }
+    m_held.clear();
+    return 0;
+  }
+
+ private:
+  void take(std::string_view bytes) override {
+    m_length += bytes.size();
+    if (!m_inPlace) {
+      write(bytes);
+      return;
+    }
+    m_hash.add(bytes);
+    write(m_held);
+    m_held.assign(bytes);
+  }
+  void write(std::string_view bytes) {
+    if (bytes.empty()) return;
+    int err = 0;
+    if (!writeAllAt(m_fd, bytes, static_cast<off_t>(m_written), err)) throw WriteFailure{err};
+    // The block starts on its way to the disk now, while the next one is
+    // made: the flush at the end then has little left to wait for.
+    ::sync_file_range(m_fd, static_cast<off_t>(m_written), static_cast<off_t>(bytes.size()),
+                      SYNC_FILE_RANGE_WRITE);
+    m_written += bytes.size();
+    writeStep();
+  }
+  int m_fd;
+  bool m_inPlace;
+  std::uint64_t m_length = 0;
+  std::uint64_t m_written = 0;
+  std::string m_held;
+  StreamHash m_hash;
+};
+
+/// Makes the whole content into the file; 0, or the error number of what
+/// stopped it with why set when the system has no words for it.
+int produceInto(const ContentProducer& produce, FileSink& sink, std::string& why) {
+  try {
+    produce(sink);
+    sink.drain();
+    return 0;
+  } catch (const WriteFailure& f) {
+    return f.err;
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
+  } catch (const std::exception& e) {
+    why = e.what();
+    return ECANCELED;
+  } catch (...) {
+    why = "its content could not be made";
+    return ECANCELED;
+  }
+}
+
 /// Overwrites the file t in place (its links, owner, mode and attributes
 /// stay), its old content kept in a journal until the new one is verified.
-WriteResult writeInPlace(const std::string& path, const PathTarget& t, std::string_view content) {
+WriteResult writeInPlace(const std::string& path, const PathTarget& t,
+                         const ContentProducer& produce) {
   const Fd fd(
       ::openat(t.folder.get(), t.name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd) {
@@ -446,44 +555,26 @@ WriteResult writeInPlace(const std::string& path, const PathTarget& t, std::stri
     return failure(path, EBUSY, kBusy);
   SaveJournal journal;
   std::string why;
-  if (const int e = journal.create(t, st, fd.get(), content, why)) return failure(path, e, why);
+  if (const int e = journal.create(t, st, fd.get(), why)) return failure(path, e, why);
 
-  int err = 0;
-  bool written = true;
-  // Claim the space first: a full disk then fails before a byte changes.
-  if (content.size() > journal.oldLength()) {
-    const int e = ::posix_fallocate(fd.get(), 0, static_cast<off_t>(content.size()));
-    if (e == ENOSPC || e == EFBIG || e == EDQUOT) {
-      err = e;
-      written = false;
-    }
-    inPlaceWriteStep();
-  }
-  for (std::size_t done = 0; written && done < content.size();) {
-    const std::size_t n = std::min(kWriteBlock, content.size() - done);
-    written = writeAllAt(fd.get(), content.substr(done, n), static_cast<off_t>(done), err);
-    done += n;
-    inPlaceWriteStep();
-  }
-  if (written && ::ftruncate(fd.get(), static_cast<off_t>(content.size())) != 0) {
-    err = errno;
-    written = false;
-  }
-  if (written && ::fsync(fd.get()) != 0) {
-    err = errno;
-    written = false;
-  }
-  inPlaceWriteStep();
-  if (written && !fileHolds(fd.get(), content)) {
-    err = EIO;
-    written = false;
-  }
-  if (written) {
+  // The new content goes over the old one as it is made; the journal learns
+  // its length and hash before the last block goes in and the file is cut
+  // to its length.
+  FileSink sink(fd.get(), true);
+  std::string cause;
+  int err = produceInto(produce, sink, cause);
+  if (err == 0) err = journal.recordNewContent(sink.length(), sink.hash());
+  if (err == 0) err = sink.finish();
+  if (err == 0 && ::ftruncate(fd.get(), static_cast<off_t>(sink.length())) != 0) err = errno;
+  if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
+  writeStep();
+  if (err == 0 && !fileHolds(fd.get(), sink.length(), sink.hash())) err = EIO;
+  if (err == 0) {
     journal.remove();
-    inPlaceWriteStep();
+    writeStep();
     return {};
   }
-  WriteResult r = failure(path, err);
+  WriteResult r = failure(path, err, cause);
   if (!journal.restore(fd.get()))
     r.message += "; its old content is kept in " + journal.path() +
                  " and is put back when Varnix next opens the file";
@@ -534,6 +625,11 @@ int publish(const PathTarget& t, int fd, bool unnamed, std::string& tmp, WriteMo
 }  // namespace
 
 WriteResult writeFileAtomically(const std::string& path, std::string_view content, WriteMode mode) {
+  return writeFileAtomically(path, contentOf(content), mode);
+}
+
+WriteResult writeFileAtomically(const std::string& path, const ContentProducer& produce,
+                                WriteMode mode) {
   PathTarget t;
   std::string why;
   if (const int e = walkToTarget(
@@ -570,7 +666,7 @@ WriteResult writeFileAtomically(const std::string& path, std::string_view conten
   };
 
   removeStaleTemporaries(t.folder.get());
-  if (exists && st.st_nlink > 1) return told(writeInPlace(path, t, content));
+  if (exists && st.st_nlink > 1) return told(writeInPlace(path, t, produce));
 
   // The temporary file of a replacement is the user's alone until it has
   // the old file's mode; a new file gets the usual mode (umask, the
@@ -611,7 +707,7 @@ WriteResult writeFileAtomically(const std::string& path, std::string_view conten
   if (!fd && err == 0) err = EEXIST;
   if (!fd) {
     // A folder that takes no new file: write the file itself where allowed.
-    if (exists && (err == EACCES || err == EPERM)) return told(writeInPlace(path, t, content));
+    if (exists && (err == EACCES || err == EPERM)) return told(writeInPlace(path, t, produce));
     return told(failure(path, err));
   }
   auto abandon = [&] {
@@ -628,12 +724,14 @@ WriteResult writeFileAtomically(const std::string& path, std::string_view conten
         ::fchmod(fd.get(), st.st_mode & 07777) != 0 ||
         !copyAttributes("/proc/self/fd/" + std::to_string(old.get()), fd.get())) {
       abandon();
-      return told(writeInPlace(path, t, content));
+      return told(writeInPlace(path, t, produce));
     }
   }
-  if (!writeAllAt(fd.get(), content, 0, err)) {
+  FileSink sink(fd.get(), false);
+  why.clear();
+  if ((err = produceInto(produce, sink, why)) != 0) {
     abandon();
-    return told(failure(path, err));
+    return told(failure(path, err, why));
   }
   if (::fsync(fd.get()) != 0) {
     err = errno;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "workspace/content_sink.h"
+
 namespace varnix {
 
 /// How reading a file ended.
@@ -85,6 +87,11 @@ enum class WriteMode {
 /// failure the old file is untouched.
 WriteResult writeFileAtomically(const std::string& path, std::string_view content,
                                 WriteMode mode = WriteMode::Replace);
+/// As above, with the content made as it is written (see ContentSink): the
+/// bytes go to the file a block at a time. Should produce throw or a write
+/// fail on the way, the old file is untouched and the result says why.
+WriteResult writeFileAtomically(const std::string& path, const ContentProducer& produce,
+                                WriteMode mode = WriteMode::Replace);
 
 /// Looks for the journal of an interrupted in-place save of the file at
 /// path and, when the process that wrote it is gone, puts the old content
@@ -100,10 +107,11 @@ std::string journalStateFolder();
 /// exist: the path of that file; nothing otherwise.
 std::optional<std::string> danglingLinkTarget(const std::string& path);
 
-/// For tests: a function called at every step of an in-place write (after
-/// each block copied or written, each flush and the check), where a test
-/// may stop the process. Nothing by default.
-void setInPlaceWriteHook(void (*hook)());
+/// For tests: a function called at every step of a write (after each block
+/// written, and in an in-place write also after each block copied, each
+/// flush and the check), where a test may stop the process. Nothing by
+/// default.
+void setWriteStepHook(void (*hook)());
 
 /// The system's sentence for an error number, in English ("Permission denied").
 std::string systemErrorText(int err);

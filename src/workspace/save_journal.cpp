@@ -24,55 +24,18 @@ namespace varnix {
 
 namespace {
 
-void (*g_inPlaceWriteHook)() = nullptr;
+void (*g_writeStepHook)() = nullptr;
 
 constexpr std::size_t kBlock = std::size_t{1} << 20;
 constexpr char kMagic[8] = {'V', 'X', 'J', 'O', 'U', 'R', 'N', 'L'};
 constexpr std::uint32_t kVersion = 1;
 constexpr std::size_t kFixedHeader = 96;
+/// Where the new content's length is in the header (its hash follows).
+constexpr std::size_t kNewLengthAt = 56;
+/// The new content's length while it is being written: a journal found
+/// with it lets through a file of any length from the old one up.
+constexpr std::uint64_t kUnknownLength = std::numeric_limits<std::uint64_t>::max();
 constexpr std::size_t kMaxHeader = std::size_t{64} * 1024;
-
-/// A 64-bit hash of a byte stream that does not depend on how the stream is
-/// cut into blocks (eight bytes at a time, little-endian, folded).
-class StreamHash {
- public:
-  void add(std::string_view bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t n = bytes.size();
-    m_length += n;
-    if (m_pending > 0) {
-      const std::size_t take = std::min(n, sizeof m_buffer - m_pending);
-      std::memcpy(m_buffer + m_pending, p, take);
-      m_pending += take;
-      p += take;
-      n -= take;
-      if (m_pending < sizeof m_buffer) return;
-      mix(m_buffer);
-      m_pending = 0;
-    }
-    for (; n >= sizeof m_buffer; p += sizeof m_buffer, n -= sizeof m_buffer) mix(p);
-    std::memcpy(m_buffer, p, n);
-    m_pending = n;
-  }
-  std::uint64_t value() const {
-    std::uint64_t h = m_hash;
-    for (std::size_t i = 0; i < m_pending; ++i) h = (h ^ m_buffer[i]) * 1099511628211ULL;
-    h = (h ^ m_length) * 0x9E3779B97F4A7C15ULL;
-    return h ^ (h >> 32);
-  }
-
- private:
-  void mix(const unsigned char* p) {
-    std::uint64_t w = 0;
-    for (int i = 7; i >= 0; --i) w = (w << 8) | p[i];
-    m_hash = (m_hash ^ w) * 0x9E3779B97F4A7C15ULL;
-    m_hash ^= m_hash >> 29;
-  }
-  std::uint64_t m_hash = 1469598103934665603ULL;
-  std::uint64_t m_length = 0;
-  unsigned char m_buffer[8] = {};
-  std::size_t m_pending = 0;
-};
 
 std::uint64_t hashOf(std::string_view bytes) {
   StreamHash h;
@@ -133,7 +96,7 @@ bool copyBlocks(int from, off_t fromOffset, int to, off_t toOffset, std::uint64_
     if (!writeAllAt(to, block, toOffset + static_cast<off_t>(copied), err)) return false;
     hash.add(block);
     copied += static_cast<std::uint64_t>(n);
-    inPlaceWriteStep();
+    writeStep();
     if (static_cast<std::size_t>(n) < want) break;
   }
   return true;
@@ -256,8 +219,8 @@ JournalKind decode(int fd, std::uint64_t size, Header& h) {
   h.inode = get(all, 32, 8);
   h.oldLength = get(all, 40, 8);
   h.oldHash = get(all, 48, 8);
-  h.newLength = get(all, 56, 8);
-  h.newHash = get(all, 64, 8);
+  h.newLength = get(all, kNewLengthAt, 8);
+  h.newHash = get(all, kNewLengthAt + 8, 8);
   h.birthSeconds = get(all, 72, 8);
   h.birthNanoseconds = static_cast<std::uint32_t>(get(all, 80, 4));
   h.hasBirth = get(all, 84, 4) != 0;
@@ -393,12 +356,45 @@ void removeAt(const Place& p) {
 
 }  // namespace
 
-void setInPlaceWriteHook(void (*hook)()) {
-  g_inPlaceWriteHook = hook;
+void StreamHash::add(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t n = bytes.size();
+  m_length += n;
+  if (m_pending > 0) {
+    const std::size_t take = std::min(n, sizeof m_buffer - m_pending);
+    std::memcpy(m_buffer + m_pending, p, take);
+    m_pending += take;
+    p += take;
+    n -= take;
+    if (m_pending < sizeof m_buffer) return;
+    mix(m_buffer);
+    m_pending = 0;
+  }
+  for (; n >= sizeof m_buffer; p += sizeof m_buffer, n -= sizeof m_buffer) mix(p);
+  std::memcpy(m_buffer, p, n);
+  m_pending = n;
 }
 
-void inPlaceWriteStep() {
-  if (g_inPlaceWriteHook) g_inPlaceWriteHook();
+std::uint64_t StreamHash::value() const {
+  std::uint64_t h = m_hash;
+  for (std::size_t i = 0; i < m_pending; ++i) h = (h ^ m_buffer[i]) * 1099511628211ULL;
+  h = (h ^ m_length) * 0x9E3779B97F4A7C15ULL;
+  return h ^ (h >> 32);
+}
+
+void StreamHash::mix(const unsigned char* p) {
+  std::uint64_t w = 0;
+  for (int i = 7; i >= 0; --i) w = (w << 8) | p[i];
+  m_hash = (m_hash ^ w) * 0x9E3779B97F4A7C15ULL;
+  m_hash ^= m_hash >> 29;
+}
+
+void setWriteStepHook(void (*hook)()) {
+  g_writeStepHook = hook;
+}
+
+void writeStep() {
+  if (g_writeStepHook) g_writeStepHook();
 }
 
 bool writeAllAt(int fd, std::string_view data, off_t offset, int& err) {
@@ -422,19 +418,10 @@ bool writeAllAt(int fd, std::string_view data, off_t offset, int& err) {
   return true;
 }
 
-bool fileHolds(int fd, std::string_view content) {
+bool fileHolds(int fd, std::uint64_t length, std::uint64_t hash) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) != content.size())
-    return false;
-  std::unique_ptr<char[]> buf(new char[kBlock]);
-  for (std::size_t done = 0; done < content.size();) {
-    const std::size_t want = std::min(kBlock, content.size() - done);
-    if (readAt(fd, buf.get(), want, static_cast<off_t>(done)) != static_cast<ssize_t>(want) ||
-        std::memcmp(buf.get(), content.data() + done, want) != 0)
-      return false;
-    done += want;
-  }
-  return true;
+  return ::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) == length &&
+         hashRange(fd, 0, length) == hash;
 }
 
 std::string journalStateFolder() {
@@ -529,8 +516,9 @@ JournalCheck recoverInterruptedSave(const PathTarget& t, const struct stat& st,
     const std::optional<std::uint64_t> now = hashRange(target.get(), 0, size);
     const bool finished = size == header->newLength && now == header->newHash;
     const bool untouched = size == header->oldLength && now == header->oldHash;
-    // A save in place leaves a size between the old and the new one; any
-    // other size (or another file) means something else wrote the file since.
+    // A save in place leaves a size between the old and the new one (of
+    // the old one or more while the new one is not known yet); any other
+    // size (or another file) means something else wrote the file since.
     const bool plausible = size >= std::min(header->oldLength, header->newLength) &&
                            size <= std::max(header->oldLength, header->newLength);
     if (!sameFile || finished || untouched || !plausible) {
@@ -566,7 +554,7 @@ JournalCheck recoverInterruptedSave(const PathTarget& t, const struct stat& st,
 }
 
 int SaveJournal::create(const PathTarget& t, const struct stat& st, int targetFd,
-                        std::string_view newContent, std::string& why) {
+                        std::string& why) {
   struct stat folderStatus {};
   const bool shared = ::fstat(t.folder.get(), &folderStatus) == 0 &&
                       (folderStatus.st_mode & S_ISVTX) && (folderStatus.st_mode & S_IWOTH);
@@ -620,7 +608,7 @@ int SaveJournal::create(const PathTarget& t, const struct stat& st, int targetFd
     }
     why.clear();
   }
-  inPlaceWriteStep();
+  writeStep();
 
   Header h;
   h.pid = static_cast<std::uint64_t>(::getpid());
@@ -631,8 +619,7 @@ int SaveJournal::create(const PathTarget& t, const struct stat& st, int targetFd
     h.birthSeconds = id->birthSeconds;
     h.birthNanoseconds = id->birthNanoseconds;
   }
-  h.newLength = newContent.size();
-  h.newHash = hashOf(newContent);
+  h.newLength = kUnknownLength;
   h.name = t.name;
   h.folder = t.folderPath;
   m_offset = kFixedHeader + h.name.size() + h.folder.size() + 8;
@@ -647,8 +634,9 @@ int SaveJournal::create(const PathTarget& t, const struct stat& st, int targetFd
   if (ok) {
     h.oldLength = m_length;
     h.oldHash = m_hash = old.value();
-    ok = writeAllAt(m_fd.get(), encode(h), 0, err);
-    inPlaceWriteStep();
+    m_header = encode(h);
+    ok = writeAllAt(m_fd.get(), m_header, 0, err);
+    writeStep();
   }
   if (ok && ::fsync(m_fd.get()) != 0) {
     err = errno;
@@ -660,7 +648,22 @@ int SaveJournal::create(const PathTarget& t, const struct stat& st, int targetFd
     return err;
   }
   syncFolder(m_folder.get());
-  inPlaceWriteStep();
+  writeStep();
+  return 0;
+}
+
+int SaveJournal::recordNewContent(std::uint64_t length, std::uint64_t hash) {
+  std::string header = m_header;
+  header.resize(kNewLengthAt);
+  put64(header, length);
+  put64(header, hash);
+  header += m_header.substr(header.size(), m_header.size() - header.size() - 8);
+  put64(header, hashOf(header));
+  int err = 0;
+  if (!writeAllAt(m_fd.get(), header, 0, err)) return err;
+  if (::fsync(m_fd.get()) != 0) return errno;
+  m_header = std::move(header);
+  writeStep();
   return 0;
 }
 

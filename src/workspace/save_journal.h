@@ -21,6 +21,23 @@
 
 namespace varnix {
 
+/// A 64-bit hash of a byte stream that does not depend on how the stream is
+/// cut into blocks (eight bytes at a time, little-endian, folded).
+class StreamHash {
+ public:
+  /// Takes the next bytes of the stream.
+  void add(std::string_view bytes);
+  /// The hash of every byte taken so far.
+  std::uint64_t value() const;
+
+ private:
+  void mix(const unsigned char* p);
+  std::uint64_t m_hash = 1469598103934665603ULL;
+  std::uint64_t m_length = 0;
+  unsigned char m_buffer[8] = {};
+  std::size_t m_pending = 0;
+};
+
 /// What the look for an interrupted save of a file found.
 struct JournalCheck {
   /// For the user: "Restored <file> from an interrupted save", or why the old
@@ -56,9 +73,15 @@ class SaveJournal {
   /// Copies the old content of targetFd (the file `t`, status `st`) into a
   /// new journal in the file's folder or, when that folder takes no new
   /// file, in the user's state folder, and flushes it to disk. Returns 0 or
-  /// an errno value with `why` for the user.
-  int create(const PathTarget& t, const struct stat& st, int targetFd, std::string_view newContent,
-             std::string& why);
+  /// an errno value with `why` for the user. Until recordNewContent, the
+  /// new content's length is unknown: a file found no shorter than its old
+  /// content is taken for one being written over.
+  int create(const PathTarget& t, const struct stat& st, int targetFd, std::string& why);
+  /// Every byte of the new content is in the file (not yet cut to its
+  /// length): notes its length and hash in the journal and flushes it, so
+  /// that the file may be shortened and, complete, is kept. Returns 0 or an
+  /// errno value.
+  int recordNewContent(std::uint64_t length, std::uint64_t hash);
   /// The new content is in place and verified: removes the journal.
   void remove();
   /// Writes the old content back into targetFd, flushes and verifies it;
@@ -76,16 +99,18 @@ class SaveJournal {
   std::uint64_t m_offset = 0;
   std::uint64_t m_length = 0;
   std::uint64_t m_hash = 0;
+  std::string m_header;
 };
 
 /// Writes all of data at offset; false with err set when the system refuses.
 bool writeAllAt(int fd, std::string_view data, off_t offset, int& err);
 
-/// Whether the file behind fd holds exactly content.
-bool fileHolds(int fd, std::string_view content);
+/// Whether the file behind fd holds exactly `length` bytes whose hash
+/// (StreamHash) is `hash`.
+bool fileHolds(int fd, std::uint64_t length, std::uint64_t hash);
 
-/// Calls the hook set by setInPlaceWriteHook, if any.
-void inPlaceWriteStep();
+/// Calls the hook set by setWriteStepHook, if any.
+void writeStep();
 
 }  // namespace varnix
 

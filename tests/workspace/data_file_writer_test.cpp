@@ -212,6 +212,27 @@ TEST(Save, AValueThatIsNotFiniteIsNeverWritten) {
   }
 }
 
+// A file of several MiB is written a block at a time: lines, and a comment
+// longer than a block, cross the blocks' ends whole.
+TEST(Save, ALargeGraphIsWrittenLineForLine) {
+  TempDir dir;
+  Graph g;
+  const std::string longComment(std::size_t{5} << 19, 'c');
+  g.comments = {"first", longComment, "", "\"last"};
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> v(-1e9, 1e9);
+  std::vector<Point> pts;
+  for (int i = 0; i < 300000; ++i) pts.push_back({i * 0.001, v(rng) * (i % 7 == 0 ? 1e-12 : 1)});
+  g.series.assignSorted(std::move(pts));
+  std::string expected = "\"first\r\n\"" + longComment + "\r\n\"last\r\n";
+  for (const Point& p : g.series.points())
+    expected += formatDataNumber(p.x) + " " + formatDataNumber(p.y) + "\r\n";
+  ASSERT_GT(expected.size(), std::size_t{8} << 20);
+  ASSERT_TRUE(writeDataFile(dir.file("big.dat"), g).ok);
+  EXPECT_TRUE(readFile(dir.file("big.dat")) == expected);
+  EXPECT_TRUE(dataFileText(g) == expected);
+}
+
 TEST(Save, ReplacingKeepsTheOldContentUntilTheNewIsComplete) {
   TempDir dir;
   writeFile(dir.file("old.dat"), "old content");

@@ -1,7 +1,9 @@
 #include "workspace/file_io.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -13,10 +15,12 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 #include "test_util.h"
 #include "workspace/interrupted_save.h"
+#include "workspace/save_journal.h"
 
 namespace varnix {
 namespace {
@@ -362,13 +366,15 @@ TEST(InPlaceSave, ARestoreThatIsItselfKilledIsDoneAgainByTheNextRead) {
   ScopedEnv env("XDG_STATE_HOME", state.path());
   const std::string a = dir.file("a.dat");
   const std::string old = numberedLines(150000, 3);
-  test::interruptedSave(a, old, numberedLines(220000, 7));
+  // New content written over the first three blocks: putting the old one
+  // back takes three blocks too.
+  test::interruptedSave(a, old, numberedLines(220000, 7), std::size_t{2} << 20);
   int step = 1;
   for (;; ++step) {
     ASSERT_LT(step, 50);
     const bool wasKilled = test::killed(test::inChild([&] {
       test::detail::g_stepsLeft = step;
-      setInPlaceWriteHook(test::detail::killAtStep);
+      setWriteStepHook(test::detail::killAtStep);
       std::string got;
       readWholeFile(a, got);
     }));
@@ -430,7 +436,7 @@ TEST(InPlaceSave, AWriterThatStillRunsIsLeftAlone) {
   pausing::g_ready = ready[1];
   const pid_t child = ::fork();
   if (child == 0) {
-    setInPlaceWriteHook(pausing::pauseOnceTouched);
+    setWriteStepHook(pausing::pauseOnceTouched);
     ::_exit(writeFileAtomically(a, fresh).ok ? 0 : 1);
   }
   char c = 0;
@@ -767,6 +773,216 @@ TEST(WriteFileAtomically, AddsNoPermissionThroughTheFoldersDefaultAccessListOrTh
   ASSERT_TRUE(writeFileAtomically(dir.file("new.dat"), "n").ok);
   ::umask(mask);
   EXPECT_EQ(statusOf(dir.file("new.dat")).st_mode & 07777, 0640u);
+}
+
+// The journal's hash is computed as the bytes go, in blocks of whatever size
+// the writer hands over, and compared with one read back in other blocks.
+TEST(StreamHash, DoesNotDependOnTheBlocksAndSeesEveryByte) {
+  std::mt19937 rng(5);
+  auto hashOf = [](std::string_view s, const std::vector<std::size_t>& cuts) {
+    StreamHash h;
+    std::size_t at = 0;
+    for (std::size_t cut : cuts) {
+      h.add(s.substr(at, cut - at));
+      at = cut;
+    }
+    h.add(s.substr(at));
+    return h.value();
+  };
+  for (std::size_t n = 0; n <= 40; ++n) {
+    SCOPED_TRACE(n);
+    std::string s(n, '\0');
+    for (char& c : s) c = static_cast<char>(rng());
+    const std::uint64_t whole = hashOf(s, {});
+    std::vector<std::size_t> everyByte;
+    for (std::size_t i = 1; i < n; ++i) everyByte.push_back(i);
+    EXPECT_EQ(hashOf(s, everyByte), whole);
+    for (std::size_t a = 0; a <= n; ++a)
+      for (std::size_t b = a; b <= n; ++b) ASSERT_EQ(hashOf(s, {a, b}), whole) << a << " " << b;
+    // Any one byte changed, or a zero byte more, gives another hash.
+    for (std::size_t i = 0; i < n; ++i) {
+      std::string t = s;
+      t[i] = static_cast<char>(t[i] ^ 0x01);
+      EXPECT_NE(hashOf(t, {}), whole) << i;
+    }
+    EXPECT_NE(hashOf(s + std::string(1, '\0'), {}), whole);
+    // Journals already on disk keep their meaning: words of eight bytes,
+    // little-endian, then the bytes left over and the length.
+    std::uint64_t h = 1469598103934665603ULL;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      std::uint64_t w = 0;
+      for (std::size_t k = 0; k < 8; ++k)
+        w |= std::uint64_t{static_cast<unsigned char>(s[i + k])} << (8 * k);
+      h = (h ^ w) * 0x9E3779B97F4A7C15ULL;
+      h ^= h >> 29;
+    }
+    for (; i < n; ++i) h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ULL;
+    h = (h ^ n) * 0x9E3779B97F4A7C15ULL;
+    EXPECT_EQ(whole, h ^ (h >> 32));
+  }
+}
+
+// Saves whose content is made as it is written.
+
+namespace streaming {
+int g_steps = 0;
+void countStep() {
+  ++g_steps;
+}
+}  // namespace streaming
+
+/// Appends text in pieces of 100 KiB and throws once `failAt` bytes are
+/// made (never when failAt is beyond the text).
+ContentProducer piecesThenFailure(const std::string& text, std::size_t failAt) {
+  return [&text, failAt](ContentSink& out) {
+    for (std::size_t at = 0; at < text.size(); at += 100 * 1024) {
+      if (at >= failAt) throw std::runtime_error("the source went away");
+      out.append(std::string_view(text).substr(at, 100 * 1024));
+    }
+  };
+}
+
+/// How the old file stands before a save: missing, alone, or with a second
+/// hard link (written in place).
+enum class Before { Missing, Alone, HardLinked };
+
+struct SaveSetup {
+  const char* what;
+  Before before;
+};
+const SaveSetup kSetups[] = {{"new file", Before::Missing},
+                             {"replaced file", Before::Alone},
+                             {"file written in place", Before::HardLinked}};
+
+std::vector<std::string> prepare(const TempDir& dir, Before before, const std::string& old) {
+  const std::string a = dir.file("a.dat");
+  if (before != Before::Missing) writeFile(a, old);
+  if (before == Before::HardLinked) fs::create_hard_link(a, dir.file("b.dat"));
+  if (before == Before::Missing) return {};
+  if (before == Before::Alone) return {"a.dat"};
+  return {"a.dat", "b.dat"};
+}
+
+TEST(StreamedSave, AProducerFailingMidwayLeavesTheOldFileAndSaysWhy) {
+  const std::string old = numberedLines(150000, 3), fresh = numberedLines(250000, 7);
+  ASSERT_GT(fresh.size(), std::size_t{3} << 20);
+  for (const SaveSetup& c : kSetups) {
+    SCOPED_TRACE(c.what);
+    TempDir dir, state;
+    ScopedEnv env("XDG_STATE_HOME", state.path());
+    const std::string a = dir.file("a.dat");
+    const std::vector<std::string> names = prepare(dir, c.before, old);
+    streaming::g_steps = 0;
+    setWriteStepHook(streaming::countStep);
+    const WriteResult r = writeFileAtomically(a, piecesThenFailure(fresh, std::size_t{5} << 19));
+    setWriteStepHook(nullptr);
+    // Two blocks had gone to the file before the failure.
+    EXPECT_GE(streaming::g_steps, 2);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.errorNumber, ECANCELED);
+    EXPECT_EQ(r.message, "Could not write " + a + ": the source went away");
+    EXPECT_EQ(namesIn(dir.path()), names);
+    if (c.before != Before::Missing) EXPECT_EQ(readFile(a), old);
+    EXPECT_TRUE(namesIn(state.path()).empty());
+    // The same save with nothing failing.
+    ASSERT_TRUE(writeFileAtomically(a, piecesThenFailure(fresh, fresh.size())).ok);
+    EXPECT_EQ(readFile(a), fresh);
+    EXPECT_EQ(namesIn(dir.path()),
+              c.before == Before::Missing ? std::vector<std::string>{"a.dat"} : names);
+  }
+}
+
+namespace spoiling {
+std::string g_path, g_fresh;
+/// Changes the first byte of the file once it holds all of the new content,
+/// as another program or a failing disk might.
+void spoilOnceWritten() {
+  if (g_fresh.empty() || readFile(g_path) != g_fresh) return;
+  std::fstream f(g_path, std::ios::in | std::ios::out | std::ios::binary);
+  f.put('#');
+  g_fresh.clear();
+}
+}  // namespace spoiling
+
+TEST(StreamedSave, ANewContentThatDoesNotReadBackIsNotKept) {
+  for (const bool longer : {true, false}) {
+    SCOPED_TRACE(longer);
+    TempDir dir, state;
+    ScopedEnv env("XDG_STATE_HOME", state.path());
+    const std::string a = dir.file("a.dat");
+    const std::string old = numberedLines(longer ? 100000 : 250000, 3),
+                      fresh = numberedLines(longer ? 250000 : 100000, 7);
+    const std::vector<std::string> names = prepare(dir, Before::HardLinked, old);
+    spoiling::g_path = a;
+    spoiling::g_fresh = fresh;
+    setWriteStepHook(spoiling::spoilOnceWritten);
+    const WriteResult r = writeFileAtomically(a, fresh);
+    setWriteStepHook(nullptr);
+    EXPECT_TRUE(spoiling::g_fresh.empty());  // it was spoilt
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.message, "Could not write " + a + ": Input/output error");
+    EXPECT_EQ(readFile(a), old);
+    EXPECT_EQ(namesIn(dir.path()), names);
+  }
+}
+
+// A full disk: a small file system of its own, mounted where only a child
+// process sees it.
+TEST(StreamedSave, AFullDiskLeavesTheOldFileAndSaysSo) {
+  const std::string old = numberedLines(60000, 3), fresh = numberedLines(400000, 7);
+  for (const SaveSetup& c : kSetups) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string mount = dir.file("small"), a = mount + "/a.dat";
+    fs::create_directory(mount);
+    // 0: as expected; 2: no file system of its own could be mounted.
+    const int status = test::inChild([&] {
+      if (::unshare(CLONE_NEWNS) != 0 ||
+          ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+          ::mount("tmpfs", mount.c_str(), "tmpfs", 0, "size=3m") != 0)
+        ::_exit(2);
+      if (c.before != Before::Missing) writeFile(a, old);
+      if (c.before == Before::HardLinked) fs::create_hard_link(a, mount + "/b.dat");
+      const std::vector<std::string> before = namesIn(mount);
+      const WriteResult r = writeFileAtomically(a, fresh);
+      const bool kept = c.before == Before::Missing || readFile(a) == old;
+      ::_exit(!r.ok && r.message == "Could not write " + a + ": No space left on device" && kept &&
+                      namesIn(mount) == before
+                  ? 0
+                  : 1);
+    });
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 2)
+      GTEST_SKIP() << "cannot mount a small file system here";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+}
+
+// A save by rename killed after each block it wrote: the file keeps its old
+// content, and nothing of the killed save stays in the folder.
+TEST(StreamedSave, AKillAfterAnyBlockLeavesTheOldFileAndNoTrace) {
+  TempDir dir;
+  const std::string a = dir.file("a.dat");
+  const std::string old = numberedLines(100000, 3), fresh = numberedLines(250000, 7);
+  int kills = 0;
+  for (int step = 1;; ++step) {
+    SCOPED_TRACE(step);
+    ASSERT_LT(step, 20);
+    writeFile(a, old);
+    const bool wasKilled = test::saveKilledAtStep(a, fresh, step);
+    if (!wasKilled) {
+      EXPECT_EQ(readFile(a), fresh);
+      break;
+    }
+    ++kills;
+    EXPECT_EQ(readFile(a), old);
+    // A temporary of a dead writer is gone with the next save in the folder.
+    ASSERT_TRUE(writeFileAtomically(dir.file("c.dat"), "c").ok);
+    EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"a.dat", "c.dat"}));
+    fs::remove(dir.file("c.dat"));
+  }
+  // One kill per block but the last, after which the save completes.
+  EXPECT_EQ(kills, static_cast<int>((fresh.size() + (std::size_t{1} << 20) - 1) >> 20));
 }
 
 }  // namespace

@@ -43,11 +43,15 @@ namespace detail {
 inline int g_stepsLeft = 0;
 inline std::string g_watched;
 inline std::string g_original;
+inline std::size_t g_watchedFrom = 0;
 inline void killAtStep() {
   if (--g_stepsLeft == 0) ::raise(SIGKILL);
 }
 inline void killOnceTouched() {
-  if (readFile(g_watched) != g_original) ::raise(SIGKILL);
+  const std::string now = readFile(g_watched);
+  if (now.size() < g_watchedFrom || g_original.size() < g_watchedFrom ||
+      now.compare(g_watchedFrom, std::string::npos, g_original, g_watchedFrom) != 0)
+    ::raise(SIGKILL);
 }
 }  // namespace detail
 
@@ -56,21 +60,22 @@ inline void killOnceTouched() {
 inline bool saveKilledAtStep(const std::string& path, const std::string& content, int steps) {
   return killed(inChild([&] {
     detail::g_stepsLeft = steps;
-    setInPlaceWriteHook(detail::killAtStep);
+    setWriteStepHook(detail::killAtStep);
     ::_exit(writeFileAtomically(path, content).ok ? 0 : 1);
   }));
 }
 
 /// Saves content to path in a child (as user uid, see inChild) killed at the
-/// first step after which the file no longer holds its old content. True
-/// when it was killed there.
+/// first step after which the file no longer holds its old content (from
+/// byte `from` on). True when it was killed there.
 inline bool saveKilledOnceTouched(const std::string& path, const std::string& content,
-                                  std::optional<uid_t> uid = std::nullopt) {
+                                  std::optional<uid_t> uid = std::nullopt, std::size_t from = 0) {
   detail::g_watched = path;
   detail::g_original = readFile(path);
+  detail::g_watchedFrom = from;
   return killed(inChild(
       [&] {
-        setInPlaceWriteHook(detail::killOnceTouched);
+        setWriteStepHook(detail::killOnceTouched);
         ::_exit(writeFileAtomically(path, content).ok ? 0 : 1);
       },
       uid));
@@ -107,12 +112,13 @@ inline std::string numberedLines(std::size_t n, int tag) {
 
 /// A file whose in-place save was killed halfway: path (given a second
 /// hard link for the save, removed afterwards) holds part new, part old
-/// content, and the journal of the save is kept.
+/// content (new at least up to byte `from`), and the journal of the save is
+/// kept.
 inline void interruptedSave(const std::string& path, const std::string& old,
-                            const std::string& content) {
+                            const std::string& content, std::size_t from = 0) {
   writeFile(path, old);
   std::filesystem::create_hard_link(path, path + ".link");
-  saveKilledOnceTouched(path, content);
+  saveKilledOnceTouched(path, content, std::nullopt, from);
   std::filesystem::remove(path + ".link");
 }
 

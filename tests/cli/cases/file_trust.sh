@@ -111,7 +111,8 @@ interrupt_each_write() {
   [ "$status" = 0 ] || fail "the save of $file never finished"
   [ "$restored" -gt 0 ] || fail "no kill fell while $file was written"
 }
-BIG=$(awk 'BEGIN { for (i = 0; i < 200000; i++) printf "%d %d.5\r\n", i, i % 977 }')
+# (Written back, every line of it changes: "7.50" becomes "7.5".)
+BIG=$(awk 'BEGIN { for (i = 0; i < 200000; i++) printf "%d %d.50\r\n", i, i % 977 }')
 if command -v strace >/dev/null; then
   # A file with a second hard link is written in place.
   printf '%s' "$BIG" >"$T/big.dat"
