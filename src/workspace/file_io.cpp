@@ -186,7 +186,17 @@ std::optional<std::string> danglingLinkTarget(const std::string&) {
 
 void setWriteStepHook(void (*)()) {}
 
+void useNamedTemporaryFiles(bool) {}
+
 #else
+
+namespace {
+bool g_namedTemporaries = false;
+}  // namespace
+
+void useNamedTemporaryFiles(bool named) {
+  g_namedTemporaries = named;
+}
 
 std::uint64_t availableMemory() {
   std::uint64_t avail = std::numeric_limits<std::uint64_t>::max();
@@ -679,7 +689,7 @@ WriteResult writeFileAtomically(const std::string& path, const ContentProducer& 
 #ifdef O_TMPFILE
   // An unnamed file vanishes by itself if the program is killed; it gets its
   // name only just before the rename.
-  if (::access("/proc/self/fd", X_OK) == 0) {
+  if (!g_namedTemporaries && ::access("/proc/self/fd", X_OK) == 0) {
     fd.reset(::openat(t.folder.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode));
     if (fd) {
       unnamed = true;

@@ -113,6 +113,10 @@ std::optional<std::string> danglingLinkTarget(const std::string& path);
 /// default.
 void setWriteStepHook(void (*hook)());
 
+/// For tests: saves by rename use a named temporary file (".varnix-*.tmp"),
+/// as on file systems that have no unnamed ones.
+void useNamedTemporaryFiles(bool named);
+
 /// The system's sentence for an error number, in English ("Permission denied").
 std::string systemErrorText(int err);
 

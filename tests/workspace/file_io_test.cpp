@@ -165,6 +165,21 @@ TEST(ReadFileInBlocks, ReadsOnlyRegularFilesAndSaysWhy) {
   }
 }
 
+TEST(ReadWholeFile, AFileLargerThanTheMemoryIsRefusedBeforeItIsRead) {
+  TempDir dir;
+  const std::string path = dir.file("huge.dat");
+  writeFile(path, "1 2\n");
+  // A sparse terabyte: nothing on disk, far more than this machine's memory.
+  std::error_code ec;
+  std::filesystem::resize_file(path, std::uint64_t{1} << 40, ec);
+  if (ec) GTEST_SKIP() << "no sparse file here: " << ec.message();
+  std::string got;
+  const ReadResult r = readWholeFile(path, got);
+  EXPECT_EQ(r.status, ReadStatus::NoMemory);
+  EXPECT_EQ(r.reason, "not enough memory");
+  EXPECT_TRUE(got.empty());
+}
+
 TEST(ReadFileInBlocks, BlocksJoinToTheWholeFile) {
   TempDir dir;
   std::string bytes;

@@ -31,6 +31,11 @@ status=0
 expect_eq "no file status" "$status" 1
 grep -q "import-with needs a file after its settings" "$T/err" || fail "no file: $(cat "$T/err")"
 
+# No settings at all: the guess, as import makes it.
+"$CLI" -c "import-with $T/h.txt; dump" >"$T/with" 2>/dev/null || fail "import-with FILE failed"
+"$CLI" -c "import $T/h.txt; dump" >"$T/plain" 2>/dev/null
+cmp -s "$T/with" "$T/plain" || fail "import-with FILE differs from import FILE: $(diff "$T/with" "$T/plain")"
+
 # A file whose name holds "=" after a folder is a file, not a setting.
 printf '1 2\n2 3\n' >"$T/a=b.txt"
 "$CLI" -c "import-with rows=2:2 $T/a=b.txt; dump" >"$T/out" 2>/dev/null
