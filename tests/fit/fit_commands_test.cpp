@@ -235,14 +235,21 @@ TEST(FitCommands, TableTextTakesTheParameterFromTheNames) {
   EXPECT_THROW(fitTableText(FitTable(), nullptr), Error);
 }
 
-TEST(FitCommands, CurvesAndResidualsBecomeNewGraphs) {
-  GraphStore store = gaussians({3, 3.5});
+/// Both graphs of the store fitted with a Gaussian on a constant between x1
+/// and x2, the second graph's file in /data/run.
+FitTable fitBothIn(GraphStore& store, double start, double x1, double x2) {
   store.graph(1).path = "/data/run/T20K.dat";
   auto model = std::make_shared<const FitModel>("gauss(x,h,c,w) + base");
-  FitSettings s = gaussStarts(3.2);
-  s.x1 = 6;
-  s.x2 = 1;
-  const FitTable table = fitGraphs(store, {0, 1}, model, s, false);
+  FitSettings s = gaussStarts(start);
+  s.x1 = x1;
+  s.x2 = x2;
+  return fitGraphs(store, {0, 1}, model, s, false);
+}
+
+TEST(FitCommands, CurvesAndResidualsBecomeNewGraphs) {
+  GraphStore store = gaussians({3, 3.5});
+  // The range given backwards is the same range.
+  const FitTable table = fitBothIn(store, 3.2, 6, 1);
   const std::vector<std::size_t> curves = addFitGraphs(store, table, false);
   const std::vector<std::size_t> residuals = addFitGraphs(store, table, true);
   EXPECT_EQ(curves, (std::vector<std::size_t>{2, 3}));
@@ -270,13 +277,7 @@ TEST(FitCommands, CurvesAndResidualsBecomeNewGraphs) {
 
 TEST(FitCommands, ComponentsAreTheFormulasPartsAtTheFittedValues) {
   GraphStore store = gaussians({3, 3.5});
-  store.graph(1).name = "T20K.dat";
-  store.graph(1).path = "/data/run/T20K.dat";
-  auto model = std::make_shared<const FitModel>("gauss(x,h,c,w) + base");
-  FitSettings s = gaussStarts(3);
-  s.x1 = 1;
-  s.x2 = 6;
-  const FitTable table = fitGraphs(store, {0, 1}, model, s, false);
+  const FitTable table = fitBothIn(store, 3, 1, 6);
   // Parts that do not make the fitted formula, or only one part, add nothing.
   for (const std::vector<std::string>& parts :
        {std::vector<std::string>{"gauss(x,h,c,w)", "base*1"},
