@@ -133,6 +133,18 @@ std::string unreadableFormatName(std::string_view bytes, const std::string& file
 ImportResult importBytes(std::string_view bytes, const std::string& fileName,
                          std::size_t freeSlots = kAnySlots, const ImportSettings& settings = {});
 
+/// Whether a file's first bytes (64 KiB or more of a longer file) start a
+/// text that only the table reader reads: no binary format, no UTF-16 (it
+/// is converted whole), no VAMAS, no "##" header (JCAMP-DX is told by its
+/// labels). text: the bytes after a UTF-8 byte order mark; encoding: as
+/// decodeText says.
+bool tableTextStart(std::string_view bytes, std::string_view& text, std::string& encoding);
+
+/// What importBytes adds to a reader's result: the encoding in front of the
+/// layout, and a warning when settings were given for a file that describes
+/// its own layout.
+void describeReading(ImportResult& r, const std::string& encoding, const ImportSettings& settings);
+
 /// A count with thousands grouped: 12,345.
 std::string groupedCount(std::size_t n);
 
