@@ -1315,8 +1315,15 @@ std::vector<std::string_view> tableSample(std::string_view text, const ImportSet
   return sample;
 }
 
-bool holdsTableSample(std::string_view text, const ImportSettings& settings) {
-  return tableSample(completeLines(text), settings).size() == kTableSampleLines;
+std::size_t tableSampleEnd(std::string_view text, const ImportSettings& settings) {
+  text = completeLines(text);
+  const std::vector<std::string_view> sample = tableSample(text, settings);
+  if (sample.size() < kTableSampleLines) return 0;
+  // Past the line end of the last line of the sample (there is one: the
+  // lines are complete).
+  const auto lastEnd =
+      static_cast<std::size_t>(sample.back().data() - text.data()) + sample.back().size();
+  return text.find_first_of("\r\n", lastEnd) + 1;
 }
 
 ImportResult importTable(std::string_view text, const std::string& fileName,

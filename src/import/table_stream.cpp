@@ -36,17 +36,18 @@ std::optional<ImportResult> streamTable(const BlockReader& read, const std::stri
       lines.feed(block);
       if (stream) return;
       head.append(block);
+      std::size_t sampleEnd = 0;
       if (lines.lines() > notData + kTableSampleLines) {
         if (!tableTextStart(head, headText, encoding)) throw StopReading{};
-        if (!holdsTableSample(headText, settings)) {
-          if (head.size() > kMaxHead) throw StopReading{};
-          return;
-        }
-      } else {
+        sampleEnd = tableSampleEnd(headText, settings);
+      }
+      if (sampleEnd == 0) {
         if (head.size() > kMaxHead) throw StopReading{};
         return;
       }
-      head.resize(head.size() - headText.size() + completeLines(headText).size());
+      // The first part ends with the sample: the rows after it take the
+      // quick way.
+      head.resize(head.size() - headText.size() + sampleEnd);
       tableTextStart(head, headText, encoding);
       LineCounter headCount;
       headCount.feed(head);

@@ -27,9 +27,10 @@ inline constexpr std::size_t kTableSampleLines = 2000;
 /// and the title line.
 std::vector<std::string_view> tableSample(std::string_view text, const ImportSettings& settings);
 
-/// Whether the complete lines of text hold the whole sample the table
-/// reader guesses from (a file's first part then decides as the whole would).
-bool holdsTableSample(std::string_view text, const ImportSettings& settings);
+/// The length of text up to the line end of the last line of the sample
+/// the table reader guesses from (a file's first part that long decides as
+/// the whole would); 0 when its complete lines do not hold the whole sample.
+std::size_t tableSampleEnd(std::string_view text, const ImportSettings& settings);
 
 /// A table read as its file arrives: its first lines by the table reader,
 /// the lines after them as plain rows of numbers added to the graphs. The
