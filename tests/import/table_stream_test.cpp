@@ -471,5 +471,55 @@ TEST(TableStream, ALargeExportStreamsForImportAndReload) {
   EXPECT_EQ(reloaded->comments, r.graphs[0].comments);
 }
 
+TEST(TableStream, AStreamThatCannotGoOnTakesNoLines) {
+  // Fewer lines than the sample: nothing is decided yet.
+  const std::string shortHead = plainTable(100);
+  TableStream notYet(shortHead, "t", {});
+  EXPECT_FALSE(notYet.open());
+  EXPECT_FALSE(notYet.feed("7\t1\n"));
+  EXPECT_FALSE(notYet.finish().has_value());
+  // Closed by a line that is no plain row: no further line is taken.
+  const std::string head = plainTable(2500);
+  TableStream closed(head, "t", {});
+  ASSERT_TRUE(closed.open());
+  EXPECT_FALSE(closed.feed("a line of text\n"));
+  EXPECT_FALSE(closed.open());
+  EXPECT_FALSE(closed.feed("9000\t1\n"));
+  EXPECT_FALSE(closed.finish().has_value());
+}
+
+TEST(TableStream, ThePointsGetTheirRoomOnceForTheRowsTaken) {
+  const std::string text = plainTable(20000);
+  struct Case {
+    const char* rows;
+    std::size_t points;  // rows FROM:TO:STEP taken of the 20,000
+  };
+  const Case cases[] = {
+      {"1:0:1", 20000},
+      {"3:0:7", (20000 - 3) / 7 + 1},
+      {"3:15000:7", (15000 - 3) / 7 + 1},
+      {"2500:2600:1", 101},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rows);
+    std::string error;
+    const std::optional<ImportSettings> settings =
+        parseImportSettings({std::string("rows=") + c.rows}, error);
+    ASSERT_TRUE(settings.has_value()) << error;
+    Bytes bytes{text, {}};
+    bytes.blockSize = 4096;
+    std::string notice;
+    const std::optional<ImportResult> r =
+        streamTable(std::ref(bytes), "t", false, *settings, notice);
+    ASSERT_TRUE(r.has_value());
+    ASSERT_EQ(r->graphs.size(), 1U);
+    const std::vector<Point>& points = r->graphs[0].points;
+    EXPECT_EQ(points.size(), c.points);
+    // Room for every row taken from the start, never grown by doubling.
+    EXPECT_LE(points.capacity(), std::max<std::size_t>(points.size() + 1, 2000));
+    expectSameImport(*r, importBytes(text, "t", kAnySlots, *settings), c.rows);
+  }
+}
+
 }  // namespace
 }  // namespace varnix
