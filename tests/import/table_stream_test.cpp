@@ -482,6 +482,8 @@ TEST(TableStream, AStreamThatCannotGoOnTakesNoLines) {
   const std::string head = plainTable(2500);
   TableStream closed(head, "t", {});
   ASSERT_TRUE(closed.open());
+  EXPECT_TRUE(closed.feed(""));
+  EXPECT_TRUE(closed.open());
   EXPECT_FALSE(closed.feed("a line of text\n"));
   EXPECT_FALSE(closed.open());
   EXPECT_FALSE(closed.feed("9000\t1\n"));
@@ -499,6 +501,8 @@ TEST(TableStream, ThePointsGetTheirRoomOnceForTheRowsTaken) {
       {"3:0:7", (20000 - 3) / 7 + 1},
       {"3:15000:7", (15000 - 3) / 7 + 1},
       {"2500:2600:1", 101},
+      // The first part holds rows 1 to 1999: exactly one more.
+      {"1:2000:1", 2000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rows);
@@ -519,6 +523,68 @@ TEST(TableStream, ThePointsGetTheirRoomOnceForTheRowsTaken) {
     EXPECT_LE(points.capacity(), std::max<std::size_t>(points.size() + 1, 2000));
     expectSameImport(*r, importBytes(text, "t", kAnySlots, *settings), c.rows);
   }
+}
+
+TEST(TableStream, TheLastLinesOfTheFirstPartDecideAsInTheWholeFile) {
+  // A lone number, a text line or a short row among the last lines the
+  // separator is guessed from: the first part then ends in no run of full
+  // rows, and the file must read as a whole.
+  const std::string rows = plainTable(3000);
+  std::vector<std::string_view> lines = splitLines(rows);
+  for (const char* odd : {"2048", "# lamp changed", "77"}) {
+    for (std::size_t at : {1997, 1998, 1999, 2000}) {
+      SCOPED_TRACE(std::string(odd) + " at line " + std::to_string(at + 1));
+      std::string text;
+      for (std::size_t k = 0; k < lines.size(); ++k) {
+        if (k == at) text += std::string(odd) + "\n";
+        text += std::string(lines[k]) + "\n";
+      }
+      Bytes bytes{text, {}};
+      bytes.blockSize = 4096;
+      std::string notice;
+      const std::optional<ImportResult> r = streamTable(std::ref(bytes), "t", false, {}, notice);
+      if (r) expectSameImport(*r, importBytes(text, "t"), odd);
+    }
+  }
+}
+
+TEST(TableStream, EdgesOfWhatStreams) {
+  TempDir dir;
+  struct Case {
+    const char* what;
+    std::string text;
+    bool streams;
+    bool completeLinesOnly;
+  };
+  // Falling x that stands still for a row.
+  std::string falling;
+  for (int k = 0; k < 3000; ++k) {
+    const int x = 5000 - k + (k == 2600 ? 1 : 0);
+    falling += std::to_string(x) + ";" + std::to_string(k % 13) + "\n";
+  }
+  const Case cases[] = {
+      {"exactly the lines of the sample", plainTable(1999), true, false},
+      {"falling x standing still", falling, true, false},
+      {"no line end at all, complete lines only", "1 2 3 4 5 6", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = dir.file("e.txt");
+    writeFile(path, c.text);
+    ImportReading reading;
+    reading.streamFrom = 0;
+    reading.blockSize = 1000;
+    bool streamed = false;
+    const ImportResult r = importFile(path, c.completeLinesOnly, {}, kAnySlots, reading, &streamed);
+    EXPECT_EQ(streamed, c.streams);
+    std::string whole = c.text;
+    if (c.completeLinesOnly) whole.resize(completeLines(whole).size());
+    expectSameImport(r, importBytes(whole, "e.txt"), c.what);
+  }
+  // A file being written that has no complete line yet has nothing to import.
+  const std::string path = dir.file("growing.txt");
+  writeFile(path, "400.5\t12");
+  EXPECT_EQ(importFile(path, true).refusal, std::optional<std::string>("the file is empty"));
 }
 
 }  // namespace
