@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "import/import_result.h"
+#include "import/importer.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/data_file_writer.h"
 #include "workspace/number_text.h"
@@ -193,6 +194,66 @@ void LoadFile_reference(benchmark::State& state) {
   }
 }
 
+// Import of the two-column file from disk (read as it arrives), beside the
+// exact reader loading the same file.
+void ImportFile_varnix(benchmark::State& state) {
+  const std::string& path = diskFile(false);
+  for (auto _ : state) {
+    const varnix::ImportResult r = varnix::importFile(path, false);
+    benchmark::DoNotOptimize(r.graphs.data());
+  }
+}
+
+void ImportFile_reference(benchmark::State& state) {
+  const std::string& path = diskFile(false);
+  for (auto _ : state) benchmark::DoNotOptimize(loadPoints(path));
+}
+
+/// A two-column file of n lines on disk (made once per n).
+std::string scaleFile(std::int64_t n) {
+  const std::string path = benchFolder() + "/scale-" + std::to_string(n) + ".dat";
+  if (!std::filesystem::exists(path)) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return path;
+    std::string text;
+    char buf[64];
+    for (std::int64_t i = 0; i < n; ++i) {
+      auto r = std::to_chars(buf, buf + sizeof buf, 1.2 + 2.0 * static_cast<double>(i) / 1e7,
+                             std::chars_format::general, 9);
+      text.append(buf, r.ptr);
+      text += '\t';
+      r = std::to_chars(buf, buf + sizeof buf, 1000.0 + static_cast<double>(i % 977) * 0.123457,
+                        std::chars_format::general, 7);
+      text.append(buf, r.ptr);
+      text += '\n';
+      if (text.size() > (1 << 20)) {
+        std::fwrite(text.data(), 1, text.size(), f);
+        text.clear();
+      }
+    }
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  }
+  return path;
+}
+
+// Scale: import of 10^3 to 10^7 points (points per second should not fall
+// with the size), beside the exact reader on the same files.
+void ImportScale_varnix(benchmark::State& state) {
+  const std::string path = scaleFile(state.range(0));
+  for (auto _ : state) {
+    const varnix::ImportResult r = varnix::importFile(path, false);
+    benchmark::DoNotOptimize(r.graphs.data());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void ImportScale_reference(benchmark::State& state) {
+  const std::string path = scaleFile(state.range(0));
+  for (auto _ : state) benchmark::DoNotOptimize(loadPoints(path));
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
 varnix::Graph makeGraph() {
   varnix::Graph g;
   std::vector<varnix::Point> pts;
@@ -259,6 +320,16 @@ BENCHMARK(Write_varnix)->Unit(benchmark::kMillisecond);
 BENCHMARK(Import_varnix)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(Import_reference)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(Write_reference)->Unit(benchmark::kMillisecond);
+BENCHMARK(ImportFile_varnix)->Unit(benchmark::kMillisecond);
+BENCHMARK(ImportFile_reference)->Unit(benchmark::kMillisecond);
+BENCHMARK(ImportScale_varnix)
+    ->RangeMultiplier(10)
+    ->Range(1000, 10000000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(ImportScale_reference)
+    ->RangeMultiplier(10)
+    ->Range(1000, 10000000)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(LoadHeader_varnix)->Unit(benchmark::kMillisecond);
 BENCHMARK(LoadHeader_reference)->Unit(benchmark::kMillisecond);
 BENCHMARK(LoadFile_varnix)->Unit(benchmark::kMillisecond);

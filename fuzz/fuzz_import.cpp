@@ -4,12 +4,16 @@
 // so that the subfile and block readers meet them, under the x row of a
 // table of one spectrum per row, after a VAMAS experiment header, and with
 // import settings read from the first line (which must read back the same
-// when formatted). The bytes as they are also give a signature for the
-// remembered import settings, which must not depend on the numbers.
+// when formatted); plain bodies and bodies with settings also after the
+// first rows of a large table, read as they arrive in blocks, which must
+// import as the whole text does. The bytes as they are also give a
+// signature for the remembered import settings, which must not depend on
+// the numbers.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -18,6 +22,7 @@
 #include <vector>
 
 #include "import/import_result.h"
+#include "import/table_stream.h"
 #include "session/import_memory.h"
 
 namespace {
@@ -64,6 +69,52 @@ void checkSignature(std::string_view bytes) {
   if (varnix::importSignature(renumbered, "other.TXT") != signature) __builtin_trap();
 }
 
+bool sameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+/// The body after a table's first 2003 plain rows, read as it arrives in
+/// blocks of `block` bytes, must import as the whole text does (or be left
+/// to the whole-text reading).
+void checkStreamed(std::string_view body, unsigned variant,
+                   const varnix::ImportSettings& settings = {}) {
+  constexpr const char* kSeparators[] = {"\t", ";", ",", "  "};
+  const char* separator = kSeparators[variant % 4];
+  const bool comma = variant / 4 % 2 == 1 && separator[0] != ',';
+  std::string text;
+  for (int k = 0; k < 2003; ++k)
+    text += std::to_string(k) + (comma ? ",5" : ".5") + separator + std::to_string(k % 17) + "\n";
+  text += body;
+  const std::size_t block = 1 + variant * 97 % 3000;
+  auto read = [&](const varnix::BlockSink& sink) {
+    for (std::size_t at = 0; at < text.size(); at += block)
+      sink(std::string_view(text).substr(at, block), text.size());
+    return varnix::ReadResult{};
+  };
+  for (const bool completeLinesOnly : {false, true}) {
+    std::string notice;
+    const std::optional<varnix::ImportResult> streamed =
+        varnix::streamTable(read, "fuzz.txt", completeLinesOnly, settings, notice);
+    if (!streamed) continue;
+    std::string whole = text;
+    if (completeLinesOnly) whole.resize(varnix::completeLines(whole).size());
+    const varnix::ImportResult r = varnix::importBytes(whole, "fuzz.txt", 301, settings);
+    if (streamed->refusal != r.refusal || streamed->layout != r.layout ||
+        streamed->warnings != r.warnings || streamed->nonFinite != r.nonFinite ||
+        !(streamed->settings == r.settings) || streamed->graphs.size() != r.graphs.size())
+      __builtin_trap();
+    for (std::size_t g = 0; g < r.graphs.size(); ++g) {
+      const varnix::ImportedGraph& a = streamed->graphs[g];
+      const varnix::ImportedGraph& b = r.graphs[g];
+      if (a.name != b.name || a.comments != b.comments || a.points.size() != b.points.size())
+        __builtin_trap();
+      for (std::size_t k = 0; k < a.points.size(); ++k)
+        if (!sameBits(a.points[k].x, b.points[k].x) || !sameBits(a.points[k].y, b.points[k].y))
+          __builtin_trap();
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -73,6 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 0:
       check(std::string(body));
       checkSignature(body);
+      checkStreamed(body, data[0] / 9U);
       break;
     case 1:
       check(
@@ -112,6 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (varnix::parseImportSettings(varnix::formatImportSettings(*s), error) != s)
         __builtin_trap();
       check(std::string(body.substr(std::min(eol + 1, body.size()))), "fuzz.txt", *s);
+      checkStreamed(body.substr(std::min(eol + 1, body.size())), data[0] / 9U, *s);
       break;
     }
     default:

@@ -137,6 +137,18 @@ ImportResult importBytes(std::string_view bytes, const std::string& fileName,
 /// the name has no dot (a dot in a folder name does not count).
 std::string lowerExtension(const std::string& fileName);
 
+/// Whether a file's first bytes (64 KiB or more of a longer file) start a
+/// text that only the table reader reads: no binary format, no UTF-16 (it
+/// is converted whole), no VAMAS, no "##" header (JCAMP-DX is told by its
+/// labels). text: the bytes after a UTF-8 byte order mark; encoding: as
+/// decodeText says.
+bool tableTextStart(std::string_view bytes, std::string_view& text, std::string& encoding);
+
+/// What importBytes adds to a reader's result: the encoding in front of the
+/// layout, and a warning when settings were given for a file that describes
+/// its own layout.
+void describeReading(ImportResult& r, const std::string& encoding, const ImportSettings& settings);
+
 /// A count with thousands grouped: 12,345.
 std::string groupedCount(std::size_t n);
 

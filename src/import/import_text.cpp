@@ -160,15 +160,26 @@ std::string unreadableFormatName(std::string_view bytes, const std::string& file
 
 namespace {
 
+/// Whether the bytes start as no binary format does (WDF's magic).
+bool mayBeText(std::string_view bytes) {
+  return bytes.substr(0, 4) != "WDF1";
+}
+
+/// Whether text that decoded is a binary file after all (Andor writes a
+/// text line before its binary data).
+bool andorText(std::string_view bytes) {
+  return bytes.substr(0, 35) == "Andor Technology Multi-Channel File";
+}
+
 ImportResult readBytes(std::string_view bytes, const std::string& fileName, std::size_t freeSlots,
-                       const ImportSettings& settings) {
+                       const ImportSettings& settings, std::string& encoding) {
   ImportResult r;
   if (bytes.empty()) {
     r.refusal = "the file is empty";
     return r;
   }
-  if (bytes.substr(0, 4) == "WDF1") return importWdf(bytes, fileName, freeSlots);
-  std::string encoding, storage;
+  if (!mayBeText(bytes)) return importWdf(bytes, fileName, freeSlots);
+  std::string storage;
   std::string_view text;
   const bool isText = decodeText(bytes, storage, text, encoding);
   if (!isText && isSpcVersion(bytes)) {
@@ -178,7 +189,7 @@ ImportResult readBytes(std::string_view bytes, const std::string& fileName, std:
     if (!r.refusal || lowerExtension(fileName) == "spc") return r;
     r = {};
   }
-  if (!isText || bytes.substr(0, 35) == "Andor Technology Multi-Channel File") {
+  if (!isText || andorText(bytes)) {
     const std::string format = isText ? "Andor SIF" : unreadableFormatName(bytes, fileName);
     r.refusal = format.empty() ? std::string("not a text file (binary content)")
                                : "a " + format +
@@ -186,23 +197,38 @@ ImportResult readBytes(std::string_view bytes, const std::string& fileName, std:
                                      "export it as text or JCAMP-DX";
     return r;
   }
-  r = looksLikeVamas(text)   ? importVamas(text, fileName, freeSlots)
-      : looksLikeJcamp(text) ? importJcamp(text, fileName)
-                             : importTable(text, fileName, settings);
-  if (!encoding.empty() && !r.refusal) r.layout = encoding + ", " + r.layout;
-  return r;
+  return looksLikeVamas(text)   ? importVamas(text, fileName, freeSlots)
+         : looksLikeJcamp(text) ? importJcamp(text, fileName)
+                                : importTable(text, fileName, settings);
 }
 
 }  // namespace
 
-ImportResult importBytes(std::string_view bytes, const std::string& fileName, std::size_t freeSlots,
-                         const ImportSettings& settings) {
-  ImportResult r = readBytes(bytes, fileName, freeSlots, settings);
+bool tableTextStart(std::string_view bytes, std::string_view& text, std::string& encoding) {
+  std::string storage;
+  // A UTF-16 text is converted whole; JCAMP-DX is told from plain "##"
+  // headers only by all its labels.
+  if (bytes.empty() || !mayBeText(bytes) || !decodeText(bytes, storage, text, encoding) ||
+      !storage.empty() || andorText(bytes) || looksLikeVamas(text))
+    return false;
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  return first != std::string_view::npos && text.substr(first, 2) != "##";
+}
+
+void describeReading(ImportResult& r, const std::string& encoding, const ImportSettings& settings) {
+  if (!encoding.empty() && !r.refusal) r.layout = encoding + ", " + r.layout;
   // Only tables take settings; the other readers follow the file's own
   // description, and a setting given for them would be silently lost.
   if (!r.refusal && !settings.automatic() && r.settings.automatic())
     r.warnings.insert(r.warnings.begin(),
                       "the import settings were not used: the file describes its own layout");
+}
+
+ImportResult importBytes(std::string_view bytes, const std::string& fileName, std::size_t freeSlots,
+                         const ImportSettings& settings) {
+  std::string encoding;
+  ImportResult r = readBytes(bytes, fileName, freeSlots, settings, encoding);
+  describeReading(r, encoding, settings);
   return r;
 }
 

@@ -1,7 +1,10 @@
 #include "import/importer.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
+#include "import/table_stream.h"
 #include "workspace/file_io.h"
 
 namespace varnix {
@@ -21,10 +24,30 @@ std::string plural(std::size_t n, const std::string& word) {
   return groupedCount(n) + " " + word + (n == 1 ? "" : "s");
 }
 
-/// The file read and imported; with completeLinesOnly without a last line
-/// that has no line end yet.
-ImportResult importPath(const std::string& path, bool completeLinesOnly,
-                        std::size_t freeSlots = kAnySlots, const ImportSettings& settings = {}) {
+}  // namespace
+
+ImportResult importFile(const std::string& path, bool completeLinesOnly,
+                        const ImportSettings& settings, std::size_t freeSlots,
+                        const ImportReading& reading, bool* streamed) {
+  if (streamed) *streamed = false;
+  // A large plain table is read as it arrives, never whole.
+  std::string notice;
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (!ec && size >= reading.streamFrom) {
+    // An interrupted save is undone first, whichever reading then decides.
+    notice = recoverInterruptedSave(path);
+    std::string readNotice;
+    std::optional<ImportResult> r = streamTable(
+        [&](const BlockSink& sink) { return readFileInBlocks(path, sink, reading.blockSize); },
+        fileNameOf(path), completeLinesOnly, settings, readNotice);
+    if (notice.empty()) notice = readNotice;
+    if (r) {
+      if (streamed) *streamed = true;
+      if (!notice.empty()) r->warnings.insert(r->warnings.begin(), notice);
+      return std::move(*r);
+    }
+  }
   ImportResult result;
   std::string bytes;
   const ReadResult read = readWholeFile(path, bytes);
@@ -37,19 +60,14 @@ ImportResult importPath(const std::string& path, bool completeLinesOnly,
   else if (read.status != ReadStatus::Ok)
     result.refusal = read.reason.empty() ? std::string("the file cannot be read") : read.reason;
   if (result.refusal) return result;
-  const std::string notice = read.notice;
-  if (completeLinesOnly) {
-    // CR, LF or CR LF end a line (a file of CR-only lines has no LF at all).
-    // UTF-16 line ends are two bytes; the decoder drops an odd last one.
-    const std::size_t end = bytes.find_last_of("\r\n");
-    bytes.resize(end == std::string::npos ? 0 : end + 1);
-  }
+  if (notice.empty()) notice = read.notice;
+  // CR, LF or CR LF end a line (a file of CR-only lines has no LF at all).
+  // UTF-16 line ends are two bytes; the decoder drops an odd last one.
+  if (completeLinesOnly) bytes.resize(completeLines(bytes).size());
   result = importBytes(bytes, fileNameOf(path), freeSlots, settings);
   if (!notice.empty()) result.warnings.insert(result.warnings.begin(), notice);
   return result;
 }
-
-}  // namespace
 
 std::optional<DataFileContent> importedContent(const std::string& path, const std::string& settings,
                                                bool completeLinesOnly, std::string& error) {
@@ -59,7 +77,7 @@ std::optional<DataFileContent> importedContent(const std::string& path, const st
     error = path + ": " + error;
     return std::nullopt;
   }
-  ImportResult r = importPath(path, completeLinesOnly, kAnySlots, *parsed);
+  ImportResult r = importFile(path, completeLinesOnly, *parsed);
   if (r.refusal) {
     error = path + ": " + *r.refusal;
     return std::nullopt;
@@ -109,7 +127,7 @@ std::vector<std::string> importFiles(GraphStore& store, const std::vector<std::s
     ImportResult result;
     try {
       const std::size_t free = GraphStore::kMaxGraphs - store.count();
-      result = importPath(path, false, free, settings);
+      result = importFile(path, false, settings, free);
       const std::size_t graphs = result.graphs.size();
       if (!result.refusal && graphs > free) {
         const bool rowsOfSpectra = result.settings.layout == ImportLayout::SpectrumPerRow;

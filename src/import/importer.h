@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "import/import_result.h"
+#include "import/table_stream.h"
 #include "workspace/callbacks.h"
 #include "workspace/data_file_reader.h"
 #include "workspace/graph_store.h"
@@ -25,6 +27,22 @@ inline constexpr std::size_t kShownWarnings = 20;
 /// comment lines, values left out for not being finite, the first
 /// kShownWarnings warnings.
 std::string importSummaryLine(const std::string& path, const ImportResult& result);
+
+/// How files are read for their import: from streamFrom bytes on as they
+/// arrive (blocks of blockSize), smaller ones whole.
+struct ImportReading {
+  std::uint64_t streamFrom = kStreamFrom;
+  std::size_t blockSize = std::size_t{1} << 20;
+};
+
+/// Reads a file and imports it as importFiles does each (the store aside):
+/// a refusal says why it cannot be read, an undone interrupted save is the
+/// first warning; with completeLinesOnly a last line without its line end
+/// is left out. A large plain table is imported as it is read, with the
+/// same result as reading it whole (streamed, if given, says which).
+ImportResult importFile(const std::string& path, bool completeLinesOnly,
+                        const ImportSettings& settings = {}, std::size_t freeSlots = kAnySlots,
+                        const ImportReading& reading = {}, bool* streamed = nullptr);
 
 /// Import: each file is read by the tolerant readers and its graphs enter the
 /// store as Add Files puts them (same slots, the capacity and its refusal).

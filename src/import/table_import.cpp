@@ -9,6 +9,8 @@
 #include <limits>
 
 #include "import/import_result.h"
+#include "import/table_stream.h"
+#include "workspace/data_file_reader.h"
 #include "workspace/number_text.h"
 
 namespace varnix {
@@ -110,7 +112,10 @@ bool readNumberLine(std::string_view line, char separator, char decimal,
   const std::size_t before = cells.size();
   const char* p = line.data();
   const char* end = p + line.size();
-  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  // Blanks around a field; a tab that separates is no blank (two tabs in a
+  // row are an empty field).
+  const bool tabs = separator == '\t';
+  auto blank = [tabs](char c) { return c == ' ' || (c == '\t' && !tabs); };
   auto fail = [&] {
     cells.resize(before);
     return false;
@@ -120,11 +125,6 @@ bool readNumberLine(std::string_view line, char separator, char decimal,
       if (*a >= '0' && *a <= '9') return true;
     return false;
   };
-  if (separator == '\t') {
-    // A tab in front is an empty first field: the general way.
-    while (p < end && *p == ' ') ++p;
-    if (p < end && *p == '\t') return fail();
-  }
   if (decimal == '.') {
     // Straight through the line: a number, then blanks, then the separator.
     while (true) {
@@ -527,32 +527,20 @@ struct PairEvidence {
   }
 };
 
-PairEvidence pairEvidence(const std::vector<Row>& rows, const std::vector<double>& cells,
-                          std::size_t start, std::size_t stop, std::size_t startCell,
-                          std::size_t width, const std::vector<std::string>& titles) {
-  PairEvidence e;
-  const std::size_t pairs = width / 2;
-  if (titles.size() == width) {
-    e.titlesRepeat = !titles[0].empty() && !titles[1].empty();
-    for (std::size_t p = 1; p < pairs && e.titlesRepeat; ++p)
-      e.titlesRepeat = titles[2 * p] == titles[0] && titles[2 * p + 1] == titles[1];
-  }
-  struct Column {
-    double first = 0, last = 0, low = 0, high = 0;
-    std::size_t values = 0;
-    int direction = 0;
-    bool monotonic = true;
-  };
-  std::vector<Column> xs(pairs);
-  std::size_t cell = startCell;
-  for (std::size_t k = start; k < stop; cell += rows[k++].count) {
-    if (rows[k].kind == RowKind::Text || rows[k].kind == RowKind::Titled) continue;
-    for (std::size_t p = 0; p < pairs && 2 * p < rows[k].count; ++p) {
-      const double x = cells[cell + 2 * p];
-      if (!std::isfinite(x)) continue;  // blank, nan or inf
-      Column& c = xs[p];
+/// The odd columns of a table (its x columns if it is one of pairs) as its
+/// rows come: whether each runs one way and the range it covers.
+class PairColumns {
+ public:
+  explicit PairColumns(std::size_t pairs = 0) : m_xs(pairs) {}
+
+  /// Takes the values of one row of data (blank, nan and inf count for none).
+  void add(const double* v, std::size_t count) {
+    for (std::size_t p = 0; p < m_xs.size() && 2 * p < count; ++p) {
+      const double x = v[2 * p];
+      if (!std::isfinite(x)) continue;
+      Column& c = m_xs[p];
       if (c.values++ == 0) {
-        c.first = c.low = c.high = x;
+        c.low = c.high = x;
       } else {
         const int d = x > c.last ? 1 : x < c.last ? -1 : 0;
         if (d == 0 || (c.direction != 0 && d != c.direction)) c.monotonic = false;
@@ -563,22 +551,98 @@ PairEvidence pairEvidence(const std::vector<Row>& rows, const std::vector<double
       c.last = x;
     }
   }
-  e.xMonotonic = true;
-  e.xAlike = true;
-  for (const Column& c : xs) {
-    e.xMonotonic = e.xMonotonic && c.values >= 3 && c.monotonic && c.direction == xs[0].direction;
-    // Alike: each overlaps the first column's range by half of the wider one.
-    const double overlap = std::min(c.high, xs[0].high) - std::max(c.low, xs[0].low);
-    const double span = std::max(c.high - c.low, xs[0].high - xs[0].low);
-    e.xAlike = e.xAlike && c.values >= 3 && span > 0 && overlap >= span / 2;
+
+  /// The evidence of the rows taken so far.
+  PairEvidence evidence(bool titlesRepeat) const {
+    PairEvidence e;
+    e.titlesRepeat = titlesRepeat;
+    e.xMonotonic = true;
+    e.xAlike = true;
+    for (const Column& c : m_xs) {
+      e.xMonotonic =
+          e.xMonotonic && c.values >= 3 && c.monotonic && c.direction == m_xs[0].direction;
+      // Alike: each overlaps the first column's range by half of the wider one.
+      const double overlap = std::min(c.high, m_xs[0].high) - std::max(c.low, m_xs[0].low);
+      const double span = std::max(c.high - c.low, m_xs[0].high - m_xs[0].low);
+      e.xAlike = e.xAlike && c.values >= 3 && span > 0 && overlap >= span / 2;
+    }
+    return e;
   }
-  return e;
+
+ private:
+  struct Column {
+    double last = 0, low = 0, high = 0;
+    std::size_t values = 0;
+    int direction = 0;
+    bool monotonic = true;
+  };
+  std::vector<Column> m_xs;
+};
+
+/// Whether the column titles repeat per pair (x, y, x, y...).
+bool titlesRepeatPerPair(const std::vector<std::string>& titles, std::size_t width) {
+  if (titles.size() != width || width < 2) return false;
+  bool repeat = !titles[0].empty() && !titles[1].empty();
+  for (std::size_t p = 1; p < width / 2 && repeat; ++p)
+    repeat = titles[2 * p] == titles[0] && titles[2 * p + 1] == titles[1];
+  return repeat;
 }
 
-/// The table read with the layout chosen on the sample lines.
+/// The odd columns of the data rows from start to stop.
+PairColumns pairColumnsOf(const std::vector<Row>& rows, const std::vector<double>& cells,
+                          std::size_t start, std::size_t stop, std::size_t startCell,
+                          std::size_t width) {
+  PairColumns columns(width / 2);
+  std::size_t cell = startCell;
+  for (std::size_t k = start; k < stop; cell += rows[k++].count)
+    if (rows[k].kind != RowKind::Text && rows[k].kind != RowKind::Titled)
+      columns.add(cells.data() + cell, rows[k].count);
+  return columns;
+}
+
+/// The warning of a table read with x in its first column that may be one
+/// of column pairs.
+std::string pairWarning(const PairEvidence& pairs) {
+  return "the columns may be pairs of x and y (" + pairs.why() +
+         "); read with the first column as x; import-with layout=column-pairs reads one graph "
+         "per pair";
+}
+
+/// No column: x is the row number.
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+}  // namespace
+
+/// Where a table read with x in one column stands after its last row, when
+/// further rows of plain numbers of its width would only add points to the
+/// graphs of its last block (no other part of the reading depends on them).
+struct TableTail {
+  bool open = false;
+  Choice choice;
+  std::size_t width = 0;
+  std::size_t xColumn = 0;  ///< kNone: the row number
+  std::vector<std::size_t> yColumns;
+  std::size_t blockBase = 0;  ///< the first graph of the last block
+  RowRange taken;
+  std::size_t dataRow = 0;  ///< the rows of data so far
+  std::size_t rows = 0;     ///< the table's rows so far (text lines among them)
+  double lastX = std::numeric_limits<double>::quiet_NaN();
+  int direction = 0;
+  /// The odd columns, while the table might yet be one of column pairs.
+  bool pairsWeighed = false, titlesRepeat = false;
+  PairColumns pairColumns;
+  /// Where the warning on column pairs stands (or would stand) among the warnings.
+  std::size_t pairWarningAt = 0;
+  bool pairWarned = false;
+};
+
+namespace {
+
+/// The table read with the layout chosen on the sample lines; with tail,
+/// also whether and how rows that follow could be added.
 ImportResult readTable(std::string_view text, const std::string& fileName,
-                       const std::vector<std::string_view>& sample,
-                       const ImportSettings& settings) {
+                       const std::vector<std::string_view>& sample, const ImportSettings& settings,
+                       TableTail* tail = nullptr) {
   ImportResult r;
   const Choice choice = chooseLayout(sample, settings);
   // Lines to skip and the title line are no data whatever they hold.
@@ -877,6 +941,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   r.settings.headerRow = titleLine;
 
   // x from a start and a step in the header, every number a y value.
+  bool startStepGiven = false;  // and yet not taken, for the shape of the rows
   if (settings.layout.value_or(ImportLayout::StartStep) == ImportLayout::StartStep) {
     std::vector<std::string_view> header;
     forEachTextLine(text, [&](std::size_t number, std::string_view line) {
@@ -885,6 +950,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       return true;
     });
     const StartStep axis = startAndStep(header, choice.decimal);
+    startStepGiven = axis.found;
     // The last line of values may be shorter than any other.
     std::size_t end = stop;
     while (end < rows.size() && isData(end)) ++end;
@@ -951,11 +1017,13 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   }
 
   // Column pairs x1 y1 x2 y2 ...: taken on strong evidence only.
-  const PairEvidence pairs =
+  const bool pairsWeighed =
       width >= 4 && width % 2 == 0 &&
-              settings.layout.value_or(ImportLayout::ColumnPairs) == ImportLayout::ColumnPairs
-          ? pairEvidence(rows, cells, start, stop, startCell, width, titles)
-          : PairEvidence{};
+      settings.layout.value_or(ImportLayout::ColumnPairs) == ImportLayout::ColumnPairs;
+  const bool titlesRepeat = titlesRepeatPerPair(titles, width);
+  PairColumns pairColumns =
+      pairsWeighed ? pairColumnsOf(rows, cells, start, stop, startCell, width) : PairColumns();
+  const PairEvidence pairs = pairsWeighed ? pairColumns.evidence(titlesRepeat) : PairEvidence{};
   if (settings.layout == ImportLayout::ColumnPairs || (!settings.layout && pairs.strong())) {
     r.layout += ", " + std::to_string(width / 2) + " column pairs (x, y)";
     r.settings.layout = ImportLayout::ColumnPairs;
@@ -985,14 +1053,10 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     keepComments();
     return r;
   }
-  if (pairs.close())
-    r.warnings.push_back(
-        "the columns may be pairs of x and y (" + pairs.why() +
-        "); read with the first column as x; import-with layout=column-pairs reads one graph "
-        "per pair");
+  const std::size_t pairWarningAt = r.warnings.size();
+  if (pairs.close()) r.warnings.push_back(pairWarning(pairs));
 
-  // x and the y columns (from 0; npos: x is the row number).
-  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // x and the y columns (from 0; kNone: x is the row number).
   const std::size_t xColumn = settings.xColumn
                                   ? (*settings.xColumn == 0 ? kNone : *settings.xColumn - 1)
                                   : (width == 1 ? kNone : 0);
@@ -1143,6 +1207,32 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
                                         : " and " + std::to_string(withoutX - 1) +
                                               " more rows have no x value and give no point"));
   const ImportLayout asked = settings.layout.value_or(ImportLayout::StackedScans);
+  if (tail) {
+    // More rows only add points when they cannot change what was decided
+    // on these: the table ends in a run of full rows of numbers (its start
+    // and end stay), x has not turned back, the header gives no start and
+    // step of x and the layout is not one that looks at all the points.
+    bool fullRows = rows.size() >= 3;
+    for (std::size_t k = rows.size() - std::min<std::size_t>(rows.size(), 3); k < rows.size(); ++k)
+      fullRows = fullRows && rows[k].kind == RowKind::Numbers && rows[k].count == width;
+    tail->open = fullRows && turn == rows.size() && !startStepGiven && graphs > 0 &&
+                 settings.layout.value_or(ImportLayout::FirstColumnX) == ImportLayout::FirstColumnX;
+    tail->choice = choice;
+    tail->width = width;
+    tail->xColumn = xColumn;
+    tail->yColumns = yColumns;
+    tail->blockBase = blockBase;
+    tail->taken = taken;
+    tail->dataRow = dataRow;
+    tail->rows = rows.size();
+    tail->lastX = lastX;
+    tail->direction = direction;
+    tail->pairsWeighed = pairsWeighed;
+    tail->titlesRepeat = titlesRepeat;
+    tail->pairColumns = std::move(pairColumns);
+    tail->pairWarningAt = pairWarningAt;
+    tail->pairWarned = pairs.close();
+  }
   if (blockCount > 1) {
     r.layout += ", " + std::to_string(blockCount) + " data blocks";
     turn = rows.size();  // each block was checked on its own
@@ -1178,21 +1268,16 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
 
 }  // namespace
 
-ImportResult importTable(std::string_view text, const std::string& fileName,
-                         const ImportSettings& settings) {
-  std::vector<std::string_view> sample;
-  const std::size_t notData =
-      std::max(settings.skipLines.value_or(0), settings.headerRow.value_or(0));
-  forEachTextLine(text, [&](std::size_t number, std::string_view line) {
-    if (number >= notData && !trimBlanks(line).empty()) sample.push_back(line);
-    return sample.size() < 2000;
-  });
-  ImportResult r = readTable(text, fileName, sample, settings);
-  if (r.refusal) return r;
-  // A column blank (or not finite) in every row makes no graph.
+namespace {
+
+/// The end of a table's reading, once every row is in: a column blank (or
+/// not finite) in every row makes no graph, and a table without a point is
+/// refused with the reason.
+void finishTable(ImportResult& r, const std::vector<std::string_view>& sample) {
+  if (r.refusal) return;
   if (r.pointCount() > 0) {
     dropEmptyGraphs(r, "");
-    return r;
+    return;
   }
   // Graphs without a single point are no import: the summary says why.
   std::string why;
@@ -1210,7 +1295,144 @@ ImportResult importTable(std::string_view text, const std::string& fileName,
   }
   r.graphs.clear();
   r.refusal = "no points" + (why.empty() ? std::string() : ": " + why);
+}
+
+}  // namespace
+
+std::string_view completeLines(std::string_view text) {
+  const std::size_t end = text.find_last_of("\r\n");
+  return text.substr(0, end == std::string_view::npos ? 0 : end + 1);
+}
+
+std::vector<std::string_view> tableSample(std::string_view text, const ImportSettings& settings) {
+  std::vector<std::string_view> sample;
+  const std::size_t notData =
+      std::max(settings.skipLines.value_or(0), settings.headerRow.value_or(0));
+  forEachTextLine(text, [&](std::size_t number, std::string_view line) {
+    if (number >= notData && !trimBlanks(line).empty()) sample.push_back(line);
+    return sample.size() < kTableSampleLines;
+  });
+  return sample;
+}
+
+std::size_t tableSampleEnd(std::string_view text, const ImportSettings& settings) {
+  text = completeLines(text);
+  const std::vector<std::string_view> sample = tableSample(text, settings);
+  if (sample.size() < kTableSampleLines) return 0;
+  // Past the line end of the last line of the sample (there is one: the
+  // lines are complete).
+  const auto lastEnd =
+      static_cast<std::size_t>(sample.back().data() - text.data()) + sample.back().size();
+  return text.find_first_of("\r\n", lastEnd) + 1;
+}
+
+ImportResult importTable(std::string_view text, const std::string& fileName,
+                         const ImportSettings& settings) {
+  const std::vector<std::string_view> sample = tableSample(text, settings);
+  ImportResult r = readTable(text, fileName, sample, settings);
+  finishTable(r, sample);
   return r;
+}
+
+TableStream::TableStream(std::string_view head, const std::string& fileName,
+                         const ImportSettings& settings)
+    : m_tail(std::make_unique<TableTail>()) {
+  head = completeLines(head);
+  m_sample = tableSample(head, settings);
+  // Without the whole sample the rest of the file could choose another
+  // separator or decimal mark.
+  if (m_sample.size() < kTableSampleLines) return;
+  m_result = readTable(head, fileName, m_sample, settings, m_tail.get());
+  if (m_result.refusal) m_tail->open = false;
+}
+
+TableStream::~TableStream() = default;
+
+bool TableStream::open() const {
+  return m_tail->open;
+}
+
+void TableStream::expectRows(std::uint64_t rows) {
+  if (!open()) return;
+  const TableTail& t = *m_tail;
+  // Only the rows taken add points.
+  const RowRange& taken = t.taken;
+  std::uint64_t first = std::max<std::uint64_t>(t.dataRow + 1, taken.from);
+  std::uint64_t last = t.dataRow + rows;
+  if (taken.to != 0) last = std::min<std::uint64_t>(last, taken.to);
+  std::uint64_t more = 0;
+  if (last >= first) {
+    const std::uint64_t step = std::max<std::size_t>(taken.step, 1);
+    first += (step - (first - taken.from) % step) % step;  // the first row taken
+    more = last >= first ? (last - first) / step + 1 : 0;
+  }
+  for (std::size_t c = 0; c < t.yColumns.size(); ++c) {
+    std::vector<Point>& points = m_result.graphs[t.blockBase + c].points;
+    reservePoints(points, points.size() + static_cast<std::size_t>(std::min<std::uint64_t>(
+                                              more, points.max_size() - points.size())));
+  }
+}
+
+bool TableStream::feed(std::string_view lines) {
+  if (!open()) return false;
+  bool plain = true;
+  forEachTextLine(lines, [&](std::size_t, std::string_view line) {
+    plain = row(line);
+    return plain;
+  });
+  if (!plain) m_tail->open = false;
+  return plain;
+}
+
+bool TableStream::row(std::string_view line) {
+  TableTail& t = *m_tail;
+  m_cells.clear();
+  if (!readNumberLine(line, t.choice.separator, t.choice.decimal, m_cells)) {
+    // A line without a field (blank, or separators only) is no row.
+    splitFields(line, t.choice.separator, m_fields);
+    return m_fields.empty();
+  }
+  // The table reader takes no more rows than that.
+  if (m_cells.size() != t.width || t.rows >= UINT32_MAX) return false;
+  ++t.rows;
+  if (t.pairsWeighed) t.pairColumns.add(m_cells.data(), m_cells.size());
+  // The row number stays taken by a row left out.
+  const double x = t.xColumn == kNone ? static_cast<double>(t.dataRow) : m_cells[t.xColumn];
+  if (!t.taken.takes(++t.dataRow)) return true;
+  if (!std::isfinite(x)) return false;
+  const int step = x > t.lastX ? 1 : x < t.lastX ? -1 : 0;
+  // x turning back may make scans of a curve, or a warning.
+  if (step != 0 && t.direction != 0 && step != t.direction) return false;
+  if (step != 0) t.direction = step;
+  t.lastX = x;
+  for (std::size_t c = 0; c < t.yColumns.size(); ++c) {
+    const double y = m_cells[t.yColumns[c]];
+    if (!std::isfinite(y)) return false;
+    m_result.graphs[t.blockBase + c].points.push_back({x, y});
+  }
+  return true;
+}
+
+std::optional<ImportResult> TableStream::finish() {
+  if (!open()) return std::nullopt;
+  TableTail& t = *m_tail;
+  t.open = false;
+  ImportResult& r = m_result;
+  if (t.pairsWeighed) {
+    // The rows that came may have made the odd columns look like x columns.
+    const PairEvidence pairs = t.pairColumns.evidence(t.titlesRepeat);
+    if (pairs.strong()) return std::nullopt;
+    if (t.pairWarned)
+      r.warnings.erase(r.warnings.begin() + static_cast<std::ptrdiff_t>(t.pairWarningAt));
+    if (pairs.close())
+      r.warnings.insert(r.warnings.begin() + static_cast<std::ptrdiff_t>(t.pairWarningAt),
+                        pairWarning(pairs));
+  }
+  // The points had room for every line; give back what blank lines left.
+  for (ImportedGraph& g : r.graphs)
+    if (g.points.capacity() > g.points.size() + g.points.size() / 2) g.points.shrink_to_fit();
+  finishTable(r, m_sample);
+  return std::move(r);
 }
 
 }  // namespace varnix

@@ -55,10 +55,6 @@ bool isCommentLine(std::string_view line) {
   return !isRangeChar(static_cast<unsigned char>(line[0])) && !second;
 }
 
-namespace {
-
-/// Reserves room for n points, asking the system for huge pages where a
-/// column is large: a big file then costs far fewer page faults.
 void reservePoints(std::vector<Point>& v, std::size_t n) {
   v.reserve(n);
 #ifdef MADV_HUGEPAGE
@@ -74,6 +70,8 @@ void reservePoints(std::vector<Point>& v, std::size_t n) {
             MADV_HUGEPAGE);
 #endif
 }
+
+namespace {
 
 /// How many positions i of bytes satisfy match (sixteen at a time where
 /// SSE2 is there): `wide(p)` gives the byte mask of p[0..16) and reads at

@@ -49,6 +49,10 @@ class LineSplitter {
   bool m_started = false, m_ended = false, m_skipLf = false;
 };
 
+/// Reserves room for n points, asking the system for huge pages where a
+/// column is large: a big file then costs far fewer page faults.
+void reservePoints(std::vector<Point>& v, std::size_t n);
+
 /// Calls f(line) for every line of a file's bytes (see LineSplitter).
 void forEachLine(std::string_view bytes, const std::function<void(std::string_view)>& f);
 

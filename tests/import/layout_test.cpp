@@ -211,6 +211,12 @@ TEST(ImportLayouts, ColumnPairsOnStrongEvidence) {
        {"A", "B"},
        {{{1, 10}, {2, 11}, {3, 12}, {4, 13}}, {{1, 20}, {2, 21}, {3, 22}}},
        1},
+      {"second x column overlapping the first by three fifths",
+       "0,1,40,5\n50,2,90,6\n100,3,140,7\n",
+       "2 column pairs (x, y)",
+       {"f.txt, pair 1", "f.txt, pair 2"},
+       {{{0, 1}, {50, 2}, {100, 3}}, {{40, 5}, {90, 6}, {140, 7}}},
+       0},
       {"three falling pairs without titles",
        "9;1;9,1;2;8,9;3\n8;1;8,1;2;7,9;3\n7;1;7,1;2;6,9;3\n",
        "3 column pairs (x, y)",
@@ -230,6 +236,10 @@ TEST(ImportLayouts, ColumnPairsOnStrongEvidence) {
     std::vector<std::string> warnings;
   };
   const Case weak[] = {
+      {"x titles repeating, y titles not, odd columns of their own ranges",
+       "nm,A,nm,B\n1,10,100,20\n2,11,101,21\n3,12,102,22\n",
+       3,
+       {}},
       {"x columns and y columns of their own ranges",
        "nm,a,b,c\n400,1,2,3\n401,2,3,4\n402,3,4,5\n",
        3,
