@@ -292,6 +292,13 @@ TEST(ImportLayouts, XFromAStartAndStepInTheHeader) {
        {{{200, 5}, {201, 6}, {202, 7}}},
        2},
       // The header describes the x column that is there.
+      // Counts repeat: a first column that stands still is no x column.
+      {"no count, a first column that repeats a value",
+       "Start: 100\nStep: 1\n5 9 2\n5 3 8\n6 1\n",
+       "x from start 100 and step 1",
+       {"f.txt"},
+       {{{100, 5}, {101, 9}, {102, 2}, {103, 5}, {104, 3}, {105, 8}, {106, 6}, {107, 1}}},
+       2},
       {"an x column that the header describes",
        "Start: 400\nStep: 1\n400 1\n401 2\n402 3\n",
        "separator blanks",

@@ -565,6 +565,54 @@ TEST(InPlaceSave, AFolderThatTakesNoNewFileKeepsTheJournalInTheUsersOwnFolder) {
   }
 }
 
+// A half-written file its user may no longer write: loads show its old
+// content from the journal and say so, until the file can be restored.
+TEST(InPlaceSave, AFileThatCannotBeRestoredIsReadFromItsJournal) {
+  if (!kRoot) GTEST_SKIP() << "needs a second user";
+  const std::string old = numberedLines(150000, 3), fresh = numberedLines(220000, 7);
+  TempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  const std::string home = dir.file("home"), ro = dir.file("ro"), w = ro + "/w.dat";
+  for (const std::string& d : {home, ro}) {
+    fs::create_directory(d);
+    ASSERT_EQ(::chown(d.c_str(), kOther, kOther), 0);
+  }
+  writeFile(w, old);
+  ASSERT_EQ(::chown(w.c_str(), kOther, kOther), 0);
+  ASSERT_EQ(::chmod(w.c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(ro.c_str(), 0555), 0);
+  ScopedEnv xdg("XDG_STATE_HOME", home + "/state");
+  ASSERT_TRUE(test::saveKilledOnceTouched(w, fresh, kOther));
+  const std::string mixed = readFile(w);
+  ASSERT_TRUE(mixed != old && mixed != fresh);
+
+  const std::string told = w +
+                           " was left half written by an interrupted save and cannot be restored "
+                           "(Permission denied); its old content was read from ";
+  ASSERT_EQ(::chmod(w.c_str(), 0444), 0);
+  for (int load = 0; load < 2; ++load) {
+    const int status = test::inChild(
+        [&] {
+          std::string got;
+          const ReadResult r = readWholeFile(w, got);
+          ::_exit(r.ok() && got == old && r.notice.rfind(told, 0) == 0 ? 0 : 1);
+        },
+        kOther);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(readFile(w), mixed);
+  }
+  ASSERT_EQ(::chmod(w.c_str(), 0644), 0);
+  const int status = test::inChild(
+      [&] {
+        std::string got;
+        const ReadResult r = readWholeFile(w, got);
+        ::_exit(r.notice == "Restored " + w + " from an interrupted save" && got == old ? 0 : 1);
+      },
+      kOther);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(readFile(w), old);
+}
+
 TEST(InPlaceSave, AJournalThatNoLongerFitsTheFileIsNotApplied) {
   const std::string old = numberedLines(150000, 3), fresh = numberedLines(220000, 7);
   struct Case {
