@@ -720,6 +720,25 @@ TEST(WriteFileAtomically, FollowsALinkInASharedFolderOnlyWhenItsOwnerIsTrusted) 
   }
 }
 
+// A chain of links is followed as far as the system follows one (40 links),
+// no further.
+TEST(WriteFileAtomically, ChainsOfLinksAsLongAsTheSystemFollows) {
+  TempDir dir;
+  writeFile(dir.file("a.dat"), "old");
+  fs::create_symlink("a.dat", dir.file("link1"));
+  for (int k = 2; k <= 41; ++k)
+    fs::create_symlink("link" + std::to_string(k - 1), dir.file("link" + std::to_string(k)));
+  EXPECT_EQ(readFile(dir.file("link40")), "old");
+  ASSERT_TRUE(writeFileAtomically(dir.file("link40"), "new").ok);
+  EXPECT_EQ(readFile(dir.file("a.dat")), "new");
+  const WriteResult r = writeFileAtomically(dir.file("link41"), "newer");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.message,
+            "Could not write " + dir.file("link41") + ": Too many levels of symbolic links");
+  EXPECT_EQ(readFile(dir.file("a.dat")), "new");
+  EXPECT_TRUE(fs::is_symlink(dir.file("link1")));
+}
+
 TEST(WriteFileAtomically, ANewFileIsCreatedOnlyWhereNothingIs) {
   TempDir dir;
   writeFile(dir.file("file.dat"), "keep");
