@@ -525,6 +525,22 @@ TEST(TableStream, ThePointsGetTheirRoomOnceForTheRowsTaken) {
   }
 }
 
+// Rows picked past the table's end leave every graph empty: no import, and
+// the summary says why, as for the whole file.
+TEST(TableStream, NoRowTakenIsNoImport) {
+  const std::string text = plainTable(20000);
+  std::string error;
+  const std::optional<ImportSettings> settings = parseImportSettings({"rows=30000:"}, error);
+  ASSERT_TRUE(settings.has_value()) << error;
+  Bytes bytes{text, {}};
+  std::string notice;
+  const std::optional<ImportResult> r = streamTable(std::ref(bytes), "t", false, *settings, notice);
+  ASSERT_TRUE(r.has_value());
+  const ImportResult whole = importBytes(text, "t", kAnySlots, *settings);
+  ASSERT_TRUE(whole.refusal);
+  expectSameImport(*r, whole, "rows past the end");
+}
+
 TEST(TableStream, TheLastLinesOfTheFirstPartDecideAsInTheWholeFile) {
   // A lone number, a text line or a short row among the last lines the
   // separator is guessed from: the first part then ends in no run of full
