@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -165,6 +166,41 @@ TEST(FitWindow, GaussianOnALineGivesItsParametersAndGraphs) {
     EXPECT_NEAR(line.y(j), 2 + 0.05 * x, 1e-8);
     EXPECT_NEAR(peak.y(j), gaussian(x, 5, 40, 6), 1e-8);
   }
+}
+
+// Peaks added by clicks keep their numbers; Remove peak takes the chosen one.
+TEST(FitWindow, TheChosenPeakIsRemoved) {
+  Fixture f;
+  writeSpectrum(f.dir.filePath("peak.dat"), 40);
+  f.loadWhole({f.dir.filePath("peak.dat")});
+  f.key(Qt::Key_F, Qt::ControlModifier);
+  FitWindow* fw = f.w().fitWindow();
+  ChartView* preview = part<ChartView>(fw, "preview");
+  const QRect r = preview->plotRect();
+  for (const double at : {20.0, 40.0, 60.0}) {
+    int column = r.left();
+    while (column < r.right() && preview->xAtColumn(column) < at) ++column;
+    QTest::mouseClick(preview->findChild<QWidget*>(), Qt::LeftButton, {},
+                      QPoint(column, r.center().y()));
+  }
+  auto* peaks = part<QListWidget>(fw, "peaks");
+  ASSERT_EQ(peaks->count(), 3);
+  EXPECT_NEAR(f.value("c2"), 40, 1);
+  const double third = f.value("c3");
+  peaks->setCurrentRow(1);
+  part<QPushButton>(fw, "removePeak")->click();
+  ASSERT_EQ(peaks->count(), 2);
+  EXPECT_TRUE(peaks->item(0)->text().startsWith("1: "));
+  EXPECT_TRUE(peaks->item(1)->text().startsWith("3: "));
+  const QString formula = part<QLineEdit>(fw, "formula")->text();
+  EXPECT_TRUE(formula.contains("gauss(x,h1,c1,w1)") && formula.contains("gauss(x,h3,c3,w3)") &&
+              !formula.contains("c2"))
+      << formula.toStdString();
+  EXPECT_EQ(f.value("c3"), third);
+  // With no peak chosen nothing is removed.
+  peaks->setCurrentRow(-1);
+  part<QPushButton>(fw, "removePeak")->click();
+  EXPECT_EQ(peaks->count(), 2);
 }
 
 TEST(FitWindow, BadInputGetsItsMessageAndChangesNothing) {
