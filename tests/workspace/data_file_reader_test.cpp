@@ -168,6 +168,10 @@ TEST(LoadDataFile, PointsGetTheirRoomOnceWhateverTheFirstMebibyteSays) {
     ASSERT_EQ(c->columns[0].size(), static_cast<std::size_t>(lines));
     EXPECT_EQ(c->columns[0].capacity(), static_cast<std::size_t>(lines + (header ? 30 : 0) + 1));
     EXPECT_EQ(c->columns[0].back(), (Point{299999.0000125, 0})) << header;
+    // A followed file is read whole and parsed the same way.
+    const DataFileContent followed = parseDataFile(bytes);
+    ASSERT_EQ(followed.columns[0].size(), static_cast<std::size_t>(lines));
+    EXPECT_EQ(followed.columns[0].capacity(), c->columns[0].capacity());
   }
 }
 
