@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -53,6 +55,15 @@ void writeSpectrum(const QString& path, double centre, double spikeAt = -1, doub
     text += formatShortest(x) + " " + formatShortest(y) + "\r\n";
   }
   writeFile(path.toStdString(), text);
+}
+
+/// Whether the widget is an item of the layout or of a layout inside it.
+bool laidOut(const QLayout* layout, const QWidget* w) {
+  for (int i = 0; layout && i < layout->count(); ++i) {
+    QLayoutItem* item = layout->itemAt(i);
+    if (item->widget() == w || laidOut(item->layout(), w)) return true;
+  }
+  return false;
 }
 
 struct Fixture {
@@ -201,6 +212,32 @@ TEST(FitWindow, TheChosenPeakIsRemoved) {
   peaks->setCurrentRow(-1);
   part<QPushButton>(fw, "removePeak")->click();
   EXPECT_EQ(peaks->count(), 2);
+}
+
+// Every control of the analysis windows has its place in the window's
+// layout (one left out sits in the top left corner, over the others).
+TEST(FitWindow, EveryControlOfTheAnalysisWindowsIsLaidOut) {
+  Fixture f;
+  writeSpectrum(f.dir.filePath("peak.dat"), 40, 70);
+  f.loadWhole({f.dir.filePath("peak.dat")});
+  f.key(Qt::Key_F, Qt::ControlModifier);
+  f.key(Qt::Key_B, Qt::ControlModifier);
+  f.key(Qt::Key_R, Qt::ControlModifier);
+  for (QDialog* window : std::initializer_list<QDialog*>{f.w().fitWindow(), f.w().baselineWindow(),
+                                                         f.w().despikeWindow()}) {
+    ASSERT_NE(window, nullptr);
+    SCOPED_TRACE(window->windowTitle().toStdString());
+    int controls = 0;
+    for (QWidget* w : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (w->isWindow() || w->objectName().startsWith("qt_")) continue;
+      ++controls;
+      EXPECT_TRUE(laidOut(window->layout(), w))
+          << w->metaObject()->className() << " " << w->objectName().toStdString();
+    }
+    EXPECT_GE(controls, 3);
+  }
+  // A fresh window has a formula without parameters: an empty table.
+  EXPECT_EQ(part<QTableWidget>(f.w().fitWindow(), "parameters")->rowCount(), 0);
 }
 
 TEST(FitWindow, BadInputGetsItsMessageAndChangesNothing) {
