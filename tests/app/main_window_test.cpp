@@ -1239,6 +1239,8 @@ TEST(DistinctColours, PaletteSwatchesLegendAndPicture) {
   EXPECT_NE(svg.find("... and 5 more"), std::string::npos);
   const QColor print = toQColor(distinctColour(0, true));
   EXPECT_NE(svg.find(print.name().toStdString()), std::string::npos) << print.name().toStdString();
+  // The legend as on paper: a white box (the screen's is dark).
+  EXPECT_NE(svg.find("fill=\"#ffffff\""), std::string::npos);
   // The legend can be dragged; that zooms nothing.
   QWidget* plot = c->findChild<QWidget*>();
   c->redraw();
