@@ -1432,6 +1432,26 @@ TEST(Reload, FollowFilesShowsAFileThatNeverStopsChanging) {
   EXPECT_GT(f.w().store().series(0).count(), 1u);
 }
 
+// A quiet time longer than a second: a file that changed at once and again
+// shortly before the second was up is still shown when the second is up,
+// not a quiet time after its last change.
+TEST(Reload, FollowFilesShowsAChangeWithinASecondWhateverTheQuietTime) {
+  QTemporaryDir dir;
+  const QString a = dir.filePath("a.dat");
+  writeFile(a.toStdString(), "1 2\n");
+  Fixture f;
+  f.load({a});
+  f.w().setSettleDelay(3000);
+  f.trigger("Follow files");
+  QElapsedTimer clock;
+  clock.start();
+  writeFile(a.toStdString(), "1 2\n2 3\n");
+  QTest::qWait(800);
+  writeFile(a.toStdString(), "1 2\n2 3\n3 4\n");
+  while (f.w().store().series(0).count() < 3 && clock.elapsed() < 2400) QTest::qWait(20);
+  EXPECT_EQ(f.w().store().series(0).count(), 3u) << clock.elapsed() << " ms";
+}
+
 TEST(Reload, FollowedChangesTakeNoUndoCopyAndReadCrOnlyLines) {
   QTemporaryDir dir;
   const QString a = dir.filePath("a.dat"), b = dir.filePath("b.dat");
