@@ -5,7 +5,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
-#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -20,6 +19,7 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "layout_check.h"
 #include "scripted_prompts.h"
 #include "test_util.h"
 #include "view/chart_view.h"
@@ -55,15 +55,6 @@ void writeSpectrum(const QString& path, double centre, double spikeAt = -1, doub
     text += formatShortest(x) + " " + formatShortest(y) + "\r\n";
   }
   writeFile(path.toStdString(), text);
-}
-
-/// Whether the widget is an item of the layout or of a layout inside it.
-bool laidOut(const QLayout* layout, const QWidget* w) {
-  for (int i = 0; layout && i < layout->count(); ++i) {
-    QLayoutItem* item = layout->itemAt(i);
-    if (item->widget() == w || laidOut(item->layout(), w)) return true;
-  }
-  return false;
 }
 
 struct Fixture {
@@ -228,12 +219,7 @@ TEST(FitWindow, EveryControlOfTheAnalysisWindowsIsLaidOut) {
     ASSERT_NE(window, nullptr);
     SCOPED_TRACE(window->windowTitle().toStdString());
     int controls = 0;
-    for (QWidget* w : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-      if (w->isWindow() || w->objectName().startsWith("qt_")) continue;
-      ++controls;
-      EXPECT_TRUE(laidOut(window->layout(), w))
-          << w->metaObject()->className() << " " << w->objectName().toStdString();
-    }
+    EXPECT_EQ(test::controlsNotLaidOut(window, controls), QStringList());
     EXPECT_GE(controls, 3);
   }
   // A fresh window has a formula without parameters: an empty table.

@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 #include "app/measure_window.h"
+#include "layout_check.h"
 
 #include <gtest/gtest.h>
 
@@ -1893,6 +1894,9 @@ TEST(ImportWithOptions, KeysSetTheChoicesTheTableFollowsAndOkImportsAndRecords) 
     // Above the Cursors window, which stays on top.
     EXPECT_TRUE(k.dialog->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_EQ(part<QLabel>(k.dialog, "file")->text(), path);
+    int controls = 0;
+    EXPECT_EQ(test::controlsNotLaidOut(k.dialog, controls), QStringList());
+    EXPECT_GE(controls, 10);
     EXPECT_TRUE(part<QPlainTextEdit>(k.dialog, "text")->toPlainText().startsWith("   1  a;b;c\n"));
     // The guess: shown beside "auto", one x column and the two graphs.
     EXPECT_EQ(part<QComboBox>(k.dialog, "separator")->currentText(), "auto (semicolon)");
