@@ -203,6 +203,13 @@ TEST(FitWindow, TheChosenPeakIsRemoved) {
   peaks->setCurrentRow(-1);
   part<QPushButton>(fw, "removePeak")->click();
   EXPECT_EQ(peaks->count(), 2);
+  // The preview draws the data, each peak and their sum; one peak is its
+  // own sum.
+  EXPECT_EQ(preview->seriesCount(), 4);
+  peaks->setCurrentRow(0);
+  part<QPushButton>(fw, "removePeak")->click();
+  ASSERT_EQ(peaks->count(), 1);
+  EXPECT_EQ(preview->seriesCount(), 2);
 }
 
 // Every control of the analysis windows has its place in the window's
