@@ -101,6 +101,16 @@ struct Fixture {
     ADD_FAILURE() << name.toStdString();
     return NAN;
   }
+  /// Clicks the Fit window's chart half way up, in the first column at x or
+  /// past it.
+  void clickFitChartAt(double x) {
+    ChartView* chart = part<ChartView>(window->fitWindow(), "preview");
+    const QRect r = chart->plotRect();
+    int column = r.left();
+    while (column < r.right() && chart->xAtColumn(column) < x) ++column;
+    QTest::mouseClick(chart->findChild<QWidget*>(), Qt::LeftButton, {},
+                      QPoint(column, r.center().y()));
+  }
   void setCell(const QString& name, int column, const QString& text) {
     auto* t = part<QTableWidget>(window->fitWindow(), "parameters");
     for (int r = 0; r < t->rowCount(); ++r)
@@ -117,12 +127,7 @@ TEST(FitWindow, GaussianOnALineGivesItsParametersAndGraphs) {
   ASSERT_TRUE(fw->isVisible());
   part<QComboBox>(fw, "baseline")->setCurrentIndex(2);  // linear
   // A click on the peak's flank in the window's chart adds it.
-  ChartView* preview = part<ChartView>(fw, "preview");
-  const QRect r = preview->plotRect();
-  int column = r.left();
-  while (column < r.right() && preview->xAtColumn(column) < 42) ++column;
-  QTest::mouseClick(preview->findChild<QWidget*>(), Qt::LeftButton, {},
-                    QPoint(column, r.center().y()));
+  f.clickFitChartAt(42);
   EXPECT_EQ(part<QLineEdit>(fw, "formula")->text(), "b0 + b1*x + gauss(x,h1,c1,w1)");
   // The guess starts near the peak; the fit lands on it.
   EXPECT_NEAR(f.value("c1"), 40, 1);
@@ -177,14 +182,8 @@ TEST(FitWindow, TheChosenPeakIsRemoved) {
   f.loadWhole({f.dir.filePath("peak.dat")});
   f.key(Qt::Key_F, Qt::ControlModifier);
   FitWindow* fw = f.w().fitWindow();
-  ChartView* preview = part<ChartView>(fw, "preview");
-  const QRect r = preview->plotRect();
-  for (const double at : {20.0, 40.0, 60.0}) {
-    int column = r.left();
-    while (column < r.right() && preview->xAtColumn(column) < at) ++column;
-    QTest::mouseClick(preview->findChild<QWidget*>(), Qt::LeftButton, {},
-                      QPoint(column, r.center().y()));
-  }
+  for (const double at : {20.0, 40.0, 60.0}) f.clickFitChartAt(at);
+  const ChartView* preview = part<ChartView>(fw, "preview");
   auto* peaks = part<QListWidget>(fw, "peaks");
   ASSERT_EQ(peaks->count(), 3);
   EXPECT_NEAR(f.value("c2"), 40, 1);

@@ -516,6 +516,20 @@ TEST(InPlaceSave, TheJournalIsReadableOnlyAsTheFileIs) {
 }
 
 // Run as an unprivileged user: root may create files in any folder.
+/// Loads the file as `user`, in a process of its own: whether the load read
+/// `content` and told a notice that starts with `notice`.
+bool userLoads(const std::string& path, uid_t user, const std::string& content,
+               const std::string& notice) {
+  const int status = test::inChild(
+      [&] {
+        std::string got;
+        const ReadResult r = readWholeFile(path, got);
+        ::_exit(r.ok() && got == content && r.notice.rfind(notice, 0) == 0 ? 0 : 1);
+      },
+      user);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 TEST(InPlaceSave, AFolderThatTakesNoNewFileKeepsTheJournalInTheUsersOwnFolder) {
   const uid_t user = kRoot ? kOther : ::geteuid();
   const std::string old = numberedLines(150000, 3), fresh = numberedLines(220000, 7);
@@ -552,14 +566,7 @@ TEST(InPlaceSave, AFolderThatTakesNoNewFileKeepsTheJournalInTheUsersOwnFolder) {
     EXPECT_TRUE(mixed != old && mixed != fresh);
 
     // The user's next load finds it there and restores the file.
-    const int status = test::inChild(
-        [&] {
-          std::string got;
-          const ReadResult r = readWholeFile(w, got);
-          ::_exit(r.notice == "Restored " + w + " from an interrupted save" && got == old ? 0 : 1);
-        },
-        user);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(userLoads(w, user, old, "Restored " + w + " from an interrupted save"));
     EXPECT_EQ(readFile(w), old);
     EXPECT_TRUE(namesIn(journals).empty());
   }
@@ -591,25 +598,11 @@ TEST(InPlaceSave, AFileThatCannotBeRestoredIsReadFromItsJournal) {
                            "(Permission denied); its old content was read from ";
   ASSERT_EQ(::chmod(w.c_str(), 0444), 0);
   for (int load = 0; load < 2; ++load) {
-    const int status = test::inChild(
-        [&] {
-          std::string got;
-          const ReadResult r = readWholeFile(w, got);
-          ::_exit(r.ok() && got == old && r.notice.rfind(told, 0) == 0 ? 0 : 1);
-        },
-        kOther);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(userLoads(w, kOther, old, told));
     EXPECT_EQ(readFile(w), mixed);
   }
   ASSERT_EQ(::chmod(w.c_str(), 0644), 0);
-  const int status = test::inChild(
-      [&] {
-        std::string got;
-        const ReadResult r = readWholeFile(w, got);
-        ::_exit(r.notice == "Restored " + w + " from an interrupted save" && got == old ? 0 : 1);
-      },
-      kOther);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(userLoads(w, kOther, old, "Restored " + w + " from an interrupted save"));
   EXPECT_EQ(readFile(w), old);
 }
 
