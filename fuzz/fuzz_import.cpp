@@ -84,10 +84,15 @@ void checkStreamed(std::string_view body, unsigned variant,
   std::string text;
   for (int k = 0; k < 2003; ++k)
     text += std::to_string(k) + (comma ? ",5" : ".5") + separator + std::to_string(k % 17) + "\n";
+  // The fixed rows come in one block but for their last few hundred bytes,
+  // so that block edges fall around the end of the sample and through the
+  // body without thousands of calls per input.
+  const std::size_t firstBlock = text.size() - 300;
   text += body;
   const std::size_t block = 1 + variant * 97 % 3000;
   auto read = [&](const varnix::BlockSink& sink) {
-    for (std::size_t at = 0; at < text.size(); at += block)
+    sink(std::string_view(text).substr(0, firstBlock), text.size());
+    for (std::size_t at = firstBlock; at < text.size(); at += block)
       sink(std::string_view(text).substr(at, block), text.size());
     return varnix::ReadResult{};
   };

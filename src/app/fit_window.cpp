@@ -21,6 +21,7 @@
 #include <limits>
 
 #include "app/copy_save_keys.h"
+#include "app/number_cell.h"
 #include "app/qt_text.h"
 #include "fit/fit_model.h"
 #include "processing/series_parameter.h"
@@ -57,21 +58,6 @@ Series seriesOf(const std::vector<Point>& points) {
   s.assignSorted(points);
   return s;
 }
-
-/// A cell that sorts by its number (text without one sorts last).
-class NumberCell : public QTableWidgetItem {
- public:
-  explicit NumberCell(const QString& text) : QTableWidgetItem(text) {
-    setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  }
-  bool operator<(const QTableWidgetItem& other) const override {
-    const std::optional<double> a = readNumber(ss(text())), b = readNumber(ss(other.text()));
-    if (a && b) return *a < *b;
-    if (a) return true;
-    if (b) return false;
-    return text() < other.text();
-  }
-};
 
 /// The series parameter of every converged row (the slot without a pattern
 /// when a name has no digits), as the table file writes it.

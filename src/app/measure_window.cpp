@@ -8,41 +8,13 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <cmath>
-#include <limits>
 
 #include "app/copy_save_keys.h"
+#include "app/number_cell.h"
 #include "app/qt_text.h"
 
 namespace varnix {
 namespace {
-
-/// A cell that sorts by its number; cells without one ("–") sort last in
-/// either direction.
-class NumberItem : public QTableWidgetItem {
- public:
-  NumberItem(const std::optional<double>& v)
-      : QTableWidgetItem(qs(measurementCell(v))),
-        m_value(v ? *v : std::numeric_limits<double>::quiet_NaN()) {
-    setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  }
-  bool operator<(const QTableWidgetItem& other) const override {
-    const auto* o = dynamic_cast<const NumberItem*>(&other);
-    if (!o) return QTableWidgetItem::operator<(other);
-    const bool none = std::isnan(m_value), otherNone = std::isnan(o->m_value);
-    if (none || otherNone) {
-      // A descending sort puts the larger first: there an empty cell is the
-      // smaller one.
-      const bool descending =
-          tableWidget() &&
-          tableWidget()->horizontalHeader()->sortIndicatorOrder() == Qt::DescendingOrder;
-      return descending ? none && !otherNone : otherNone && !none;
-    }
-    return m_value < o->m_value;
-  }
-
- private:
-  double m_value;
-};
 
 std::optional<double> xOf(const std::optional<Point>& p) {
   return p ? std::optional<double>(p->x) : std::nullopt;
@@ -125,7 +97,11 @@ void MeasureWindow::setRows(std::vector<Measurement> rows, double x1, double x2)
         m.yAtFirst,     m.yAtSecond, xOf(m.maximum), yOf(m.maximum),      xOf(m.minimum),
         yOf(m.minimum), m.fwhm,      m.area,         m.areaAboveBaseline, m.centroid};
     int c = 1;
-    for (const auto& v : cells) m_table->setItem(r, c++, new NumberItem(v));
+    for (const auto& v : cells) {
+      const QString text = qs(measurementCell(v));
+      m_table->setItem(r, c++,
+                       v && !std::isnan(*v) ? new NumberCell(text, *v) : new NumberCell(text));
+    }
   }
   m_table->setSortingEnabled(true);
   if (sortColumn >= 0) m_table->sortItems(sortColumn, sortOrder);

@@ -3,6 +3,7 @@
 #include <QLineF>
 #include <QPointF>
 #include <QRect>
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -50,6 +51,45 @@ inline double snapToPixel(double p, double resolution) {
   auto whole = static_cast<double>(static_cast<std::int64_t>(p));
   if (whole > p) whole -= 1;
   return (whole + 0.25) / resolution;
+}
+
+/// The first index in [first, last) for which below(j) is false, for a
+/// predicate that holds on a prefix.
+template <typename Below>
+std::size_t firstNotBelow(std::size_t first, std::size_t last, Below below) {
+  while (first < last) {
+    const std::size_t mid = first + (last - first) / 2;
+    if (below(mid))
+      first = mid + 1;
+    else
+      last = mid;
+  }
+  return first;
+}
+
+/// The first index in (j, end) for which inRun is false, or end, for a
+/// predicate that holds on a prefix of [j, end): galloping out from
+/// j + guess, so that a guess that is right costs two calls.
+template <typename InRun>
+std::size_t runEnd(std::size_t j, std::size_t end, std::size_t guess, InRun inRun) {
+  const std::size_t probe = std::min(end, j + std::max<std::size_t>(guess, 1));
+  // inRun holds before lo and fails from hi on.
+  std::size_t lo = j + 1, hi = probe, step = 1;
+  if (probe < end && inRun(probe)) {
+    lo = probe + 1;
+    while (step < end - probe && inRun(probe + step)) {
+      lo = probe + step + 1;
+      step *= 2;
+    }
+    hi = std::min(end, probe + step);
+  } else {
+    while (step < probe - j && !inRun(probe - step)) {
+      hi = probe - step;
+      step *= 2;
+    }
+    lo = step < probe - j ? probe - step + 1 : j + 1;
+  }
+  return firstNotBelow(lo, hi, inRun);
 }
 
 /// Smallest and largest y of the points of an ascending series in blocks

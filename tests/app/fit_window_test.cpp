@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -14,11 +15,13 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <cmath>
 #include <numbers>
 #include <string>
 
 #include "app/main_window.h"
+#include "app/number_cell.h"
 #include "layout_check.h"
 #include "scripted_prompts.h"
 #include "test_util.h"
@@ -228,8 +231,60 @@ TEST(FitWindow, EveryControlOfTheAnalysisWindowsIsLaidOut) {
     EXPECT_EQ(test::controlsNotLaidOut(window, controls), QStringList());
     EXPECT_GE(controls, 3);
   }
-  // A fresh window has a formula without parameters: an empty table.
+  // A fresh window has a formula without parameters: an empty table, and
+  // nothing to cancel.
   EXPECT_EQ(part<QTableWidget>(f.w().fitWindow(), "parameters")->rowCount(), 0);
+  EXPECT_FALSE(part<QPushButton>(f.w().fitWindow(), "cancel")->isEnabled());
+  // Made as small as it goes, a window with a chart keeps a chart to work
+  // on; made wide, its buttons keep their size at the right edge.
+  for (QDialog* window :
+       std::initializer_list<QDialog*>{f.w().baselineWindow(), f.w().despikeWindow()}) {
+    SCOPED_TRACE(window->windowTitle().toStdString());
+    window->resize(1, 1);
+    QApplication::processEvents();
+    const QSize chart = part<ChartView>(window, "preview")->size();
+    EXPECT_GE(chart.width(), 400);
+    EXPECT_GE(chart.height(), 200);
+    window->resize(1200, 700);
+    QApplication::processEvents();
+    auto* close = part<QPushButton>(window, "close");
+    EXPECT_LE(close->width(), close->sizeHint().width() + 2);
+    EXPECT_GE(close->geometry().right(), window->width() - 30);
+  }
+}
+
+// The number columns of the windows' tables sort by number, not text;
+// cells without a number come last either way, and equal numbers keep
+// their order.
+TEST(FitWindow, NumberCellsSortByNumberWithTheEmptyOnesLast) {
+  QTableWidget table(0, 2);
+  struct Row {
+    NumberCell* cell;
+    const char* id;
+  };
+  auto* edited = new NumberCell("7");
+  const Row rows[] = {{new NumberCell("2"), "a"},         {new NumberCell("–"), "b"},
+                      {new NumberCell("10"), "c"},        {new NumberCell("-3"), "d"},
+                      {new NumberCell("2"), "e"},         {new NumberCell("failed"), "f"},
+                      {new NumberCell("1e300"), "g"},     {new NumberCell("–"), "h"},
+                      {new NumberCell("1.0", 0.95), "i"}, {edited, "j"}};
+  table.setRowCount(static_cast<int>(std::size(rows)));
+  for (int r = 0; r < table.rowCount(); ++r) {
+    table.setItem(r, 0, rows[r].cell);
+    table.setItem(r, 1, new QTableWidgetItem(rows[r].id));
+  }
+  edited->setText("-7");  // sorts by what the cell says now
+  auto order = [&] {
+    QString ids;
+    for (int r = 0; r < table.rowCount(); ++r) ids += table.item(r, 1)->text();
+    return ids;
+  };
+  // Sorting from the header, as a user does.
+  table.setSortingEnabled(true);
+  table.horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
+  EXPECT_EQ(order(), "jdiaecgfbh");
+  table.horizontalHeader()->setSortIndicator(0, Qt::DescendingOrder);
+  EXPECT_EQ(order(), "gcaeidjbhf");
 }
 
 TEST(FitWindow, BadInputGetsItsMessageAndChangesNothing) {
@@ -320,7 +375,23 @@ TEST(FitWindow, SeriesFitTableSavePlotAndReplay) {
   part<QLineEdit>(fw, "threshold")->setText("1");
   part<QPushButton>(fw, "findPeaks")->click();
   part<QComboBox>(fw, "chain")->setCurrentIndex(1);
+  // While the series runs only its Cancel answers: a key that would move a
+  // cursor and a request to close the window do nothing.
+  const int cursor = f.w().firstCursorColumn();
+  bool ranDuringFit = false;
+  QTimer::singleShot(0, [&] {
+    ranDuringFit = true;
+    EXPECT_TRUE(part<QPushButton>(fw, "cancel")->isEnabled());
+    EXPECT_FALSE(part<QPushButton>(fw, "fitSelected")->isEnabled());
+    f.key(Qt::Key_Right, Qt::ControlModifier);
+    f.w().close();
+  });
   part<QPushButton>(fw, "fitSelected")->click();
+  EXPECT_TRUE(ranDuringFit);
+  EXPECT_EQ(f.w().firstCursorColumn(), cursor);
+  EXPECT_TRUE(f.w().isVisible());
+  EXPECT_TRUE(f.prompts.asked.isEmpty()) << f.prompts.asked.join("; ").toStdString();
+  EXPECT_FALSE(part<QPushButton>(fw, "cancel")->isEnabled());
   ASSERT_TRUE(f.prompts.errors.isEmpty()) << f.prompts.errors.join("; ").toStdString();
   auto* table = part<QTableWidget>(fw, "seriesTable");
   ASSERT_EQ(table->rowCount(), 3);

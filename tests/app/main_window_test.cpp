@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -809,6 +811,14 @@ TEST(Output, PrintChartKeepsTheShownPart) {
   EXPECT_TRUE(mime->hasFormat("image/svg+xml"));
   EXPECT_EQ(qvariant_cast<QImage>(mime->imageData()).size(), QSize(640, 480));
   EXPECT_EQ(f.w().printChart()->size(), QSize(800, 600));
+  // A log scale on the screen is one on paper, and back.
+  f.trigger("Log Scale");
+  f.w().rebuildPrintChart();
+  EXPECT_TRUE(f.w().printChart()->axisLogarithmic(Axis::Left));
+  EXPECT_GE(f.w().printChart()->seriesPointCount(0), 1);
+  f.w().action("Log Scale")->trigger();  // now captioned "Linear Scale"
+  f.w().rebuildPrintChart();
+  EXPECT_FALSE(f.w().printChart()->axisLogarithmic(Axis::Left));
 }
 
 TEST(Output, PrintingToAPdfFile) {
@@ -973,6 +983,66 @@ TEST(Trust, ManualWithoutABrowserSaysWhereItIs) {
   ASSERT_EQ(f.prompts.messages.size(), 1);
   EXPECT_TRUE(f.prompts.messages[0].contains("/doc/varnix.html"))
       << f.prompts.messages[0].toStdString();
+}
+
+#if defined(Q_OS_LINUX)
+// The manual is opened with xdg-open, whose exit status says whether a
+// program took the file; one that is still running after a few seconds is a
+// viewer in the foreground and counts as opened.
+TEST(Trust, TheManualCountsAsOpenedWhenTheOpenerSaysSo) {
+  QTemporaryDir bin;
+  const QByteArray path = qgetenv("PATH");
+  struct Case {
+    const char* script;  // none: there is no xdg-open
+    bool opened;
+  };
+  const Case cases[] = {
+      {"exit 0", true}, {"exit 4", false}, {"exec /bin/sleep 6", true}, {nullptr, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script ? c.script : "no opener");
+    const QString opener = bin.filePath("xdg-open");
+    QFile::remove(opener);
+    if (c.script) {
+      writeFile(opener.toStdString(),
+                std::string("#!/bin/sh\necho \"$1\" > \"$0.arg\"\n") + c.script + "\n");
+      QFile::setPermissions(opener, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    qputenv("PATH", bin.path().toLocal8Bit());
+    QtUserPrompts prompts;
+    const bool opened = prompts.openExternally("/some/where/manual page.html");
+    qputenv("PATH", path);
+    EXPECT_EQ(opened, c.opened);
+    if (c.script)
+      EXPECT_EQ(readFile((opener + ".arg").toStdString()), "/some/where/manual page.html\n");
+  }
+  QTest::qWait(1500);  // the viewer that was left running ends and is deleted
+}
+#endif
+
+// Two commands on one key make Qt run neither: every key of the menus is
+// unique. The analysis windows stand apart at the end of the Tools menu.
+TEST(Menus, EveryKeyRunsOneCommand) {
+  Fixture f;
+  std::map<QString, QStringList> byKey;
+  std::map<QString, QList<QAction*>> menus;
+  std::function<void(QMenu*)> walk = [&](QMenu* menu) {
+    menus[menu->title().remove('&')] = menu->actions();
+    for (QAction* a : menu->actions()) {
+      if (a->menu()) walk(a->menu());
+      for (const QKeySequence& k : a->shortcuts()) byKey[k.toString()] << a->text();
+    }
+  };
+  for (QAction* a : f.w().menuBar()->actions())
+    if (a->menu()) walk(a->menu());
+  EXPECT_GE(byKey.size(), 30u);
+  for (const auto& [key, commands] : byKey)
+    EXPECT_EQ(commands.size(), 1) << key.toStdString() << ": " << commands.join(", ").toStdString();
+  ASSERT_TRUE(menus.count("Tools"));
+  const QList<QAction*>& tools = menus["Tools"];
+  QStringList tail;
+  for (qsizetype i = std::max<qsizetype>(0, tools.size() - 4); i < tools.size(); ++i)
+    tail << (tools[i]->isSeparator() ? "-" : tools[i]->text());
+  EXPECT_EQ(tail, QStringList({"-", "Fit...", "Baseline...", "Remove spikes..."}));
 }
 
 TEST(Trust, SlicerDecimalsInFileNames) {
@@ -1997,8 +2067,40 @@ TEST(ImportWithOptions, EscapeChangesNothingAndAFieldThatDoesNotReadHoldsOkBack)
   f.prompts.files = {path};
   f.whenOpen([&] {
     PreviewKeys k{f.w().importPreview()};
-    for (int i = 0; i < 6; ++i) k.key(Qt::Key_Tab);
-    ASSERT_EQ(k.focusName(), "columns");
+    // Tab goes round the choices and buttons; the text and the table of the
+    // file are for looking at (and take the focus only from a click).
+    QStringList round;
+    for (int i = 0; i < 14; ++i) {
+      k.key(Qt::Key_Tab);
+      round << k.focusName();
+    }
+    EXPECT_EQ(round.mid(0, 6), QStringList({"decimal", "skip", "header", "layout", "x", "columns"}))
+        << round.join(" ").toStdString();
+    EXPECT_FALSE(round.contains("table")) << round.join(" ").toStdString();
+    EXPECT_FALSE(round.contains("text")) << round.join(" ").toStdString();
+    // A count field takes a count, "auto" or its word for none; no sign.
+    struct Typed {
+      QString text;
+      QValidator::State state;
+    };
+    const Typed typed[] = {{"2", QValidator::Acceptable},    {"+2", QValidator::Invalid},
+                           {"-1", QValidator::Invalid},      {"au", QValidator::Intermediate},
+                           {"AUTO", QValidator::Acceptable}, {"", QValidator::Intermediate},
+                           {"99999999", QValidator::Invalid}};
+    for (const char* name : {"skip", "x"})
+      for (Typed t : typed) {
+        int at = 0;
+        EXPECT_EQ(
+            static_cast<QAbstractSpinBox*>(part<QSpinBox>(k.dialog, name))->validate(t.text, at),
+            t.state)
+            << name << " " << t.text.toStdString();
+      }
+    for (int i = 0; i < 20 && k.focusName() != "columns"; ++i) k.key(Qt::Key_Tab);
+    if (k.focusName() != "columns") {
+      ADD_FAILURE() << "Tab never comes back to the columns";
+      k.dialog->reject();
+      return;
+    }
     k.type("2-");
     auto* status = part<QLabel>(k.dialog, "status");
     EXPECT_TRUE(status->text().contains("columns")) << status->text().toStdString();

@@ -142,6 +142,36 @@ TEST(SeriesDrawing, ReducedPolylinesLightTheSamePixelsAsEverySegment) {
 // against a scan of the run, for runs that start and end on and beside the
 // edges of blocks of every level, with and without points that are not
 // finite in them.
+TEST(SeriesDrawing, RunSearchesFindTheEndAndAskOnlyWithinTheirRange) {
+  // Every run length from j, every range end and every guess: the search
+  // finds where the run ends and never asks about a point outside (j, end),
+  // which may lie past the series.
+  for (std::size_t end = 1; end <= 40; ++end)
+    for (std::size_t j = 0; j < end; ++j)
+      for (std::size_t run = 1; run <= end - j; ++run)
+        for (std::size_t guess : {0, 1, 2, 3, 5, 8, 17, 40, 1000}) {
+          bool outside = false;
+          const std::size_t found = runEnd(j, end, guess, [&](std::size_t k) {
+            if (k <= j || k >= end) outside = true;
+            return k < j + run;
+          });
+          ASSERT_EQ(found, j + run) << "j " << j << " end " << end << " guess " << guess;
+          ASSERT_FALSE(outside) << "j " << j << " end " << end << " run " << run << " guess "
+                                << guess;
+        }
+  // Bisection: the first index the predicate fails on, asked only within.
+  for (std::size_t last = 0; last <= 20; ++last)
+    for (std::size_t cut = 0; cut <= last; ++cut) {
+      bool outside = false;
+      const std::size_t found = firstNotBelow(0, last, [&](std::size_t k) {
+        if (k >= last) outside = true;
+        return k < cut;
+      });
+      ASSERT_EQ(found, cut);
+      ASSERT_FALSE(outside);
+    }
+}
+
 TEST(SeriesDrawing, SummaryExtremesMatchAScanOfTheRun) {
   std::mt19937_64 rng(3);
   std::normal_distribution<double> noise(0, 1);
