@@ -96,27 +96,27 @@ void checkStreamed(std::string_view body, unsigned variant,
       sink(std::string_view(text).substr(at, block), text.size());
     return varnix::ReadResult{};
   };
-  for (const bool completeLinesOnly : {false, true}) {
-    std::string notice;
-    const std::optional<varnix::ImportResult> streamed =
-        varnix::streamTable(read, "fuzz.txt", completeLinesOnly, settings, notice);
-    if (!streamed) continue;
-    std::string whole = text;
-    if (completeLinesOnly) whole.resize(varnix::completeLines(whole).size());
-    const varnix::ImportResult r = varnix::importBytes(whole, "fuzz.txt", 301, settings);
-    if (streamed->refusal != r.refusal || streamed->layout != r.layout ||
-        streamed->warnings != r.warnings || streamed->nonFinite != r.nonFinite ||
-        !(streamed->settings == r.settings) || streamed->graphs.size() != r.graphs.size())
+  // Each reading guesses the separator from 2000 lines: one way per input.
+  const bool completeLinesOnly = variant / 8 % 2 == 1;
+  std::string notice;
+  const std::optional<varnix::ImportResult> streamed =
+      varnix::streamTable(read, "fuzz.txt", completeLinesOnly, settings, notice);
+  if (!streamed) return;
+  std::string whole = text;
+  if (completeLinesOnly) whole.resize(varnix::completeLines(whole).size());
+  const varnix::ImportResult r = varnix::importBytes(whole, "fuzz.txt", 301, settings);
+  if (streamed->refusal != r.refusal || streamed->layout != r.layout ||
+      streamed->warnings != r.warnings || streamed->nonFinite != r.nonFinite ||
+      !(streamed->settings == r.settings) || streamed->graphs.size() != r.graphs.size())
+    __builtin_trap();
+  for (std::size_t g = 0; g < r.graphs.size(); ++g) {
+    const varnix::ImportedGraph& a = streamed->graphs[g];
+    const varnix::ImportedGraph& b = r.graphs[g];
+    if (a.name != b.name || a.comments != b.comments || a.points.size() != b.points.size())
       __builtin_trap();
-    for (std::size_t g = 0; g < r.graphs.size(); ++g) {
-      const varnix::ImportedGraph& a = streamed->graphs[g];
-      const varnix::ImportedGraph& b = r.graphs[g];
-      if (a.name != b.name || a.comments != b.comments || a.points.size() != b.points.size())
+    for (std::size_t k = 0; k < a.points.size(); ++k)
+      if (!sameBits(a.points[k].x, b.points[k].x) || !sameBits(a.points[k].y, b.points[k].y))
         __builtin_trap();
-      for (std::size_t k = 0; k < a.points.size(); ++k)
-        if (!sameBits(a.points[k].x, b.points[k].x) || !sameBits(a.points[k].y, b.points[k].y))
-          __builtin_trap();
-    }
   }
 }
 
