@@ -237,8 +237,8 @@ TEST(FitWindow, EveryControlOfTheAnalysisWindowsIsLaidOut) {
   EXPECT_FALSE(part<QPushButton>(f.w().fitWindow(), "cancel")->isEnabled());
   // Made as small as it goes, a window with a chart keeps a chart to work
   // on; made wide, its buttons keep their size at the right edge.
-  for (QDialog* window :
-       std::initializer_list<QDialog*>{f.w().baselineWindow(), f.w().despikeWindow()}) {
+  for (QDialog* window : std::initializer_list<QDialog*>{f.w().fitWindow(), f.w().baselineWindow(),
+                                                         f.w().despikeWindow()}) {
     SCOPED_TRACE(window->windowTitle().toStdString());
     window->resize(1, 1);
     QApplication::processEvents();
