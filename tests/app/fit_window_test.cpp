@@ -212,6 +212,11 @@ TEST(FitWindow, TheChosenPeakIsRemoved) {
   part<QPushButton>(fw, "removePeak")->click();
   ASSERT_EQ(peaks->count(), 1);
   EXPECT_EQ(preview->seriesCount(), 2);
+  // Below, the residual of every point of the data.
+  const ChartView* residual = part<ChartView>(fw, "residual");
+  EXPECT_EQ(residual->seriesCount(), 1);
+  EXPECT_EQ(residual->seriesPointCount(0), preview->seriesPointCount(0));
+  EXPECT_GT(residual->seriesPointCount(0), 100);
 }
 
 // Every control of the analysis windows has its place in the window's
