@@ -2105,6 +2105,14 @@ TEST(ImportWithOptions, EscapeChangesNothingAndAFieldThatDoesNotReadHoldsOkBack)
             t.state)
             << name << " " << t.text.toStdString();
       }
+    // What is typed is not rewritten under the cursor: "0" stays "0" (not
+    // "none") while a "5" may still follow.
+    auto* header = part<QSpinBox>(k.dialog, "header");
+    header->setFocus();
+    k.type("05");
+    EXPECT_EQ(header->value(), 5);
+    k.type("auto");
+    EXPECT_EQ(header->value(), -1);
     for (int i = 0; i < 20 && k.focusName() != "columns"; ++i) k.key(Qt::Key_Tab);
     if (k.focusName() != "columns") {
       ADD_FAILURE() << "Tab never comes back to the columns";
