@@ -20,6 +20,7 @@
 #include <numbers>
 #include <string>
 
+#include "app/fit_components.h"
 #include "app/main_window.h"
 #include "app/number_cell.h"
 #include "layout_check.h"
@@ -129,6 +130,7 @@ TEST(FitWindow, GaussianOnALineGivesItsParametersAndGraphs) {
   FitWindow* fw = f.w().fitWindow();
   ASSERT_TRUE(fw->isVisible());
   part<QComboBox>(fw, "baseline")->setCurrentIndex(2);  // linear
+  EXPECT_EQ(part<QLineEdit>(fw, "formula")->text(), "b0 + b1*x");  // at once
   // A click on the peak's flank in the window's chart adds it.
   f.clickFitChartAt(42);
   EXPECT_EQ(part<QLineEdit>(fw, "formula")->text(), "b0 + b1*x + gauss(x,h1,c1,w1)");
@@ -290,6 +292,47 @@ TEST(FitWindow, NumberCellsSortByNumberWithTheEmptyOnesLast) {
   EXPECT_EQ(order(), "jdiaecgfbh");
   table.horizontalHeader()->setSortIndicator(0, Qt::DescendingOrder);
   EXPECT_EQ(order(), "gcaeidjbhf");
+}
+
+// A peak's area and FWHM with errors propagated through the covariance of
+// its height and width (closed forms: the area is proportional to h * w).
+TEST(FitWindow, PeakAreaAndWidthCarryTheirPropagatedErrors) {
+  const double gaussArea = std::sqrt(std::numbers::pi / (4 * std::numbers::ln2));
+  const double lorentzArea = std::numbers::pi / 2;
+  // h = 2, c = 5, w = 3; variances 0.01, 0.04, 0.09; h and w covary by cov.
+  auto covariance = [](double cov) {
+    return std::vector<double>{0.01, 0, cov, 0, 0.04, 0, cov, 0, 0.09};
+  };
+  struct Case {
+    PeakKind kind;
+    double factor, cov;
+  };
+  for (const Case& c :
+       {Case{PeakKind::Gauss, gaussArea, 0}, Case{PeakKind::Lorentz, lorentzArea, 0},
+        Case{PeakKind::Gauss, gaussArea, 0.02}, Case{PeakKind::Lorentz, lorentzArea, -0.02}}) {
+    SCOPED_TRACE(static_cast<int>(c.kind));
+    const std::vector<double> values{2, 5, 3}, cov = covariance(c.cov);
+    const PeakSummary s = peakShape(c.kind, values, cov);
+    // var(h w) = w^2 var h + h^2 var w + 2 h w cov(h, w)
+    const double areaError = c.factor * std::sqrt(9 * 0.01 + 4 * 0.09 + 2 * 6 * c.cov);
+    EXPECT_NEAR(s.area, c.factor * 6, 1e-12);
+    EXPECT_NEAR(s.areaError, areaError, 1e-7 * areaError);
+    EXPECT_NEAR(s.fwhm, 3, 1e-12);
+    EXPECT_NEAR(s.fwhmError, 0.3, 1e-7);
+    // Without a covariance (a singular fit) the values stay, the errors are
+    // not determined.
+    const PeakSummary none = peakShape(c.kind, values, {});
+    EXPECT_EQ(none.area, s.area);
+    EXPECT_TRUE(std::isnan(none.areaError) && std::isnan(none.fwhmError));
+  }
+  // The block of a peak's parameters out of the whole fit's covariance.
+  FitResult r;
+  r.values = {1, 2, 3};
+  r.covariance = {11, 12, 13, 21, 22, 23, 31, 32, 33};
+  r.errorsDetermined = true;
+  EXPECT_EQ(covarianceOf(r, {2, 0}), (std::vector<double>{33, 31, 13, 11}));
+  r.errorsDetermined = false;
+  EXPECT_TRUE(covarianceOf(r, {2, 0}).empty());
 }
 
 TEST(FitWindow, BadInputGetsItsMessageAndChangesNothing) {

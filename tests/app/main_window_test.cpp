@@ -1525,6 +1525,14 @@ TEST(Reload, FollowFilesShowsAChangeWithinASecondWhateverTheQuietTime) {
   writeFile(a.toStdString(), "1 2\n2 3\n3 4\n");
   while (f.w().store().series(0).count() < 3 && clock.elapsed() < 2400) QTest::qWait(20);
   EXPECT_EQ(f.w().store().series(0).count(), 3u) << clock.elapsed() << " ms";
+  // A change long after the last one shown starts a new wait (here the
+  // second's limit); it is not read at once as if the old run went on.
+  QTest::qWait(1500);
+  clock.restart();
+  writeFile(a.toStdString(), "1 2\n2 3\n3 4\n4 5\n");
+  while (f.w().store().series(0).count() < 4 && clock.elapsed() < 5000) QTest::qWait(10);
+  EXPECT_EQ(f.w().store().series(0).count(), 4u);
+  EXPECT_GE(clock.elapsed(), 500);
 }
 
 TEST(Reload, FollowedChangesTakeNoUndoCopyAndReadCrOnlyLines) {
@@ -2132,6 +2140,27 @@ TEST(ImportWithOptions, EscapeChangesNothingAndAFieldThatDoesNotReadHoldsOkBack)
   EXPECT_EQ(f.list()->count(), 0);
   EXPECT_EQ(f.w().sessionScript().find("import"), std::string::npos);
   EXPECT_FALSE(f.w().importSummary()->isVisible());
+  // Cancel does what Escape does. The table's columns are as wide as what
+  // they show, no wider.
+  f.prompts.files = {path};
+  f.whenOpen([&] {
+    ImportPreviewDialog* d = f.w().importPreview();
+    auto* table = part<QTableWidget>(d, "table");
+    EXPECT_GE(table->columnCount(), 2);
+    for (int c = 0; c < table->columnCount(); ++c) {
+      int widest = table->fontMetrics().horizontalAdvance(table->horizontalHeaderItem(c)->text());
+      for (int r = 0; r < table->rowCount(); ++r)
+        if (table->item(r, c))
+          widest =
+              std::max(widest, table->fontMetrics().horizontalAdvance(table->item(r, c)->text()));
+      EXPECT_GE(table->columnWidth(c), widest) << c;
+      EXPECT_LE(table->columnWidth(c), widest + 50) << c;
+    }
+    part<QPushButton>(d, "cancel")->click();
+  });
+  f.trigger("Import with options...");
+  EXPECT_FALSE(f.w().importPreview()->isVisible());
+  EXPECT_EQ(f.list()->count(), 0);
 }
 
 TEST(ImportWithOptions, UseForFilesLikeThisAppliesToImportAndShiftDropUntilUnchecked) {
