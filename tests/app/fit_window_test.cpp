@@ -129,8 +129,10 @@ TEST(FitWindow, GaussianOnALineGivesItsParametersAndGraphs) {
   f.key(Qt::Key_F, Qt::ControlModifier);
   FitWindow* fw = f.w().fitWindow();
   ASSERT_TRUE(fw->isVisible());
-  part<QComboBox>(fw, "baseline")->setCurrentIndex(2);  // linear
+  part<QComboBox>(fw, "baseline")->setCurrentIndex(2);             // linear
   EXPECT_EQ(part<QLineEdit>(fw, "formula")->text(), "b0 + b1*x");  // at once
+  // Built from the choices: the user edits it only with Own formula.
+  EXPECT_TRUE(part<QLineEdit>(fw, "formula")->isReadOnly());
   // A click on the peak's flank in the window's chart adds it.
   f.clickFitChartAt(42);
   EXPECT_EQ(part<QLineEdit>(fw, "formula")->text(), "b0 + b1*x + gauss(x,h1,c1,w1)");
@@ -351,6 +353,7 @@ TEST(FitWindow, BadInputGetsItsMessageAndChangesNothing) {
   }
   part<QCheckBox>(fw, "ownFormula")->setChecked(true);
   auto* formula = part<QLineEdit>(fw, "formula");
+  EXPECT_FALSE(formula->isReadOnly());
   struct Case {
     QString formula;
     std::function<void()> edit;

@@ -462,6 +462,24 @@ TEST(ViewCommands, MouseZoomAndUndoZoom) {
   QTest::mouseRelease(plot, Qt::LeftButton, {}, a);
   EXPECT_TRUE(c->axisAutomatic(Axis::Bottom));
   EXPECT_DOUBLE_EQ(c->axisMin(Axis::Bottom), 1.2);
+  // Zoomed from a range the user set, the undo brings that range back.
+  c->setAxisAutomatic(Axis::Bottom, false);
+  c->setAxisAutomatic(Axis::Left, false);
+  c->setAxisMin(Axis::Bottom, 1.5);
+  c->setAxisMax(Axis::Bottom, 2.5);
+  c->setAxisMin(Axis::Left, 0);
+  c->setAxisMax(Axis::Left, 500);
+  QTest::mousePress(plot, Qt::LeftButton, {}, a);
+  QTest::mouseMove(plot, b);
+  QTest::mouseRelease(plot, Qt::LeftButton, {}, b);
+  EXPECT_NE(c->axisMax(Axis::Bottom), 2.5);
+  QTest::mousePress(plot, Qt::LeftButton, {}, b);
+  QTest::mouseRelease(plot, Qt::LeftButton, {}, a);
+  EXPECT_FALSE(c->axisAutomatic(Axis::Bottom));
+  EXPECT_EQ(c->axisMin(Axis::Bottom), 1.5);
+  EXPECT_EQ(c->axisMax(Axis::Bottom), 2.5);
+  EXPECT_EQ(c->axisMin(Axis::Left), 0);
+  EXPECT_EQ(c->axisMax(Axis::Left), 500);
 }
 
 /// Counts the chart engine's replots and the paint events its widget gets.
