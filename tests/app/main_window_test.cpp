@@ -103,6 +103,11 @@ struct Fixture {
     ASSERT_NE(a, nullptr) << caption.toStdString();
     a->trigger();
   }
+  /// Turns Follow files on with the given quiet time.
+  void follow(int quietMs) {
+    window->setSettleDelay(quietMs);
+    trigger("Follow files");
+  }
   /// Runs f once the next modal dialog is open.
   static void whenOpen(std::function<void()> f) { QTimer::singleShot(0, f); }
   std::string iniText() { return readFile(dir.filePath("Varnix.ini").toStdString()); }
@@ -1422,8 +1427,7 @@ TEST(Reload, FollowFilesGrowsTheGraphAndSparesUnsavedWork) {
   writeFile(b.toStdString(), "1 2\n");
   Fixture f;
   f.load({a, b});
-  f.w().setSettleDelay(50);
-  f.trigger("Follow files");
+  f.follow(50);
   EXPECT_TRUE(f.w().followFiles());
   EXPECT_NE(f.iniText().find("Follow files=1"), std::string::npos);
   f.w().store().series(1).points()[0].y = 99;  // unsaved work in b
@@ -1456,8 +1460,7 @@ TEST(Reload, FollowFilesNeverEmptiesAGraphAndKeepsFollowing) {
   f.w().importFiles({cr});
   ASSERT_EQ(f.w().store().count(), 3u);
   ASSERT_EQ(f.w().store().series(2).count(), 4u);
-  f.w().setSettleDelay(50);
-  f.trigger("Follow files");
+  f.follow(50);
   const auto undoBefore = f.w().action("Undo")->isEnabled();
 
   // Truncated (a writer starting over): the graph keeps its points, the row
@@ -1502,14 +1505,21 @@ TEST(Reload, FollowFilesNeverEmptiesAGraphAndKeepsFollowing) {
   EXPECT_EQ(f.w().action("Undo")->isEnabled(), undoBefore);
 }
 
-TEST(Reload, FollowFilesShowsAFileThatNeverStopsChanging) {
+/// A window that follows a file of one line, a.dat, with the given quiet
+/// time.
+struct FollowedFile : Fixture {
   QTemporaryDir dir;
-  const QString a = dir.filePath("a.dat");
-  writeFile(a.toStdString(), "1 2\n");
-  Fixture f;
-  f.load({a});
-  f.w().setSettleDelay(400);
-  f.trigger("Follow files");
+  QString path = dir.filePath("a.dat");
+  explicit FollowedFile(int quietMs) {
+    writeFile(path.toStdString(), "1 2\n");
+    load({path});
+    follow(quietMs);
+  }
+};
+
+TEST(Reload, FollowFilesShowsAFileThatNeverStopsChanging) {
+  FollowedFile f(400);
+  const QString& a = f.path;
   // A line every 100 ms, faster than the quiet time: still shown within a
   // second or so, long before the writer stops.
   QElapsedTimer clock;
@@ -1529,13 +1539,8 @@ TEST(Reload, FollowFilesShowsAFileThatNeverStopsChanging) {
 // shortly before the second was up is still shown when the second is up,
 // not a quiet time after its last change.
 TEST(Reload, FollowFilesShowsAChangeWithinASecondWhateverTheQuietTime) {
-  QTemporaryDir dir;
-  const QString a = dir.filePath("a.dat");
-  writeFile(a.toStdString(), "1 2\n");
-  Fixture f;
-  f.load({a});
-  f.w().setSettleDelay(3000);
-  f.trigger("Follow files");
+  FollowedFile f(3000);
+  const QString& a = f.path;
   QElapsedTimer clock;
   clock.start();
   writeFile(a.toStdString(), "1 2\n2 3\n");
@@ -1560,8 +1565,7 @@ TEST(Reload, FollowedChangesTakeNoUndoCopyAndReadCrOnlyLines) {
   writeFile(b.toStdString(), "1 2\r2 3\r");  // lines ended by CR alone
   Fixture f;
   f.load({a, b});
-  f.w().setSettleDelay(50);
-  f.trigger("Follow files");
+  f.follow(50);
   auto append = [&](const std::string& text) {
     std::ofstream out(b.toStdString(), std::ios::app | std::ios::binary);
     out << text;
