@@ -266,20 +266,22 @@ void* convertDeep(void* arg) {
   return nullptr;
 }
 
+/// x inside `depth` openings such as "sin(", each closed after it.
+std::string nested(const std::string& opening, std::size_t depth) {
+  std::string s;
+  s.reserve(depth * (opening.size() + 1) + 1);
+  for (std::size_t i = 0; i < depth; ++i) s += opening;
+  s += 'x';
+  s.append(depth, ')');
+  return s;
+}
+
 TEST(ExpressionToPostfix, DeepNestingFailsCleanlyOnASmallStack) {
   std::vector<std::string> formulas = {
       std::string(100000, '(') + "x" + std::string(100000, ')'),
       std::string(100000, '-') + "x",
-      [] {
-        std::string s = "x";
-        for (int i = 0; i < 50000; ++i) s = "x*(" + s + ")";
-        return s;
-      }(),
-      [] {
-        std::string s = "x";
-        for (int i = 0; i < 20000; ++i) s = "sin(" + s + ")";
-        return s;
-      }(),
+      nested("x*(", 50000),
+      nested("sin(", 20000),
   };
   for (std::string& f : formulas) {
     pthread_attr_t attr;
