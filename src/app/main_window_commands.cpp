@@ -544,7 +544,7 @@ void MainWindow::runScript() {
   // Pictures as Export picture draws them, with the window's look.
   runner.setPictureWriter([this](const GraphStore&, const std::string& file, int w, int h) {
     rebuildPrintChart();
-    if (!savePicture(*m_print, qs(file), w, h)) throw Error("Could not write " + file);
+    return pictureOf(*m_print, file, w, h);
   });
   m_chart->setBusyCursor();
   const int status = runner.run(cli::parseScript(text));
