@@ -483,6 +483,9 @@ void Runner::cmdEval(const Args& a) {
 // --- fitting, baselines and spikes ---------------------------------------------
 
 void Runner::cmdFit(const Args& a) {
+  // The window offers no fit without a graph; a script that asks for one
+  // went wrong before, and is told so.
+  if (m_store.empty()) throw Error("There is no graph to fit; load one first");
   const double x1 = numberArg(a[1]), x2 = numberArg(a[2]);
   const Args starts(a.begin() + 3, a.end());
   const FitTable& table = m_session.fit(a[0], x1, x2, starts, *m_commandName == "fit-chained");

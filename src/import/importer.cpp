@@ -116,9 +116,14 @@ std::optional<DataFileContent> importedContent(const std::string& path, const st
 
 std::string importedGraphPath(const std::string& original, const GraphStore& store) {
   const std::string name = fileNameOf(original);
-  const std::size_t dot = name.rfind('.');
-  const std::string stem = original.substr(
-      0, original.size() - name.size() + (dot == std::string::npos ? name.size() : dot));
+  const std::string folder = original.substr(0, original.size() - name.size());
+  std::string base = name.substr(0, name.rfind('.'));
+  // An export named only by its extension (".csv") would give a hidden
+  // ".dat": its name without the leading dots is the visible one ("csv.dat").
+  const std::size_t visible = name.find_first_not_of('.');
+  if (base.find_first_not_of('.') == std::string::npos && visible != std::string::npos)
+    base = name.substr(visible);
+  const std::string stem = folder + base;
   std::string path = stem + ".dat";
   for (int k = 2; pathTaken(path, store); ++k) path = stem + " (" + std::to_string(k) + ").dat";
   return path;

@@ -723,6 +723,21 @@ TEST(ImportFiles, SummaryLineShowsControlCharactersOfWarningsEscaped) {
   EXPECT_NE(line.find("\\x08\\t\\n\\x0B\\x0C\\r\\x0E"), std::string::npos) << line;
 }
 
+TEST(ImportFiles, TheNamePickedIsVisible) {
+  const GraphStore store;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/d/spectrum.csv", "/d/spectrum.dat"},
+      {"/d/.csv", "/d/csv.dat"},
+      {"/d/..csv", "/d/csv.dat"},
+      {"/d/run", "/d/run.dat"},
+      {"/d/a.b.csv", "/d/a.b.dat"},
+      {"/d/.hidden.csv", "/d/.hidden.dat"},
+      {".csv", "csv.dat"},
+  };
+  for (const auto& [original, picked] : cases)
+    EXPECT_EQ(importedGraphPath(original, store), picked) << original;
+}
+
 TEST(ImportFiles, TheNamePickedHasNoEntryAtAllAndTheFirstSaveCreatesIt) {
   TempDir dir;
   const std::string csv = dir.file("spectrum.csv");

@@ -54,6 +54,12 @@ run_cli 1 -c 'info; rename "open'
 grep -qx "line 1: unbalanced quote." "$T/err" || fail "unbalanced quote"
 run_cli 2 "$T"
 grep -q "cannot read $T: Is a directory" "$T/err" || fail "script folder"
+# After "--" a script file may be named like an option.
+printf 'load a.dat; info\n' >"$T/-c"
+(cd "$T" && run_cli 0 -- -c)
+grep -q "files loaded" "$T/out" || fail "script named -c not run"
+run_cli 2 --
+grep -qx "varnix-cli: -- needs the script file." "$T/err" || fail "-- without a file"
 
 # A save through a symbolic link writes the linked file; the link stays.
 mkdir "$T/real"
