@@ -120,9 +120,9 @@ std::string importedGraphPath(const std::string& original, const GraphStore& sto
   std::string base = name.substr(0, name.rfind('.'));
   // An export named only by its extension (".csv") would give a hidden
   // ".dat": its name without the leading dots is the visible one ("csv.dat").
-  const std::size_t visible = name.find_first_not_of('.');
-  if (base.find_first_not_of('.') == std::string::npos && visible != std::string::npos)
-    base = name.substr(visible);
+  const std::size_t shown = name.find_first_not_of('.');
+  if (base.find_first_not_of('.') == std::string::npos && shown != std::string::npos)
+    base = name.substr(shown);
   const std::string stem = folder + base;
   std::string path = stem + ".dat";
   for (int k = 2; pathTaken(path, store); ++k) path = stem + " (" + std::to_string(k) + ").dat";

@@ -839,7 +839,7 @@ bool makeFolders(const std::string& folder) {
     const fs::path h = fs::absolute(home, ec).lexically_normal();
     const fs::path f = fs::absolute(folder, ec).lexically_normal();
     // Inside the missing home (or the home itself): left alone.
-    const auto [hi, fi] = std::mismatch(h.begin(), h.end(), f.begin(), f.end());
+    const auto hi = std::mismatch(h.begin(), h.end(), f.begin(), f.end()).first;
     if (hi == h.end() || (std::next(hi) == h.end() && hi->empty())) return false;
   }
   fs::create_directories(folder, ec);

@@ -19,7 +19,8 @@ enum class ReadStatus {
   NoMemory,    ///< larger than the memory the system has available
   /// It went on far past the size it had when opened (16 MiB, or twice the
   /// size): a file of the system that reports no size and never ends
-  /// (/proc/self/pagemap). What was read is not kept; `reason` says so.
+  /// (/proc/self/pagemap). The blocks handed over are to be dropped;
+  /// `reason` says why.
   Overrun,
 };
 
@@ -44,8 +45,8 @@ using BlockSink = std::function<void(std::string_view block, std::uint64_t fileS
 /// the sink; the result says how the reading ended. A FIFO is never opened
 /// (that would wait for a writer), and a file that goes on far past the
 /// size it had when opened is stopped (Overrun), so nothing here can hang
-/// or fill the memory. An interrupted
-/// in-place save of the file is undone first (see recoverInterruptedSave).
+/// or fill the memory. An interrupted in-place save of the file is undone
+/// first (see recoverInterruptedSave).
 ReadResult readFileInBlocks(const std::string& path, const BlockSink& sink,
                             std::size_t blockSize = std::size_t{1} << 20);
 
