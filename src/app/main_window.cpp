@@ -665,7 +665,7 @@ void MainWindow::afterDraw() {
 
 void MainWindow::updateReadouts(int dxDigits) {
   const double a = m_chart->xAtColumn(m_cursor1), b = m_chart->xAtColumn(m_cursor2);
-  m_cursors->setReadouts(number(b, 7), number(a, 7), "dx=" + number(a - b, dxDigits));
+  m_cursors->setReadouts(readout(b, 7), readout(a, 7), "dx=" + readout(a - b, dxDigits));
 }
 
 void MainWindow::moveCursor(bool right, Qt::KeyboardModifiers mods) {
@@ -700,8 +700,8 @@ void MainWindow::hideCursors() {
 }
 
 void MainWindow::chartMouseMoved(int x, int y) {
-  m_lx->setText("x = " + number(m_chart->xAtColumn(x), 5));
-  m_ly->setText("y = " + number(m_chart->yAtRow(y), 5));
+  m_lx->setText("x = " + readout(m_chart->xAtColumn(x), 5));
+  m_ly->setText("y = " + readout(m_chart->yAtRow(y), 5));
 }
 
 void MainWindow::chartMouseDown(int x, int y) {

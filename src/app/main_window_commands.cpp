@@ -544,7 +544,7 @@ void MainWindow::runScript() {
   // Pictures as Export picture draws them, with the window's look.
   runner.setPictureWriter([this](const GraphStore&, const std::string& file, int w, int h) {
     rebuildPrintChart();
-    if (!savePicture(*m_print, qs(file), w, h)) throw Error("Could not write " + file);
+    return pictureOf(*m_print, file, w, h);
   });
   m_chart->setBusyCursor();
   const int status = runner.run(cli::parseScript(text));
@@ -661,6 +661,12 @@ void MainWindow::fileChangedOnDisk(const QString& path) {
   m_settle->start(static_cast<int>(std::min<qint64>(m_settleMs, kFollowLatencyMs - waited)));
 }
 
+namespace {
+/// How the information line and a row's tip begin when Follow files held a
+/// file back (the tip without the leading blank).
+constexpr const char* kNotReloaded = " Not reloaded: ";
+}  // namespace
+
 void MainWindow::followChangedFiles() {
   // Never in the middle of a command or while a dialog is open.
   if (m_running || QApplication::activeModalWidget()) {
@@ -689,13 +695,22 @@ void MainWindow::followChangedFiles() {
     // A graph is never emptied or cut short behind the user's back: its row
     // is marked and the information line says why; F5 reads the file.
     for (const FollowLimits::Held& h : limits.held)
-      markChangedOnDisk(h.row, true, "Not reloaded: " + qs(h.reason) + "; F5 reads it");
+      markChangedOnDisk(h.row, true, qs(kNotReloaded + 1) + qs(h.reason) + "; F5 reads it");
     if (!limits.held.empty()) {
-      std::string text = " Not reloaded: " + limits.held.front().reason + "; F5 reads it";
+      std::string text = kNotReloaded + limits.held.front().reason + "; F5 reads it";
       if (limits.held.size() > 1)
         text += " (and " + std::to_string(limits.held.size() - 1) + " more)";
       m_session.setInformation(text);
       showInformation();
+    } else if (!changed.empty() && m_session.information().rfind(kNotReloaded, 0) == 0) {
+      // Once every file it spoke of is read again, the line has had its say.
+      bool stillHeld = false;
+      for (int r = 0; r < m_list->count(); ++r)
+        stillHeld = stillHeld || m_list->item(r)->toolTip().startsWith(qs(kNotReloaded + 1));
+      if (!stillHeld) {
+        m_session.setInformation("");
+        showInformation();
+      }
     }
     syncSlots(changed);
     if (!changed.empty()) m_chart->redraw();

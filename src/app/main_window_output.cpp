@@ -1,7 +1,6 @@
 #include "app/main_window.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -13,7 +12,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QScreen>
-#include <QSvgGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
@@ -95,16 +93,7 @@ void MainWindow::printChart(QPrinter& printer) {
 void MainWindow::copyToClipboard() {
   rebuildPrintChart();
   m_print->resize(640, 480);
-  QByteArray svg;
-  {
-    QBuffer buffer(&svg);
-    buffer.open(QIODevice::WriteOnly);
-    QSvgGenerator gen;
-    gen.setOutputDevice(&buffer);
-    gen.setSize(QSize(640, 480));
-    gen.setViewBox(QRect(0, 0, 640, 480));
-    m_print->renderTo(&gen, 640, 480);
-  }
+  const QByteArray svg = m_print->picture(ChartView::PictureFormat::Svg, 640, 480);
   QImage image(640, 480, QImage::Format_ARGB32);
   image.fill(Qt::white);
   m_print->renderTo(&image, 640, 480);
@@ -121,8 +110,10 @@ void MainWindow::exportPicture() {
   const QSize size = m_prompts.pictureSize(QSize(800, 600));
   if (size.isEmpty()) return;
   rebuildPrintChart();
-  if (!savePicture(*m_print, path, size.width(), size.height()))
-    m_prompts.message("Could not write " + path);
+  run([&] {
+    writeAndReport(ss(path), pictureOf(*m_print, ss(path), size.width(), size.height()),
+                   messageFn());
+  });
 }
 
 void MainWindow::showDocumentation() {

@@ -150,6 +150,7 @@ const std::vector<Runner::Command>& Runner::commands() {
 std::string Runner::helpText() {
   std::ostringstream s;
   s << "usage: varnix-cli SCRIPT        run the commands in SCRIPT (\"-\" for standard input)\n"
+       "       varnix-cli -- SCRIPT     run SCRIPT, even one named like an option (-c, -)\n"
        "       varnix-cli -c 'CMD; CMD'  run commands given inline\n"
        "       varnix-cli --help         list the commands\n\n"
        "One command per line, or several separated by \";\". \"#\" at the start of a line\n"
@@ -347,10 +348,13 @@ void Runner::cmdPicture(const Args& a) {
     size[k - 1] = static_cast<int>(v);
   }
   if (!m_pictureWriter) throw Error("This build of varnix-cli draws no pictures");
+  // A picture that could not be drawn or written is reported, and the run
+  // goes on.
   try {
-    m_pictureWriter(m_store, a[0], size[0], size[1]);
+    writeAndReport(
+        a[0], m_pictureWriter(m_store, a[0], size[0], size[1]),
+        [this](const std::string& t) { message(t); }, &m_failures);
   } catch (const Error& e) {
-    // A file that could not be written: reported, and the run goes on.
     message(e.what());
     ++m_failures;
   }
@@ -479,6 +483,9 @@ void Runner::cmdEval(const Args& a) {
 // --- fitting, baselines and spikes ---------------------------------------------
 
 void Runner::cmdFit(const Args& a) {
+  // The window offers no fit without a graph; a script that asks for one
+  // went wrong before, and is told so.
+  if (m_store.empty()) throw Error("There is no graph to fit; load one first");
   const double x1 = numberArg(a[1]), x2 = numberArg(a[2]);
   const Args starts(a.begin() + 3, a.end());
   const FitTable& table = m_session.fit(a[0], x1, x2, starts, *m_commandName == "fit-chained");

@@ -25,10 +25,12 @@ class Runner {
 
   /// Moves the progress bar after each command (share of the script done).
   void setProgress(ProgressFn progress) { m_progress = std::move(progress); }
-  /// Draws the store into a picture file (PNG, SVG or PDF by the extension)
-  /// of width x height pixels; throws varnix::Error when it cannot.
+  /// Draws the store as the bytes of a picture file of width x height
+  /// pixels (PNG, SVG or PDF by the extension of path); throws
+  /// varnix::Error when it cannot. The runner writes them as it writes
+  /// every file.
   using PictureWriter =
-      std::function<void(const GraphStore&, const std::string& path, int width, int height)>;
+      std::function<std::string(const GraphStore&, const std::string& path, int width, int height)>;
   /// The `picture` command's drawer: only a build with the chart has one.
   void setPictureWriter(PictureWriter writer) { m_pictureWriter = std::move(writer); }
 

@@ -26,29 +26,37 @@ int runScript(int argc, char** argv) {
     return argc < 2 ? 2 : 0;
   }
   std::string text;
-  if (std::strcmp(argv[1], "-c") == 0) {
+  // After "--" the next word is a script file, whatever it looks like.
+  const bool endOfOptions = std::strcmp(argv[1], "--") == 0;
+  const char* first = endOfOptions ? argv[2] : argv[1];
+  if (!first) {
+    std::cerr << "varnix-cli: -- needs the script file.\n";
+    return 2;
+  }
+  if (!endOfOptions && std::strcmp(first, "-c") == 0) {
     if (argc < 3) {
       std::cerr << "varnix-cli: -c needs the commands.\n";
       return 2;
     }
     text = argv[2];
-  } else if (std::strcmp(argv[1], "-") == 0) {
+  } else if (!endOfOptions && std::strcmp(first, "-") == 0) {
     text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
   } else {
-    const varnix::ReadResult r = varnix::readWholeFile(argv[1], text);
+    const varnix::ReadResult r = varnix::readWholeFile(first, text);
     if (!r.ok()) {
       const std::string why =
           r.status == varnix::ReadStatus::Missing ? "No such file or directory" : r.reason;
-      std::cerr << "varnix-cli: cannot read " << argv[1] << ": " << why << ".\n";
+      std::cerr << "varnix-cli: cannot read " << first << ": " << why << ".\n";
       return 2;
     }
   }
   Runner runner(std::cout, std::cerr);
 #ifdef VARNIX_CLI_PICTURES
   varnix::OffscreenPictures pictures;
-  runner.setPictureWriter([&pictures](const varnix::GraphStore& store, const std::string& path,
-                                      int width,
-                                      int height) { pictures.write(store, path, width, height); });
+  runner.setPictureWriter(
+      [&pictures](const varnix::GraphStore& store, const std::string& path, int width, int height) {
+        return pictures.draw(store, path, width, height);
+      });
 #endif
   return runner.run(varnix::cli::parseScript(text));
 }

@@ -24,6 +24,32 @@ std::string plural(std::size_t n, const std::string& word) {
   return groupedCount(n) + " " + word + (n == 1 ? "" : "s");
 }
 
+/// A text from a file as one visible line: control characters (an escape
+/// sequence that would drive the terminal, a line break) as \t, \r, \n or
+/// \xHH.
+std::string visible(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7F) {
+      out += c;
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 ImportResult importFile(const std::string& path, bool completeLinesOnly,
@@ -90,9 +116,14 @@ std::optional<DataFileContent> importedContent(const std::string& path, const st
 
 std::string importedGraphPath(const std::string& original, const GraphStore& store) {
   const std::string name = fileNameOf(original);
-  const std::size_t dot = name.rfind('.');
-  const std::string stem = original.substr(
-      0, original.size() - name.size() + (dot == std::string::npos ? name.size() : dot));
+  const std::string folder = original.substr(0, original.size() - name.size());
+  std::string base = name.substr(0, name.rfind('.'));
+  // An export named only by its extension (".csv") would give a hidden
+  // ".dat": its name without the leading dots is the visible one ("csv.dat").
+  const std::size_t shown = name.find_first_not_of('.');
+  if (base.find_first_not_of('.') == std::string::npos && shown != std::string::npos)
+    base = name.substr(shown);
+  const std::string stem = folder + base;
   std::string path = stem + ".dat";
   for (int k = 2; pathTaken(path, store); ++k) path = stem + " (" + std::to_string(k) + ").dat";
   return path;
@@ -108,7 +139,7 @@ std::string importSummaryLine(const std::string& path, const ImportResult& resul
     line += ", " + plural(result.nonFinite, "value") +
             " left out (nan, inf or beyond the number range)";
   const std::size_t shown = std::min(result.warnings.size(), kShownWarnings);
-  for (std::size_t k = 0; k < shown; ++k) line += "; warning: " + result.warnings[k];
+  for (std::size_t k = 0; k < shown; ++k) line += "; warning: " + visible(result.warnings[k]);
   if (result.warnings.size() > shown)
     line += "; and " + groupedCount(result.warnings.size() - shown) + " more";
   return line;

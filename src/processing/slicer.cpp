@@ -114,12 +114,14 @@ std::vector<std::string> sliceGraphs(const GraphStore& store, const SlicerFields
   double p = start;
   do {
     const std::string name = sliceFileName(f, p, decimals);
-    WriteResult r = writeFileAtomically(name, sliceText(store, values, p, step));
+    const WriteResult r = writeFileAtomically(name, sliceText(store, values, p, step));
+    if (!r.notice.empty() && message) message(r.notice);
     if (!r.ok) {
+      // A name that leads nowhere, or the system's reason (a full disk, a
+      // read-only file or file system, a folder in the way).
       const int e = r.errorNumber;
-      throw Error(e == ENOENT || e == ENOTDIR || e == ENAMETOOLONG || e == EINVAL
-                      ? "Invalid filename"
-                      : "File access denied");
+      throw Error(e == ENOENT || e == ENOTDIR || e == ENAMETOOLONG ? "Invalid filename"
+                                                                   : r.message);
     }
     written.push_back(name);
     p = p + step;

@@ -47,8 +47,9 @@ std::string sliceText(const GraphStore& store, const std::vector<std::string>& v
 /// window starts in which one does not move on from the one before, more
 /// than a million windows, or decimals that are not a whole number from 0 to
 /// kMaxSliceDecimals are refused through message before anything is written. A missing folder
-/// throws "Invalid filename", a file that cannot be created "File access denied"; slices written
-/// before remain. Returns the files written, in order.
+/// throws "Invalid filename", a file that cannot be written "Could not write <file>: <why>"
+/// (the disk is full, the file is read-only, ...); slices written before remain. Returns the
+/// files written, in order.
 std::vector<std::string> sliceGraphs(const GraphStore& store, const SlicerFields& f,
                                      const MessageFn& message);
 

@@ -4,8 +4,11 @@
 
 #include <qcustomplot.h>
 #include <QApplication>
+#include <QBuffer>
 #include <QMouseEvent>
+#include <QPageLayout>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QRubberBand>
 #include <QSvgGenerator>
 #include <QVBoxLayout>
@@ -749,28 +752,52 @@ void ChartView::renderTo(QPaintDevice* device, int width, int height, double sca
   }
 }
 
-bool ChartView::savePng(const QString& path, int width, int height) {
+QByteArray ChartView::picture(PictureFormat format, int width, int height) {
   fitAutomaticAxes();
-  return m_plot->savePng(path, width, height);
-}
-
-bool ChartView::savePdf(const QString& path, int width, int height) {
-  fitAutomaticAxes();
-  return m_plot->savePdf(path, width, height);
-}
-
-bool ChartView::saveSvg(const QString& path, int width, int height) {
-  fitAutomaticAxes();
-  QSvgGenerator svg;
-  svg.setFileName(path);
-  svg.setSize(QSize(width, height));
-  svg.setViewBox(QRect(0, 0, width, height));
-  svg.setTitle("Varnix chart");
-  QCPPainter painter;
-  if (!painter.begin(&svg)) return false;
-  m_plot->toPainter(&painter, width, height);
-  painter.end();
-  return true;
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  switch (format) {
+    case PictureFormat::Png:
+      if (!m_plot->toPixmap(width, height).save(&buffer, "PNG")) return {};
+      break;
+    case PictureFormat::Svg: {
+      QSvgGenerator svg;
+      svg.setOutputDevice(&buffer);
+      svg.setSize(QSize(width, height));
+      svg.setViewBox(QRect(0, 0, width, height));
+      svg.setTitle("Varnix chart");
+      QCPPainter painter;
+      if (!painter.begin(&svg)) return {};
+      m_plot->toPainter(&painter, width, height);
+      painter.end();
+      break;
+    }
+    case PictureFormat::Pdf: {
+      // One page of exactly the picture's size in points, drawn as vectors.
+      QPdfWriter pdf(&buffer);
+      pdf.setCreator("Varnix");
+      pdf.setTitle("Varnix chart");
+      // Fonts as large beside the curves as on the screen.
+      pdf.setResolution(m_plot->logicalDpiX());
+      QPageLayout layout;
+      layout.setMode(QPageLayout::FullPageMode);
+      layout.setOrientation(QPageLayout::Portrait);
+      layout.setMargins(QMarginsF(0, 0, 0, 0));
+      layout.setPageSize(
+          QPageSize(QSize(width, height), QPageSize::Point, QString(), QPageSize::ExactMatch));
+      pdf.setPageLayout(layout);
+      QCPPainter painter;
+      if (!painter.begin(&pdf)) return {};
+      painter.setMode(QCPPainter::pmVectorized);
+      painter.setMode(QCPPainter::pmNoCaching);
+      painter.setWindow(0, 0, width, height);
+      m_plot->toPainter(&painter, width, height);
+      painter.end();
+      break;
+    }
+  }
+  return bytes;
 }
 
 }  // namespace varnix

@@ -144,9 +144,10 @@ class ChartView : public QWidget {
   /// Draws the chart into device over width x height device pixels; with a
   /// scale, laid out at the size divided by it and magnified (printers).
   void renderTo(QPaintDevice* device, int width, int height, double scale = 1);
-  bool savePng(const QString& path, int width, int height);
-  bool saveSvg(const QString& path, int width, int height);
-  bool savePdf(const QString& path, int width, int height);
+  enum class PictureFormat { Png, Svg, Pdf };
+  /// The bytes of a picture file of the chart of width x height pixels
+  /// (PDF: points); empty when it could not be drawn.
+  QByteArray picture(PictureFormat format, int width, int height);
   /// The look of the print chart: white page, black lines and labels.
   void usePrintLook();
 

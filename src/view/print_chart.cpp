@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QByteArray>
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -10,6 +11,7 @@
 
 #include "view/chart_view.h"
 #include "workspace/error.h"
+#include "workspace/file_io.h"
 #include "workspace/print_copy.h"
 
 namespace varnix {
@@ -34,11 +36,21 @@ void fillPrintChart(ChartView& print, const GraphStore& store, const PrintChartC
   print.setAxisAutomatic(ChartView::Axis::Left, true);
 }
 
-bool savePicture(ChartView& chart, const QString& path, int width, int height) {
-  const QString lower = path.toLower();
-  if (lower.endsWith(".svg")) return chart.saveSvg(path, width, height);
-  if (lower.endsWith(".pdf")) return chart.savePdf(path, width, height);
-  return chart.savePng(path, width, height);
+std::string pictureOf(ChartView& chart, const std::string& path, int width, int height) {
+  std::string lower = fileNameOf(path);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  auto endsWith = [&](std::string_view end) {
+    return lower.size() >= end.size() &&
+           lower.compare(lower.size() - end.size(), end.size(), end) == 0;
+  };
+  using Format = ChartView::PictureFormat;
+  const QByteArray bytes = chart.picture(endsWith(".svg")   ? Format::Svg
+                                         : endsWith(".pdf") ? Format::Pdf
+                                                            : Format::Png,
+                                         width, height);
+  if (bytes.isEmpty()) throw Error("Could not draw the picture for " + path);
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
 PrintChartContent wholeDataView(const GraphStore& store) {
@@ -65,8 +77,8 @@ PrintChartContent wholeDataView(const GraphStore& store) {
 OffscreenPictures::OffscreenPictures() = default;
 OffscreenPictures::~OffscreenPictures() = default;
 
-void OffscreenPictures::write(const GraphStore& store, const std::string& path, int width,
-                              int height) {
+std::string OffscreenPictures::draw(const GraphStore& store, const std::string& path, int width,
+                                    int height) {
   if (!QApplication::instance()) {
     static int argc = 3;
     static char name[] = "varnix-cli", option[] = "-platform", platform[] = "offscreen";
@@ -83,8 +95,7 @@ void OffscreenPictures::write(const GraphStore& store, const std::string& path, 
   chart.resize(width, height);
   chart.usePrintLook();
   fillPrintChart(chart, store, wholeDataView(store));
-  if (!savePicture(chart, QString::fromStdString(path), width, height))
-    throw Error("Could not write " + path);
+  return pictureOf(chart, path, width, height);
 }
 
 }  // namespace varnix

@@ -35,9 +35,12 @@ struct PrintChartContent {
 /// fits its axes to them.
 void fillPrintChart(ChartView& print, const GraphStore& store, const PrintChartContent& content);
 
-/// Writes the chart as a picture of width x height pixels: SVG or PDF by the
-/// path's extension (any case), PNG otherwise. False when it could not be written.
-bool savePicture(ChartView& chart, const QString& path, int width, int height);
+/// The bytes of a picture file of the chart of width x height pixels: SVG
+/// or PDF by the extension of path (any case), PNG otherwise. Drawn in
+/// memory, to be written as data files are (writeFileAtomically: a FIFO is
+/// refused at once, a read-only file is not replaced, a crash leaves the
+/// old file). Throws varnix::Error when it cannot be drawn.
+std::string pictureOf(ChartView& chart, const std::string& path, int width, int height);
 
 /// The smallest and largest finite x and y of every graph's points (0..1 for
 /// a store without finite points): the view after Rescale.
@@ -52,8 +55,8 @@ class OffscreenPictures {
   ~OffscreenPictures();
   OffscreenPictures(const OffscreenPictures&) = delete;
   OffscreenPictures& operator=(const OffscreenPictures&) = delete;
-  /// Throws "Could not write <path>" when the file cannot be written.
-  void write(const GraphStore& store, const std::string& path, int width, int height);
+  /// The picture's bytes (see pictureOf).
+  std::string draw(const GraphStore& store, const std::string& path, int width, int height);
 
  private:
   std::unique_ptr<QApplication> m_app;

@@ -383,7 +383,7 @@ std::optional<DataFileContent> readDataFileContent(const std::string& path, Read
         readFileInBlocks(path, [&](std::string_view block, std::uint64_t) { lines.feed(block); });
     std::optional<DataFileParser> parser;
     read = counted;
-    if (counted.status != ReadStatus::NotRegular)
+    if (counted.status != ReadStatus::NotRegular && counted.status != ReadStatus::Overrun)
       read = readFileInBlocks(path, [&](std::string_view block, std::uint64_t size) {
         if (!parser) {
           parser.emplace(size);
@@ -396,8 +396,8 @@ std::optional<DataFileContent> readDataFileContent(const std::string& path, Read
       tell("Cannot load " + path + ": not a regular file");
       return std::nullopt;
     }
-    if (read.status == ReadStatus::NoMemory) {
-      tell("Cannot load " + path + ": not enough memory");
+    if (read.status == ReadStatus::NoMemory || read.status == ReadStatus::Overrun) {
+      tell("Cannot load " + path + ": " + read.reason);
       return std::nullopt;
     }
     return parser ? parser->finish() : DataFileParser().finish();
@@ -506,7 +506,8 @@ std::vector<std::size_t> reloadGraphs(GraphStore& store, const std::vector<std::
       std::string text;
       read = readWholeFile(g.sourcePath, text);
       if (!read.notice.empty() && message) message(read.notice);
-      if (read.status == ReadStatus::NotRegular || read.status == ReadStatus::NoMemory) {
+      if (read.status == ReadStatus::NotRegular || read.status == ReadStatus::NoMemory ||
+          read.status == ReadStatus::Overrun) {
         tell("Cannot load " + g.sourcePath + ": " + read.reason);
         continue;
       }

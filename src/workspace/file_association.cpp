@@ -25,9 +25,7 @@ std::string userDataDirectory() {
 namespace {
 
 void makeFolder(const std::string& dir) {
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec || !std::filesystem::is_directory(dir)) throw Error("Failed to create key " + dir);
+  if (!makeFolders(dir)) throw Error("Failed to create key " + dir);
 }
 
 void setData(const std::string& path, const std::string& text) {

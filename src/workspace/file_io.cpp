@@ -4,9 +4,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <new>
@@ -18,6 +20,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <locale.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -51,11 +54,16 @@ ReadResult readWholeFile(const std::string& path, std::string& content) {
   content.clear();
   try {
     bool first = true;
-    return readFileInBlocks(path, [&](std::string_view block, std::uint64_t size) {
+    ReadResult r = readFileInBlocks(path, [&](std::string_view block, std::uint64_t size) {
       if (first) content.reserve(static_cast<std::size_t>(size));
       first = false;
       content.append(block);
     });
+    if (r.status == ReadStatus::Overrun) {
+      content.clear();
+      content.shrink_to_fit();
+    }
+    return r;
   } catch (const std::bad_alloc&) {
     content.clear();
     content.shrink_to_fit();
@@ -225,6 +233,9 @@ std::uint64_t availableMemory() {
 namespace {
 
 constexpr std::size_t kWriteBlock = std::size_t{1} << 20;
+/// How far a read may go past the size a file had when opened (or past
+/// twice that size, whichever is more).
+constexpr std::uint64_t kReadBeyondSize = std::uint64_t{16} << 20;
 constexpr const char* kBusy = "another program is saving it right now";
 
 /// The folder and final name of a file about to be read, and its status,
@@ -331,8 +342,27 @@ ReadResult readFileInBlocks(const std::string& path, const BlockSink& sink, std:
     return r;
   }
   r.size = static_cast<std::uint64_t>(st.st_size);
-  const int err = streamBlocks(fd.get(), 0, std::numeric_limits<std::uint64_t>::max(),
-                               bufferFor(r.size), r.size, sink);
+  // A file may grow while it is read (a log being written), but not
+  // without end: some files of the system report no size and never end
+  // (/proc/self/pagemap). A read that goes far past the size is stopped.
+  const std::uint64_t limit = r.size + std::max<std::uint64_t>(r.size, kReadBeyondSize);
+  std::uint64_t handed = 0;
+  bool overrun = false;
+  // A whole block past the limit: some such files take no reads of odd sizes.
+  const std::size_t buffer = bufferFor(r.size);
+  const int err = streamBlocks(fd.get(), 0, limit + buffer, buffer, r.size,
+                               [&](std::string_view block, std::uint64_t size) {
+                                 overrun = overrun || handed + block.size() > limit;
+                                 if (overrun) return;
+                                 handed += block.size();
+                                 sink(block, size);
+                               });
+  if (overrun) {
+    r.status = ReadStatus::Overrun;
+    r.reason = "it went on far beyond the " + std::to_string(r.size) +
+               (r.size == 1 ? " byte" : " bytes") + " it had when opened";
+    return r;
+  }
   return err != 0 ? failed(err) : r;
 }
 
@@ -362,6 +392,26 @@ WriteResult failure(const std::string& path, int err, const std::string& why = {
   r.errorNumber = err;
   r.message = "Could not write " + path + ": " + (why.empty() ? systemErrorText(err) : why);
   return r;
+}
+
+/// The kernel's rule for existing files in sticky world-writable folders
+/// (protected_regular): a file there that belongs neither to this user nor
+/// to the folder's owner may have been put there for this user to write
+/// into, and is not written, whatever its permissions say.
+bool plantedInSharedFolder(const struct stat& folder, const struct stat& file) {
+  const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+  return shared && file.st_uid != ::geteuid() && file.st_uid != folder.st_uid;
+}
+
+/// "user NAME" for a user the system knows, "user number N" otherwise.
+std::string userName(uid_t uid) {
+  std::vector<char> buf(16384);
+  struct passwd pw {};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) == 0 && found && pw.pw_name &&
+      *pw.pw_name)
+    return std::string("user ") + pw.pw_name;
+  return "user number " + std::to_string(uid);
 }
 
 constexpr const char* kTempPrefix = ".varnix-";
@@ -653,6 +703,13 @@ WriteResult writeFileAtomically(const std::string& path, const ContentProducer& 
     return failure(path, EEXIST, "another file of that name appeared since the name was chosen");
   if (exists && S_ISDIR(st.st_mode)) return failure(path, EISDIR);
   if (exists && !S_ISREG(st.st_mode)) return failure(path, EINVAL, "not a regular file");
+  if (exists) {
+    struct stat folder {};
+    if (::fstat(t.folder.get(), &folder) != 0) return failure(path, errno);
+    if (plantedInSharedFolder(folder, st))
+      return failure(path, EACCES,
+                     t.path() + " belongs to " + userName(st.st_uid) + " in a shared folder");
+  }
   std::string notice;
   if (exists) {
     // Root may write anything; a file without any write permission is
@@ -774,6 +831,20 @@ bool entryExists(const std::string& path) {
 }
 
 #endif
+
+bool makeFolders(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (const char* home = std::getenv("HOME"); home && *home && !fs::is_directory(home, ec)) {
+    const fs::path h = fs::absolute(home, ec).lexically_normal();
+    const fs::path f = fs::absolute(folder, ec).lexically_normal();
+    // Inside the missing home (or the home itself): left alone.
+    const auto hi = std::mismatch(h.begin(), h.end(), f.begin(), f.end()).first;
+    if (hi == h.end() || (std::next(hi) == h.end() && hi->empty())) return false;
+  }
+  fs::create_directories(folder, ec);
+  return fs::is_directory(folder, ec);
+}
 
 std::string fileNameOf(const std::string& path) {
   auto pos = path.rfind('/');

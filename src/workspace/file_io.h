@@ -17,6 +17,11 @@ enum class ReadStatus {
   NotRegular,  ///< a FIFO, device or socket: never opened for reading
   Failed,      ///< it exists but could not be opened or read; `reason` says why
   NoMemory,    ///< larger than the memory the system has available
+  /// It went on far past the size it had when opened (16 MiB, or twice the
+  /// size): a file of the system that reports no size and never ends
+  /// (/proc/self/pagemap). The blocks handed over are to be dropped;
+  /// `reason` says why.
+  Overrun,
 };
 
 struct ReadResult {
@@ -38,8 +43,10 @@ using BlockSink = std::function<void(std::string_view block, std::uint64_t fileS
 /// Reads the regular file at path in blocks of at most blockSize bytes and
 /// hands each to sink. Everything handed over before a failure stays with
 /// the sink; the result says how the reading ended. A FIFO is never opened
-/// (that would wait for a writer), so nothing here can hang. An interrupted
-/// in-place save of the file is undone first (see recoverInterruptedSave).
+/// (that would wait for a writer), and a file that goes on far past the
+/// size it had when opened is stopped (Overrun), so nothing here can hang
+/// or fill the memory. An interrupted in-place save of the file is undone
+/// first (see recoverInterruptedSave).
 ReadResult readFileInBlocks(const std::string& path, const BlockSink& sink,
                             std::size_t blockSize = std::size_t{1} << 20);
 
@@ -116,6 +123,12 @@ void setWriteStepHook(void (*hook)());
 /// For tests: saves by rename use a named temporary file (".varnix-*.tmp"),
 /// as on file systems that have no unnamed ones.
 void useNamedTemporaryFiles(bool named);
+
+/// Makes the folder and the folders above it that are missing, except the
+/// user's home folder ($HOME): a home that is not there (not mounted, an
+/// account without one) is not made anew for settings to vanish into.
+/// False when the folder is not there afterwards.
+bool makeFolders(const std::string& folder);
 
 /// The system's sentence for an error number, in English ("Permission denied").
 std::string systemErrorText(int err);

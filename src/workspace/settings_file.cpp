@@ -178,9 +178,8 @@ void SettingsFile::writeStrings(const std::string& section,
   std::string text;
   for (const std::string& l : lines) text += l + "\r\n";
   // A fresh account may not have its configuration folder yet.
-  std::error_code ec;
   const std::filesystem::path parent = std::filesystem::path(m_path).parent_path();
-  if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+  if (!parent.empty()) makeFolders(parent.string());
   if (!writeFileAtomically(m_path, text).ok) throw Error("Unable to write to " + m_path);
   m_lines = std::move(lines);
 }
@@ -192,8 +191,10 @@ void SettingsFile::writeInteger(const std::string& section, const std::string& k
 
 ColourSettings readColours(const SettingsFile& file) {
   ColourSettings d;
+  // A value beyond 0x00BBGGRR is refused, not wrapped into some colour.
   auto colour = [&](const char* key, Colour fallback) {
-    return static_cast<Colour>(file.readInteger("Colors", key, fallback));
+    const std::int64_t v = file.readInteger("Colors", key, fallback);
+    return v >= 0 && v <= 0xFFFFFF ? static_cast<Colour>(v) : fallback;
   };
   ColourSettings c;
   c.background = colour("BackGround", d.background);

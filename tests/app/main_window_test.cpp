@@ -33,6 +33,8 @@
 #include <functional>
 #include <map>
 
+#include <sys/stat.h>
+
 #include "app/user_prompts.h"
 #include "processing/delete_point.h"
 #include "processing/measure.h"
@@ -384,6 +386,15 @@ TEST(Cursors, KeysMoveTheLines) {
   EXPECT_EQ(f.w().firstCursorColumn(), 29);
   f.trigger("Show Cursors");
   EXPECT_TRUE(f.w().cursorsWindow()->isVisible());
+  // A view wider than the largest numbers: the readouts say so.
+  ChartView* c = f.w().chart();
+  c->setAxisAutomatic(Axis::Bottom, false);
+  c->setAxisMax(Axis::Bottom, 1.7e308);
+  c->setAxisMin(Axis::Bottom, -1.7e308);
+  f.key(Qt::Key_Right);
+  for (const char* label : {"x1", "x2"})
+    EXPECT_EQ(part<QLabel>(f.w().cursorsWindow(), label)->text(), "overflow") << label;
+  EXPECT_EQ(part<QLabel>(f.w().cursorsWindow(), "dx")->text(), "dx=overflow");
 }
 
 TEST(ViewCommands, ZoomArithmeticAndRefusals) {
@@ -828,6 +839,19 @@ TEST(Output, PrintChartKeepsTheShownPart) {
   EXPECT_NE(readFile(dir.filePath("chart.svg").toStdString()).find("<svg"), std::string::npos);
   EXPECT_EQ(QImage(dir.filePath("chart.png")).size(), QSize(1024, 512));
   EXPECT_EQ(readFile(dir.filePath("chart.pdf").toStdString()).substr(0, 4), "%PDF");
+  // Written as data files are: a FIFO is refused at once, a read-only file kept.
+  const QString fifo = dir.filePath("fifo.png"), readOnly = dir.filePath("ro.svg");
+  ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+  writeFile(readOnly.toStdString(), "old");
+  QFile::setPermissions(readOnly, QFileDevice::ReadOwner);
+  f.prompts.files = {fifo, readOnly};
+  f.prompts.messages.clear();
+  f.trigger("Export picture...");
+  f.trigger("Export picture...");
+  EXPECT_EQ(f.prompts.messages, QStringList({"Could not write " + fifo + ": not a regular file",
+                                             "Could not write " + readOnly + ": Existing file " +
+                                                 readOnly + " is not writable"}));
+  EXPECT_EQ(readFile(readOnly.toStdString()), "old");
   f.key(Qt::Key_C, Qt::ControlModifier);
   const QMimeData* mime = QApplication::clipboard()->mimeData();
   ASSERT_NE(mime, nullptr);
@@ -1480,13 +1504,16 @@ TEST(Reload, FollowFilesNeverEmptiesAGraphAndKeepsFollowing) {
       << f.w().store().series(0).count();
   EXPECT_EQ(f.list()->item(0)->text(), "a.dat");
 
-  // Deleted and made again: still followed.
+  // Deleted and made again: still followed, and once it is read again the
+  // information line no longer says it is gone.
   QFile::remove(a);
-  QTest::qWait(200);
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return f.w().information()->text().contains("is gone"); }, 5000));
   writeFile(a.toStdString(), "1 2\n2 3\n3 4\n4 5\n5 6\n");
   ASSERT_TRUE(
       QTest::qWaitFor([&] { return f.w().store().series(0).count() == std::size_t{5}; }, 5000))
       << f.w().store().series(0).count();
+  EXPECT_EQ(f.w().information()->text(), "");
 
   // CR-only lines: the last complete line counts, a half-written one not.
   {

@@ -705,6 +705,39 @@ TEST(ImportFiles, SummaryLineShowsTwentyWarningsAndCountsTheRest) {
   }
 }
 
+// A warning quotes the file: its control characters (a terminal's escape
+// sequence, a line break) are shown, never sent as they are.
+TEST(ImportFiles, SummaryLineShowsControlCharactersOfWarningsEscaped) {
+  ImportResult r;
+  r.graphs.resize(1);
+  r.graphs[0].points = {{1, 2}};
+  std::string all;
+  for (int c = 0; c < 0x20; ++c) all += static_cast<char>(c);
+  r.warnings = {"\x1b[2J\x7f\tend", all};
+  const std::string line = importSummaryLine("f.txt", r);
+  EXPECT_TRUE(std::none_of(line.begin(), line.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  })) << line;
+  EXPECT_NE(line.find("; warning: \\x1B[2J\\x7F\\tend; warning: \\x00\\x01"), std::string::npos)
+      << line;
+  EXPECT_NE(line.find("\\x08\\t\\n\\x0B\\x0C\\r\\x0E"), std::string::npos) << line;
+}
+
+TEST(ImportFiles, TheNamePickedIsVisible) {
+  const GraphStore store;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"/d/spectrum.csv", "/d/spectrum.dat"},
+      {"/d/.csv", "/d/csv.dat"},
+      {"/d/..csv", "/d/csv.dat"},
+      {"/d/run", "/d/run.dat"},
+      {"/d/a.b.csv", "/d/a.b.dat"},
+      {"/d/.hidden.csv", "/d/.hidden.dat"},
+      {".csv", "csv.dat"},
+  };
+  for (const auto& [original, picked] : cases)
+    EXPECT_EQ(importedGraphPath(original, store), picked) << original;
+}
+
 TEST(ImportFiles, TheNamePickedHasNoEntryAtAllAndTheFirstSaveCreatesIt) {
   TempDir dir;
   const std::string csv = dir.file("spectrum.csv");

@@ -119,7 +119,8 @@ TEST(Slicer, RefusalsAndFileErrors) {
   // A folder where a slice file should go: the slices before it remain.
   f.directory = dir.path();
   std::filesystem::create_directory(dir.file("d20.Dat"));
-  EXPECT_EQ(test::errorOf([&] { sliceGraphs(store, f, msg); }), "File access denied");
+  EXPECT_EQ(test::errorOf([&] { sliceGraphs(store, f, msg); }),
+            "Could not write " + dir.file("d20.Dat") + ": Is a directory");
   EXPECT_TRUE(std::filesystem::exists(dir.file("d10.Dat")));
   EXPECT_TRUE(std::filesystem::exists(dir.file("d15.Dat")));
   EXPECT_FALSE(std::filesystem::exists(dir.file("d25.Dat")));
@@ -187,7 +188,7 @@ TEST(Slicer, DecimalsInFileNames) {
   }
 }
 
-TEST(Slicer, ReadOnlySliceFileIsAccessDenied) {
+TEST(Slicer, AReadOnlySliceFileIsKeptAndTheUserToldWhy) {
   TempDir dir;
   GraphStore store;
   addGraph(store, "g", {{0, 1}, {1, 1}});
@@ -195,7 +196,9 @@ TEST(Slicer, ReadOnlySliceFileIsAccessDenied) {
   std::filesystem::permissions(dir.file("d10.Dat"), std::filesystem::perms::owner_read);
   SlicerFields f;
   f.directory = dir.path();
-  EXPECT_EQ(test::errorOf([&] { sliceGraphs(store, f, {}); }), "File access denied");
+  EXPECT_EQ(test::errorOf([&] { sliceGraphs(store, f, {}); }),
+            "Could not write " + dir.file("d10.Dat") + ": Existing file " + dir.file("d10.Dat") +
+                " is not writable");
   EXPECT_EQ(readFile(dir.file("d10.Dat")), "keep");
 }
 

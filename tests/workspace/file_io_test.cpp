@@ -143,6 +143,10 @@ TEST(ReadFileInBlocks, ReadsOnlyRegularFilesAndSaysWhy) {
   fs::create_directory(dir.file("folder"));
   ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
   fs::create_symlink(dir.file("gone"), dir.file("dangling"));
+  // A file of the system that reports no size and never ends, also
+  // through a link someone placed.
+  fs::create_symlink("/proc/self/pagemap", dir.file("planted.dat"));
+  const std::string endless = "it went on far beyond the 0 bytes it had when opened";
   struct Case {
     std::string path;
     ReadStatus status;
@@ -156,12 +160,15 @@ TEST(ReadFileInBlocks, ReadsOnlyRegularFilesAndSaysWhy) {
       {dir.file("folder"), ReadStatus::Failed, "Is a directory"},
       {dir.file("fifo"), ReadStatus::NotRegular, "not a regular file"},
       {"/dev/zero", ReadStatus::NotRegular, "not a regular file"},
+      {"/proc/self/pagemap", ReadStatus::Overrun, endless},
+      {dir.file("planted.dat"), ReadStatus::Overrun, endless},
   };
   for (const Case& c : cases) {
-    std::string got;
+    std::string got = "before";
     const ReadResult r = readWholeFile(c.path, got);
     EXPECT_EQ(r.status, c.status) << c.path;
     EXPECT_EQ(r.reason, c.reason) << c.path;
+    if (!r.ok()) EXPECT_EQ(got, "") << c.path;
   }
 }
 
@@ -710,6 +717,52 @@ TEST(WriteFileAtomically, FollowsALinkInASharedFolderOnlyWhenItsOwnerIsTrusted) 
       }
       EXPECT_TRUE(fs::is_symlink(link));
     }
+  }
+}
+
+// An existing file in a sticky world-writable folder (/tmp, a shared export
+// folder) is written only when it is the writer's or the folder owner's:
+// another user may have put it there to read what the writer saves.
+TEST(WriteFileAtomically, WritesNoFileAnotherUserPlantedInASharedFolder) {
+  if (!kRoot) GTEST_SKIP() << "needs a second user";
+  constexpr uid_t kThird = 65533;
+  struct Case {
+    const char* what;
+    uid_t writer, folderOwner, fileOwner;
+    mode_t folderMode;
+    const char* owner;  // the user named in the refusal; null: written
+  };
+  const std::vector<Case> cases = {
+      {"another user's file", kOther, kThird, 0, 01777, "user root"},
+      {"a file of a user the system does not know", kOther, 0, kThird, 01777, "user number 65533"},
+      {"root writing a user's file", 0, 0, kOther, 01777, "user nobody"},
+      {"the folder owner's file", kOther, 0, 0, 01777, nullptr},
+      {"the writer's own file", kOther, 0, kOther, 01777, nullptr},
+      {"a folder that is not sticky", kOther, 0, kThird, 0777, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string shared = dir.file("shared"), file = shared + "/out.dat";
+    fs::create_directory(shared);
+    writeFile(file, "theirs");
+    ASSERT_EQ(::chown(file.c_str(), c.fileOwner, c.fileOwner), 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
+    ASSERT_EQ(::chown(shared.c_str(), c.folderOwner, c.folderOwner), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), c.folderMode), 0);
+    const std::string refusal = c.owner ? "Could not write " + file + ": " + file + " belongs to " +
+                                              c.owner + " in a shared folder"
+                                        : "";
+    const int status = test::inChild(
+        [&] {
+          const WriteResult r = writeFileAtomically(file, "mine");
+          ::_exit(r.ok == !c.owner && r.message == refusal ? 0 : 1);
+        },
+        c.writer);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(readFile(file), c.owner ? "theirs" : "mine");
+    EXPECT_EQ(statusOf(file).st_uid, c.fileOwner);
   }
 }
 

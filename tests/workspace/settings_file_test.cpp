@@ -10,6 +10,7 @@
 #include "test_util.h"
 #include "workspace/error.h"
 #include "workspace/file_association.h"
+#include "workspace/interrupted_save.h"
 
 namespace varnix {
 namespace {
@@ -38,6 +39,21 @@ TEST(SettingsFile, ReadsIntegersAndTexts) {
   ColourSettings c = readColours(ini);
   EXPECT_EQ(c.graphs, 65280u);
   EXPECT_EQ(c.axis, 12632256u);
+}
+
+TEST(SettingsFile, ColoursBeyondTwentyFourBitsGiveTheDefault) {
+  TempDir dir;
+  const ColourSettings d;
+  const std::vector<std::pair<std::string, Colour>> cases = {
+      {"0xFFFFFF", 0xFFFFFF},  {"0", 0},
+      {"16777216", d.grid},    {"0x1000080", d.grid},
+      {"-1", d.grid},          {"4294967296", d.grid},
+      {"-4294967041", d.grid}, {"99999999999999999999", d.grid},
+  };
+  for (const auto& [text, want] : cases) {
+    writeFile(dir.file("c.ini"), "[Colors]\r\nGrid=" + text + "\r\n");
+    EXPECT_EQ(readColours(SettingsFile(dir.file("c.ini"))).grid, want) << text;
+  }
 }
 
 TEST(SettingsFile, MissingOrGarbledFilesGiveDefaults) {
@@ -72,6 +88,27 @@ TEST(SettingsFile, UnwritableFileIsReported) {
   EXPECT_EQ(ini.readProblem(), "");
   EXPECT_EQ(test::errorOf([&] { writeColours(ini, ColourSettings{}); }),
             "Unable to write to /proc/varnix-no-such-folder/Varnix.ini");
+}
+
+// The configuration folder is made for a fresh account, but a home folder
+// that is not there (not mounted, none for this account) is not made.
+TEST(SettingsFile, AMissingHomeIsNotMade) {
+  TempDir dir;
+  test::ScopedEnv home("HOME", dir.file("home"));
+  test::ScopedEnv config("XDG_CONFIG_HOME", "");
+  test::ScopedEnv ini("VARNIX_INI", "");
+  const std::string path = SettingsFile::defaultPath();
+  ASSERT_EQ(path, dir.file("home") + "/.config/Varnix.ini");
+  SettingsFile missing(path);
+  EXPECT_EQ(test::errorOf([&] { writeColours(missing, ColourSettings{}); }),
+            "Unable to write to " + path);
+  EXPECT_EQ(test::errorOf([&] { associateDatFiles(dir.file("home") + "/.local/share", "/v", ""); }),
+            "Failed to create key " + dir.file("home") + "/.local/share/mime/packages");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("home")));
+  std::filesystem::create_directory(dir.file("home"));
+  SettingsFile fresh(path);
+  writeColours(fresh, ColourSettings{});
+  EXPECT_EQ(readColours(SettingsFile(path)), ColourSettings{});
 }
 
 TEST(SettingsFile, ReadOnceAndNeverOverwrittenWhenUnreadable) {

@@ -21,6 +21,17 @@ grep -qx "Cannot load $T/fifo.dat: not a regular file" "$T/err" || fail "fifo me
 grep -qx "Cannot load /dev/zero: not a regular file" "$T/err" || fail "device message"
 grep -qx " 1 files loaded. Press <R> to rescale" "$T/out" || fail "later file not loaded"
 
+# A file that reports no size and never ends, and a link planted to it,
+# are read only so far, then refused.
+ln -s /proc/self/pagemap "$T/planted.dat"
+endless="it went on far beyond the 0 bytes it had when opened"
+run_cli 1 -c "load /proc/self/pagemap $T/planted.dat $T/a.dat; info"
+grep -qx "Cannot load /proc/self/pagemap: $endless" "$T/err" || fail "endless load: $(cat "$T/err")"
+grep -qx "Cannot load $T/planted.dat: $endless" "$T/err" || fail "planted link load"
+grep -qx " 1 files loaded. Press <R> to rescale" "$T/out" || fail "file after the endless ones"
+run_cli 1 -c "import $T/planted.dat"
+grep -qx "$T/planted.dat: not imported: $endless" "$T/err" || fail "endless import: $(cat "$T/err")"
+
 # A missing file becomes an empty graph with a warning and fails the run
 # (which goes on); a folder says why.
 run_cli 1 -c "load $T/missing.dat; info"
@@ -43,6 +54,12 @@ run_cli 1 -c 'info; rename "open'
 grep -qx "line 1: unbalanced quote." "$T/err" || fail "unbalanced quote"
 run_cli 2 "$T"
 grep -q "cannot read $T: Is a directory" "$T/err" || fail "script folder"
+# After "--" a script file may be named like an option.
+printf 'load a.dat; info\n' >"$T/-c"
+(cd "$T" && run_cli 0 -- -c)
+grep -q "files loaded" "$T/out" || fail "script named -c not run"
+run_cli 2 --
+grep -qx "varnix-cli: -- needs the script file." "$T/err" || fail "-- without a file"
 
 # A save through a symbolic link writes the linked file; the link stays.
 mkdir "$T/real"
@@ -180,6 +197,16 @@ if [ "$(id -u)" = 0 ]; then
     expect_eq "read-only folder after kills" "$(ls -A "$U/rodir")" "w.dat"
     expect_eq "journals left" "$(ls -A "$U/state/varnix/journals")" ""
   fi
+  # A file a third user put into a shared folder (sticky, world-writable)
+  # is not written, whatever its permissions: its owner could read it.
+  mkdir -m 1777 "$T/drop"
+  chown 65533:65533 "$T/drop"
+  printf 'theirs' >"$T/drop/out.dat"
+  chmod 666 "$T/drop/out.dat"
+  user_cli 1 -c "load $T/a.dat; save-as $T/drop/out.dat"
+  grep -qx "Could not write $T/drop/out.dat: $T/drop/out.dat belongs to user root in a shared folder" \
+    "$T/err" || fail "planted file: $(cat "$T/err")"
+  expect_eq "planted file" "$(cat "$T/drop/out.dat")" theirs
   # A file of another user in a folder of the user's: the owner stays.
   cp "$T/a.dat" "$U/shared.dat"
   chown 0:65534 "$U/shared.dat"

@@ -228,6 +228,12 @@ bad "not finite at the start" "The model is not finite at the start at x = 1 in 
   'fit "a*ln(x - b)" 1 4 a=1 b=2'
 bad "weights" "line 1: Usage: fit-weights none|poisson." 'fit-weights counts'
 bad "save without a fit" "There is no fit yet; fit a model first." "fit-save $T/none.dat"
+for command in fit fit-chained; do  # nothing loaded: said, not silently passed over
+  status=0
+  "$CLI" -c "$command \"a + b*x\" 1 4 a=1 b=1" >"$T/bad.out" 2>"$T/bad.err" || status=$?
+  expect_eq "$command without a graph: status" "$status" 1
+  expect_eq "$command without a graph" "$(cat "$T/bad.err")" "There is no graph to fit; load one first."
+done
 bad "lambda" "Lambda must be above 0 and at most 1e12, not 0." 'baseline-als 0 0.01'
 bad "p" "p must lie between 0 and 1, not 1." 'baseline-als 100 1'
 bad "degree" "The degree of the baseline must be a whole number from 0 to 10." 'baseline-poly 1.5 1 2'

@@ -75,6 +75,33 @@ grep -q "whole numbers from 16 to 20000" "$T/err" || fail "size refusal"
 run_cli 1 -c "load $T/line.dat; picture $T/d.png 640"
 mkdir "$T/taken.png"
 run_cli 1 -c "load $T/line.dat; picture $T/taken.png; info"
-grep -qx "Could not write $T/taken.png" "$T/err" || fail "unwritable picture: $(cat "$T/err")"
+grep -qx "Could not write $T/taken.png: Is a directory" "$T/err" ||
+  fail "unwritable picture: $(cat "$T/err")"
 grep -q "files loaded" "$T/out" || fail "the run did not go on after the unwritable picture"
+
+# Pictures are written as data files are: a FIFO at the name is refused at
+# once (no reader waits for it), a read-only file is kept, and a picture
+# killed while it is written leaves the old file and nothing else.
+mkfifo "$T/fifo.png"
+run_cli 1 -c "load $T/line.dat; picture $T/fifo.png; info"
+grep -qx "Could not write $T/fifo.png: not a regular file" "$T/err" || fail "FIFO: $(cat "$T/err")"
+printf 'old' >"$T/ro.svg"
+chmod 444 "$T/ro.svg"
+run_cli 1 -c "load $T/line.dat; picture $T/ro.svg"
+grep -qx "Could not write $T/ro.svg: Existing file $T/ro.svg is not writable" "$T/err" ||
+  fail "read-only picture: $(cat "$T/err")"
+expect_eq "read-only picture kept" "$(cat "$T/ro.svg")" old
+if command -v strace >/dev/null; then
+  mkdir "$T/kill"
+  printf 'old' >"$T/kill/k.png"
+  status=$({
+    strace -f -o /dev/null -e trace=pwrite64 -e inject=pwrite64:signal=KILL:when=1 \
+      env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+      "$CLI" -c "load $T/line.dat; picture $T/kill/k.png 2000 2000" >/dev/null 2>&1
+    echo $?
+  } 2>/dev/null)
+  [ "$status" != 0 ] || fail "the picture was not killed"
+  expect_eq "killed picture" "$(cat "$T/kill/k.png")" old
+  expect_eq "left beside the killed picture" "$(ls -A "$T/kill")" k.png
+fi
 echo "pictures: ok"
