@@ -335,7 +335,9 @@ class NoPrompts : public varnix::UserPrompts {
   QString folder(const QString&) override { return {}; }
   QString openFileName(const QString&, const QString&) override { return {}; }
   QStringList openFileNames(const QString&, const QString&, const QString&) override { return {}; }
-  QString saveTextName(const QString&, const QString&, const QString&) override { return {}; }
+  QString saveTextName(const QString&, const QString&, const QString&, const QString&) override {
+    return {};
+  }
   QSize pictureSize(const QSize& s) override { return s; }
   void beep() override {}
   bool openExternally(const QString&) override { return true; }

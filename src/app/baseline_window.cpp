@@ -23,7 +23,7 @@ constexpr Colour kGraphColour = 0xA0A0A0;    // grey
 constexpr Colour kPreviewColour = 0x0000FF;  // red
 
 double readField(const QLineEdit* field, const char* what) {
-  const std::optional<double> v = readNumber(ss(field->text().trimmed()));
+  const std::optional<double> v = readFieldNumber(ss(field->text().trimmed()));
   if (!v) throw Error(std::string("The ") + what + " is not a number: " + ss(field->text()));
   return *v;
 }
@@ -154,7 +154,8 @@ std::vector<XRange> BaselineWindow::ranges() const {
   if (words.size() % 2 != 0) throw Error("The x ranges need two ends each");
   std::vector<XRange> out;
   for (qsizetype i = 0; i + 1 < words.size(); i += 2) {
-    const std::optional<double> a = readNumber(ss(words[i])), b = readNumber(ss(words[i + 1]));
+    const std::optional<double> a = readFieldNumber(ss(words[i])),
+                                b = readFieldNumber(ss(words[i + 1]));
     if (!a || !b)
       throw Error("The x ranges are not numbers: " + ss(words[i]) + " " + ss(words[i + 1]));
     out.emplace_back(*a, *b);

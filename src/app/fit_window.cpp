@@ -48,7 +48,7 @@ QString cell(double v) {
 double readBound(const QString& text, double none, const std::string& what) {
   const QString t = text.trimmed();
   if (t.isEmpty()) return none;
-  const std::optional<double> v = readNumber(ss(t));
+  const std::optional<double> v = readFieldNumber(ss(t));
   if (!v) throw Error("The " + what + " is not a number: " + ss(t));
   return *v;
 }
@@ -384,7 +384,7 @@ FitSettings FitWindow::settings(const FitModel& model) const {
       const Entry& e = it->second;
       const QString v = e.value.trimmed();
       if (!v.isEmpty()) {
-        p.start = readNumber(ss(v));
+        p.start = readFieldNumber(ss(v));
         if (!p.start) throw Error("The start of " + n + " is not a number: " + ss(v));
       }
       p.fixed = e.fixed;
@@ -412,7 +412,7 @@ std::string FitWindow::seriesParameter() const {
 std::map<std::string, double> FitWindow::currentValues() const {
   std::map<std::string, double> values;
   for (const auto& [name, e] : m_entries)
-    if (const std::optional<double> v = readNumber(ss(e.value.trimmed()))) values[name] = *v;
+    if (const std::optional<double> v = readFieldNumber(ss(e.value.trimmed()))) values[name] = *v;
   return values;
 }
 
@@ -489,7 +489,7 @@ void FitWindow::findPeaks() {
   const QString t = m_threshold->text().trimmed();
   double threshold = 0;
   if (!t.isEmpty()) {
-    const std::optional<double> v = readNumber(ss(t));
+    const std::optional<double> v = readFieldNumber(ss(t));
     if (!v || !(*v >= 0)) throw Error("The threshold is not a number of zero or more: " + ss(t));
     threshold = *v;
   }
@@ -618,7 +618,7 @@ std::vector<Point> FitWindow::parameterPoints(const FitTable& table, std::string
   std::vector<Point> points;
   std::size_t i = 0;
   for (const FitRow* r : table.convergedRows()) {
-    const std::optional<double> x = readNumber(values[i++]);
+    const std::optional<double> x = readFieldNumber(values[i++]);
     if (x) points.push_back({*x, r->result.values[*k]});
   }
   if (points.empty()) throw Error("The last fit has no converged graph to plot");

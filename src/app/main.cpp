@@ -33,8 +33,18 @@ class Application : public QApplication {
   }
 
  private:
+  /// Above every window, the stay-on-top tool windows too; one box at a
+  /// time: a fault that repeats while it is open (a refresh that fails again
+  /// on each event) opens no second box.
   static void report(const QString& text) {
-    QMessageBox::critical(QApplication::activeWindow(), "Varnix", text);
+    static bool open = false;
+    if (open) return;
+    open = true;
+    QMessageBox box(QMessageBox::Critical, "Varnix", text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.exec();
+    open = false;
   }
 };
 

@@ -19,7 +19,11 @@
 #include <QTimer>
 #include <QUrl>
 #include <cmath>
+#include <initializer_list>
 
+#include "app/baseline_window.h"
+#include "app/fit_window.h"
+#include "app/measure_window.h"
 #include "app/qt_text.h"
 #include "expr/math_commands.h"
 #include "processing/delete_point.h"
@@ -153,7 +157,7 @@ void MainWindow::buildMenus() {
   addAction(file, "Run script...", {}, &MainWindow::runScript);
   addAction(file, "Save session as script...", {}, &MainWindow::saveSessionScript);
   file->addSeparator();
-  addAction(file, "Exit", QKeySequence(Qt::Key_Escape), &MainWindow::exitProgram);
+  addAction(file, "Exit", QKeySequence(Qt::Key_Escape), &MainWindow::exitCommand);
 
   QMenu* view = menuBar()->addMenu("&View");
   addAction(view, "Copy to clipboard", QKeySequence(Qt::CTRL | Qt::Key_C),
@@ -288,7 +292,7 @@ void MainWindow::createWindows(bool haveArgument) {
           [this] { run([this] { QApplication::clipboard()->setText(qs(m_measure->text())); }); });
   connect(m_measure, &MeasureWindow::saveRequested, this, [this] {
     run([this] {
-      const QString path = m_prompts.saveFileName(QString());
+      const QString path = m_prompts.saveFileName(dataFolder());
       if (!path.isEmpty()) writeAndReport(ss(path), m_measure->text(), messageFn());
     });
   });
@@ -360,6 +364,20 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
 }
 
+void MainWindow::exitCommand() {
+  // Esc reaches this command from the analysis windows too: there it closes
+  // the window it was pressed in, never the program.
+  QWidget* active = QApplication::activeWindow();
+  for (QDialog* tool :
+       std::initializer_list<QDialog*>{m_measure, m_fitWindow, m_baselineWindow, m_despikeWindow})
+    if (tool && tool == active) {
+      tool->close();
+      activateWindow();
+      return;
+    }
+  exitProgram();
+}
+
 void MainWindow::exitProgram() {
   // One question at a time: a close request while it is open is ignored.
   if (m_askingToExit) return;
@@ -376,6 +394,13 @@ void MainWindow::exitProgram() {
 Selection MainWindow::selection() {
   pullSelection();
   return m_session.selection();
+}
+
+QString MainWindow::dataFolder() const {
+  const Selection s = listSelection();
+  if (s.current >= m_store.count()) return {};
+  const QFileInfo file(qs(m_store.graph(s.current).path));
+  return file.isAbsolute() && file.dir().exists() ? file.absolutePath() : QString();
 }
 
 Selection MainWindow::listSelection() const {

@@ -209,6 +209,12 @@ class MainWindow : public QMainWindow {
   void print();
   void exportPicture();
   void exitProgram();
+  /// File, Exit and Esc: asks to end the program, or closes the analysis
+  /// window the key was pressed in.
+  void exitCommand();
+  /// Where save dialogs start: the folder of the current graph's file, or
+  /// empty when it has none.
+  QString dataFolder() const;
   void copyToClipboard();
   void rescale();
   void zoomOut();

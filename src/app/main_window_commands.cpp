@@ -422,7 +422,7 @@ void MainWindow::calculateMoments() {
 }
 
 void MainWindow::saveMoment(int order) {
-  const QString path = m_prompts.saveFileName(QString());
+  const QString path = m_prompts.saveFileName(dataFolder());
   if (path.isEmpty()) return;
   if (run([&] { saveMomentFile(m_table, order, ss(path), messageFn()); }))
     record(cli::ScriptLine("moments-save")
@@ -573,8 +573,8 @@ void MainWindow::runScript() {
 }
 
 void MainWindow::saveSessionScript() {
-  const QString path =
-      m_prompts.saveTextName("Save session as script", "varnix-cli scripts (*.vxs)", "vxs");
+  const QString path = m_prompts.saveTextName("Save session as script",
+                                              "varnix-cli scripts (*.vxs)", "vxs", dataFolder());
   if (path.isEmpty()) return;
   if (m_historyCut)
     m_prompts.message(
@@ -744,6 +744,9 @@ void MainWindow::showMeasure() {
   }
   m_measure->show();
   m_measure->raise();
+  // The keys go to it: Ctrl+C and Ctrl+S copy and save the table at once.
+  m_measure->activateWindow();
+  m_measure->findChild<QWidget*>("table")->setFocus();
   refreshMeasure();
 }
 
@@ -758,7 +761,7 @@ void MainWindow::refreshMeasure() {
 }
 
 void MainWindow::pickerSave() {
-  const QString path = m_prompts.saveFileName(QString());
+  const QString path = m_prompts.saveFileName(dataFolder());
   if (path.isEmpty()) return;
   QString text = m_picker->text();
   std::string out;

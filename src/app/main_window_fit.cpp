@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QPushButton>
+#include <QWindow>
 
 #include "app/baseline_window.h"
 #include "app/fit_window.h"
@@ -19,7 +20,7 @@ namespace {
 /// but a click on Cancel: nothing else may change the graphs underneath.
 class OnlyCancel : public QObject {
  public:
-  explicit OnlyCancel(QObject* cancel) : m_cancel(cancel) { qApp->installEventFilter(this); }
+  explicit OnlyCancel(QWidget* cancel) : m_cancel(cancel) { qApp->installEventFilter(this); }
   ~OnlyCancel() override { qApp->removeEventFilter(this); }
   OnlyCancel(const OnlyCancel&) = delete;
   OnlyCancel& operator=(const OnlyCancel&) = delete;
@@ -30,6 +31,11 @@ class OnlyCancel : public QObject {
       case QEvent::MouseButtonPress:
       case QEvent::MouseButtonRelease:
       case QEvent::MouseButtonDblClick:
+        // A click from the window system comes to the window first, which
+        // hands it on to the widget under the pointer: the Cancel button's
+        // window lets it through, and of the widgets only Cancel takes it.
+        if (watched->isWindowType())
+          return watched != static_cast<QObject*>(m_cancel->window()->windowHandle());
         return watched != m_cancel;
       case QEvent::KeyPress:
       case QEvent::KeyRelease:
@@ -45,7 +51,7 @@ class OnlyCancel : public QObject {
   }
 
  private:
-  QObject* m_cancel;
+  QWidget* m_cancel;
 };
 
 }  // namespace
@@ -212,7 +218,7 @@ void MainWindow::addFitGraphsFromWindow(int what) {
 void MainWindow::saveFitTableFromWindow() {
   run([this] {
     if (!m_session.fitTable().model) throw Error("There is no fit to save");
-    const QString path = m_prompts.saveFileName(QString());
+    const QString path = m_prompts.saveFileName(dataFolder());
     if (path.isEmpty()) return;
     const std::string parameter = m_fitWindow->seriesParameter();
     m_session.saveFitTable(ss(path), &parameter, messageFn());

@@ -105,7 +105,8 @@ void MainWindow::copyToClipboard() {
 }
 
 void MainWindow::exportPicture() {
-  const QString path = m_prompts.savePictureName(QDir::homePath() + "/varnix.png");
+  const QString path = m_prompts.savePictureName(
+      (dataFolder().isEmpty() ? QDir::homePath() : dataFolder()) + "/varnix.png");
   if (path.isEmpty()) return;
   const QSize size = m_prompts.pictureSize(QSize(800, 600));
   if (size.isEmpty()) return;

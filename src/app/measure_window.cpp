@@ -49,6 +49,7 @@ MeasureWindow::MeasureWindow(QWidget* parent) : QDialog(parent) {
   // Tab leaves the table for the buttons; Ctrl+C and Ctrl+S work anywhere in
   // the window, Alt+C / Alt+S as the underlined letters say.
   m_table->setTabKeyNavigation(false);
+  m_table->installEventFilter(this);
   m_copy->setText("&Copy");
   m_save->setText("&Save...");
   m_close->setText("Cl&ose");
@@ -79,6 +80,16 @@ bool MeasureWindow::event(QEvent* e) {
 
 void MeasureWindow::keyPressEvent(QKeyEvent* e) {
   if (!pressCopyOrSave(e, m_copy, m_save)) QDialog::keyPressEvent(e);
+}
+
+bool MeasureWindow::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == m_table) {
+    if (claimCopyAndSaveKeys(e)) return true;
+    if (e->type() == QEvent::KeyPress &&
+        pressCopyOrSave(static_cast<QKeyEvent*>(e), m_copy, m_save))
+      return true;
+  }
+  return QDialog::eventFilter(watched, e);
 }
 
 void MeasureWindow::setRows(std::vector<Measurement> rows, double x1, double x2) {

@@ -32,6 +32,8 @@ class MeasureWindow : public QDialog {
   /// the main window's Copy to clipboard.
   bool event(QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
+  /// The table would copy only its current cell: the keys are the window's.
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
   QLabel* m_range;

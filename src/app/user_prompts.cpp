@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QMessageBox>
 #include <QProcess>
@@ -63,7 +64,7 @@ QString QtUserPrompts::saveFileName(const QString& preset) {
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix("dat");
   dialog.setOption(QFileDialog::ReadOnly, false);
-  dialog.selectFile(preset);
+  if (!QFileInfo(preset).isDir()) dialog.selectFile(preset);
   if (exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().first();
 }
@@ -115,8 +116,8 @@ QStringList QtUserPrompts::openFileNames(const QString& caption, const QString& 
 }
 
 QString QtUserPrompts::saveTextName(const QString& caption, const QString& filter,
-                                    const QString& suffix) {
-  QFileDialog dialog(owner(), caption, QString(), filter);
+                                    const QString& suffix, const QString& folder) {
+  QFileDialog dialog(owner(), caption, folder, filter);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(suffix);
   if (exec(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};

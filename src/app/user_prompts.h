@@ -26,7 +26,8 @@ class UserPrompts {
   /// The general error report: a box titled "Varnix" with the message and a full stop.
   virtual void error(const QString& text) = 0;
   /// The save dialog: filter "ASCII DAT" (*.dat), default extension dat, a
-  /// confirmation before replacing a file. Empty when cancelled.
+  /// confirmation before replacing a file. preset is a file name, or a folder
+  /// to start in. Empty when cancelled.
   virtual QString saveFileName(const QString& preset) = 0;
   /// The save dialog of pictures (PNG, SVG, PDF). Empty when cancelled.
   virtual QString savePictureName(const QString& preset) = 0;
@@ -38,9 +39,10 @@ class UserPrompts {
   /// Several files to open, starting in folder; empty when cancelled.
   virtual QStringList openFileNames(const QString& caption, const QString& filter,
                                     const QString& folder) = 0;
-  /// A save dialog for a text file with this filter and default suffix.
-  virtual QString saveTextName(const QString& caption, const QString& filter,
-                               const QString& suffix) = 0;
+  /// A save dialog for a text file with this filter and default suffix,
+  /// starting in folder.
+  virtual QString saveTextName(const QString& caption, const QString& filter, const QString& suffix,
+                               const QString& folder) = 0;
   /// A folder chooser starting at dir. Empty when cancelled.
   virtual QString folder(const QString& dir) = 0;
   /// The system's alert sound.
@@ -70,8 +72,8 @@ class QtUserPrompts : public UserPrompts {
   QString openFileName(const QString& caption, const QString& filter) override;
   QStringList openFileNames(const QString& caption, const QString& filter,
                             const QString& folder) override;
-  QString saveTextName(const QString& caption, const QString& filter,
-                       const QString& suffix) override;
+  QString saveTextName(const QString& caption, const QString& filter, const QString& suffix,
+                       const QString& folder) override;
   void beep() override;
   bool openExternally(const QString& path) override;
 

@@ -5,6 +5,7 @@
 #include <qcustomplot.h>
 #include <QApplication>
 #include <QBuffer>
+#include <QImage>
 #include <QMouseEvent>
 #include <QPageLayout>
 #include <QPainter>
@@ -733,7 +734,12 @@ void ChartView::usePrintLook() {
     ax->setSubTickPen(QPen(Qt::black, 1));
     ax->grid()->setPen(QPen(QColor(200, 200, 200), 1, Qt::DotLine));
   }
-  // The legend as on paper: white box, black frame and names.
+  // The legend as on paper: white box, black frame and names, its font in
+  // pixels as the axes' are: a size in points would be resolved at the
+  // printer's dots and then scaled to them a second time.
+  QFont legendFont("Arial");
+  legendFont.setPixelSize(11);
+  m_plot->legend->setFont(legendFont);
   m_plot->legend->setBrush(QBrush(Qt::white));
   m_plot->legend->setBorderPen(QPen(Qt::black, 1));
   m_plot->legend->setTextColor(Qt::black);
@@ -758,9 +764,18 @@ QByteArray ChartView::picture(PictureFormat format, int width, int height) {
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
   switch (format) {
-    case PictureFormat::Png:
-      if (!m_plot->toPixmap(width, height).save(&buffer, "PNG")) return {};
+    case PictureFormat::Png: {
+      // On a white page as printed, not on transparency: black curves would
+      // vanish in a dark viewer or on a slide.
+      QImage image(width, height, QImage::Format_RGB32);
+      image.fill(Qt::white);
+      {
+        QCPPainter painter(&image);
+        m_plot->toPainter(&painter, width, height);
+      }
+      if (!image.save(&buffer, "PNG")) return {};
       break;
+    }
     case PictureFormat::Svg: {
       QSvgGenerator svg;
       svg.setOutputDevice(&buffer);

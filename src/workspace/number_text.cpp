@@ -228,6 +228,11 @@ std::optional<double> readNumber(std::string_view t) {
   return numberTextValue(t);
 }
 
+std::optional<double> readFieldNumber(std::string_view t) {
+  if (!isNumberText(t)) return std::nullopt;
+  return decimalValue(scanStrict(t).parts);
+}
+
 double readLeadingNumber(std::string_view t) {
   StrictScan s = scanStrict(t);
   if (!s.any) return 0.0;

@@ -29,6 +29,10 @@ double numberTextValue(std::string_view text);
 /// isNumberText and numberTextValue in one: nullopt when the text is no number.
 std::optional<double> readNumber(std::string_view text);
 
+/// A number typed in a field: nullopt when the text is no number or its value
+/// is beyond the 64-bit range, so that the field's own message can say so.
+std::optional<double> readFieldNumber(std::string_view text);
+
 /// Reads a number up to the first character that does not fit one; a text
 /// without a leading number (also the empty text) reads as 0 ("12x" is 12).
 double readLeadingNumber(std::string_view text);

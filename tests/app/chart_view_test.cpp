@@ -145,6 +145,48 @@ TEST(ChartViewLegend, TheFirstThirtyNamesThenACount) {
   }
 }
 
+int pixelsOf(const QImage& image, QRgb colour);
+
+/// Pixels of the print look's white legend box when the chart is drawn on
+/// blue at `dpi`, laid out as at 96 dpi and scaled, in 96 dpi pixels.
+double printedLegendArea(ChartView& c, int dpi) {
+  const double scale = dpi / 96.0;
+  QImage image(static_cast<int>(600 * scale), static_cast<int>(400 * scale), QImage::Format_RGB32);
+  image.setDotsPerMeterX(static_cast<int>(std::lround(dpi / 0.0254)));
+  image.setDotsPerMeterY(image.dotsPerMeterX());
+  image.fill(Qt::blue);
+  c.renderTo(&image, image.width(), image.height(), scale);
+  return pixelsOf(image, qRgb(255, 255, 255)) / (scale * scale);
+}
+
+TEST(ChartViewLegend, PrintedAtAnyResolutionTheLegendKeepsItsSize) {
+  ChartView c;
+  c.resize(600, 400);
+  c.usePrintLook();
+  c.setSeries(0, seriesOf({{0, 0}, {1, 1}}), 0);
+  c.setSeries(1, seriesOf({{0, 1}, {1, 0}}), 0);
+  c.setLegend({"T010K.dat", "a longer name.dat"});
+  const double screen = printedLegendArea(c, 96);
+  ASSERT_GT(screen, 500);
+  for (int dpi : {300, 600}) {
+    const double printed = printedLegendArea(c, dpi);
+    EXPECT_GT(printed, 0.7 * screen) << dpi;
+    EXPECT_LT(printed, 1.4 * screen) << dpi;
+  }
+}
+
+TEST(ChartViewPictures, APngHasTheWhitePageOfPrint) {
+  ChartView c;
+  c.resize(300, 200);
+  c.usePrintLook();
+  c.setSeries(0, seriesOf({{0, 0}, {1, 1}}), 0);
+  const QImage png = QImage::fromData(c.picture(ChartView::PictureFormat::Png, 300, 200), "PNG");
+  ASSERT_FALSE(png.isNull());
+  EXPECT_EQ(png.size(), QSize(300, 200));
+  EXPECT_EQ(png.pixel(0, 0), qRgba(255, 255, 255, 255));
+  EXPECT_EQ(png.pixel(299, 199), qRgba(255, 255, 255, 255));
+}
+
 TEST(ChartViewLegend, NoNamesHideItAndThePositionIsKeptInsideThePlot) {
   ChartView c;
   c.resize(800, 600);

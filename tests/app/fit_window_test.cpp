@@ -344,7 +344,7 @@ TEST(FitWindow, BadInputGetsItsMessageAndChangesNothing) {
   f.key(Qt::Key_F, Qt::ControlModifier);
   FitWindow* fw = f.w().fitWindow();
   // No peak as prominent as the threshold, a threshold that is no number.
-  for (const char* t : {"1000", "-1", "lots"}) {
+  for (const char* t : {"1000", "-1", "lots", "1e400"}) {
     part<QLineEdit>(fw, "threshold")->setText(t);
     f.prompts.errors.clear();
     part<QPushButton>(fw, "findPeaks")->click();
@@ -363,6 +363,13 @@ TEST(FitWindow, BadInputGetsItsMessageAndChangesNothing) {
       {"a + gauss(x,h,c", [] {}, "Formula error at position"},
       {"a*x", [&] { f.setCell("a", 1, ""); }, "Parameter a has no start value"},
       {"a*x", [&] { f.setCell("a", 1, "one"); }, "The start of a is not a number: one"},
+      {"a*x", [&] { f.setCell("a", 1, "1e400"); }, "The start of a is not a number: 1e400"},
+      {"a*x",
+       [&] {
+         f.setCell("a", 1, "1");
+         f.setCell("a", 3, "-1e999");
+       },
+       "The lower bound of a is not a number: -1e999"},
       {"a*x",
        [&] {
          f.setCell("a", 1, "1");
@@ -405,6 +412,31 @@ TEST(FitWindow, BadInputGetsItsMessageAndChangesNothing) {
   ASSERT_EQ(f.prompts.errors.size(), 1);
   EXPECT_TRUE(f.prompts.errors[0].contains("There are ")) << f.prompts.errors[0].toStdString();
   EXPECT_EQ(f.list()->count(), 1);
+}
+
+TEST(FitWindow, AClickOnCancelThroughTheWindowSystemStopsASeries) {
+  Fixture f;
+  QStringList files;
+  for (int i = 0; i < 8; ++i) {
+    files << f.dir.filePath(QString("s%1.dat").arg(i));
+    writeSpectrum(files.last(), 40 + i);
+  }
+  f.loadWhole(files);
+  f.list()->selectAll();
+  f.key(Qt::Key_F, Qt::ControlModifier);
+  FitWindow* fw = f.w().fitWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(fw));
+  part<QComboBox>(fw, "baseline")->setCurrentIndex(2);
+  part<QLineEdit>(fw, "threshold")->setText("1");
+  part<QPushButton>(fw, "findPeaks")->click();
+  QTimer::singleShot(0, [&] {
+    QPushButton* cancel = part<QPushButton>(fw, "cancel");
+    // Pressed and released where the button is, as the window system delivers it.
+    QTest::mouseClick(fw->windowHandle(), Qt::LeftButton, {},
+                      cancel->mapTo(fw, cancel->rect().center()));
+  });
+  part<QPushButton>(fw, "fitSelected")->click();
+  EXPECT_LT(part<QTableWidget>(fw, "seriesTable")->rowCount(), 8);
 }
 
 TEST(FitWindow, SeriesFitTableSavePlotAndReplay) {
@@ -516,6 +548,9 @@ TEST(BaselineAndSpikes, SpikeMarkedThenReplacedAndUndone) {
   }
   f.key(Qt::Key_Z, Qt::ControlModifier);
   EXPECT_EQ(f.w().store().series(0).points(), original);
+  // A threshold beyond the number range is the field's own message.
+  part<QLineEdit>(d, "threshold")->setText("1e400");
+  EXPECT_EQ(part<QLabel>(d, "status")->text(), "The threshold is not a number: 1e400");
 }
 
 TEST(BaselineAndSpikes, BaselineDrawnThenSubtractedAndUndone) {
@@ -540,18 +575,21 @@ TEST(BaselineAndSpikes, BaselineDrawnThenSubtractedAndUndone) {
   // Bad fields: the message, nothing changed.
   struct Case {
     int method;
-    QString lambda, p, ranges;
+    QString lambda, p, ranges, message;
   };
   for (const Case& c :
-       {Case{0, "-1", "0.01", ""}, Case{0, "1e5", "1.5", ""}, Case{0, "x", "0.01", ""},
-        Case{1, "", "", "200 300"}, Case{1, "", "", "1 2 3"}}) {
+       {Case{0, "-1", "0.01", "", ""}, Case{0, "1e5", "1.5", "", ""}, Case{0, "x", "0.01", "", ""},
+        Case{0, "1e400", "0.01", "", "The lambda is not a number: 1e400"},
+        Case{1, "", "", "0 1e999", "The x ranges are not numbers: 0 1e999"},
+        Case{1, "", "", "200 300", ""}, Case{1, "", "", "1 2 3", ""}}) {
     part<QComboBox>(b, "method")->setCurrentIndex(c.method);
     part<QLineEdit>(b, "lambda")->setText(c.lambda);
     part<QLineEdit>(b, "p")->setText(c.p);
     part<QLineEdit>(b, "ranges")->setText(c.ranges);
     f.prompts.errors.clear();
     part<QPushButton>(b, "ok")->click();
-    EXPECT_EQ(f.prompts.errors.size(), 1) << c.lambda.toStdString() << c.ranges.toStdString();
+    ASSERT_EQ(f.prompts.errors.size(), 1) << c.lambda.toStdString() << c.ranges.toStdString();
+    EXPECT_TRUE(f.prompts.errors[0].startsWith(c.message)) << f.prompts.errors[0].toStdString();
     EXPECT_EQ(f.w().store().series(0).points(), original);
   }
   // ALS takes most of the line away and can be undone.

@@ -1,5 +1,7 @@
 // The desktop program's tests run on the offscreen platform with a real
-// QApplication, in the user's locale.
+// QApplication, in the user's locale. QTest's QTRY_ and QCOMPARE macros do
+// not report to GoogleTest (a failure only returns from the test): wait with
+// ASSERT_TRUE(QTest::qWaitFor(...)) instead.
 #include <gtest/gtest.h>
 
 #include <QApplication>

@@ -1,4 +1,6 @@
 #include "app/main_window.h"
+#include "app/baseline_window.h"
+#include "app/fit_window.h"
 #include "app/measure_window.h"
 #include "layout_check.h"
 
@@ -161,6 +163,55 @@ TEST(MainWindowExit, NoKeepsEverything) {
   EXPECT_TRUE(f.w().isVisible());
   EXPECT_EQ(f.list()->count(), 1);
   EXPECT_TRUE(f.list()->item(0)->isSelected());
+}
+
+TEST(MainWindowExit, EscInAnAnalysisWindowClosesThatWindowOnly) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  const std::pair<const char*, QDialog*> windows[] = {{"Measure", f.w().measureWindow()},
+                                                      {"Fit...", f.w().fitWindow()},
+                                                      {"Baseline...", f.w().baselineWindow()},
+                                                      {"Remove spikes...", f.w().despikeWindow()}};
+  for (const auto& [command, window] : windows) {
+    f.trigger(command);
+    ASSERT_TRUE(window->isVisible()) << command;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == window; })) << command;
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr) << command;
+    EXPECT_EQ(focus->window(), window) << command;
+    QTest::keyClick(focus, Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible()) << command;
+    EXPECT_TRUE(f.prompts.asked.isEmpty()) << command;
+    EXPECT_TRUE(f.w().isVisible());
+  }
+  // In the main window Esc still asks.
+  f.prompts.answers = {UserPrompts::Answer::No};
+  f.key(Qt::Key_Escape);
+  EXPECT_EQ(f.prompts.asked, QStringList{"Exit now?"});
+}
+
+TEST(Measuring, SaveDialogsStartInTheFolderOfTheData) {
+  QTemporaryDir dir;
+  const QString file = dir.filePath("a.dat");
+  writeFile(file.toStdString(), "1 2\n2 3\n");
+  Fixture f({"varnix", file});
+  f.key(Qt::Key_G);
+  part<QPushButton>(f.w().measureWindow(), "save")->click();
+  f.trigger("Export picture...");
+  ASSERT_EQ(f.prompts.presets.size(), 2);
+  EXPECT_EQ(f.prompts.presets[0], QFileInfo(file).absolutePath());
+  EXPECT_EQ(f.prompts.presets[1], QFileInfo(file).absolutePath() + "/varnix.png");
+}
+
+TEST(Measuring, GGivesTheMeasureWindowTheKeys) {
+  Fixture f({"varnix", samples() + "/T010K.dat"});
+  f.key(Qt::Key_G);
+  MeasureWindow* m = f.w().measureWindow();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == m; }));
+  QApplication::clipboard()->clear();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::ControlModifier);
+  // The whole table, not the current cell alone.
+  EXPECT_TRUE(QApplication::clipboard()->text().contains("\nGraph\ty at x1"))
+      << QApplication::clipboard()->text().toStdString();
 }
 
 TEST(AddFiles, TwoFoldersAndAMultiColumnFile) {

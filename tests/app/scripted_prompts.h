@@ -32,8 +32,15 @@ class ScriptedPrompts : public UserPrompts {
   }
   void message(const QString& text) override { messages << text; }
   void error(const QString& text) override { errors << text + "."; }
-  QString saveFileName(const QString&) override { return nextFile(); }
-  QString savePictureName(const QString&) override { return nextFile(); }
+  QStringList presets;  // what saveFileName(), savePictureName() and saveTextName() started at
+  QString saveFileName(const QString& preset) override {
+    presets << preset;
+    return nextFile();
+  }
+  QString savePictureName(const QString& preset) override {
+    presets << preset;
+    return nextFile();
+  }
   QString folder(const QString&) override { return nextFile(); }
   QString openFileName(const QString&, const QString&) override { return nextFile(); }
   /// Several files: the next entry of files, split at line ends.
@@ -43,7 +50,9 @@ class ScriptedPrompts : public UserPrompts {
     return f.isEmpty() ? QStringList() : f.split('\n');
   }
   QString lastFolder;
-  QString saveTextName(const QString&, const QString&, const QString&) override {
+  QString saveTextName(const QString&, const QString&, const QString&,
+                       const QString& folder) override {
+    presets << folder;
     return nextFile();
   }
   QSize size{800, 600};  // for pictureSize()
