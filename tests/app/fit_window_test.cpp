@@ -445,12 +445,12 @@ TEST(FitWindow, SeriesFitTableSavePlotAndReplay) {
   auto fresh = [&] {
     std::filesystem::remove_all(work.toStdString());
     std::filesystem::create_directories(work.toStdString());
-    writeSpectrum(work + "/s10.dat", 40);
-    writeSpectrum(work + "/s20.dat", 42);
-    writeSpectrum(work + "/s30.dat", 44);
+    writeSpectrum(work + "/s110.dat", 40);
+    writeSpectrum(work + "/s120.dat", 42);
+    writeSpectrum(work + "/s130.dat", 44);
   };
   fresh();
-  f.loadWhole({work + "/s10.dat", work + "/s20.dat", work + "/s30.dat"});
+  f.loadWhole({work + "/s110.dat", work + "/s120.dat", work + "/s130.dat"});
   f.list()->selectAll();
   f.key(Qt::Key_F, Qt::ControlModifier);
   FitWindow* fw = f.w().fitWindow();
@@ -485,7 +485,7 @@ TEST(FitWindow, SeriesFitTableSavePlotAndReplay) {
   // Sorted by the centre, falling: the graphs come in reverse order.
   table->sortItems(centre, Qt::DescendingOrder);
   const double centres[] = {44, 42, 40};
-  const char* parameters[] = {"30", "20", "10"};
+  const char* parameters[] = {"130", "120", "110"};
   for (int r = 0; r < 3; ++r) {
     EXPECT_EQ(table->item(r, 0)->text(), parameters[r]);
     EXPECT_NEAR(readNumber(table->item(r, centre)->text().toStdString()).value(), centres[r], 1e-8);
@@ -494,13 +494,18 @@ TEST(FitWindow, SeriesFitTableSavePlotAndReplay) {
   f.prompts.files = {work + "/table.dat"};
   part<QPushButton>(fw, "save")->click();
   const std::string saved = readFile((work + "/table.dat").toStdString());
-  EXPECT_NE(saved.find("\r\n30 "), std::string::npos) << saved;
+  EXPECT_NE(saved.find("\r\n130 "), std::string::npos) << saved;
   part<QComboBox>(fw, "plotParameter")->setCurrentText("c1");
+  const double x1 = f.w().chart()->xAtColumn(f.w().firstCursorColumn()),
+               x2 = f.w().chart()->xAtColumn(f.w().secondCursorColumn());
   part<QPushButton>(fw, "plot")->click();
+  // The fit range stays where it was, whatever x the new graph has.
+  EXPECT_EQ(f.w().chart()->xAtColumn(f.w().firstCursorColumn()), x1);
+  EXPECT_EQ(f.w().chart()->xAtColumn(f.w().secondCursorColumn()), x2);
   ASSERT_EQ(f.list()->count(), 4);
   const Series& plotted = f.w().store().series(3);
   ASSERT_EQ(plotted.count(), 3u);
-  EXPECT_EQ(plotted.x(0), 10);
+  EXPECT_EQ(plotted.x(0), 110);  // beyond the spectra's x
   EXPECT_NEAR(plotted.y(2), 44, 1e-8);
 
   // The history replayed by varnix-cli writes the same table.
