@@ -9,6 +9,33 @@
 
 namespace varnix::cli {
 
+namespace {
+
+/// In $"...", the escape at line[i] (a backslash) of a control character:
+/// appends it to word, moves i to its last character and says true; false
+/// for any other backslash, which stands for itself.
+bool controlEscape(std::string_view line, std::size_t& i, std::string& word) {
+  const char e = line[i + 1];
+  if (e == 't' || e == 'n' || e == 'r') {
+    word += e == 't' ? '\t' : e == 'n' ? '\n' : '\r';
+    ++i;
+    return true;
+  }
+  auto hex = [](char h) {
+    return h >= '0' && h <= '9'   ? h - '0'
+           : h >= 'a' && h <= 'f' ? h - 'a' + 10
+           : h >= 'A' && h <= 'F' ? h - 'A' + 10
+                                  : -1;
+  };
+  if (e != 'x' || i + 3 >= line.size() || hex(line[i + 2]) < 0 || hex(line[i + 3]) < 0)
+    return false;
+  word += static_cast<char>(hex(line[i + 2]) * 16 + hex(line[i + 3]));
+  i += 3;
+  return true;
+}
+
+}  // namespace
+
 std::vector<ScriptCommand> parseScript(std::string_view text) {
   std::vector<ScriptCommand> out;
   int lineNo = 0;
@@ -28,7 +55,8 @@ std::vector<ScriptCommand> parseScript(std::string_view text) {
     ScriptCommand cmd;
     cmd.line = lineNo;
     std::string word;
-    bool inWord = false, inQuotes = false;
+    // In $"...", \t, \n, \r and \xHH stand for control characters too.
+    bool inWord = false, inQuotes = false, escapes = false;
     auto finishWord = [&] {
       if (inWord) cmd.words.push_back(word);
       word.clear();
@@ -44,11 +72,15 @@ std::vector<ScriptCommand> parseScript(std::string_view text) {
       if (inQuotes) {
         if (c == '\\' && i + 1 < line.size() && (line[i + 1] == '"' || line[i + 1] == '\\'))
           word += line[++i];
+        else if (c == '\\' && escapes && i + 1 < line.size() && controlEscape(line, i, word))
+          continue;
         else if (c == '"')
           inQuotes = false;
         else
           word += c;
-      } else if (c == '"') {
+      } else if (c == '"' || (c == '$' && i + 1 < line.size() && line[i + 1] == '"')) {
+        escapes = c == '$';
+        if (escapes) ++i;
         inQuotes = true;
         inWord = true;
       } else if (c == ' ' || c == '\t') {
@@ -82,11 +114,24 @@ bool isControl(char c) {
 }  // namespace
 
 std::optional<std::string> quoteScriptWord(std::string_view text) {
+  // A TAB (file names from some tools hold one) is written as \t in $"...";
+  // a line break or another control character is not written at all.
+  bool tab = false;
+  for (char c : text) {
+    if (c == '\t')
+      tab = true;
+    else if (isControl(c))
+      return std::nullopt;
+  }
   std::string out;
-  out.reserve(text.size() + 2);
+  out.reserve(text.size() + 3);
+  if (tab) out += '$';
   out += '"';
   for (char c : text) {
-    if (isControl(c)) return std::nullopt;
+    if (c == '\t') {
+      out += "\\t";
+      continue;
+    }
     if (c == '"' || c == '\\') out += '\\';
     out += c;
   }

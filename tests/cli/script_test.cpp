@@ -45,6 +45,10 @@ TEST(Script, EscapesInsideQuotes) {
       // An escaped quote neither ends the word nor lets a ";" end the command.
       {R"(rename "x\"; delete-all; \"y")", {{"rename", "x\"; delete-all; \"y"}}},
       {R"(rename "\\"; info)", {{"rename", "\\"}, {"info"}}},
+      // In $"..." \t, \n, \r and \xHH are control characters; others as above.
+      {R"(load $"a\tb\x41\x4g\q\\t" c)", {{"load", "a\tbA\\x4g\\q\\t", "c"}}},
+      {R"(rename $"\r\n\x0"$"")", {{"rename", "\r\n\\x0"}}},
+      {R"(load a$b)", {{"load", "a$b"}}},
   };
   for (const Case& c : cases) EXPECT_EQ(words(c.script), c.words) << c.script;
   // A backslash before the closing quote escapes it: the quote stays open.
@@ -69,10 +73,13 @@ TEST(Script, QuotedWordsComeBackExactly) {
       {"\xc3\xa4rger \xe2\x82\xac.dat", "\"\xc3\xa4rger \xe2\x82\xac.dat\""},
       {"x\"; select all; simple-math-y 0 0 0 0; save-selected; \"y.csv",
        R"("x\"; select all; simple-math-y 0 0 0 0; save-selected; \"y.csv")"},
-      // No line can carry a line break or another control character.
+      // A TAB is written escaped in $"..."; no line carries a line break or
+      // another control character.
+      {"tab\there", "$\"tab\\there\""},
+      {"C:\\t\t\"", "$\"C:\\\\t\\t\\\"\""},
       {"a\nb", std::nullopt},
       {"a\rb", std::nullopt},
-      {"tab\there", std::nullopt},
+      {"tab\tand\nbreak", std::nullopt},
       {std::string("nul\0", 4), std::nullopt},
       {"esc\x1b", std::nullopt},
       {"del\x7f", std::nullopt},
@@ -116,6 +123,7 @@ TEST(Script, LinesFromCommandsAndArguments) {
       // A word the parser would split or unquote goes in quotes.
       {ScriptLine("math-graphs").word("a b").word("x\"").word(""), R"(math-graphs "a b" "x\"" "")",
        true},
+      {ScriptLine("load").path("/data/run\t7.dat"), R"(load $"/data/run\t7.dat")", true},
       {ScriptLine("math-graphs").word("a\x01"),
        "# math-graphs was not recorded: a name or text in it holds a line break or another "
        "control character",
