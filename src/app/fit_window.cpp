@@ -101,10 +101,11 @@ FitWindow::FitWindow(QWidget* parent) : QDialog(parent) {
   m_params = new QTableWidget(0, ColumnCount, this);
   m_params->setHorizontalHeaderLabels({"Parameter", "Value", "Fixed", "Lower", "Upper", "Error"});
   m_params->verticalHeader()->hide();
-  // Names and check boxes take what they need; the numbers share the rest.
+  // Names, values, check boxes and errors take what they need, every digit
+  // shown; the bounds share the rest.
   m_params->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-  m_params->horizontalHeader()->setSectionResizeMode(Name, QHeaderView::ResizeToContents);
-  m_params->horizontalHeader()->setSectionResizeMode(Fixed, QHeaderView::ResizeToContents);
+  for (const Column c : {Name, Value, Fixed, StdError})
+    m_params->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
   m_params->setWordWrap(false);
   m_params->setMinimumHeight(150);
   m_weights = new QComboBox(this);

@@ -145,6 +145,14 @@ TEST(FitWindow, GaussianOnALineGivesItsParametersAndGraphs) {
   EXPECT_NEAR(f.value("h1"), 5, 1e-8);
   EXPECT_NEAR(f.value("c1"), 40, 1e-8);
   EXPECT_NEAR(f.value("w1"), 6, 1e-8);
+  // Values and errors in full at the window's first size: every digit shows.
+  auto* params = part<QTableWidget>(fw, "parameters");
+  for (int r = 0; r < params->rowCount(); ++r)
+    for (int c : {1, 5}) {
+      const QString text = params->item(r, c)->text();
+      EXPECT_LE(params->fontMetrics().horizontalAdvance(text) + 6, params->columnWidth(c))
+          << text.toStdString();
+    }
   const QString results = part<QPlainTextEdit>(fw, "results")->toPlainText();
   EXPECT_TRUE(results.contains("R squared 1,")) << results.toStdString();
   // Area of a Gaussian: h w sqrt(pi / (4 ln 2)).
