@@ -437,6 +437,8 @@ void pauseOnceTouched() {
 }
 }  // namespace pausing
 
+// A load waits a moment for a save in place and then says why it read
+// nothing; it never shows the half-written file.
 TEST(InPlaceSave, AWriterThatStillRunsIsLeftAlone) {
   TempDir dir, state;
   ScopedEnv env("XDG_STATE_HOME", state.path());
@@ -462,8 +464,10 @@ TEST(InPlaceSave, AWriterThatStillRunsIsLeftAlone) {
   EXPECT_EQ(w.message, "Could not write " + a + ": another program is saving it right now");
   std::string got;
   const ReadResult r = readWholeFile(a, got);
-  EXPECT_EQ(r.notice, "");
-  EXPECT_EQ(got, halfway);
+  EXPECT_EQ(r.status, ReadStatus::Failed);
+  EXPECT_EQ(r.reason, "another program is saving it right now");
+  EXPECT_EQ(got, "");
+  EXPECT_EQ(readFile(a), halfway);
   EXPECT_EQ(journalsIn(dir.path()).size(), 1u);
   // Even with its file moved out of the folder, a running writer's journal stays.
   TempDir away;
@@ -490,7 +494,7 @@ TEST(InPlaceSave, TheJournalIsReadableOnlyAsTheFileIs) {
   };
   const std::vector<Case> cases = {
       {0600, 0755, 0600, false}, {0644, 0755, 0644, false},  {0640, 0755, 0640, true},
-      {0666, 0755, 0644, false}, {0644, 01777, 0600, false},
+      {0666, 0755, 0644, false}, {0644, 01777, 0644, false},
   };
   const mode_t mask = ::umask(022);
   for (const Case& c : cases) {
@@ -606,12 +610,29 @@ TEST(InPlaceSave, AFileThatCannotBeRestoredIsReadFromItsJournal) {
   EXPECT_EQ(readFile(w), old);
 }
 
+std::vector<std::string> setAsideIn(const std::string& dir) {
+  std::vector<std::string> found;
+  for (const std::string& name : namesIn(dir))
+    if (name.rfind(".varnix-set-aside-journal-", 0) == 0) found.push_back(dir + "/" + name);
+  return found;
+}
+
+/// Writes bytes over the file where it stands (same inode), from `at` on.
+void overwrite(const std::string& path, const std::string& bytes, std::ios::openmode how) {
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary | how);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Whatever wrote the file after the interrupted save: its content stays. A
+// journal made for the very file is set aside, and the load says so; one
+// nothing finds any more goes with the next save in the folder.
 TEST(InPlaceSave, AJournalThatNoLongerFitsTheFileIsNotApplied) {
   const std::string old = numberedLines(150000, 3), fresh = numberedLines(220000, 7);
+  enum Outcome { SetAside, Orphaned, Ignored };
   struct Case {
     const char* what;
     std::function<void(const std::string& file, const std::string& journal)> meanwhile;
-    bool journalStays;
+    Outcome outcome;
   };
   std::vector<Case> cases = {
       {"the file was replaced",
@@ -619,32 +640,48 @@ TEST(InPlaceSave, AJournalThatNoLongerFitsTheFileIsNotApplied) {
          writeFile(file + ".new", "replacement\r\n");
          fs::rename(file + ".new", file);
        },
-       false},
+       Orphaned},
       {"the file was rewritten to another size",
        [](const std::string& file, const std::string&) { writeFile(file, "rewritten\r\n"); },
-       false},
-      // (The new file may well get the old one's inode number.)
-      {"the file was removed and another made under its name",
+       SetAside},
+      {"the file was rewritten to the same length",
        [](const std::string& file, const std::string&) {
-         const std::string same = readFile(file);
-         fs::remove(file);
-         writeFile(file, same);
+         std::string same = readFile(file);
+         same[same.size() / 2] ^= 1;
+         overwrite(file, same, {});
        },
-       false},
+       SetAside},
+      {"a line was appended",
+       [](const std::string& file, const std::string&) {
+         overwrite(file, "1e6 1\r\n", std::ios::app);
+       },
+       SetAside},
+      {"the last byte was changed",
+       [](const std::string& file, const std::string&) {
+         std::string same = readFile(file);
+         same.back() ^= 1;
+         overwrite(file, same, {});
+       },
+       SetAside},
+      {"a 50 MB export was written over it",
+       [](const std::string& file, const std::string&) {
+         overwrite(file, std::string(std::size_t{50} << 20, '7'), {});
+       },
+       SetAside},
       {"the journal is of a later version",
        [](const std::string&, const std::string& journal) {
          std::fstream f(journal, std::ios::in | std::ios::out | std::ios::binary);
          f.seekp(8);
          f.put('\x7f');
        },
-       true},
+       Ignored},
   };
   if (kRoot)
-    cases.push_back({"the journal is another user's",
+    cases.push_back({"the journal is another user's, who may not write the file",
                      [](const std::string&, const std::string& journal) {
                        ASSERT_EQ(::chown(journal.c_str(), kOther, kOther), 0);
                      },
-                     true});
+                     Ignored});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir dir, state;
@@ -655,13 +692,50 @@ TEST(InPlaceSave, AJournalThatNoLongerFitsTheFileIsNotApplied) {
     c.meanwhile(a, journalsIn(dir.path())[0]);
     const std::string before = readFile(a);
     std::string got;
-    EXPECT_EQ(readWholeFile(a, got).notice, "");
+    const std::string notice = readWholeFile(a, got).notice;
     EXPECT_EQ(got, before);
     EXPECT_EQ(readFile(a), before);
-    // A journal nothing will find any more goes with the next save in the folder.
+    const std::vector<std::string> aside = setAsideIn(dir.path());
+    if (c.outcome == SetAside) {
+      ASSERT_EQ(aside.size(), 1u);
+      EXPECT_EQ(notice, a +
+                            " was changed since an interrupted save, so its old content was not "
+                            "put back; the journal of that save was set aside as " +
+                            aside[0]);
+      EXPECT_EQ(readWholeFile(a, got).notice, "");
+    } else {
+      EXPECT_EQ(notice, "");
+      EXPECT_TRUE(aside.empty());
+    }
     ASSERT_TRUE(writeFileAtomically(dir.file("b.dat"), "b").ok);
-    EXPECT_EQ(journalsIn(dir.path()).size(), c.journalStays ? 1u : 0u);
+    EXPECT_EQ(journalsIn(dir.path()).size(), c.outcome == Ignored ? 1u : 0u);
     EXPECT_EQ(readFile(a), before);
+  }
+}
+
+// A file removed after the interrupted save, and another made under its name
+// that may well get its inode number: never written over.
+TEST(InPlaceSave, AFileThatTookTheInodeNumberIsNotTheJournalsFile) {
+  const std::string old = numberedLines(150000, 3), fresh = numberedLines(220000, 7);
+  for (const bool sameContent : {true, false}) {
+    SCOPED_TRACE(sameContent);
+    TempDir dir, state;
+    ScopedEnv env("XDG_STATE_HOME", state.path());
+    const std::string a = dir.file("a.dat");
+    test::interruptedSave(a, old, fresh);
+    const std::string mixed = readFile(a);
+    const std::string other = sameContent ? mixed : std::string(mixed.size(), '5');
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      // Until the system gives the new file the old one's number.
+      const ino_t before = statusOf(a).st_ino;
+      fs::remove(a);
+      writeFile(a, other);
+      if (statusOf(a).st_ino == before) break;
+    }
+    std::string got;
+    readWholeFile(a, got);
+    EXPECT_EQ(got, other);
+    EXPECT_EQ(readFile(a), other);
   }
 }
 

@@ -110,16 +110,22 @@ inline std::string numberedLines(std::size_t n, int tag) {
   return s;
 }
 
+/// Gives the file a second hard link (so that it is saved in place) in a
+/// folder of its own, which the file's folder does not show.
+inline void linkElsewhere(const std::string& path) {
+  static TempDir links;
+  static int count = 0;
+  std::filesystem::create_hard_link(path, links.file(std::to_string(++count)));
+}
+
 /// A file whose in-place save was killed halfway: path (given a second
-/// hard link for the save, removed afterwards) holds part new, part old
-/// content (new at least up to byte `from`), and the journal of the save is
-/// kept.
+/// hard link elsewhere for the save) holds part new, part old content (new
+/// at least up to byte `from`), and the journal of the save is kept.
 inline void interruptedSave(const std::string& path, const std::string& old,
                             const std::string& content, std::size_t from = 0) {
   writeFile(path, old);
-  std::filesystem::create_hard_link(path, path + ".link");
+  linkElsewhere(path);
   saveKilledOnceTouched(path, content, std::nullopt, from);
-  std::filesystem::remove(path + ".link");
 }
 
 }  // namespace varnix::test
