@@ -412,6 +412,7 @@ struct Place {
   std::string path;
   bool besideFile = false;  ///< in the file's own folder
   bool marked = false;      ///< found through the file's mark
+  int folderError = 0;      ///< why the folder a mark names cannot be opened
 };
 
 Fd duplicate(int fd) {
@@ -738,6 +739,12 @@ JournalCheck checkInterruptedSave(int folder, const std::string& folderPath, int
       places.push_back(inPrivateFolder(own, folderPath, inode, false));
     bool needExclusive = false;
     for (Place& place : places) {
+      if (!place.folder && place.marked && place.folderError != ENOENT &&
+          place.folderError != ENOTDIR) {
+        check.refusal = "it may be half written by an interrupted save, whose journal " +
+                        place.path + " cannot be read (" + systemErrorText(place.folderError) + ")";
+        return check;
+      }
       if (!place.folder) continue;
       Fd j(::openat(place.folder.get(), place.name.c_str(),
                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));

@@ -610,6 +610,151 @@ TEST(InPlaceSave, AFileThatCannotBeRestoredIsReadFromItsJournal) {
   EXPECT_EQ(readFile(w), old);
 }
 
+// Whoever loads a file whose save in place was killed (the owner after a
+// group member or root saved it, the writer with another temporary folder,
+// any other user) restores it, reads its old content from the journal, or
+// refuses it saying why: never the half-written file.
+TEST(InPlaceSave, EveryReaderOfAHalfSavedFileRestoresItOrRefusesIt) {
+  if (!kRoot) GTEST_SKIP() << "needs several users";
+  constexpr uid_t kMember = 1;  // daemon: the file's group is its own
+  const std::string old = numberedLines(150000, 3), fresh = numberedLines(220000, 7);
+  enum Outcome { Restored, FromJournal, Refused };
+  struct Case {
+    const char* what;
+    uid_t writer;
+    gid_t fileGroup;
+    mode_t file, folder;
+    uid_t reader;
+    Outcome outcome;
+  };
+  const std::vector<Case> cases = {
+      {"the owner, after a group member saved it", kMember, kMember, 0664, 0775, kOther, Restored},
+      {"the owner, after root saved it", 0, kOther, 0644, 0755, kOther, Restored},
+      {"the writer, with another temporary folder", kOther, kOther, 0644, 0555, kOther, Restored},
+      {"another user, who may not write the file", kOther, kOther, 0644, 0755, kMember,
+       FromJournal},
+      {"another user, who may not read the journal", kOther, kOther, 0644, 0555, kMember, Refused},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string folder = dir.file("f"), w = folder + "/w.dat", home = dir.file("home");
+    const std::string locked = dir.file("locked");
+    for (const std::string& d : {folder, home, locked, home + "/a", home + "/b"}) {
+      fs::create_directory(d);
+      if (d != locked) ASSERT_EQ(::chown(d.c_str(), kOther, c.fileGroup), 0);
+    }
+    ASSERT_EQ(::chmod(home.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
+    writeFile(w, old);
+    ASSERT_EQ(::chown(w.c_str(), kOther, c.fileGroup), 0);
+    ASSERT_EQ(::chmod(w.c_str(), c.file), 0);
+    test::linkElsewhere(w);
+    ASSERT_EQ(::chmod(folder.c_str(), c.folder), 0);
+    {
+      ScopedEnv xdg("XDG_STATE_HOME", c.reader == kOther ? locked : home + "/state");
+      ScopedEnv tmp("TMPDIR", home + "/a");
+      ASSERT_TRUE(test::saveKilledOnceTouched(w, fresh, c.writer, 0, c.fileGroup));
+    }
+    const std::string mixed = readFile(w);
+    ASSERT_TRUE(mixed != old && mixed != fresh);
+
+    ScopedEnv xdg("XDG_STATE_HOME", locked);
+    ScopedEnv tmp("TMPDIR", home + "/b");
+    const int status = test::inChild(
+        [&] {
+          std::string got;
+          const ReadResult r = readWholeFile(w, got);
+          const bool ok =
+              c.outcome == Refused ? !r.ok() && got.empty() &&
+                                         r.reason.rfind(
+                                             "it may be half written by an interrupted save, whose "
+                                             "journal ",
+                                             0) == 0
+              : c.outcome == Restored
+                  ? r.ok() && got == old &&
+                        r.notice == "Restored " + w + " from an interrupted save"
+                  : r.ok() && got == old &&
+                        r.notice.rfind(w + " was left half written by an interrupted save and "
+                                           "cannot be restored (Permission denied); its old "
+                                           "content was read from ",
+                                       0) == 0;
+          if (!ok) std::fprintf(stderr, "%s|%s\n", r.reason.c_str(), r.notice.c_str());
+          ::_exit(ok ? 0 : 1);
+        },
+        c.reader);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(readFile(w) == (c.outcome == Restored ? old : mixed));
+  }
+}
+
+// Loads of a file while another process saves it in place: each shows the
+// old or the new content, or waits and says that a save is under way.
+TEST(InPlaceSave, LoadsDuringAnotherProcesssSaveNeverShowAMix) {
+  TempDir dir, state;
+  ScopedEnv env("XDG_STATE_HOME", state.path());
+  const std::string a = dir.file("a.dat");
+  const std::string old = numberedLines(600000, 3), fresh = numberedLines(500000, 7);
+  writeFile(a, old);
+  test::linkElsewhere(a);
+  int loads = 0;
+  for (int round = 0; round < 4; ++round) {
+    writeFile(a, old);
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(writeFileAtomically(a, fresh).ok ? 0 : 1);
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+      std::string got;
+      const ReadResult r = readWholeFile(a, got);
+      if (r.ok())
+        EXPECT_TRUE(got == old || got == fresh) << "round " << round;
+      else
+        EXPECT_EQ(r.reason, "another program is saving it right now");
+      ++loads;
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(readFile(a), fresh);
+  }
+  EXPECT_GT(loads, 4);
+}
+
+// The restore writes to the file it checked, even when its name is made to
+// lead to another user's file meanwhile (a hard link to root's file, where
+// the system allows one).
+TEST(InPlaceSave, TheRestoreWritesTheFileItChecked) {
+  if (!kRoot) GTEST_SKIP() << "needs a second user";
+  TempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);
+  const std::string w = dir.file("w.dat"), mine = dir.file("root.dat");
+  const std::string old = numberedLines(150000, 3);
+  writeFile(mine, "root's own\r\n");
+  writeFile(w, old);
+  ASSERT_EQ(::chown(w.c_str(), kOther, kOther), 0);
+  const std::string link = test::linkElsewhere(w);
+  ASSERT_TRUE(
+      test::saveKilledOnceTouched(w, numberedLines(220000, 7), kOther, std::size_t{2} << 20));
+  ASSERT_FALSE(readFile(w) == old);
+  fs::create_hard_link(mine, dir.file("swap"));
+  test::detail::g_watched = dir.file("swap");
+  test::detail::g_original = w;
+  const int status = test::inChild([&] {
+    // At the first block put back, the name is made to lead to root's file.
+    setWriteStepHook(+[] {
+      static bool done = false;
+      if (!done) ::rename(test::detail::g_watched.c_str(), test::detail::g_original.c_str());
+      done = true;
+    });
+    std::string got;
+    const ReadResult r = readWholeFile(w, got);
+    ::_exit(r.ok() && got == old && r.notice == "Restored " + w + " from an interrupted save" ? 0
+                                                                                              : 1);
+  });
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(readFile(mine), "root's own\r\n");
+  EXPECT_TRUE(readFile(link) == old);
+}
+
 std::vector<std::string> setAsideIn(const std::string& dir) {
   std::vector<std::string> found;
   for (const std::string& name : namesIn(dir))
