@@ -838,23 +838,22 @@ TEST(InPlaceSave, AJournalThatNoLongerFitsTheFileIsNotApplied) {
     const std::string before = readFile(a);
     std::string got;
     const std::string notice = readWholeFile(a, got).notice;
-    EXPECT_EQ(got, before);
-    EXPECT_EQ(readFile(a), before);
+    EXPECT_TRUE(got == before);
+    EXPECT_TRUE(readFile(a) == before);
     const std::vector<std::string> aside = setAsideIn(dir.path());
-    if (c.outcome == SetAside) {
-      ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(aside.size(), c.outcome == SetAside ? 1u : 0u);
+    if (c.outcome == SetAside && aside.size() == 1) {
       EXPECT_EQ(notice, a +
                             " was changed since an interrupted save, so its old content was not "
                             "put back; the journal of that save was set aside as " +
                             aside[0]);
       EXPECT_EQ(readWholeFile(a, got).notice, "");
-    } else {
+    } else if (c.outcome != SetAside) {
       EXPECT_EQ(notice, "");
-      EXPECT_TRUE(aside.empty());
     }
     ASSERT_TRUE(writeFileAtomically(dir.file("b.dat"), "b").ok);
     EXPECT_EQ(journalsIn(dir.path()).size(), c.outcome == Ignored ? 1u : 0u);
-    EXPECT_EQ(readFile(a), before);
+    EXPECT_TRUE(readFile(a) == before);
   }
 }
 
