@@ -739,31 +739,31 @@ JournalCheck checkInterruptedSave(int folder, const std::string& folderPath, int
       places.push_back(inPrivateFolder(own, folderPath, inode, false));
     bool needExclusive = false;
     for (Place& place : places) {
-      if (!place.folder && place.marked && place.folderError != ENOENT &&
-          place.folderError != ENOTDIR) {
+      auto unreadable = [&](int err) {
         check.refusal = "it may be half written by an interrupted save, whose journal " +
-                        place.path + " cannot be read (" + systemErrorText(place.folderError) + ")";
-        return check;
-      }
+                        place.path + " cannot be read (" + systemErrorText(err) + ")";
+        return std::move(check);
+      };
+      if (!place.folder && place.marked && place.folderError != ENOENT &&
+          place.folderError != ENOTDIR)
+        return unreadable(place.folderError);
       if (!place.folder) continue;
-      Fd j(::openat(place.folder.get(), place.name.c_str(),
-                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+      // Only a regular file is opened: a mark may name anything.
       struct stat js {};
-      if (!j) {
+      if (::fstatat(place.folder.get(), place.name.c_str(), &js, AT_SYMLINK_NOFOLLOW) != 0) {
         const int err = errno;
-        // A journal this user may not read, of someone who may write the
-        // file: the file may be half written and nothing here can tell.
-        if (err != ENOENT &&
-            ::fstatat(place.folder.get(), place.name.c_str(), &js, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(js.st_mode) && mayHaveWritten(js.st_uid, fs)) {
-          check.refusal = "it may be half written by an interrupted save, whose journal " +
-                          place.path + " cannot be read (" + systemErrorText(err) + ")";
-          return check;
-        }
+        if (place.marked && err != ENOENT) return unreadable(err);
         // A mark whose journal is gone: the save ended.
-        if (place.marked && err == ENOENT) ::fremovexattr(fd, kJournalMark);
+        if (place.marked) ::fremovexattr(fd, kJournalMark);
         continue;
       }
+      if (!S_ISREG(js.st_mode)) continue;
+      Fd j(::openat(place.folder.get(), place.name.c_str(),
+                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+      // A journal this user may not read, of someone who may write the file:
+      // the file may be half written and nothing here can tell.
+      if (!j && errno != ENOENT && mayHaveWritten(js.st_uid, fs)) return unreadable(errno);
+      if (!j) continue;
       if (::fstat(j.get(), &js) != 0 || !S_ISREG(js.st_mode) || !mayHaveWritten(js.st_uid, fs))
         continue;
       Header h;

@@ -768,6 +768,74 @@ TEST(InPlaceSave, TheRestoreWritesTheFileItChecked) {
   EXPECT_TRUE(readFile(link) == old);
 }
 
+// A folder that takes no new file, on a file system whose files take no
+// mark: a save in place could not tell other readers of the file, so it is
+// not made and the user is told why.
+TEST(InPlaceSave, AFileThatTakesNoMarkInAFolderThatTakesNoFileIsNotWrittenInPlace) {
+  if (!kRoot) GTEST_SKIP() << "needs to mount a file system";
+  TempDir dir;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  const std::string mount = dir.file("m"), home = dir.file("home");
+  const std::string w = mount + "/ro/w.dat";
+  for (const std::string& d : {mount, home}) fs::create_directory(d);
+  ASSERT_EQ(::chown(home.c_str(), kOther, kOther), 0);
+  ScopedEnv xdg("XDG_STATE_HOME", home + "/state");
+  // 0: as expected; 2: no file system without marks could be mounted.
+  const int status = test::inChild([&] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("ramfs", mount.c_str(), "ramfs", 0, nullptr) != 0 ||
+        ::setxattr(mount.c_str(), "user.probe", "1", 1, 0) == 0)
+      ::_exit(2);
+    fs::create_directory(mount + "/ro");
+    writeFile(w, "old\r\n");
+    for (const std::string& p : {mount + "/ro", w})
+      if (::chown(p.c_str(), kOther, kOther) != 0) ::_exit(3);
+    ::chmod(mount.c_str(), 0755);
+    ::chmod((mount + "/ro").c_str(), 0555);
+    const int saved = test::inChild(
+        [&] {
+          const WriteResult r = writeFileAtomically(w, "new\r\n");
+          ::_exit(!r.ok &&
+                          r.message == "Could not write " + w +
+                                           ": its folder takes no new file and the file takes no "
+                                           "mark that would tell others reading it of an "
+                                           "unfinished save (Operation not supported)" &&
+                          readFile(w) == "old\r\n"
+                      ? 0
+                      : 1);
+        },
+        kOther);
+    ::_exit(WIFEXITED(saved) ? WEXITSTATUS(saved) : 1);
+  });
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot mount ramfs here";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(namesIn(home + "/state/varnix/journals").empty());
+}
+
+// A mark names something other than a journal (anyone who may write the
+// file may set one): a FIFO is never opened, nothing is refused or changed.
+TEST(InPlaceSave, AMarkIsFollowedOnlyToAJournal) {
+  TempDir dir;
+  const std::string a = dir.file("a.dat"), fifo = dir.file("fifo"), plain = dir.file("plain");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  writeFile(plain, "not a journal");
+  for (const std::string& target :
+       {fifo, plain, dir.path(), dir.file("missing"), std::string("relative"), std::string("/")}) {
+    SCOPED_TRACE(target);
+    writeFile(a, "1 2\r\n");
+    if (::setxattr(a.c_str(), kJournalMark, target.data(), target.size(), 0) != 0)
+      GTEST_SKIP() << "no extended attributes in " << dir.path();
+    std::string got;
+    const ReadResult r = readWholeFile(a, got);
+    EXPECT_TRUE(r.ok()) << r.reason;
+    EXPECT_EQ(got, "1 2\r\n");
+    EXPECT_EQ(r.notice, "");
+    EXPECT_TRUE(writeFileAtomically(a, "3 4\r\n").ok);
+    EXPECT_EQ(readFile(plain), "not a journal");
+  }
+}
+
 std::vector<std::string> setAsideIn(const std::string& dir) {
   std::vector<std::string> found;
   for (const std::string& name : namesIn(dir))
