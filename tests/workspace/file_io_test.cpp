@@ -938,6 +938,58 @@ TEST(InPlaceSave, AJournalThatNoLongerFitsTheFileIsNotApplied) {
   }
 }
 
+// A journal of an earlier Varnix (version 1) knows the old content but not
+// what was written: it is found, and set aside rather than trusted.
+TEST(InPlaceSave, AnEarlierVersionsJournalIsNeverAppliedToAMixedFile) {
+  TempDir dir, state;
+  ScopedEnv env("XDG_STATE_HOME", state.path());
+  const std::string a = dir.file("a.dat");
+  const std::string old = numberedLines(150000, 3);
+  test::interruptedSave(a, old, numberedLines(220000, 7));
+  for (const std::string& j : journalsIn(dir.path())) fs::remove(j);
+  const std::string mixed = readFile(a);
+  auto put = [](std::string& out, std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
+  };
+  StreamHash oldHash;
+  oldHash.add(old);
+  const std::string name = "a.dat", folder = dir.path();
+  std::string header = "VXJOURNL";
+  put(header, 1, 4);
+  put(header, 96 + name.size() + folder.size() + 8, 4);
+  for (std::uint64_t v :
+       {std::uint64_t{0}, std::uint64_t{0}, static_cast<std::uint64_t>(statusOf(a).st_ino),
+        static_cast<std::uint64_t>(old.size()), oldHash.value(), ~std::uint64_t{0},
+        std::uint64_t{0}, std::uint64_t{0}})
+    put(header, v, 8);
+  for (std::uint64_t v : {std::uint64_t{0}, std::uint64_t{0}, std::uint64_t{name.size()},
+                          std::uint64_t{folder.size()}})
+    put(header, v, 4);
+  header += name + folder;
+  StreamHash headerHash;
+  headerHash.add(header);
+  put(header, headerHash.value(), 8);
+  const std::string journal = dir.file(".varnix-journal-" + [&] {
+    char buf[17];
+    std::snprintf(buf, sizeof buf, "%llx", static_cast<unsigned long long>(statusOf(a).st_ino));
+    return std::string(buf);
+  }());
+  writeFile(journal, header + old);
+
+  std::string got;
+  const ReadResult r = readWholeFile(a, got);
+  EXPECT_TRUE(got == mixed);
+  EXPECT_TRUE(readFile(a) == mixed);
+  const std::vector<std::string> aside = setAsideIn(dir.path());
+  ASSERT_EQ(aside.size(), 1u);
+  EXPECT_EQ(r.notice, a +
+                          " may be half written by an interrupted save of an earlier Varnix, whose "
+                          "journal cannot tell; the file was left as it is and the journal was set "
+                          "aside as " +
+                          aside[0]);
+  EXPECT_TRUE(readFile(aside[0]) == header + old);
+}
+
 // A file removed after the interrupted save, and another made under its name
 // that may well get its inode number: never written over.
 TEST(InPlaceSave, AFileThatTookTheInodeNumberIsNotTheJournalsFile) {
