@@ -44,7 +44,8 @@ constexpr std::size_t kFixedHeader = 104;
 constexpr std::uint32_t kBlockRecord = 1;
 constexpr std::uint32_t kEndRecord = 2;
 constexpr std::size_t kPage = 4096;
-constexpr std::uint64_t kMaxPages = std::uint64_t{1} << 16;
+/// Blocks are at most a content buffer long: far below this.
+constexpr std::uint64_t kMaxPages = 4096;
 constexpr std::size_t kMaxHeader = std::size_t{64} * 1024;
 
 std::uint64_t hashOf(std::string_view bytes) {
@@ -562,26 +563,35 @@ Fit fitOf(int file, std::uint64_t size, int journal, const Header& h) {
   for (const Record& r : records)
     if (r.kind == kBlockRecord) end = std::max(end, r.end);
   if (size < lowest || size > std::max(old, end)) return Fit::Changed;
-  // Old bytes at [from, to): as the journal keeps them, and absent where
-  // both the file and the old content end before.
-  auto isOld = [&](std::uint64_t from, std::uint64_t to) {
-    const std::uint64_t inFile = std::min(to, size), inOld = std::min(to, old);
-    return inFile == inOld &&
-           (inFile <= from || sameBytes(file, from, journal, oldAt + from, inFile - from));
-  };
   enum { Restored, New, Left } state = Restored;
   bool restoreCut = false;
   std::uint64_t at = 0;
+  std::string inFile, inOld;
   for (std::size_t i = 0; i < records.size(); ++i) {
     const Record& r = records[i];
     if (r.kind != kBlockRecord) continue;
-    const std::uint64_t pages = (r.end - at + kPage - 1) / kPage;
-    if (r.end <= at || r.hashes.size() != pages) return Fit::Changed;
-    for (std::uint64_t p = 0; p < pages; ++p) {
-      const std::uint64_t from = at + p * kPage, to = std::min(r.end, from + kPage);
-      const bool isNew = to <= size && hashRange(file, static_cast<off_t>(from), to - from) ==
-                                           r.hashes[static_cast<std::size_t>(p)];
-      const bool wasOld = isOld(from, to);
+    if (r.end <= at || r.hashes.size() != (r.end - at + kPage - 1) / kPage) return Fit::Changed;
+    // The block as the file has it now and as it was.
+    const std::size_t length = static_cast<std::size_t>(r.end - at);
+    inFile.resize(
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, size > at ? size - at : 0)));
+    inOld.resize(
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, old > at ? old - at : 0)));
+    if (readAt(file, inFile.data(), inFile.size(), static_cast<off_t>(at)) !=
+            static_cast<ssize_t>(inFile.size()) ||
+        readAt(journal, inOld.data(), inOld.size(), static_cast<off_t>(oldAt + at)) !=
+            static_cast<ssize_t>(inOld.size()))
+      return Fit::Changed;
+    for (std::size_t p = 0; p < r.hashes.size(); ++p) {
+      const std::size_t from = p * kPage, to = std::min(length, from + kPage);
+      const bool isNew = to <= inFile.size() &&
+                         hashOf(std::string_view(inFile).substr(from, to - from)) == r.hashes[p];
+      // Old where the bytes agree, and where the file and the old content
+      // both end before.
+      const std::size_t fileTo = std::min(to, inFile.size()), oldTo = std::min(to, inOld.size());
+      const bool wasOld = fileTo == oldTo &&
+                          (fileTo <= from || std::memcmp(inFile.data() + from, inOld.data() + from,
+                                                         fileTo - from) == 0);
       if (state == Restored && !wasOld) {
         if (!isNew) {
           if (restoreCut) return Fit::Changed;
@@ -599,7 +609,10 @@ Fit fitOf(int file, std::uint64_t size, int journal, const Header& h) {
     }
     at = r.end;
   }
-  return isOld(at, std::max(size, at)) || size <= at ? Fit::Restorable : Fit::Changed;
+  // After the blocks, the old content as it was, and nothing more.
+  if (size <= at) return Fit::Restorable;
+  return size <= old && sameBytes(file, at, journal, oldAt + at, size - at) ? Fit::Restorable
+                                                                            : Fit::Changed;
 }
 
 /// Writes the journal's old content back into the file and checks it.
