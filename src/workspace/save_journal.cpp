@@ -900,9 +900,11 @@ int SaveJournal::create(const PathTarget& t, const struct stat& st, int targetFd
       ::flock(fd.get(), LOCK_EX);
       struct stat js {};
       if (::fstat(fd.get(), &js) != 0 || js.st_nlink == 0) continue;
-      // Group members of the file may read the journal only if it has the
-      // file's group.
-      if ((m & S_IRWXG) && js.st_gid != st.st_gid &&
+      // Root saving another's file gives the journal to the file's owner,
+      // who may then read it. Group members of the file may read the journal
+      // only if it has the file's group.
+      if (::geteuid() == 0 && js.st_uid != st.st_uid) ::fchown(fd.get(), st.st_uid, st.st_gid);
+      if ((m & S_IRWXG) && ::fstat(fd.get(), &js) == 0 && js.st_gid != st.st_gid &&
           ::fchown(fd.get(), static_cast<uid_t>(-1), st.st_gid) != 0)
         ::fchmod(fd.get(), m & ~S_IRWXG);
       m_fd = std::move(fd);

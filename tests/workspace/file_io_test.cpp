@@ -643,6 +643,8 @@ TEST(InPlaceSave, EveryReaderOfAHalfSavedFileRestoresItOrRefusesIt) {
   const std::vector<Case> cases = {
       {"the owner, after a group member saved it", kMember, kMember, 0664, 0775, kOther, Restored},
       {"the owner, after root saved it", 0, kOther, 0644, 0755, kOther, Restored},
+      {"the owner of a file only they may read, after root saved it", 0, kOther, 0600, 0755, kOther,
+       Restored},
       {"the writer, with another temporary folder", kOther, kOther, 0644, 0555, kOther, Restored},
       {"another user, who may not write the file", kOther, kOther, 0644, 0755, kMember,
        FromJournal},
