@@ -247,6 +247,20 @@ bool regularTarget(const std::string& path, PathTarget& t, struct stat& st) {
          S_ISREG(st.st_mode);
 }
 
+/// The folder the open file is in (as the system names it), for a file
+/// reached where the walk of its path refused a link.
+void folderOf(int fd, PathTarget& t) {
+  std::string path(4096, '\0');
+  const ssize_t n =
+      ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path.data(), path.size());
+  if (n <= 0 || static_cast<std::size_t>(n) >= path.size()) return;
+  path.resize(static_cast<std::size_t>(n));
+  const std::size_t slash = path.rfind('/');
+  if (path[0] != '/' || slash == std::string::npos) return;
+  t.folderPath = slash == 0 ? "/" : path.substr(0, slash);
+  t.folder.reset(::open(t.folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
+
 /// Hands up to `limit` bytes of fd from offset to sink, in blocks of
 /// bufSize; returns 0 or the errno of a failed read (what came before stays
 /// with the sink).
@@ -296,23 +310,6 @@ ReadResult readFileInBlocks(const std::string& path, const BlockSink& sink, std:
     return static_cast<std::size_t>(
         std::min<std::uint64_t>(blockSize, std::max<std::uint64_t>(size + 1, 4096)));
   };
-  {
-    // An interrupted in-place save of this file is undone before it is read;
-    // where it cannot be, the old content comes from the journal.
-    PathTarget t;
-    struct stat st {};
-    if (regularTarget(path, t, st)) {
-      JournalCheck journal = recoverInterruptedSave(t, st, path);
-      r.notice = std::move(journal.notice);
-      if (journal.oldContent) {
-        r.size = journal.length;
-        if (r.size > availableMemory()) return tooLarge();
-        const int err = streamBlocks(journal.oldContent.get(), static_cast<off_t>(journal.offset),
-                                     journal.length, bufferFor(r.size), r.size, sink);
-        return err != 0 ? failed(err) : r;
-      }
-    }
-  }
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     const int err = errno;
@@ -341,7 +338,35 @@ ReadResult readFileInBlocks(const std::string& path, const BlockSink& sink, std:
     r.reason = "not a regular file";
     return r;
   }
+  auto refused = [&](const std::string& why) {
+    r.status = ReadStatus::Failed;
+    r.reason = why;
+    return r;
+  };
+  // Not while another Varnix rewrites the file in place: it holds the lock
+  // until the file is whole again.
+  if (!lockWithin(fd.get(), LOCK_SH)) return refused(kBusy);
+  {
+    // An interrupted in-place save of this file is undone before it is read;
+    // where it cannot be, the old content comes from the journal.
+    PathTarget t;
+    std::string why;
+    if (walkToTarget(path, FinalLink::Follow, t, why) != 0) folderOf(fd.get(), t);
+    JournalCheck journal = checkInterruptedSave(t.folder.get(), t.folderPath, fd.get(), path);
+    if (journal.busy) return refused(kBusy);
+    if (!journal.refusal.empty()) return refused(journal.refusal);
+    r.notice = std::move(journal.notice);
+    if (journal.oldContent) {
+      r.size = journal.length;
+      if (r.size > availableMemory()) return tooLarge();
+      const int err = streamBlocks(journal.oldContent.get(), static_cast<off_t>(journal.offset),
+                                   journal.length, bufferFor(r.size), r.size, sink);
+      return err != 0 ? failed(err) : r;
+    }
+  }
+  if (::fstat(fd.get(), &st) != 0) return failed(errno);
   r.size = static_cast<std::uint64_t>(st.st_size);
+  if (r.size > availableMemory()) return tooLarge();
   // A file may grow while it is read (a log being written), but not
   // without end: some files of the system report no size and never end
   // (/proc/self/pagemap). A read that goes far past the size is stopped.
@@ -525,10 +550,12 @@ struct WriteFailure {
 /// its length and, for a file written in place, its hash.
 class FileSink final : public ContentSink {
  public:
-  /// Over a file written in place, the last block made is held back until
-  /// finish(): until the journal knows the new content, the file never holds
-  /// all of it.
-  FileSink(int fd, bool inPlace) : ContentSink(kWriteBlock), m_fd(fd), m_inPlace(inPlace) {}
+  /// Over a file written in place (with its journal), each block is first
+  /// noted in the journal and flushed to disk before the next, and the last
+  /// block made is held back until finish(): until the journal knows the new
+  /// content, the file never holds all of it.
+  FileSink(int fd, SaveJournal* journal)
+      : ContentSink(kWriteBlock), m_fd(fd), m_inPlace(journal != nullptr), m_journal(journal) {}
   /// How many bytes were made.
   std::uint64_t length() const { return m_length; }
   std::uint64_t hash() const { return m_hash.value(); }
@@ -557,16 +584,24 @@ class FileSink final : public ContentSink {
   void write(std::string_view bytes) {
     if (bytes.empty()) return;
     int err = 0;
+    if (m_journal && (err = m_journal->recordBlock(m_written, bytes)) != 0) throw WriteFailure{err};
     if (!writeAllAt(m_fd, bytes, static_cast<off_t>(m_written), err)) throw WriteFailure{err};
-    // The block starts on its way to the disk now, while the next one is
-    // made: the flush at the end then has little left to wait for.
-    ::sync_file_range(m_fd, static_cast<off_t>(m_written), static_cast<off_t>(bytes.size()),
-                      SYNC_FILE_RANGE_WRITE);
+    if (m_journal) {
+      // On disk before the journal announces the next block: after a power
+      // cut, too, only the last block announced may be half written.
+      if (::fdatasync(m_fd) != 0) throw WriteFailure{errno};
+    } else {
+      // The block starts on its way to the disk now, while the next one is
+      // made: the flush at the end then has little left to wait for.
+      ::sync_file_range(m_fd, static_cast<off_t>(m_written), static_cast<off_t>(bytes.size()),
+                        SYNC_FILE_RANGE_WRITE);
+    }
     m_written += bytes.size();
     writeStep();
   }
   int m_fd;
   bool m_inPlace;
+  SaveJournal* m_journal;
   std::uint64_t m_length = 0;
   std::uint64_t m_written = 0;
   std::string m_held;
@@ -610,17 +645,26 @@ WriteResult writeInPlace(const std::string& path, const PathTarget& t,
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return failure(path, errno);
   if (!S_ISREG(st.st_mode)) return failure(path, EINVAL, "not a regular file");
-  // One writer in place at a time: two would mix their bytes.
-  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-    return failure(path, EBUSY, kBusy);
+  // One writer in place at a time, and no reader while the file is half
+  // written: readers take the lock shared and wait a moment for it.
+  if (!lockWithin(fd.get(), LOCK_EX)) return failure(path, EBUSY, kBusy);
+  // A save interrupted since the file was last looked at.
+  JournalCheck earlier = checkInterruptedSave(t.folder.get(), t.folderPath, fd.get(), path, true);
+  if (earlier.busy) return failure(path, EBUSY, kBusy);
+  if (!earlier.refusal.empty()) return failure(path, EBUSY, earlier.refusal);
+  if (::fstat(fd.get(), &st) != 0) return failure(path, errno);
+  auto told = [&](WriteResult r) {
+    if (!earlier.notice.empty()) r.notice = earlier.notice;
+    return r;
+  };
   SaveJournal journal;
   std::string why;
-  if (const int e = journal.create(t, st, fd.get(), why)) return failure(path, e, why);
+  if (const int e = journal.create(t, st, fd.get(), why)) return told(failure(path, e, why));
 
   // The new content goes over the old one as it is made; the journal learns
   // its length and hash before the last block goes in and the file is cut
   // to its length.
-  FileSink sink(fd.get(), true);
+  FileSink sink(fd.get(), &journal);
   std::string cause;
   int err = produceInto(produce, sink, cause);
   if (err == 0) err = journal.recordNewContent(sink.length(), sink.hash());
@@ -632,13 +676,13 @@ WriteResult writeInPlace(const std::string& path, const PathTarget& t,
   if (err == 0) {
     journal.remove();
     writeStep();
-    return {};
+    return told({});
   }
   WriteResult r = failure(path, err, cause);
   if (!journal.restore(fd.get()))
     r.message += "; its old content is kept in " + journal.path() +
                  " and is put back when Varnix next opens the file";
-  return r;
+  return told(r);
 }
 
 /// Gives the finished temporary file its final name: over the old file, or,
@@ -726,6 +770,7 @@ WriteResult writeFileAtomically(const std::string& path, const ContentProducer& 
     const JournalCheck journal = recoverInterruptedSave(t, st, path);
     notice = journal.notice;
     if (journal.busy) return failure(path, EBUSY, kBusy);
+    if (!journal.refusal.empty()) return failure(path, EBUSY, journal.refusal);
   }
   auto told = [&](WriteResult r) {
     r.notice = notice;
@@ -794,7 +839,7 @@ WriteResult writeFileAtomically(const std::string& path, const ContentProducer& 
       return told(writeInPlace(path, t, produce));
     }
   }
-  FileSink sink(fd.get(), false);
+  FileSink sink(fd.get(), nullptr);
   why.clear();
   if ((err = produceInto(produce, sink, why)) != 0) {
     abandon();

@@ -45,8 +45,11 @@ using BlockSink = std::function<void(std::string_view block, std::uint64_t fileS
 /// the sink; the result says how the reading ended. A FIFO is never opened
 /// (that would wait for a writer), and a file that goes on far past the
 /// size it had when opened is stopped (Overrun), so nothing here can hang
-/// or fill the memory. An interrupted in-place save of the file is undone
-/// first (see recoverInterruptedSave).
+/// or fill the memory. A save in place by another Varnix is waited for a
+/// moment (then the reading fails with "another program is saving it right
+/// now"), and an interrupted one is undone first (see recoverInterruptedSave);
+/// where it can be neither undone nor read from its journal, the reading
+/// fails and says why.
 ReadResult readFileInBlocks(const std::string& path, const BlockSink& sink,
                             std::size_t blockSize = std::size_t{1} << 20);
 
@@ -88,7 +91,8 @@ enum class WriteMode {
 /// links, one whose attributes cannot be carried over, or one in a folder
 /// that cannot take a temporary file, is overwritten in place: its old
 /// content first goes to a journal (".varnix-journal-*" beside it, or the
-/// user's state folder, see journalStateFolder), flushed, which is removed
+/// user's state folder, see journalStateFolder, with the file marked so that
+/// every reader finds it), flushed, which is removed
 /// once the new content is verified, and from which the next Varnix process
 /// that reads or writes the file restores it should this one be killed. On
 /// failure the old file is untouched.
@@ -101,9 +105,10 @@ WriteResult writeFileAtomically(const std::string& path, const ContentProducer& 
                                 WriteMode mode = WriteMode::Replace);
 
 /// Looks for the journal of an interrupted in-place save of the file at
-/// path and, when the process that wrote it is gone, puts the old content
-/// back. Returns what to tell the user ("Restored <path> from an interrupted
-/// save"), or nothing when there was nothing to do.
+/// path and, when the process that wrote it is gone and the file is as that
+/// save left it, puts the old content back. Returns what to tell the user
+/// ("Restored <path> from an interrupted save", or that a journal no longer
+/// fitting the file was set aside), or nothing when there was nothing to do.
 std::string recoverInterruptedSave(const std::string& path);
 
 /// The folder for the journals of files whose own folder takes no new file:

@@ -20,12 +20,14 @@
 namespace varnix::test {
 
 /// Runs body in a child process (as user `uid` when given and this process
-/// is root) and waits for it; returns the wait status.
-inline int inChild(const std::function<void()>& body, std::optional<uid_t> uid = std::nullopt) {
+/// is root, with group `gid` or else the group of the same number) and waits
+/// for it; returns the wait status.
+inline int inChild(const std::function<void()>& body, std::optional<uid_t> uid = std::nullopt,
+                   std::optional<gid_t> gid = std::nullopt) {
   const pid_t child = ::fork();
   if (child == 0) {
     if (uid && ::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(*uid) != 0 || ::setuid(*uid) != 0))
+        (::setgroups(0, nullptr) != 0 || ::setgid(gid.value_or(*uid)) != 0 || ::setuid(*uid) != 0))
       ::_exit(3);
     body();
     ::_exit(0);
@@ -69,7 +71,8 @@ inline bool saveKilledAtStep(const std::string& path, const std::string& content
 /// first step after which the file no longer holds its old content (from
 /// byte `from` on). True when it was killed there.
 inline bool saveKilledOnceTouched(const std::string& path, const std::string& content,
-                                  std::optional<uid_t> uid = std::nullopt, std::size_t from = 0) {
+                                  std::optional<uid_t> uid = std::nullopt, std::size_t from = 0,
+                                  std::optional<gid_t> gid = std::nullopt) {
   detail::g_watched = path;
   detail::g_original = readFile(path);
   detail::g_watchedFrom = from;
@@ -78,7 +81,7 @@ inline bool saveKilledOnceTouched(const std::string& path, const std::string& co
         setWriteStepHook(detail::killOnceTouched);
         ::_exit(writeFileAtomically(path, content).ok ? 0 : 1);
       },
-      uid));
+      uid, gid));
 }
 
 /// Sets an environment variable for the life of the object.
@@ -110,16 +113,24 @@ inline std::string numberedLines(std::size_t n, int tag) {
   return s;
 }
 
+/// Gives the file a second hard link (so that it is saved in place) in a
+/// folder of its own, which the file's folder does not show; returns its path.
+inline std::string linkElsewhere(const std::string& path) {
+  static TempDir links;
+  static int count = 0;
+  const std::string link = links.file(std::to_string(++count));
+  std::filesystem::create_hard_link(path, link);
+  return link;
+}
+
 /// A file whose in-place save was killed halfway: path (given a second
-/// hard link for the save, removed afterwards) holds part new, part old
-/// content (new at least up to byte `from`), and the journal of the save is
-/// kept.
+/// hard link elsewhere for the save) holds part new, part old content (new
+/// at least up to byte `from`), and the journal of the save is kept.
 inline void interruptedSave(const std::string& path, const std::string& old,
                             const std::string& content, std::size_t from = 0) {
   writeFile(path, old);
-  std::filesystem::create_hard_link(path, path + ".link");
+  linkElsewhere(path);
   saveKilledOnceTouched(path, content, std::nullopt, from);
-  std::filesystem::remove(path + ".link");
 }
 
 }  // namespace varnix::test
