@@ -837,16 +837,14 @@ JournalCheck checkInterruptedSave(int folder, const std::string& folderPath, int
         const std::optional<std::string> aside = setAside(place, h.inode);
         if (aside && place.marked) ::fremovexattr(fd, kJournalMark);
         const std::string where = aside ? "was set aside as " + *aside : "is " + place.path;
-        check.notice =
-            h.version == kVersion1
-                ? shown +
-                      " may be half written by an interrupted save of an earlier Varnix, "
-                      "whose journal cannot tell; the file was left as it is and the journal " +
-                      where
-                : shown +
-                      " was changed since an interrupted save, so its old content was not "
-                      "put back; the journal of that save " +
-                      where;
+        check.notice = shown;
+        check.notice += h.version == kVersion1
+                            ? " may be half written by an interrupted save of an earlier Varnix, "
+                              "whose journal cannot tell; the file was left as it is and the "
+                              "journal "
+                            : " was changed since an interrupted save, so its old content was "
+                              "not put back; the journal of that save ";
+        check.notice += where;
         continue;
       }
       if (putBack(j.get(), h, target.get())) {
