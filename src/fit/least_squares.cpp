@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <numbers>
 #include <optional>
+
+#include <gsl/gsl_linalg.h>
 
 #include "fit/gsl_support.h"
 #include "workspace/error.h"
@@ -398,6 +402,112 @@ std::string rangeText(const FitSettings& settings) {
          formatShortest(std::max(settings.x1, settings.x2));
 }
 
+/// The covariance (J^T W J)^+ of the free parameters by the pseudo-inverse
+/// (GSL's SVD of the Jacobian with columns scaled to unit length; singular
+/// values below 1e-12 of the largest count as 0), for an end where the
+/// Jacobian is singular. A parameter with a share in the null space (a
+/// change of it that some change of the others undoes, or one that moves
+/// nothing) is undetermined: NaN in its row and column. The others keep
+/// their variances, which no choice of inverse changes.
+struct Determination {
+  std::vector<double> covariance;
+  std::vector<bool> undetermined;
+};
+
+Determination pseudoInverseCovariance(Problem& p, const std::vector<double>& weights) {
+  const std::size_t n = p.points.size(), m = p.freeIndex.size();
+  gsl::Ptr<gsl_matrix> J = gsl::owned(gsl_matrix_alloc(n, m));
+  std::vector<double> norm(m, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    p.evaluator.valueAndGradient(p.points[i].x, p.values.data(), p.gradient.data());
+    const double sw = std::sqrt(weights[i]);
+    for (std::size_t k = 0; k < m; ++k) {
+      const double d = p.gradient[k] * sw;
+      gsl_matrix_set(J.get(), i, k, std::isfinite(d) ? d : 0);
+      norm[k] += d * d;
+    }
+  }
+  for (std::size_t k = 0; k < m; ++k) {
+    norm[k] = std::sqrt(norm[k]);
+    gsl_vector_view column = gsl_matrix_column(J.get(), k);
+    if (norm[k] > 0 && std::isfinite(norm[k]))
+      gsl_vector_scale(&column.vector, 1 / norm[k]);
+    else
+      gsl_vector_set_zero(&column.vector);
+  }
+  gsl::Ptr<gsl_matrix> V = gsl::owned(gsl_matrix_alloc(m, m));
+  gsl::Ptr<gsl_vector> S = gsl::owned(gsl_vector_alloc(m));
+  gsl::Ptr<gsl_vector> work = gsl::owned(gsl_vector_alloc(m));
+  Determination out;
+  out.undetermined.assign(m, true);
+  out.covariance.assign(m * m, std::nan(""));
+  if (gsl_linalg_SV_decomp(J.get(), V.get(), S.get(), work.get()) != GSL_SUCCESS) return out;
+  const double cut = 1e-12 * gsl_vector_get(S.get(), 0);
+  std::vector<double> nullShare(m, 0);
+  for (std::size_t j = 0; j < m; ++j)
+    if (!(gsl_vector_get(S.get(), j) > cut))
+      for (std::size_t k = 0; k < m; ++k)
+        nullShare[k] += std::pow(gsl_matrix_get(V.get(), k, j), 2);
+  for (std::size_t k = 0; k < m; ++k)
+    out.undetermined[k] = !(nullShare[k] < 1e-8) || !(norm[k] > 0) || !std::isfinite(norm[k]);
+  for (std::size_t a = 0; a < m; ++a)
+    for (std::size_t b = 0; b < m; ++b) {
+      if (out.undetermined[a] || out.undetermined[b]) continue;
+      double c = 0;
+      for (std::size_t j = 0; j < m; ++j) {
+        const double s = gsl_vector_get(S.get(), j);
+        if (s > cut) c += gsl_matrix_get(V.get(), a, j) * gsl_matrix_get(V.get(), b, j) / (s * s);
+      }
+      out.covariance[a * m + b] = c / (norm[a] * norm[b]);
+    }
+  return out;
+}
+
+/// "a", "a and b", "a, b and c".
+std::string namesText(const std::vector<std::string>& names) {
+  std::string out;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    out += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+  return out;
+}
+
+/// Why an end is on a kink: a width of gauss, lorentz or pvoigt that 0
+/// lies within the bounds of and that has shrunk below half the median
+/// spacing of the points (the peak covers one point at most, and the model,
+/// which depends on |w|, has a kink at 0 that stops the solver short).
+/// Empty when there is none.
+std::string kinkReason(const FitModel& model, const FitSettings& settings,
+                       const std::vector<double>& values, std::span<const Point> points) {
+  std::vector<double> spacing;
+  for (std::size_t i = 1; i < points.size(); ++i)
+    if (points[i].x != points[i - 1].x) spacing.push_back(std::fabs(points[i].x - points[i - 1].x));
+  if (spacing.empty()) return {};
+  std::nth_element(spacing.begin(), spacing.begin() + static_cast<long>(spacing.size() / 2),
+                   spacing.end());
+  const double typical = spacing[spacing.size() / 2];
+  // The spacing to two digits, for the suggested bound.
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2g", typical);
+  const double bound = std::strtod(text, nullptr);
+  for (const ModelNode& n : model.nodes()) {
+    using Kind = ModelNode::Kind;
+    if (n.kind != Kind::Gauss && n.kind != Kind::Lorentz && n.kind != Kind::PseudoVoigt) continue;
+    const ModelNode& w = model.nodes()[n.child[3]];
+    if (w.kind != Kind::Parameter) continue;
+    const ParameterSetting& s = settings.parameters[w.parameter];
+    if (!isFree(s) || s.lower > 0 || s.upper < 0) continue;
+    const double v = values[w.parameter];
+    if (!(std::fabs(v) < typical / 2)) continue;
+    const std::string& name = model.parameters()[w.parameter];
+    return "the width " + name + " goes to 0 (" + name + "=" + formatShortest(v) +
+           ", below half the spacing of the points), where the model has a kink; keep it from "
+           "0 with a lower bound, as in " +
+           name + "=" + formatShortest(std::max(std::fabs(*s.start), bound)) + ":" +
+           formatShortest(bound) + ":";
+  }
+  return {};
+}
+
 }  // namespace
 
 void checkFitStart(const FitModel& model, const FitSettings& settings,
@@ -419,10 +529,18 @@ void checkFitStart(const FitModel& model, const FitSettings& settings,
   std::vector<bool> freeMask;
   for (const ParameterSetting& s : settings.parameters) freeMask.push_back(isFree(s));
   ModelEvaluator e(model, freeMask);
-  for (const Point& p : points)
-    if (!std::isfinite(e.value(p.x, values.data())))
-      throw Error("The model is not finite at the start at x = " + formatShortest(p.x) + " in " +
-                  what);
+  const std::vector<double> weights = pointWeights(settings.weights, points);
+  double chi2 = 0;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const double v = e.value(points[i].x, values.data());
+    if (!std::isfinite(v))
+      throw Error("The model is not finite at the start at x = " + formatShortest(points[i].x) +
+                  " in " + what);
+    chi2 += weights[i] * (v - points[i].y) * (v - points[i].y);
+  }
+  if (!std::isfinite(chi2))
+    throw Error("The chi-square is not finite at the start in " + what +
+                " (the model is too far from the data)");
 }
 
 FitResult fitPoints(const FitModel& model, const FitSettings& settings,
@@ -527,22 +645,69 @@ FitResult fitPoints(const FitModel& model, const FitSettings& settings,
   result.chi2 = static_cast<double>(chi2);
   result.r2 = total > 0 ? static_cast<double>(1 - chi2 / total) : std::nan("");
   if (m == 0) result.converged = true;
+  if (!std::isfinite(result.chi2) && result.converged) {
+    result.converged = false;
+    result.failure = "the chi-square is not finite at the end";
+  }
+
+  if (!result.converged && m > 0)
+    covariance = assessEnd(problem, weights, result.chi2, result.dof).covariance;
+  // A singular end: the parameters the data determine keep their errors.
+  std::vector<bool> undetermined(m, false);
+  if (m > 0 && covariance.empty()) {
+    Determination d = pseudoInverseCovariance(problem, weights);
+    covariance = std::move(d.covariance);
+    undetermined = std::move(d.undetermined);
+  }
+  if (m > 0) {
+    const std::string kink = kinkReason(model, settings, problem.values, points);
+    if (!kink.empty()) {
+      result.converged = false;
+      result.failure = kink;
+    }
+  }
+  std::vector<std::string> unknown;
+  for (std::size_t a = 0; a < m; ++a)
+    if (undetermined[a]) unknown.push_back(model.parameters()[problem.freeIndex[a]]);
+  if (result.converged && !unknown.empty()) {
+    result.converged = false;
+    result.undetermined = true;
+    result.failure = "the data do not determine " + namesText(unknown);
+  }
 
   result.errors.assign(count, 0);
   result.covariance.assign(count * count, 0);
-  if (!result.converged && m > 0)
-    covariance = assessEnd(problem, weights, result.chi2, result.dof).covariance;
-  const std::vector<double>& c = covariance;
-  result.errorsDetermined = result.dof > 0 && (m == 0 || !c.empty());
+  result.errorsDetermined = result.dof > 0 && unknown.empty();
   const double scale = result.dof > 0 ? result.chi2 / static_cast<double>(result.dof) : 0;
+  const std::vector<double>& c = covariance;
   for (std::size_t a = 0; a < m; ++a) {
     const std::size_t pa = problem.freeIndex[a];
-    result.errors[pa] = result.errorsDetermined ? std::sqrt(c[a * m + a] * scale) : std::nan("");
+    const bool known = result.dof > 0 && !undetermined[a];
+    result.errors[pa] = known ? std::sqrt(c[a * m + a] * scale) : std::nan("");
     for (std::size_t b = 0; b < m; ++b)
       result.covariance[pa * count + problem.freeIndex[b]] =
-          result.errorsDetermined ? c[a * m + b] * scale : std::nan("");
+          known && !undetermined[b] ? c[a * m + b] * scale : std::nan("");
+  }
+  // The model depends on a width's absolute value alone: report it positive
+  // (where the bounds allow), the covariance with the others turned with it.
+  const std::vector<bool> width = model.widthParameters();
+  for (std::size_t i = 0; i < count; ++i) {
+    const ParameterSetting& s = settings.parameters[i];
+    const double v = result.values[i];
+    if (!width[i] || !(v < 0) || -v > s.upper) continue;
+    result.values[i] = -v;
+    for (std::size_t j = 0; j < count; ++j)
+      if (j != i) {
+        result.covariance[i * count + j] = -result.covariance[i * count + j];
+        result.covariance[j * count + i] = -result.covariance[j * count + i];
+      }
   }
   return result;
+}
+
+std::string fitStatusText(const FitResult& result) {
+  if (result.converged) return "converged";
+  return (result.undetermined ? "undetermined: " : "failed: ") + result.failure;
 }
 
 std::vector<double> modelValues(const FitModel& model, std::span<const double> parameters,

@@ -211,12 +211,14 @@ TEST(FitCommands, TableTextTakesTheParameterFromTheNames) {
   FitTable table = fitGraphs(store, {0, 1}, model, gaussStarts(3), false);
   const std::string text = fitTableText(table, nullptr);
   const std::size_t firstLine = text.find("\r\n");
-  EXPECT_EQ(text.substr(0, firstLine), "\"parameter h h.err c c.err w w.err base base.err chi2 r2");
-  // Two data lines, each of 10 numbers, the first being the digits.
+  EXPECT_EQ(text.substr(0, firstLine),
+            "\"parameter h h.err c c.err w w.err base base.err chi2 r2 status");
+  // Two data lines, each of 12 numbers, the first being the digits.
   const std::string second =
       text.substr(firstLine + 2, text.find("\r\n", firstLine + 2) - firstLine - 2);
   EXPECT_EQ(second.substr(0, 3), "10 ");
-  EXPECT_EQ(std::count(second.begin(), second.end(), ' '), 10);
+  EXPECT_EQ(std::count(second.begin(), second.end(), ' '), 11);
+  EXPECT_TRUE(second.ends_with(" 1"));
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
   const SeriesParameter pattern("T(\\d+)K");
   EXPECT_EQ(fitTableText(table, &pattern).substr(firstLine + 2, 3), "10 ");
@@ -228,10 +230,25 @@ TEST(FitCommands, TableTextTakesTheParameterFromTheNames) {
   const std::string bySlot = fitTableText(table, nullptr);
   EXPECT_EQ(bySlot.substr(0, 6), "\"slot ");
   EXPECT_NE(bySlot.find("\r\n1 "), std::string::npos);
-  // A failed fit has no row.
+  // Every fit has its row, with its status; the reason of one that did not
+  // converge on a comment line before it.
+  table.rows[0].result.converged = false;
+  table.rows[0].result.undetermined = true;
+  table.rows[0].result.failure = "the data do not determine c";
   table.rows[1].result.converged = false;
-  const std::string one = fitTableText(table, nullptr);
-  EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 2);
+  table.rows[1].name = "b\nc";
+  table.rows[1].result.failure = "no convergence within 2000 iterations";
+  // The rows as before but for the status (the last two characters "1").
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, next; (next = bySlot.find("\r\n", at)) != std::string::npos;
+       at = next + 2)
+    lines.push_back(bySlot.substr(at, next - at));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(fitTableText(table, nullptr),
+            lines[0] + "\r\n\"slot 0 a: undetermined: the data do not determine c\r\n" +
+                lines[1].substr(0, lines[1].size() - 2) +
+                " 0\r\n\"slot 1 b c: failed: no convergence within 2000 iterations\r\n" +
+                lines[2].substr(0, lines[2].size() - 2) + " -1\r\n");
   EXPECT_THROW(fitTableText(FitTable(), nullptr), Error);
 }
 
