@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 
 #include "workspace/error.h"
 #include "workspace/number_text.h"
@@ -115,6 +116,7 @@ FitTable fitGraphs(const GraphStore& store, const std::vector<std::size_t>& rows
   // The row the next graph starts from: the last converged fit with
   // determined errors.
   std::optional<std::size_t> from;
+  double bestReduced = std::numeric_limits<double>::infinity();
   for (std::size_t k = 0; k < rows.size(); ++k) {
     if (cancel && cancel()) {
       table.cancelled = true;
@@ -130,9 +132,10 @@ FitTable fitGraphs(const GraphStore& store, const std::vector<std::size_t>& rows
         start.parameters[i].start = before.values[i];
       row.result = fitFrom(start, k);
       row.startSlot = table.rows[*from].slot;
-      // A chained end that is no good, or far worse than the one it came
-      // from, is set against a fit from the given starts: the better stays.
-      if (rank(row.result) > 0 || !(reduced(row.result) <= 4 * reduced(before))) {
+      // A chained end that is no good, or far worse than the best fit of
+      // the series so far, is set against a fit from the given starts: the
+      // better stays.
+      if (rank(row.result) > 0 || !(reduced(row.result) <= 4 * bestReduced)) {
         FitResult given = fitFrom(settings, k);
         if (better(given, row.result)) {
           row.result = std::move(given);
@@ -142,7 +145,10 @@ FitTable fitGraphs(const GraphStore& store, const std::vector<std::size_t>& rows
     } else {
       row.result = fitFrom(settings, k);
     }
-    if (chained && rank(row.result) == 0) from = table.rows.size();
+    if (chained && rank(row.result) == 0) {
+      from = table.rows.size();
+      bestReduced = std::min(bestReduced, reduced(row.result));
+    }
     table.rows.push_back(std::move(row));
     reportProgress(progress, k + 1, rows.size());
   }

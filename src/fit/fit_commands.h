@@ -51,8 +51,8 @@ std::string parameterArgumentText(const std::string& name, const ParameterSettin
 /// or (chained) each graph after the first from the last result that
 /// converged with determined errors (from the given starts while there is
 /// none). A chained end that did not converge with determined errors, or
-/// whose chi2/dof is more than 4 times that of the result it started from,
-/// is fitted from the given starts too, and the better end is kept.
+/// whose chi2/dof is more than 4 times the least of the series so far, is
+/// fitted from the given starts too, and the better end is kept.
 /// Bad input (settings, a graph without enough points, a model not finite
 /// at the start) throws Error before any graph is fitted. cancel, asked
 /// between graphs, ends the run early (the table says so).

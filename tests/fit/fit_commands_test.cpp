@@ -130,6 +130,32 @@ TEST(FitCommands, ChainedFitsFollowAPeakThatMovesAway) {
   }
 }
 
+TEST(FitCommands, AChainedSeriesOutlivesAnEmptyAndAForeignSpectrum) {
+  // An empty spectrum determines no peak, and a foreign one (its peak far
+  // off and narrow) leads the next start astray: the spectra after either
+  // are fitted as if they were not there.
+  const std::vector<double> centres = {3, 3.1, 3.2, 3.3, 3.4, 8.5, 3.6, 3.7};
+  GraphStore store = gaussians(centres);
+  for (Point& p : store.series(2).points()) p.y = 0;
+  for (Point& p : store.series(5).points())
+    p.y = 2 + gaussValue(p.x, 10, 8.5, 0.3) + 0.05 * std::sin(91.3 * p.x);
+  auto model = std::make_shared<const FitModel>("gauss(x,h,c,w) + base");
+  const FitTable t = fitGraphs(store, {0, 1, 2, 3, 4, 5, 6, 7}, model, gaussStarts(3), true);
+  ASSERT_EQ(t.rows.size(), 8u);
+  for (std::size_t g : {0, 1, 3, 4, 6, 7}) {
+    SCOPED_TRACE(g);
+    ASSERT_TRUE(t.rows[g].result.converged) << t.rows[g].result.failure;
+    EXPECT_NEAR(t.rows[g].result.values[1], centres[g], 1e-3);
+  }
+  EXPECT_TRUE(t.rows[2].result.undetermined);
+  EXPECT_EQ(fitResultLine(t, t.rows[0]).substr(fitResultLine(t, t.rows[0]).find(" start=")),
+            " start=given status=converged");
+  // The graph after the empty one starts from the one before that.
+  EXPECT_EQ(t.rows[2].startSlot, 1u);
+  EXPECT_EQ(t.rows[3].startSlot, 1u);
+  EXPECT_EQ(t.rows[4].startSlot, 3u);
+}
+
 TEST(FitCommands, AChainedStartAGraphCannotTakeFailsThatGraphOnly) {
   // y = 2 sqrt(x - 4) on 5..10, then the same on 0..10: from the first
   // result (c near 4) the second graph's model is NaN below x = 4.
