@@ -31,23 +31,24 @@ struct Bound {
         *slope = (upper - lower) / 2 * std::cos(u);
         return std::clamp(lower + (upper - lower) * ((std::sin(u) + 1) / 2), lower, upper);
       case Kind::Lower: {
+        // r - 1 as u^2 / (r + 1): exact at the bound (u = 0).
         const double r = std::sqrt(u * u + 1);
         *slope = u / r;
-        return std::max(lower, lower - 1 + r);
+        return lower + u * u / (r + 1);
       }
       case Kind::Upper: {
         const double r = std::sqrt(u * u + 1);
         *slope = -u / r;
-        return std::min(upper, upper + 1 - r);
+        return upper - u * u / (r + 1);
       }
     }
     return u;
   }
 
   /// u(p); a start on a bound is moved just inside it, where the slope is
-  /// not zero, or the parameter could never leave the bound.
-  double internal(double p) const {
-    constexpr double kInside = 1e-3;
+  /// not zero, or the parameter could never leave the bound (inside = 0:
+  /// the bound itself, for an end on it).
+  double internal(double p, double kInside = 1e-3) const {
     switch (kind) {
       case Kind::None:
         return p;
@@ -173,8 +174,15 @@ EndJacobian assessEnd(Problem& p, const std::vector<double>& weights, double chi
   EndJacobian end;
   for (std::size_t k = 0; k < m; ++k) {
     norm[k] = std::sqrt(norm[k]);
-    if (norm[k] * std::fabs(p.values[p.freeIndex[k]]) < 1e-10 * std::sqrt(chi2))
-      end.deadParameter = true;
+    // The change: the parameter's size, or for a bounded one (which may sit
+    // on a bound at 0) its greatest distance to a bound, if larger.
+    const double v = p.values[p.freeIndex[k]];
+    double change = std::fabs(v);
+    if (std::isfinite(p.bounds[k].lower) && p.bounds[k].kind != Bound::Kind::None)
+      change = std::max(change, v - p.bounds[k].lower);
+    if (std::isfinite(p.bounds[k].upper) && p.bounds[k].kind != Bound::Kind::None)
+      change = std::max(change, p.bounds[k].upper - v);
+    if (norm[k] * change < 1e-10 * std::sqrt(chi2)) end.deadParameter = true;
     if (!(norm[k] > 0) || !std::isfinite(norm[k])) return end;
     gsl_vector_view column = gsl_matrix_column(J.get(), k);
     gsl_vector_scale(&column.vector, 1 / norm[k]);
@@ -228,6 +236,16 @@ struct SolverRun {
 /// Gauss-Newton step lies well within the standard errors, it is taken as
 /// it is (up to three times) as long as chi-square does not rise beyond
 /// rounding and no bound is crossed. True when the end is then stationary.
+double chi2Of(Problem& problem, const std::vector<double>& weights) {
+  double chi2 = 0;
+  for (std::size_t i = 0; i < problem.points.size(); ++i) {
+    const double r =
+        problem.evaluator.value(problem.points[i].x, problem.values.data()) - problem.points[i].y;
+    chi2 += weights[i] * r * r;
+  }
+  return chi2;
+}
+
 bool finishByGaussNewton(Problem& problem, const std::vector<double>& weights, SolverRun& run) {
   const std::size_t m = problem.freeIndex.size(), dof = problem.points.size() - m;
   for (int attempt = 0; attempt < 3; ++attempt) {
@@ -242,12 +260,7 @@ bool finishByGaussNewton(Problem& problem, const std::vector<double>& weights, S
     const std::vector<double> before = problem.values;
     gsl_vector_const_view view = gsl_vector_const_view_array(u.data(), m);
     problem.setFree(&view.vector);
-    double chi2 = 0;
-    for (std::size_t i = 0; i < problem.points.size(); ++i) {
-      const double r =
-          problem.evaluator.value(problem.points[i].x, problem.values.data()) - problem.points[i].y;
-      chi2 += weights[i] * r * r;
-    }
+    const double chi2 = chi2Of(problem, weights);
     if (!(chi2 <= run.chi2 * (1 + 1e-12))) {
       problem.values = before;
       return false;
@@ -258,6 +271,158 @@ bool finishByGaussNewton(Problem& problem, const std::vector<double>& weights, S
     if (run.end.stationary) return true;
   }
   return false;
+}
+
+/// The Gauss-Newton step of the free parameters that are not held (0 for
+/// the held ones), with the standard errors it is judged by, and chi-square's
+/// half gradient J^T W r in every free parameter.
+struct HeldStep {
+  bool ok = false;  ///< false: the Jacobian of the others is singular
+  std::vector<double> step, error, gradient;
+};
+
+HeldStep stepWithHeld(Problem& p, const std::vector<double>& weights, const std::vector<bool>& held,
+                      double chi2, std::size_t dof) {
+  const std::size_t n = p.points.size(), m = p.freeIndex.size();
+  std::vector<std::size_t> open;
+  for (std::size_t k = 0; k < m; ++k)
+    if (!held[k]) open.push_back(k);
+  HeldStep out;
+  out.step.assign(m, 0);
+  out.error.assign(m, 0);
+  out.gradient.assign(m, 0);
+  const std::size_t q = open.size();
+  gsl::Ptr<gsl_matrix> J = gsl::owned(gsl_matrix_alloc(n, std::max<std::size_t>(q, 1)));
+  std::vector<double> norm(q, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double v =
+        p.evaluator.valueAndGradient(p.points[i].x, p.values.data(), p.gradient.data());
+    const double sw = std::sqrt(weights[i]);
+    const double r = (v - p.points[i].y) * sw;
+    for (std::size_t k = 0; k < m; ++k) out.gradient[k] += p.gradient[k] * sw * r;
+    for (std::size_t j = 0; j < q; ++j) {
+      const double d = p.gradient[open[j]] * sw;
+      gsl_matrix_set(J.get(), i, j, d);
+      norm[j] += d * d;
+    }
+  }
+  if (q == 0) {
+    out.ok = true;
+    return out;
+  }
+  for (std::size_t j = 0; j < q; ++j) {
+    norm[j] = std::sqrt(norm[j]);
+    if (!(norm[j] > 0) || !std::isfinite(norm[j])) return out;
+    gsl_vector_view column = gsl_matrix_column(J.get(), j);
+    gsl_vector_scale(&column.vector, 1 / norm[j]);
+  }
+  gsl::Ptr<gsl_matrix> C = gsl::owned(gsl_matrix_alloc(q, q));
+  if (gsl_multifit_nlinear_covar(J.get(), 1e-12, C.get()) != GSL_SUCCESS) return out;
+  const double scale = dof > 0 ? chi2 / static_cast<double>(dof) : 0;
+  for (std::size_t a = 0; a < q; ++a) {
+    if (gsl_matrix_get(C.get(), a, a) == 0) return out;
+    double step = 0;
+    for (std::size_t b = 0; b < q; ++b)
+      step -= gsl_matrix_get(C.get(), a, b) / (norm[a] * norm[b]) * out.gradient[open[b]];
+    out.step[open[a]] = step;
+    out.error[open[a]] = std::sqrt(gsl_matrix_get(C.get(), a, a) * scale) / norm[a];
+  }
+  out.ok = true;
+  return out;
+}
+
+/// An end on bounds, judged by the projected gradient: the parameters whose
+/// Gauss-Newton step leads out through a bound are put on it and held, and
+/// the others take their Gauss-Newton steps as long as these shrink and
+/// chi-square does not rise beyond rounding; one whose step would cross a
+/// bound joins the held ones, a held one whose chi-square falls inward is
+/// let go (once). The end is a minimum on the bounds when those steps are
+/// negligible (as in the stationary test) and chi-square's gradient in each
+/// held parameter points out through its bound. Then the run ends there,
+/// the held parameters exactly on their bounds; otherwise nothing changes.
+/// Each step counts as an iteration of the run.
+bool finishOnBounds(Problem& problem, const std::vector<double>& weights, SolverRun& run) {
+  const std::size_t m = problem.freeIndex.size(), dof = problem.points.size() - m;
+  if (run.end.step.size() != m) return false;
+  std::vector<bool> held(m, false), released(m, false);
+  std::vector<double> on(m, 0);
+  bool any = false;
+  const std::vector<double> before = problem.values;
+  for (std::size_t k = 0; k < m; ++k) {
+    const Bound& b = problem.bounds[k];
+    const bool lower = b.kind == Bound::Kind::Both || b.kind == Bound::Kind::Lower;
+    const bool upper = b.kind == Bound::Kind::Both || b.kind == Bound::Kind::Upper;
+    const double target = problem.values[problem.freeIndex[k]] + run.end.step[k];
+    if (lower && target < b.lower)
+      on[k] = b.lower;
+    else if (upper && target > b.upper)
+      on[k] = b.upper;
+    else
+      continue;
+    held[k] = any = true;
+    problem.values[problem.freeIndex[k]] = on[k];
+  }
+  if (!any) return false;
+  auto restore = [&] {
+    problem.values = before;
+    return false;
+  };
+  double chi2 = chi2Of(problem, weights);
+  if (!(chi2 <= run.chi2 * (1 + 1e-12))) return restore();
+  double lastWorst = std::numeric_limits<double>::infinity();
+  for (;;) {
+    const HeldStep h = stepWithHeld(problem, weights, held, chi2, dof);
+    ++run.iterations;
+    if (!h.ok) return restore();
+    bool stationary = true, release = false;
+    double worst = 0;  // the largest step in standard errors
+    for (std::size_t k = 0; k < m; ++k) {
+      const double p = problem.values[problem.freeIndex[k]];
+      if (held[k]) {
+        // Chi-square must fall outward through the bound: where a step
+        // inside lowers it, the parameter is let go (once).
+        const bool atLower = on[k] == problem.bounds[k].lower;
+        if (atLower ? h.gradient[k] < 0 : h.gradient[k] > 0) {
+          if (released[k]) return restore();
+          held[k] = false;
+          released[k] = release = true;
+        }
+      } else {
+        if (!(std::fabs(h.step[k]) <= 1e-10 * std::fabs(p) + 1e-8 * h.error[k])) stationary = false;
+        worst = std::max(worst, std::fabs(h.step[k]) / h.error[k]);
+      }
+    }
+    if (release) continue;
+    if (stationary) {
+      for (std::size_t k = 0; k < m; ++k)
+        run.u[k] = problem.bounds[k].internal(problem.values[problem.freeIndex[k]], 0);
+      run.chi2 = chi2;
+      run.end = assessEnd(problem, weights, chi2, dof);
+      run.end.stationary = true;
+      return true;
+    }
+    // The steps must keep shrinking (Gauss-Newton may converge only
+    // linearly where the residuals are large).
+    if (!(worst < 0.9 * lastWorst)) return restore();
+    lastWorst = worst;
+    // Parameters whose step now leads out through a bound join the held
+    // ones, on it (at most once each); otherwise the others step.
+    bool joined = false;
+    for (std::size_t k = 0; k < m; ++k) {
+      const Bound& b = problem.bounds[k];
+      const double p = problem.values[problem.freeIndex[k]] + h.step[k];
+      if (held[k] || b.kind == Bound::Kind::None || (p > b.lower && p < b.upper)) continue;
+      held[k] = joined = true;
+      on[k] = p <= b.lower ? b.lower : b.upper;
+      problem.values[problem.freeIndex[k]] = on[k];
+    }
+    if (!joined)
+      for (std::size_t k = 0; k < m; ++k)
+        if (!held[k]) problem.values[problem.freeIndex[k]] += h.step[k];
+    const double next = chi2Of(problem, weights);
+    if (!(next <= chi2 * (1 + 1e-12))) return restore();
+    chi2 = next;
+  }
 }
 
 /// One run of a method from u0, in passes. A pass iterates until no step
@@ -301,8 +466,15 @@ SolverRun runSolver(Problem& problem, const Strategy& strategy, const std::vecto
     run.u.assign(x->data, x->data + m);
     problem.setFree(x);
     run.end = assessEnd(problem, weights, run.chi2, n - m);
-    return run.end.stationary || finishByGaussNewton(problem, weights, run);
+    return run.end.stationary || finishByGaussNewton(problem, weights, run) ||
+           finishOnBounds(problem, weights, run);
   };
+  // With bounds, the end is also looked for every few iterations: a
+  // parameter drawn to its bound creeps there by ever smaller steps in the
+  // solver's variable, which the test on small steps would wait for long.
+  const bool bounded = std::any_of(problem.bounds.begin(), problem.bounds.end(),
+                                   [](const Bound& b) { return b.kind != Bound::Kind::None; });
+  constexpr std::size_t kBoundCheck = 10;
   constexpr double kSmallStep = 1e-10, kRoundingStep = 1e-15;
   for (int pass = 0;; ++pass) {
     const double before = run.chi2;
@@ -322,6 +494,14 @@ SolverRun runSolver(Problem& problem, const Strategy& strategy, const std::vecto
       }
       if (status != GSL_SUCCESS) break;
       ++run.iterations;
+      if (bounded && run.iterations % kBoundCheck == 0) {
+        if (assess()) {
+          run.converged = true;
+          return run;
+        }
+        // GSL goes on from its own position, whatever the test left behind.
+        problem.setFree(gsl_multifit_nlinear_position(w.get()));
+      }
       int info = 0;
       if (gsl_multifit_nlinear_test(kSmallStep, 0, 0, &info, w.get()) == GSL_SUCCESS) {
         if (assess()) {
@@ -601,18 +781,24 @@ FitResult fitPoints(const FitModel& model, const FitSettings& settings,
          gsl_multifit_nlinear_solver_qr},
     };
     std::optional<SolverRun> best;
+    std::size_t iterations = 0;
     bool bestTrusted = false;
     for (const Strategy& strategy : strategies) {
       SolverRun run = runSolver(problem, strategy, u0, wts.get(), weights, settings.maxIterations);
-      const bool better = !best || (run.converged && !best->converged) ||
+      iterations += run.iterations;
+      // The normal equations' end is taken as it stands only where the
+      // Gauss-Newton step from there is negligible; otherwise the QR runs
+      // go on from the start and the lowest chi-square wins. A QR end that
+      // is healthy and confirms the one before to rounding (1e-12 of
+      // chi-square) is the one taken, and the search ends there.
+      const bool trusted =
+          strategy.solver != gsl_multifit_nlinear_solver_cholesky || run.end.stationary;
+      const bool confirms = best && best->converged && run.converged && run.end.healthy() &&
+                            trusted && std::fabs(run.chi2 - best->chi2) <= 1e-12 * best->chi2;
+      const bool better = !best || confirms || (run.converged && !best->converged) ||
                           (run.converged && best->converged &&
                            ((run.end.healthy() && !best->end.healthy()) ||
                             (run.end.healthy() == best->end.healthy() && run.chi2 < best->chi2)));
-      // The normal equations' end is taken as it stands only where the
-      // Gauss-Newton step from there is negligible; otherwise the QR runs
-      // go on from the start and the lowest chi-square wins.
-      const bool trusted =
-          strategy.solver != gsl_multifit_nlinear_solver_cholesky || run.end.stationary;
       if (better) {
         best = std::move(run);
         bestTrusted = trusted;
@@ -621,7 +807,8 @@ FitResult fitPoints(const FitModel& model, const FitSettings& settings,
     }
     result.converged = best->converged;
     result.failure = best->failure;
-    result.iterations = best->iterations;
+    // Every iteration of every method that was tried.
+    result.iterations = iterations;
     covariance = std::move(best->end.covariance);
     gsl_vector_const_view end = gsl_vector_const_view_array(best->u.data(), m);
     problem.setFree(&end.vector);

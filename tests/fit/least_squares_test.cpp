@@ -257,6 +257,41 @@ TEST(LeastSquares, BoundsHoldAtTheMinimum) {
   }
 }
 
+TEST(LeastSquares, AMinimumOnABoundCostsNoMoreThanAFreeOne) {
+  // Two peaks whose shapes lie beyond pure Gaussians (e < 0), fitted with
+  // the shapes kept between 0 and 1: a minimum on the bounds. It ends
+  // exactly there, in about the iterations the free fit takes (every
+  // iteration counted), and a refit that starts there ends there again.
+  const std::vector<Point> pts = sample(
+      [](double x) {
+        return 2 + pseudoVoigtValue(x, 10, 4, 1.2, -0.08) +
+               pseudoVoigtValue(x, 6, 6.5, 0.8, -0.05) + 0.02 * wobble(x);
+      },
+      0, 0.02, 500);
+  const FitModel model("b + pvoigt(x, h1, c1, w1, e1) + pvoigt(x, h2, c2, w2, e2)");
+  ParameterSetting shape{0.5};
+  shape.lower = 0;
+  shape.upper = 1;
+  const FitResult free =
+      fitPoints(model, starts({{0}, {8}, {4.2}, {1}, {0.5}, {5}, {6.4}, {1}, {0.5}}), pts);
+  const FitResult bounded =
+      fitPoints(model, starts({{0}, {8}, {4.2}, {1}, shape, {5}, {6.4}, {1}, shape}), pts);
+  ASSERT_TRUE(free.converged) << free.failure;
+  ASSERT_TRUE(bounded.converged) << bounded.failure;
+  EXPECT_LT(free.values[4], 0);
+  EXPECT_LT(free.values[8], 0);
+  EXPECT_EQ(bounded.values[4], 0);
+  EXPECT_EQ(bounded.values[8], 0);
+  EXPECT_LE(bounded.iterations, free.iterations + 12);
+  FitSettings again = starts({{0}, {9}, {4}, {1.1}, shape, {5}, {6.5}, {0.9}, shape});
+  again.parameters[4].start = again.parameters[8].start = 0;
+  const FitResult refit = fitPoints(model, again, pts);
+  ASSERT_TRUE(refit.converged) << refit.failure;
+  EXPECT_EQ(refit.values[4], 0);
+  EXPECT_NEAR(refit.chi2, bounded.chi2, 1e-9 * bounded.chi2);
+  EXPECT_LE(refit.iterations, free.iterations + 12);
+}
+
 TEST(LeastSquares, ABoundedStartIsWhereTheFitBegins) {
   // A start already at the minimum is kept through the bounds' change of
   // variable: one iteration finds it stationary.
