@@ -158,10 +158,14 @@ struct VoigtWidth {
 };
 
 VoigtWidth voigtWidth(double wg, double wl) {
-  const double g = std::fabs(wg), l = std::fabs(wl);
+  // Computed at unit scale (the FWHM is proportional to it, its derivatives
+  // do not depend on it), so that no square overflows or underflows.
+  const double scale = std::max(std::fabs(wg), std::fabs(wl));
+  if (!(scale > 0) || !std::isfinite(scale)) return {scale, 0, 1};
+  const double g = std::fabs(wg) / scale, l = std::fabs(wl) / scale;
   const double sigma = g * kSigmaPerFwhm, gamma = l / 2;
-  if (sigma <= 1e-9 * gamma) return {l, 0, 1};
-  if (gamma == 0) return {g, 1, 0};
+  if (sigma <= 1e-9 * gamma) return {l * scale, 0, 1};
+  if (gamma == 0) return {g * scale, 1, 0};
   const double s = sigma * std::numbers::sqrt2;
   const Complex z0(0, gamma / s);
   const Complex w0 = faddeeva(z0);
@@ -181,7 +185,7 @@ VoigtWidth voigtWidth(double wg, double wl) {
   const double byGamma = (-dw.imag() + dw0.imag() / 2) / dw.real();
   const double duDgamma = -byGamma;
   const double duDs = (u - gamma * duDgamma) / s;
-  return {2 * u, 2 * duDs * kSigmaPerFwhm * std::numbers::sqrt2, duDgamma};
+  return {2 * u * scale, 2 * duDs * kSigmaPerFwhm * std::numbers::sqrt2, duDgamma};
 }
 
 }  // namespace

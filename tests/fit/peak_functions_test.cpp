@@ -113,6 +113,10 @@ TEST(PeakFunctions, VoigtLimitsAndConvolution) {
     auto f = [&](double x) { return voigtPeak(x, 1, 0, 0.4, wlr).value; };
     EXPECT_NEAR(2 * halfWidthPoint(f, 0, 1e4), voigtFwhm(0.4, wlr), 1e-10 * voigtFwhm(0.4, wlr))
         << ratio;
+    // In proportion to the widths, however small or large.
+    for (double scale : {1e-200, 1e200})
+      EXPECT_NEAR(voigtFwhm(0.4 * scale, wlr * scale) / scale, voigtFwhm(0.4, wlr),
+                  1e-12 * voigtFwhm(0.4, wlr));
   }
   EXPECT_TRUE(std::isnan(voigtPeak(1, 1, 1, 0, 0).value));
   EXPECT_DOUBLE_EQ(voigtPeak(0.7, 1, 0.5, -0.4, -0.2).value,
