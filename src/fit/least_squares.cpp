@@ -392,7 +392,10 @@ bool finishOnBounds(Problem& problem, const std::vector<double>& weights, Solver
         worst = std::max(worst, std::fabs(h.step[k]) / h.error[k]);
       }
     }
-    if (release) continue;
+    if (release) {
+      lastWorst = std::numeric_limits<double>::infinity();  // another problem now
+      continue;
+    }
     if (stationary) {
       for (std::size_t k = 0; k < m; ++k)
         run.u[k] = problem.bounds[k].internal(problem.values[problem.freeIndex[k]], 0);
@@ -416,7 +419,9 @@ bool finishOnBounds(Problem& problem, const std::vector<double>& weights, Solver
       on[k] = p <= b.lower ? b.lower : b.upper;
       problem.values[problem.freeIndex[k]] = on[k];
     }
-    if (!joined)
+    if (joined)
+      lastWorst = std::numeric_limits<double>::infinity();
+    else
       for (std::size_t k = 0; k < m; ++k)
         if (!held[k]) problem.values[problem.freeIndex[k]] += h.step[k];
     const double next = chi2Of(problem, weights);
