@@ -521,7 +521,8 @@ void FitWindow::showResult(const FitTable& table, const FitRow& row) {
   const std::vector<std::string>& names = table.model->parameters();
   QString text = qs(row.name) + ": ";
   if (!r.converged) {
-    m_results->setPlainText(text + "the fit failed: " + qs(r.failure));
+    m_results->setPlainText(
+        text + (r.undetermined ? "the fit is undetermined: " : "the fit failed: ") + qs(r.failure));
     return;
   }
   for (std::size_t k = 0; k < names.size(); ++k) {
@@ -594,8 +595,7 @@ void FitWindow::showSeries(const FitTable& table) {
     }
     m_series->setItem(i, c++, new NumberCell(r.converged ? cell(r.chi2) : "–"));
     m_series->setItem(i, c++, new NumberCell(r.converged ? cell(r.r2) : "–"));
-    m_series->setItem(i, c++,
-                      new QTableWidgetItem(r.converged ? "converged" : "failed: " + qs(r.failure)));
+    m_series->setItem(i, c++, new QTableWidgetItem(qs(fitStatusText(r))));
   }
   m_series->setSortingEnabled(true);
   m_series->resizeColumnsToContents();

@@ -141,7 +141,8 @@ const std::vector<Runner::Command>& Runner::commands() {
        "subtracts the polynomial of degree N through the points in the x ranges",
        &Runner::cmdBaselinePoly},
       {"despike", 2, 2, "THRESHOLD WIDTH",
-       "replaces spikes (Whitaker and Hayes) in the selected graphs (or the current one)",
+       "replaces spikes of up to WIDTH points (Whitaker and Hayes) in the selected graphs (or the "
+       "current one) and prints how many points it replaced",
        &Runner::cmdDespike},
   };
   return table;
@@ -541,6 +542,10 @@ void Runner::cmdDespike(const Args& a) {
   const bool whole =
       width == std::floor(width) && width >= 1 && width <= static_cast<double>(kMaxDespikeWidth);
   m_session.despike(threshold, whole ? static_cast<std::size_t>(width) : 0);
+  // "N spike points replaced in M graphs", without the information line's
+  // leading blank (nothing when there is no graph).
+  const std::string& told = m_session.information();
+  if (!m_session.store().empty()) m_out << (told.starts_with(' ') ? told.substr(1) : told) << '\n';
 }
 
 }  // namespace varnix::cli

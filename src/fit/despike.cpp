@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "workspace/error.h"
 #include "workspace/number_text.h"
@@ -41,18 +42,38 @@ std::vector<std::size_t> spikePoints(std::span<const double> y, double threshold
   const double med = median(work);
   for (std::size_t i = 0; i < m; ++i) work[i] = std::fabs(d[i] - med);
   const double mad = median(work);
+  // |z| of each difference; with MAD = 0 every difference off the median is
+  // an outlier.
+  std::vector<double> z(m);
+  for (std::size_t i = 0; i < m; ++i)
+    z[i] = mad > 0       ? std::fabs(0.6745 * (d[i] - med) / mad)
+           : d[i] != med ? std::numeric_limits<double>::infinity()
+                         : 0.0;
   std::vector<std::size_t> flagged;
-  for (std::size_t i = 0; i < m; ++i) {
-    const bool outlier = mad > 0 ? std::fabs(0.6745 * (d[i] - med) / mad) > threshold : d[i] != med;
-    if (outlier) flagged.push_back(i);
-  }
-  // Runs of flagged differences, each closer than width to the one before.
-  for (std::size_t a = 0; a < flagged.size();) {
-    std::size_t b = a;
-    while (b + 1 < flagged.size() && flagged[b + 1] - flagged[b] < width) ++b;
-    // Differences first..last enclose the points first+1 .. last.
-    for (std::size_t p = flagged[a] + 1; p <= flagged[b]; ++p) spikes.push_back(p);
-    a = b + 1;
+  for (std::size_t i = 0; i < m; ++i)
+    if (z[i] > threshold) flagged.push_back(i);
+  for (std::size_t k = 0; k < flagged.size();) {
+    // A run: flagged differences at most width apart, widened by the
+    // differences beside it above half the threshold (the flanks of a real
+    // peak rise gradually, those of a spike do not).
+    const bool first = k == 0;
+    std::size_t last = k;
+    while (last + 1 < flagged.size() && flagged[last + 1] - flagged[last] <= width) ++last;
+    std::size_t a = flagged[k], b = flagged[last];
+    while (a > 0 && z[a - 1] > threshold / 2) --a;
+    while (b + 1 < m && z[b + 1] > threshold / 2) ++b;
+    k = last + 1;
+    while (k < flagged.size() && flagged[k] <= b) ++k;
+    // Differences a..b enclose the points a+1 .. b: a spike when at most
+    // width wide and back down (or up) again at its end. Otherwise, within
+    // width points of an end of the curve, the points up to that end are a
+    // spike that never comes back; elsewhere the run is a step or a peak.
+    if (a < b && b - a <= width && (d[a] - med) * (d[b] - med) < 0)
+      for (std::size_t p = a + 1; p <= b; ++p) spikes.push_back(p);
+    else if (first && b + 1 <= width)
+      for (std::size_t p = 0; p <= b; ++p) spikes.push_back(p);
+    else if (k == flagged.size() && m - a <= width)
+      for (std::size_t p = a + 1; p <= m; ++p) spikes.push_back(p);
   }
   return spikes;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 
 #include "workspace/error.h"
 #include "workspace/number_text.h"
@@ -81,7 +82,41 @@ FitTable fitGraphs(const GraphStore& store, const std::vector<std::size_t>& rows
   table.model = model;
   table.settings = settings;
   table.chained = chained;
-  FitSettings current = settings;
+  // One fit; a start this graph's model cannot take (a chained one) is a
+  // failure of this graph, told in lower case as the solver's reasons are.
+  auto fitFrom = [&](const FitSettings& start, std::size_t k) {
+    const std::string& name = store.graph(rows[k]).name;
+    try {
+      return fitPoints(*model, start, points[k], name);
+    } catch (const Error& e) {
+      FitResult failed;
+      failed.failure = e.what();
+      if (!failed.failure.empty() && failed.failure[0] >= 'A' && failed.failure[0] <= 'Z')
+        failed.failure[0] = static_cast<char>(failed.failure[0] - 'A' + 'a');
+      failed.points = points[k].size();
+      failed.chi2 = failed.r2 = std::nan("");
+      for (const ParameterSetting& s : start.parameters) {
+        failed.values.push_back(*s.start);
+        failed.errors.push_back(std::nan(""));
+      }
+      return failed;
+    }
+  };
+  // How good an end is: a converged fit with errors, a converged one, one
+  // that leaves parameters undetermined, a failure; then the lower chi2.
+  auto rank = [](const FitResult& r) {
+    return r.converged ? (r.errorsDetermined ? 0 : 1) : r.undetermined ? 2 : 3;
+  };
+  auto better = [&](const FitResult& a, const FitResult& b) {
+    return rank(a) < rank(b) || (rank(a) == rank(b) && a.chi2 < b.chi2);
+  };
+  auto reduced = [](const FitResult& r) {
+    return r.dof > 0 ? r.chi2 / static_cast<double>(r.dof) : r.chi2;
+  };
+  // The row the next graph starts from: the last converged fit with
+  // determined errors.
+  std::optional<std::size_t> from;
+  double bestReduced = std::numeric_limits<double>::infinity();
   for (std::size_t k = 0; k < rows.size(); ++k) {
     if (cancel && cancel()) {
       table.cancelled = true;
@@ -90,26 +125,30 @@ FitTable fitGraphs(const GraphStore& store, const std::vector<std::size_t>& rows
     FitRow row;
     row.slot = rows[k];
     row.name = store.graph(rows[k]).name;
-    try {
-      row.result = fitPoints(*model, current, points[k], row.name);
-    } catch (const Error& e) {
-      // A chained start (the previous graph's result) that this graph's
-      // model cannot take: a failure of this graph, told in lower case as
-      // the solver's reasons are.
-      std::string reason = e.what();
-      if (!reason.empty() && reason[0] >= 'A' && reason[0] <= 'Z')
-        reason[0] = static_cast<char>(reason[0] - 'A' + 'a');
-      row.result.failure = reason;
-      row.result.points = points[k].size();
-      row.result.chi2 = row.result.r2 = std::nan("");
-      for (const ParameterSetting& s : current.parameters) {
-        row.result.values.push_back(*s.start);
-        row.result.errors.push_back(std::nan(""));
+    if (chained && from) {
+      const FitResult& before = table.rows[*from].result;
+      FitSettings start = settings;
+      for (std::size_t i = 0; i < start.parameters.size(); ++i)
+        start.parameters[i].start = before.values[i];
+      row.result = fitFrom(start, k);
+      row.startSlot = table.rows[*from].slot;
+      // A chained end that is no good, or far worse than the best fit of
+      // the series so far, is set against a fit from the given starts: the
+      // better stays.
+      if (rank(row.result) > 0 || !(reduced(row.result) <= 4 * bestReduced)) {
+        FitResult given = fitFrom(settings, k);
+        if (better(given, row.result)) {
+          row.result = std::move(given);
+          row.startSlot.reset();
+        }
       }
+    } else {
+      row.result = fitFrom(settings, k);
     }
-    if (chained && row.result.converged)
-      for (std::size_t i = 0; i < current.parameters.size(); ++i)
-        current.parameters[i].start = row.result.values[i];
+    if (chained && rank(row.result) == 0) {
+      from = table.rows.size();
+      bestReduced = std::min(bestReduced, reduced(row.result));
+    }
     table.rows.push_back(std::move(row));
     reportProgress(progress, k + 1, rows.size());
   }
@@ -127,7 +166,9 @@ std::string fitResultLine(const FitTable& table, const FitRow& row) {
   }
   out += " chi2=" + formatShortest(r.chi2) + " dof=" + std::to_string(r.dof) +
          " r2=" + formatShortest(r.r2) + " iterations=" + std::to_string(r.iterations);
-  out += r.converged ? " status=converged" : " status=failed: " + r.failure;
+  if (table.chained)
+    out += " start=" + (row.startSlot ? "slot" + std::to_string(*row.startSlot) : "given");
+  out += " status=" + fitStatusText(r);
   return out;
 }
 
@@ -141,26 +182,40 @@ void requireTable(const FitTable& table) {
 
 std::string fitTableText(const FitTable& table, const SeriesParameter* parameter) {
   requireTable(table);
-  const std::vector<const FitRow*> rows = table.convergedRows();
   std::vector<std::string> names;
-  names.reserve(rows.size());
-  for (const FitRow* r : rows) names.push_back(r->name);
+  names.reserve(table.rows.size());
+  for (const FitRow& r : table.rows) names.push_back(r.name);
   const SeriesParameter digits;
   std::vector<std::string> first = (parameter ? *parameter : digits).valuesOf(names);
   const bool bySlot = !parameter && std::any_of(first.begin(), first.end(),
                                                 [](const std::string& v) { return v.empty(); });
   if (bySlot)
-    for (std::size_t k = 0; k < rows.size(); ++k) first[k] = std::to_string(rows[k]->slot);
+    for (std::size_t k = 0; k < table.rows.size(); ++k)
+      first[k] = std::to_string(table.rows[k].slot);
   std::string out = bySlot ? "\"slot" : "\"parameter";
   for (const std::string& p : table.model->parameters())
     out.append(" ").append(p).append(" ").append(p).append(".err");
-  out += " chi2 r2\r\n";
-  for (std::size_t k = 0; k < rows.size(); ++k) {
-    const FitResult& r = rows[k]->result;
+  out += " chi2 r2 status\r\n";
+  for (std::size_t k = 0; k < table.rows.size(); ++k) {
+    const FitRow& row = table.rows[k];
+    const FitResult& r = row.result;
+    if (!r.converged) {
+      // The reason on a comment line of its own, which no line break in a
+      // name may end early.
+      std::string comment =
+          "\"slot " + std::to_string(row.slot) + " " + row.name + ": " + fitStatusText(r);
+      std::replace(comment.begin(), comment.end(), '\r', ' ');
+      std::replace(comment.begin(), comment.end(), '\n', ' ');
+      out += comment + "\r\n";
+    }
     out += first[k];
     for (std::size_t i = 0; i < r.values.size(); ++i)
       out += " " + formatShortest(r.values[i]) + " " + formatShortest(r.errors[i]);
-    out += " " + formatShortest(r.chi2) + " " + formatShortest(r.r2) + "\r\n";
+    out += " " + formatShortest(r.chi2) + " " + formatShortest(r.r2) +
+           (r.converged      ? " 1"
+            : r.undetermined ? " 0"
+                             : " -1") +
+           "\r\n";
   }
   return out;
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,9 @@ struct FitRow {
   std::size_t slot = 0;
   std::string name;  ///< the graph's name when it was fitted
   FitResult result;
+  /// A chained fit: the slot whose result it started from (none: the given
+  /// starts).
+  std::optional<std::size_t> startSlot;
 };
 
 /// The last fit: its model and settings and one row per graph, in list order.
@@ -44,7 +48,11 @@ std::string parameterArgumentText(const std::string& name, const ParameterSettin
 
 /// Fits the model to each of the rows' graphs on the points with x in the
 /// settings' range, in list order: every graph from the settings' starts,
-/// or (chained) each graph after the first from the last converged result.
+/// or (chained) each graph after the first from the last result that
+/// converged with determined errors (from the given starts while there is
+/// none). A chained end that did not converge with determined errors, or
+/// whose chi2/dof is more than 4 times the least of the series so far, is
+/// fitted from the given starts too, and the better end is kept.
 /// Bad input (settings, a graph without enough points, a model not finite
 /// at the start) throws Error before any graph is fitted. cancel, asked
 /// between graphs, ends the run early (the table says so).
@@ -54,14 +62,18 @@ FitTable fitGraphs(const GraphStore& store, const std::vector<std::size_t>& rows
                    const std::function<bool()>& cancel = {});
 
 /// The output line of one row: "fit SLOT NAME: p1=V p1.err=E ... chi2=V dof=N
-/// r2=V iterations=N status=converged" (or "status=failed: <reason>"),
-/// numbers in the shortest form that reads back the same.
+/// r2=V iterations=N status=converged" (or "status=undetermined: <which>",
+/// "status=failed: <reason>"; a chained fit has "start=given" or
+/// "start=slotN" before the status), numbers in the shortest form that
+/// reads back the same.
 std::string fitResultLine(const FitTable& table, const FitRow& row);
 
 /// The text of a fit table file: a comment line naming the columns, then
-/// per converged row the series parameter from the graph's name (the slot
-/// when no pattern is given and a name has no digits), the value and error
-/// of every parameter in formula order, chi2 and r2; CR LF line ends.
+/// per row the series parameter from the graph's name (the slot when no
+/// pattern is given and a name has no digits), the value and error of every
+/// parameter in formula order, chi2, r2 and the status (1 converged, 0
+/// undetermined, -1 failed; a comment line with the reason goes before the
+/// row of a fit that did not converge); CR LF line ends.
 /// Throws Error without a table, or when a pattern finds no number in a name.
 std::string fitTableText(const FitTable& table, const SeriesParameter* parameter);
 

@@ -465,6 +465,22 @@ std::optional<std::size_t> FitModel::parameterIndex(std::string_view name) const
   return std::nullopt;
 }
 
+std::vector<bool> FitModel::widthParameters() const {
+  // A parameter's every occurrence is a node of its own with one parent.
+  std::vector<bool> asWidth(m_nodes.size(), false);
+  for (const ModelNode& n : m_nodes) {
+    const bool peak = n.kind == Kind::Gauss || n.kind == Kind::Lorentz ||
+                      n.kind == Kind::PseudoVoigt || n.kind == Kind::Voigt;
+    if (!peak) continue;
+    asWidth[n.child[3]] = true;
+    if (n.kind == Kind::Voigt) asWidth[n.child[4]] = true;
+  }
+  std::vector<bool> width(m_parameters.size(), true);
+  for (std::size_t i = 0; i < m_nodes.size(); ++i)
+    if (m_nodes[i].kind == Kind::Parameter && !asWidth[i]) width[m_nodes[i].parameter] = false;
+  return width;
+}
+
 double FitModel::value(double x, std::span<const double> parameters) const {
   std::vector<double> val(m_nodes.size());
   double unused[5];

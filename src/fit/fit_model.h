@@ -66,6 +66,10 @@ class FitModel {
   /// The index of a parameter name; nullopt for a name not in the formula.
   std::optional<std::size_t> parameterIndex(std::string_view name) const;
   const std::vector<ModelNode>& nodes() const { return m_nodes; }
+  /// Per parameter: whether it appears only as a width of the peak functions
+  /// (w of gauss, lorentz and pvoigt, wg and wl of voigt), so that the model
+  /// depends on its absolute value alone.
+  std::vector<bool> widthParameters() const;
 
   /// The model at x with one value per parameter, in order.
   double value(double x, std::span<const double> parameters) const;

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <numbers>
 #include <optional>
+
+#include <gsl/gsl_linalg.h>
 
 #include "fit/gsl_support.h"
 #include "workspace/error.h"
@@ -27,23 +31,24 @@ struct Bound {
         *slope = (upper - lower) / 2 * std::cos(u);
         return std::clamp(lower + (upper - lower) * ((std::sin(u) + 1) / 2), lower, upper);
       case Kind::Lower: {
+        // r - 1 as u^2 / (r + 1): exact at the bound (u = 0).
         const double r = std::sqrt(u * u + 1);
         *slope = u / r;
-        return std::max(lower, lower - 1 + r);
+        return lower + u * u / (r + 1);
       }
       case Kind::Upper: {
         const double r = std::sqrt(u * u + 1);
         *slope = -u / r;
-        return std::min(upper, upper + 1 - r);
+        return upper - u * u / (r + 1);
       }
     }
     return u;
   }
 
   /// u(p); a start on a bound is moved just inside it, where the slope is
-  /// not zero, or the parameter could never leave the bound.
-  double internal(double p) const {
-    constexpr double kInside = 1e-3;
+  /// not zero, or the parameter could never leave the bound (inside = 0:
+  /// the bound itself, for an end on it).
+  double internal(double p, double kInside = 1e-3) const {
     switch (kind) {
       case Kind::None:
         return p;
@@ -169,8 +174,15 @@ EndJacobian assessEnd(Problem& p, const std::vector<double>& weights, double chi
   EndJacobian end;
   for (std::size_t k = 0; k < m; ++k) {
     norm[k] = std::sqrt(norm[k]);
-    if (norm[k] * std::fabs(p.values[p.freeIndex[k]]) < 1e-10 * std::sqrt(chi2))
-      end.deadParameter = true;
+    // The change: the parameter's size, or for a bounded one (which may sit
+    // on a bound at 0) its greatest distance to a bound, if larger.
+    const double v = p.values[p.freeIndex[k]];
+    double change = std::fabs(v);
+    if (std::isfinite(p.bounds[k].lower) && p.bounds[k].kind != Bound::Kind::None)
+      change = std::max(change, v - p.bounds[k].lower);
+    if (std::isfinite(p.bounds[k].upper) && p.bounds[k].kind != Bound::Kind::None)
+      change = std::max(change, p.bounds[k].upper - v);
+    if (norm[k] * change < 1e-10 * std::sqrt(chi2)) end.deadParameter = true;
     if (!(norm[k] > 0) || !std::isfinite(norm[k])) return end;
     gsl_vector_view column = gsl_matrix_column(J.get(), k);
     gsl_vector_scale(&column.vector, 1 / norm[k]);
@@ -224,6 +236,16 @@ struct SolverRun {
 /// Gauss-Newton step lies well within the standard errors, it is taken as
 /// it is (up to three times) as long as chi-square does not rise beyond
 /// rounding and no bound is crossed. True when the end is then stationary.
+double chi2Of(Problem& problem, const std::vector<double>& weights) {
+  double chi2 = 0;
+  for (std::size_t i = 0; i < problem.points.size(); ++i) {
+    const double r =
+        problem.evaluator.value(problem.points[i].x, problem.values.data()) - problem.points[i].y;
+    chi2 += weights[i] * r * r;
+  }
+  return chi2;
+}
+
 bool finishByGaussNewton(Problem& problem, const std::vector<double>& weights, SolverRun& run) {
   const std::size_t m = problem.freeIndex.size(), dof = problem.points.size() - m;
   for (int attempt = 0; attempt < 3; ++attempt) {
@@ -238,12 +260,7 @@ bool finishByGaussNewton(Problem& problem, const std::vector<double>& weights, S
     const std::vector<double> before = problem.values;
     gsl_vector_const_view view = gsl_vector_const_view_array(u.data(), m);
     problem.setFree(&view.vector);
-    double chi2 = 0;
-    for (std::size_t i = 0; i < problem.points.size(); ++i) {
-      const double r =
-          problem.evaluator.value(problem.points[i].x, problem.values.data()) - problem.points[i].y;
-      chi2 += weights[i] * r * r;
-    }
+    const double chi2 = chi2Of(problem, weights);
     if (!(chi2 <= run.chi2 * (1 + 1e-12))) {
       problem.values = before;
       return false;
@@ -254,6 +271,163 @@ bool finishByGaussNewton(Problem& problem, const std::vector<double>& weights, S
     if (run.end.stationary) return true;
   }
   return false;
+}
+
+/// The Gauss-Newton step of the free parameters that are not held (0 for
+/// the held ones), with the standard errors it is judged by, and chi-square's
+/// half gradient J^T W r in every free parameter.
+struct HeldStep {
+  bool ok = false;  ///< false: the Jacobian of the others is singular
+  std::vector<double> step, error, gradient;
+};
+
+HeldStep stepWithHeld(Problem& p, const std::vector<double>& weights, const std::vector<bool>& held,
+                      double chi2, std::size_t dof) {
+  const std::size_t n = p.points.size(), m = p.freeIndex.size();
+  std::vector<std::size_t> open;
+  for (std::size_t k = 0; k < m; ++k)
+    if (!held[k]) open.push_back(k);
+  HeldStep out;
+  out.step.assign(m, 0);
+  out.error.assign(m, 0);
+  out.gradient.assign(m, 0);
+  const std::size_t q = open.size();
+  gsl::Ptr<gsl_matrix> J = gsl::owned(gsl_matrix_alloc(n, std::max<std::size_t>(q, 1)));
+  std::vector<double> norm(q, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double v =
+        p.evaluator.valueAndGradient(p.points[i].x, p.values.data(), p.gradient.data());
+    const double sw = std::sqrt(weights[i]);
+    const double r = (v - p.points[i].y) * sw;
+    for (std::size_t k = 0; k < m; ++k) out.gradient[k] += p.gradient[k] * sw * r;
+    for (std::size_t j = 0; j < q; ++j) {
+      const double d = p.gradient[open[j]] * sw;
+      gsl_matrix_set(J.get(), i, j, d);
+      norm[j] += d * d;
+    }
+  }
+  if (q == 0) {
+    out.ok = true;
+    return out;
+  }
+  for (std::size_t j = 0; j < q; ++j) {
+    norm[j] = std::sqrt(norm[j]);
+    if (!(norm[j] > 0) || !std::isfinite(norm[j])) return out;
+    gsl_vector_view column = gsl_matrix_column(J.get(), j);
+    gsl_vector_scale(&column.vector, 1 / norm[j]);
+  }
+  gsl::Ptr<gsl_matrix> C = gsl::owned(gsl_matrix_alloc(q, q));
+  if (gsl_multifit_nlinear_covar(J.get(), 1e-12, C.get()) != GSL_SUCCESS) return out;
+  const double scale = dof > 0 ? chi2 / static_cast<double>(dof) : 0;
+  for (std::size_t a = 0; a < q; ++a) {
+    if (gsl_matrix_get(C.get(), a, a) == 0) return out;
+    double step = 0;
+    for (std::size_t b = 0; b < q; ++b)
+      step -= gsl_matrix_get(C.get(), a, b) / (norm[a] * norm[b]) * out.gradient[open[b]];
+    out.step[open[a]] = step;
+    out.error[open[a]] = std::sqrt(gsl_matrix_get(C.get(), a, a) * scale) / norm[a];
+  }
+  out.ok = true;
+  return out;
+}
+
+/// An end on bounds, judged by the projected gradient: the parameters whose
+/// Gauss-Newton step leads out through a bound are put on it and held, and
+/// the others take their Gauss-Newton steps as long as these shrink and
+/// chi-square does not rise beyond rounding; one whose step would cross a
+/// bound joins the held ones, a held one whose chi-square falls inward is
+/// let go (once). The end is a minimum on the bounds when those steps are
+/// negligible (as in the stationary test) and chi-square's gradient in each
+/// held parameter points out through its bound. Then the run ends there,
+/// the held parameters exactly on their bounds; otherwise nothing changes.
+/// Each step counts as an iteration of the run.
+bool finishOnBounds(Problem& problem, const std::vector<double>& weights, SolverRun& run) {
+  const std::size_t m = problem.freeIndex.size(), dof = problem.points.size() - m;
+  if (run.end.step.size() != m) return false;
+  std::vector<bool> held(m, false), released(m, false);
+  std::vector<double> on(m, 0);
+  bool any = false;
+  const std::vector<double> before = problem.values;
+  for (std::size_t k = 0; k < m; ++k) {
+    const Bound& b = problem.bounds[k];
+    const bool lower = b.kind == Bound::Kind::Both || b.kind == Bound::Kind::Lower;
+    const bool upper = b.kind == Bound::Kind::Both || b.kind == Bound::Kind::Upper;
+    const double target = problem.values[problem.freeIndex[k]] + run.end.step[k];
+    if (lower && target < b.lower)
+      on[k] = b.lower;
+    else if (upper && target > b.upper)
+      on[k] = b.upper;
+    else
+      continue;
+    held[k] = any = true;
+    problem.values[problem.freeIndex[k]] = on[k];
+  }
+  if (!any) return false;
+  auto restore = [&] {
+    problem.values = before;
+    return false;
+  };
+  double chi2 = chi2Of(problem, weights);
+  if (!(chi2 <= run.chi2 * (1 + 1e-12))) return restore();
+  double lastWorst = std::numeric_limits<double>::infinity();
+  for (;;) {
+    const HeldStep h = stepWithHeld(problem, weights, held, chi2, dof);
+    ++run.iterations;
+    if (!h.ok) return restore();
+    bool stationary = true, release = false;
+    double worst = 0;  // the largest step in standard errors
+    for (std::size_t k = 0; k < m; ++k) {
+      const double p = problem.values[problem.freeIndex[k]];
+      if (held[k]) {
+        // Chi-square must fall outward through the bound: where a step
+        // inside lowers it, the parameter is let go (once).
+        const bool atLower = on[k] == problem.bounds[k].lower;
+        if (atLower ? h.gradient[k] < 0 : h.gradient[k] > 0) {
+          if (released[k]) return restore();
+          held[k] = false;
+          released[k] = release = true;
+        }
+      } else {
+        if (!(std::fabs(h.step[k]) <= 1e-10 * std::fabs(p) + 1e-8 * h.error[k])) stationary = false;
+        worst = std::max(worst, std::fabs(h.step[k]) / h.error[k]);
+      }
+    }
+    if (release) {
+      lastWorst = std::numeric_limits<double>::infinity();  // another problem now
+      continue;
+    }
+    if (stationary) {
+      for (std::size_t k = 0; k < m; ++k)
+        run.u[k] = problem.bounds[k].internal(problem.values[problem.freeIndex[k]], 0);
+      run.chi2 = chi2;
+      run.end = assessEnd(problem, weights, chi2, dof);
+      run.end.stationary = true;
+      return true;
+    }
+    // The steps must keep shrinking (Gauss-Newton may converge only
+    // linearly where the residuals are large).
+    if (!(worst < 0.9 * lastWorst)) return restore();
+    lastWorst = worst;
+    // Parameters whose step now leads out through a bound join the held
+    // ones, on it (at most once each); otherwise the others step.
+    bool joined = false;
+    for (std::size_t k = 0; k < m; ++k) {
+      const Bound& b = problem.bounds[k];
+      const double p = problem.values[problem.freeIndex[k]] + h.step[k];
+      if (held[k] || b.kind == Bound::Kind::None || (p > b.lower && p < b.upper)) continue;
+      held[k] = joined = true;
+      on[k] = p <= b.lower ? b.lower : b.upper;
+      problem.values[problem.freeIndex[k]] = on[k];
+    }
+    if (joined)
+      lastWorst = std::numeric_limits<double>::infinity();
+    else
+      for (std::size_t k = 0; k < m; ++k)
+        if (!held[k]) problem.values[problem.freeIndex[k]] += h.step[k];
+    const double next = chi2Of(problem, weights);
+    if (!(next <= chi2 * (1 + 1e-12))) return restore();
+    chi2 = next;
+  }
 }
 
 /// One run of a method from u0, in passes. A pass iterates until no step
@@ -297,8 +471,15 @@ SolverRun runSolver(Problem& problem, const Strategy& strategy, const std::vecto
     run.u.assign(x->data, x->data + m);
     problem.setFree(x);
     run.end = assessEnd(problem, weights, run.chi2, n - m);
-    return run.end.stationary || finishByGaussNewton(problem, weights, run);
+    return run.end.stationary || finishByGaussNewton(problem, weights, run) ||
+           finishOnBounds(problem, weights, run);
   };
+  // With bounds, the end is also looked for every few iterations: a
+  // parameter drawn to its bound creeps there by ever smaller steps in the
+  // solver's variable, which the test on small steps would wait for long.
+  const bool bounded = std::any_of(problem.bounds.begin(), problem.bounds.end(),
+                                   [](const Bound& b) { return b.kind != Bound::Kind::None; });
+  constexpr std::size_t kBoundCheck = 10;
   constexpr double kSmallStep = 1e-10, kRoundingStep = 1e-15;
   for (int pass = 0;; ++pass) {
     const double before = run.chi2;
@@ -318,6 +499,14 @@ SolverRun runSolver(Problem& problem, const Strategy& strategy, const std::vecto
       }
       if (status != GSL_SUCCESS) break;
       ++run.iterations;
+      if (bounded && run.iterations % kBoundCheck == 0) {
+        if (assess()) {
+          run.converged = true;
+          return run;
+        }
+        // GSL goes on from its own position, whatever the test left behind.
+        problem.setFree(gsl_multifit_nlinear_position(w.get()));
+      }
       int info = 0;
       if (gsl_multifit_nlinear_test(kSmallStep, 0, 0, &info, w.get()) == GSL_SUCCESS) {
         if (assess()) {
@@ -398,6 +587,112 @@ std::string rangeText(const FitSettings& settings) {
          formatShortest(std::max(settings.x1, settings.x2));
 }
 
+/// The covariance (J^T W J)^+ of the free parameters by the pseudo-inverse
+/// (GSL's SVD of the Jacobian with columns scaled to unit length; singular
+/// values below 1e-12 of the largest count as 0), for an end where the
+/// Jacobian is singular. A parameter with a share in the null space (a
+/// change of it that some change of the others undoes, or one that moves
+/// nothing) is undetermined: NaN in its row and column. The others keep
+/// their variances, which no choice of inverse changes.
+struct Determination {
+  std::vector<double> covariance;
+  std::vector<bool> undetermined;
+};
+
+Determination pseudoInverseCovariance(Problem& p, const std::vector<double>& weights) {
+  const std::size_t n = p.points.size(), m = p.freeIndex.size();
+  gsl::Ptr<gsl_matrix> J = gsl::owned(gsl_matrix_alloc(n, m));
+  std::vector<double> norm(m, 0);
+  for (std::size_t i = 0; i < n; ++i) {
+    p.evaluator.valueAndGradient(p.points[i].x, p.values.data(), p.gradient.data());
+    const double sw = std::sqrt(weights[i]);
+    for (std::size_t k = 0; k < m; ++k) {
+      const double d = p.gradient[k] * sw;
+      gsl_matrix_set(J.get(), i, k, std::isfinite(d) ? d : 0);
+      norm[k] += d * d;
+    }
+  }
+  for (std::size_t k = 0; k < m; ++k) {
+    norm[k] = std::sqrt(norm[k]);
+    gsl_vector_view column = gsl_matrix_column(J.get(), k);
+    if (norm[k] > 0 && std::isfinite(norm[k]))
+      gsl_vector_scale(&column.vector, 1 / norm[k]);
+    else
+      gsl_vector_set_zero(&column.vector);
+  }
+  gsl::Ptr<gsl_matrix> V = gsl::owned(gsl_matrix_alloc(m, m));
+  gsl::Ptr<gsl_vector> S = gsl::owned(gsl_vector_alloc(m));
+  gsl::Ptr<gsl_vector> work = gsl::owned(gsl_vector_alloc(m));
+  Determination out;
+  out.undetermined.assign(m, true);
+  out.covariance.assign(m * m, std::nan(""));
+  if (gsl_linalg_SV_decomp(J.get(), V.get(), S.get(), work.get()) != GSL_SUCCESS) return out;
+  const double cut = 1e-12 * gsl_vector_get(S.get(), 0);
+  std::vector<double> nullShare(m, 0);
+  for (std::size_t j = 0; j < m; ++j)
+    if (!(gsl_vector_get(S.get(), j) > cut))
+      for (std::size_t k = 0; k < m; ++k)
+        nullShare[k] += std::pow(gsl_matrix_get(V.get(), k, j), 2);
+  for (std::size_t k = 0; k < m; ++k)
+    out.undetermined[k] = !(nullShare[k] < 1e-8) || !(norm[k] > 0) || !std::isfinite(norm[k]);
+  for (std::size_t a = 0; a < m; ++a)
+    for (std::size_t b = 0; b < m; ++b) {
+      if (out.undetermined[a] || out.undetermined[b]) continue;
+      double c = 0;
+      for (std::size_t j = 0; j < m; ++j) {
+        const double s = gsl_vector_get(S.get(), j);
+        if (s > cut) c += gsl_matrix_get(V.get(), a, j) * gsl_matrix_get(V.get(), b, j) / (s * s);
+      }
+      out.covariance[a * m + b] = c / (norm[a] * norm[b]);
+    }
+  return out;
+}
+
+/// "a", "a and b", "a, b and c".
+std::string namesText(const std::vector<std::string>& names) {
+  std::string out;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    out += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+  return out;
+}
+
+/// Why an end is on a kink: a width of gauss, lorentz or pvoigt that 0
+/// lies within the bounds of and that has shrunk below half the median
+/// spacing of the points (the peak covers one point at most, and the model,
+/// which depends on |w|, has a kink at 0 that stops the solver short).
+/// Empty when there is none.
+std::string kinkReason(const FitModel& model, const FitSettings& settings,
+                       const std::vector<double>& values, std::span<const Point> points) {
+  std::vector<double> spacing;
+  for (std::size_t i = 1; i < points.size(); ++i)
+    if (points[i].x != points[i - 1].x) spacing.push_back(std::fabs(points[i].x - points[i - 1].x));
+  if (spacing.empty()) return {};
+  std::nth_element(spacing.begin(), spacing.begin() + static_cast<long>(spacing.size() / 2),
+                   spacing.end());
+  const double typical = spacing[spacing.size() / 2];
+  // The spacing to two digits, for the suggested bound.
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2g", typical);
+  const double bound = std::strtod(text, nullptr);
+  for (const ModelNode& n : model.nodes()) {
+    using Kind = ModelNode::Kind;
+    if (n.kind != Kind::Gauss && n.kind != Kind::Lorentz && n.kind != Kind::PseudoVoigt) continue;
+    const ModelNode& w = model.nodes()[n.child[3]];
+    if (w.kind != Kind::Parameter) continue;
+    const ParameterSetting& s = settings.parameters[w.parameter];
+    if (!isFree(s) || s.lower > 0 || s.upper < 0) continue;
+    const double v = values[w.parameter];
+    if (!(std::fabs(v) < typical / 2)) continue;
+    const std::string& name = model.parameters()[w.parameter];
+    return "the width " + name + " goes to 0 (" + name + "=" + formatShortest(v) +
+           ", below half the spacing of the points), where the model has a kink; keep it from "
+           "0 with a lower bound, as in " +
+           name + "=" + formatShortest(std::max(std::fabs(*s.start), bound)) + ":" +
+           formatShortest(bound) + ":";
+  }
+  return {};
+}
+
 }  // namespace
 
 void checkFitStart(const FitModel& model, const FitSettings& settings,
@@ -419,10 +714,18 @@ void checkFitStart(const FitModel& model, const FitSettings& settings,
   std::vector<bool> freeMask;
   for (const ParameterSetting& s : settings.parameters) freeMask.push_back(isFree(s));
   ModelEvaluator e(model, freeMask);
-  for (const Point& p : points)
-    if (!std::isfinite(e.value(p.x, values.data())))
-      throw Error("The model is not finite at the start at x = " + formatShortest(p.x) + " in " +
-                  what);
+  const std::vector<double> weights = pointWeights(settings.weights, points);
+  double chi2 = 0;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const double v = e.value(points[i].x, values.data());
+    if (!std::isfinite(v))
+      throw Error("The model is not finite at the start at x = " + formatShortest(points[i].x) +
+                  " in " + what);
+    chi2 += weights[i] * (v - points[i].y) * (v - points[i].y);
+  }
+  if (!std::isfinite(chi2))
+    throw Error("The chi-square is not finite at the start in " + what +
+                " (the model is too far from the data)");
 }
 
 FitResult fitPoints(const FitModel& model, const FitSettings& settings,
@@ -483,18 +786,24 @@ FitResult fitPoints(const FitModel& model, const FitSettings& settings,
          gsl_multifit_nlinear_solver_qr},
     };
     std::optional<SolverRun> best;
+    std::size_t iterations = 0;
     bool bestTrusted = false;
     for (const Strategy& strategy : strategies) {
       SolverRun run = runSolver(problem, strategy, u0, wts.get(), weights, settings.maxIterations);
-      const bool better = !best || (run.converged && !best->converged) ||
+      iterations += run.iterations;
+      // The normal equations' end is taken as it stands only where the
+      // Gauss-Newton step from there is negligible; otherwise the QR runs
+      // go on from the start and the lowest chi-square wins. A QR end that
+      // is healthy and confirms the one before to rounding (1e-12 of
+      // chi-square) is the one taken, and the search ends there.
+      const bool trusted =
+          strategy.solver != gsl_multifit_nlinear_solver_cholesky || run.end.stationary;
+      const bool confirms = best && best->converged && run.converged && run.end.healthy() &&
+                            trusted && std::fabs(run.chi2 - best->chi2) <= 1e-12 * best->chi2;
+      const bool better = !best || confirms || (run.converged && !best->converged) ||
                           (run.converged && best->converged &&
                            ((run.end.healthy() && !best->end.healthy()) ||
                             (run.end.healthy() == best->end.healthy() && run.chi2 < best->chi2)));
-      // The normal equations' end is taken as it stands only where the
-      // Gauss-Newton step from there is negligible; otherwise the QR runs
-      // go on from the start and the lowest chi-square wins.
-      const bool trusted =
-          strategy.solver != gsl_multifit_nlinear_solver_cholesky || run.end.stationary;
       if (better) {
         best = std::move(run);
         bestTrusted = trusted;
@@ -503,7 +812,8 @@ FitResult fitPoints(const FitModel& model, const FitSettings& settings,
     }
     result.converged = best->converged;
     result.failure = best->failure;
-    result.iterations = best->iterations;
+    // Every iteration of every method that was tried.
+    result.iterations = iterations;
     covariance = std::move(best->end.covariance);
     gsl_vector_const_view end = gsl_vector_const_view_array(best->u.data(), m);
     problem.setFree(&end.vector);
@@ -527,22 +837,69 @@ FitResult fitPoints(const FitModel& model, const FitSettings& settings,
   result.chi2 = static_cast<double>(chi2);
   result.r2 = total > 0 ? static_cast<double>(1 - chi2 / total) : std::nan("");
   if (m == 0) result.converged = true;
+  if (!std::isfinite(result.chi2) && result.converged) {
+    result.converged = false;
+    result.failure = "the chi-square is not finite at the end";
+  }
+
+  if (!result.converged && m > 0)
+    covariance = assessEnd(problem, weights, result.chi2, result.dof).covariance;
+  // A singular end: the parameters the data determine keep their errors.
+  std::vector<bool> undetermined(m, false);
+  if (m > 0 && covariance.empty()) {
+    Determination d = pseudoInverseCovariance(problem, weights);
+    covariance = std::move(d.covariance);
+    undetermined = std::move(d.undetermined);
+  }
+  if (m > 0) {
+    const std::string kink = kinkReason(model, settings, problem.values, points);
+    if (!kink.empty()) {
+      result.converged = false;
+      result.failure = kink;
+    }
+  }
+  std::vector<std::string> unknown;
+  for (std::size_t a = 0; a < m; ++a)
+    if (undetermined[a]) unknown.push_back(model.parameters()[problem.freeIndex[a]]);
+  if (result.converged && !unknown.empty()) {
+    result.converged = false;
+    result.undetermined = true;
+    result.failure = "the data do not determine " + namesText(unknown);
+  }
 
   result.errors.assign(count, 0);
   result.covariance.assign(count * count, 0);
-  if (!result.converged && m > 0)
-    covariance = assessEnd(problem, weights, result.chi2, result.dof).covariance;
-  const std::vector<double>& c = covariance;
-  result.errorsDetermined = result.dof > 0 && (m == 0 || !c.empty());
+  result.errorsDetermined = result.dof > 0 && unknown.empty();
   const double scale = result.dof > 0 ? result.chi2 / static_cast<double>(result.dof) : 0;
+  const std::vector<double>& c = covariance;
   for (std::size_t a = 0; a < m; ++a) {
     const std::size_t pa = problem.freeIndex[a];
-    result.errors[pa] = result.errorsDetermined ? std::sqrt(c[a * m + a] * scale) : std::nan("");
+    const bool known = result.dof > 0 && !undetermined[a];
+    result.errors[pa] = known ? std::sqrt(c[a * m + a] * scale) : std::nan("");
     for (std::size_t b = 0; b < m; ++b)
       result.covariance[pa * count + problem.freeIndex[b]] =
-          result.errorsDetermined ? c[a * m + b] * scale : std::nan("");
+          known && !undetermined[b] ? c[a * m + b] * scale : std::nan("");
+  }
+  // The model depends on a width's absolute value alone: report it positive
+  // (where the bounds allow), the covariance with the others turned with it.
+  const std::vector<bool> width = model.widthParameters();
+  for (std::size_t i = 0; i < count; ++i) {
+    const ParameterSetting& s = settings.parameters[i];
+    const double v = result.values[i];
+    if (!width[i] || !(v < 0) || -v > s.upper) continue;
+    result.values[i] = -v;
+    for (std::size_t j = 0; j < count; ++j)
+      if (j != i) {
+        result.covariance[i * count + j] = -result.covariance[i * count + j];
+        result.covariance[j * count + i] = -result.covariance[j * count + i];
+      }
   }
   return result;
+}
+
+std::string fitStatusText(const FitResult& result) {
+  if (result.converged) return "converged";
+  return (result.undetermined ? "undetermined: " : "failed: ") + result.failure;
 }
 
 std::vector<double> modelValues(const FitModel& model, std::span<const double> parameters,

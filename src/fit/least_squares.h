@@ -36,7 +36,10 @@ struct FitSettings {
 
 /// The outcome of one fit.
 struct FitResult {
-  bool converged = false;
+  bool converged = false;  ///< a minimum where the data determine every free parameter
+  /// A minimum where the data leave some free parameters undetermined
+  /// (failure names them); their errors are NaN, the others' are kept.
+  bool undetermined = false;
   std::string failure;             ///< why not, when not converged
   std::vector<double> values;      ///< per parameter, in model order
   std::vector<double> errors;      ///< standard errors; 0 for fixed ones, NaN when not determined
@@ -59,8 +62,8 @@ void checkFitSettings(const FitModel& model, const FitSettings& settings);
 std::vector<Point> pointsInRange(const Series& series, double x1, double x2);
 
 /// Checks that a fit of these points can start: points in range, at least
-/// as many as free parameters, finite data, a model that is finite at the
-/// start (unless checkModel is false). Throws Error ("... in <what>", what
+/// as many as free parameters, finite data, a model and a chi-square that
+/// are finite at the start (unless checkModel is false). Throws Error ("... in <what>", what
 /// naming the graph) with the user's message.
 void checkFitStart(const FitModel& model, const FitSettings& settings,
                    std::span<const Point> points, const std::string& what, bool checkModel = true);
@@ -73,6 +76,9 @@ void checkFitStart(const FitModel& model, const FitSettings& settings,
 /// false with the reason and the last values.
 FitResult fitPoints(const FitModel& model, const FitSettings& settings,
                     std::span<const Point> points, const std::string& what = "the graph");
+
+/// "converged", "undetermined: <which>" or "failed: <reason>".
+std::string fitStatusText(const FitResult& result);
 
 /// Model values at the given x (the fitted curve).
 std::vector<double> modelValues(const FitModel& model, std::span<const double> parameters,

@@ -34,8 +34,9 @@ double lorentzValue(double x, double h, double c, double w);
 double pseudoVoigtValue(double x, double h, double c, double w, double e);
 double voigtValue(double x, double a, double c, double wg, double wl);
 
-/// The FWHM of a Voigt profile by the approximation of Olivero and Longbothum
-/// (1977), good to 0.02 %: 0.5346 wl + sqrt(0.2166 wl^2 + wg^2).
+/// The FWHM of a Voigt profile, solved from the Faddeeva function to 1e-12
+/// relative (not the approximation 0.5346 wl + sqrt(0.2166 wl^2 + wg^2) of
+/// Olivero and Longbothum, which is off by up to 0.03 %).
 double voigtFwhm(double wg, double wl);
 
 /// The peak functions of the model language.

@@ -31,7 +31,19 @@ struct SpikeCase {
   double threshold;
   std::size_t width;
   std::set<std::size_t> expected;  // the points replaced
+  bool narrowPeaks = false;        // real peaks 3 to 4 points wide added
 };
+
+/// Narrow real peaks, some centred between two points.
+void addNarrowPeaks(std::vector<double>& y) {
+  for (std::size_t i = 0; i < y.size(); ++i) {
+    const double x = static_cast<double>(i);
+    y[i] += 300 * std::exp(-4 * std::log(2.0) * std::pow((x - 30) / 3, 2)) +
+            120 / (1 + 4 * std::pow((x - 60.5) / 3, 2)) +
+            60 * std::exp(-4 * std::log(2.0) * std::pow((x - 140) / 4, 2)) +
+            500 * std::exp(-4 * std::log(2.0) * std::pow((x - 165.5) / 3.5, 2));
+  }
+}
 
 TEST(Despike, ReplacesPlantedSpikesAndNothingElse) {
   const std::vector<SpikeCase> cases = {
@@ -43,15 +55,31 @@ TEST(Despike, ReplacesPlantedSpikesAndNothingElse) {
        8,
        3,
        {60, 90, 112, 113, 150}},
-      {"two-point spike with too small a width: two steps", {{112, 300}, {113, 300}}, 8, 2, {}},
+      {"two-point spike with too small a width: two steps", {{112, 300}, {113, 300}}, 8, 1, {}},
+      {"width 1 takes one-point spikes", {{60, 500}, {150, -200}}, 8, 1, {60, 150}},
+      {"spikes on the first and the last point", {{0, 400}, {199, 300}}, 8, 1, {0, 199}},
+      {"two-point spikes at the ends",
+       {{0, 400}, {1, 380}, {198, 300}, {199, 320}},
+       8,
+       2,
+       {0, 1, 198, 199}},
       {"a step is no spike", {}, 8, 3, {}},
       {"threshold above the spike", {{90, 40}}, 200, 3, {}},
+      {"narrow real peaks stay", {}, 8, 2, {}, true},
+      {"narrow real peaks stay, spikes go",
+       {{0, 300}, {80, 400}, {120, 250}, {121, 260}, {199, 200}},
+       8,
+       2,
+       {0, 80, 120, 121, 199},
+       true},
+      {"narrow real peaks stay at a larger width too", {{80, 400}}, 6, 3, {80}, true},
   };
   for (const SpikeCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<double> y = spectrum();
     if (std::string(c.name) == "a step is no spike")
       for (std::size_t i = 150; i < y.size(); ++i) y[i] += 300;
+    if (c.narrowPeaks) addNarrowPeaks(y);
     for (auto [i, h] : c.planted) y[static_cast<std::size_t>(i)] += h;
     const std::vector<double> original = y;
     const std::vector<std::size_t> found = spikePoints(y, c.threshold, c.width);

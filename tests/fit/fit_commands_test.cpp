@@ -130,6 +130,32 @@ TEST(FitCommands, ChainedFitsFollowAPeakThatMovesAway) {
   }
 }
 
+TEST(FitCommands, AChainedSeriesOutlivesAnEmptyAndAForeignSpectrum) {
+  // An empty spectrum determines no peak, and a foreign one (its peak far
+  // off and narrow) leads the next start astray: the spectra after either
+  // are fitted as if they were not there.
+  const std::vector<double> centres = {3, 3.1, 3.2, 3.3, 3.4, 8.5, 3.6, 3.7};
+  GraphStore store = gaussians(centres);
+  for (Point& p : store.series(2).points()) p.y = 0;
+  for (Point& p : store.series(5).points())
+    p.y = 2 + gaussValue(p.x, 10, 8.5, 0.3) + 0.05 * std::sin(91.3 * p.x);
+  auto model = std::make_shared<const FitModel>("gauss(x,h,c,w) + base");
+  const FitTable t = fitGraphs(store, {0, 1, 2, 3, 4, 5, 6, 7}, model, gaussStarts(3), true);
+  ASSERT_EQ(t.rows.size(), 8u);
+  for (std::size_t g : {0, 1, 3, 4, 6, 7}) {
+    SCOPED_TRACE(g);
+    ASSERT_TRUE(t.rows[g].result.converged) << t.rows[g].result.failure;
+    EXPECT_NEAR(t.rows[g].result.values[1], centres[g], 1e-3);
+  }
+  EXPECT_TRUE(t.rows[2].result.undetermined);
+  EXPECT_EQ(fitResultLine(t, t.rows[0]).substr(fitResultLine(t, t.rows[0]).find(" start=")),
+            " start=given status=converged");
+  // The graph after the empty one starts from the one before that.
+  EXPECT_EQ(t.rows[2].startSlot, 1u);
+  EXPECT_EQ(t.rows[3].startSlot, 1u);
+  EXPECT_EQ(t.rows[4].startSlot, 3u);
+}
+
 TEST(FitCommands, AChainedStartAGraphCannotTakeFailsThatGraphOnly) {
   // y = 2 sqrt(x - 4) on 5..10, then the same on 0..10: from the first
   // result (c near 4) the second graph's model is NaN below x = 4.
@@ -211,12 +237,14 @@ TEST(FitCommands, TableTextTakesTheParameterFromTheNames) {
   FitTable table = fitGraphs(store, {0, 1}, model, gaussStarts(3), false);
   const std::string text = fitTableText(table, nullptr);
   const std::size_t firstLine = text.find("\r\n");
-  EXPECT_EQ(text.substr(0, firstLine), "\"parameter h h.err c c.err w w.err base base.err chi2 r2");
-  // Two data lines, each of 10 numbers, the first being the digits.
+  EXPECT_EQ(text.substr(0, firstLine),
+            "\"parameter h h.err c c.err w w.err base base.err chi2 r2 status");
+  // Two data lines, each of 12 numbers, the first being the digits.
   const std::string second =
       text.substr(firstLine + 2, text.find("\r\n", firstLine + 2) - firstLine - 2);
   EXPECT_EQ(second.substr(0, 3), "10 ");
-  EXPECT_EQ(std::count(second.begin(), second.end(), ' '), 10);
+  EXPECT_EQ(std::count(second.begin(), second.end(), ' '), 11);
+  EXPECT_TRUE(second.ends_with(" 1"));
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
   const SeriesParameter pattern("T(\\d+)K");
   EXPECT_EQ(fitTableText(table, &pattern).substr(firstLine + 2, 3), "10 ");
@@ -228,10 +256,25 @@ TEST(FitCommands, TableTextTakesTheParameterFromTheNames) {
   const std::string bySlot = fitTableText(table, nullptr);
   EXPECT_EQ(bySlot.substr(0, 6), "\"slot ");
   EXPECT_NE(bySlot.find("\r\n1 "), std::string::npos);
-  // A failed fit has no row.
+  // Every fit has its row, with its status; the reason of one that did not
+  // converge on a comment line before it.
+  table.rows[0].result.converged = false;
+  table.rows[0].result.undetermined = true;
+  table.rows[0].result.failure = "the data do not determine c";
   table.rows[1].result.converged = false;
-  const std::string one = fitTableText(table, nullptr);
-  EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 2);
+  table.rows[1].name = "b\nc";
+  table.rows[1].result.failure = "no convergence within 2000 iterations";
+  // The rows as before but for the status (the last two characters "1").
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, next; (next = bySlot.find("\r\n", at)) != std::string::npos;
+       at = next + 2)
+    lines.push_back(bySlot.substr(at, next - at));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(fitTableText(table, nullptr),
+            lines[0] + "\r\n\"slot 0 a: undetermined: the data do not determine c\r\n" +
+                lines[1].substr(0, lines[1].size() - 2) +
+                " 0\r\n\"slot 1 b c: failed: no convergence within 2000 iterations\r\n" +
+                lines[2].substr(0, lines[2].size() - 2) + " -1\r\n");
   EXPECT_THROW(fitTableText(FitTable(), nullptr), Error);
 }
 

@@ -241,3 +241,36 @@ TEST(FitModel, PowerWithConstantExponentTakesNegativeBases) {
 
 }  // namespace
 }  // namespace varnix
+
+namespace varnix {
+namespace {
+
+TEST(FitModel, WidthParametersAreThoseTheModelTakesTheAbsoluteValueOf) {
+  const std::vector<std::pair<const char*, std::vector<bool>>> cases = {
+      {"gauss(x,h,c,w)", {false, false, true}},
+      {"lorentz(x,h,c,w) + pvoigt(x,h2,c,w,e)", {false, false, true, false, false}},
+      {"voigt(x,a,c,g,l) + gauss(x,h,c,g)", {false, false, true, true, false}},
+      {"gauss(x,h,c,w) + w*x", {false, false, false}},
+      {"gauss(x,h,c,-w)", {false, false, false}},
+      {"gauss(x,h,w,w)", {false, false}},
+      {"w", {false}},
+  };
+  for (const auto& [formula, expected] : cases) {
+    SCOPED_TRACE(formula);
+    const FitModel model(formula);
+    const std::vector<bool> width = model.widthParameters();
+    EXPECT_EQ(width, expected);
+    // Turning the sign of a width changes no value.
+    std::vector<double> p(width.size());
+    for (std::size_t i = 0; i < p.size(); ++i) p[i] = 0.3 + 0.7 * static_cast<double>(i);
+    for (std::size_t i = 0; i < p.size(); ++i) {
+      if (!width[i]) continue;
+      std::vector<double> turned = p;
+      turned[i] = -p[i];
+      for (double x : {0.1, 1.3, 2.9}) EXPECT_EQ(model.value(x, turned), model.value(x, p)) << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace varnix

@@ -257,6 +257,41 @@ TEST(LeastSquares, BoundsHoldAtTheMinimum) {
   }
 }
 
+TEST(LeastSquares, AMinimumOnABoundCostsNoMoreThanAFreeOne) {
+  // Two peaks whose shapes lie beyond pure Gaussians (e < 0), fitted with
+  // the shapes kept between 0 and 1: a minimum on the bounds. It ends
+  // exactly there, in about the iterations the free fit takes (every
+  // iteration counted), and a refit that starts there ends there again.
+  const std::vector<Point> pts = sample(
+      [](double x) {
+        return 2 + pseudoVoigtValue(x, 10, 4, 1.2, -0.08) +
+               pseudoVoigtValue(x, 6, 6.5, 0.8, -0.05) + 0.02 * wobble(x);
+      },
+      0, 0.02, 500);
+  const FitModel model("b + pvoigt(x, h1, c1, w1, e1) + pvoigt(x, h2, c2, w2, e2)");
+  ParameterSetting shape{0.5};
+  shape.lower = 0;
+  shape.upper = 1;
+  const FitResult free =
+      fitPoints(model, starts({{0}, {8}, {4.2}, {1}, {0.5}, {5}, {6.4}, {1}, {0.5}}), pts);
+  const FitResult bounded =
+      fitPoints(model, starts({{0}, {8}, {4.2}, {1}, shape, {5}, {6.4}, {1}, shape}), pts);
+  ASSERT_TRUE(free.converged) << free.failure;
+  ASSERT_TRUE(bounded.converged) << bounded.failure;
+  EXPECT_LT(free.values[4], 0);
+  EXPECT_LT(free.values[8], 0);
+  EXPECT_EQ(bounded.values[4], 0);
+  EXPECT_EQ(bounded.values[8], 0);
+  EXPECT_LE(bounded.iterations, free.iterations + 12);
+  FitSettings again = starts({{0}, {9}, {4}, {1.1}, shape, {5}, {6.5}, {0.9}, shape});
+  again.parameters[4].start = again.parameters[8].start = 0;
+  const FitResult refit = fitPoints(model, again, pts);
+  ASSERT_TRUE(refit.converged) << refit.failure;
+  EXPECT_EQ(refit.values[4], 0);
+  EXPECT_NEAR(refit.chi2, bounded.chi2, 1e-9 * bounded.chi2);
+  EXPECT_LE(refit.iterations, free.iterations + 12);
+}
+
 TEST(LeastSquares, ABoundedStartIsWhereTheFitBegins) {
   // A start already at the minimum is kept through the bounds' change of
   // variable: one iteration finds it stationary.
@@ -298,13 +333,25 @@ TEST(LeastSquares, FixedParametersStay) {
   }
 }
 
-TEST(LeastSquares, SingularFitLeavesTheErrorsUndetermined) {
-  const std::vector<Point> pts = sample([](double x) { return 3 * x + wobble(x); }, 0, 1, 20);
-  const FitResult r = fitPoints(FitModel("a*b*x"), starts({{1}, {2}}), pts);
-  ASSERT_TRUE(r.converged) << r.failure;
+TEST(LeastSquares, ASingularFitKeepsTheErrorsOfWhatItDetermines) {
+  // c + a*b*x: the data determine c and the product ab, not a and b. The
+  // variance of c is that of the straight line c + k*x, scaled by chi2/dof
+  // with one free parameter more in dof.
+  const std::vector<Point> pts = sample([](double x) { return 1 + 3 * x + wobble(x); }, 0, 1, 20);
+  const FitResult r = fitPoints(FitModel("c + a*b*x"), starts({{0}, {1}, {2}}), pts);
+  const FitResult line = fitPoints(FitModel("c + k*x"), starts({{0}, {1}}), pts);
+  ASSERT_TRUE(line.converged);
+  EXPECT_FALSE(r.converged);
+  EXPECT_TRUE(r.undetermined);
+  EXPECT_EQ(fitStatusText(r), "undetermined: the data do not determine a and b");
   EXPECT_FALSE(r.errorsDetermined);
-  EXPECT_TRUE(std::isnan(r.errors[0]) && std::isnan(r.errors[1]));
-  EXPECT_NEAR(r.values[0] * r.values[1], 3, 0.1);
+  EXPECT_NEAR(r.values[1] * r.values[2], line.values[1], 1e-8);
+  EXPECT_EQ(r.dof + 1, line.dof);
+  const double dofs = static_cast<double>(line.dof) / static_cast<double>(r.dof);
+  EXPECT_NEAR(r.covariance[0], line.covariance[0] * dofs, 1e-6 * line.covariance[0]);
+  EXPECT_NEAR(r.errors[0], std::sqrt(r.covariance[0]), 1e-12);
+  EXPECT_TRUE(std::isnan(r.errors[1]) && std::isnan(r.errors[2]));
+  EXPECT_TRUE(std::isnan(r.covariance[1]) && std::isnan(r.covariance[3 * 1 + 2]));
   // As many points as free parameters: a fit, but no degrees of freedom.
   const FitResult exact =
       fitPoints(FitModel("a + b*x"), starts({{0}, {0}}), std::vector<Point>{{0, 1}, {1, 3}});
@@ -312,6 +359,83 @@ TEST(LeastSquares, SingularFitLeavesTheErrorsUndetermined) {
   EXPECT_EQ(exact.dof, 0u);
   EXPECT_FALSE(exact.errorsDetermined);
   EXPECT_NEAR(exact.values[1], 2, 1e-12);
+}
+
+TEST(LeastSquares, AnEndThatIsNoDeterminedMinimumSaysWhy) {
+  // An empty spectrum determines the base and the height (0), not where or
+  // how wide a peak is. A one-point spike draws an unbounded width to 0, on
+  // the kink of |w|. Held away from 0, the same width gives a minimum.
+  const std::vector<Point> zero = sample([](double) { return 0.0; }, 1, 0.01, 200);
+  const std::vector<Point> spike =
+      sample([](double x) { return 10 + 0.5 * wobble(x) + (std::fabs(x - 2) < 1e-9 ? 30 : 0); }, 1,
+             0.01, 200);
+  ParameterSetting held{0.3};
+  held.lower = 0.05;
+  struct Case {
+    const char* name;
+    const std::vector<Point>& points;
+    const char* formula;
+    FitSettings settings;
+    std::string status;  // up to where the numbers begin
+  };
+  const std::vector<Case> cases = {
+      {"empty", zero, "a + gauss(x, h, c, w)", starts({{10}, {40}, {2.1}, {0.3}}),
+       "undetermined: the data do not determine c and w"},
+      {"empty, lorentz", zero, "lorentz(x, h, c, w)", starts({{40}, {2.1}, {0.3}}),
+       "undetermined: the data do not determine c and w"},
+      {"spike", spike, "a + gauss(x, h, c, w)", starts({{10}, {40}, {2.1}, {0.3}}),
+       "failed: the width w goes to 0 (w="},
+      {"spike, lorentz", spike, "a + lorentz(x, h, c, w)", starts({{10}, {40}, {2.1}, {-0.3}}),
+       "failed: the width w goes to 0 (w="},
+      {"spike, bounded", spike, "a + gauss(x, h, c, w)", starts({{10}, {40}, {2.1}, held}),
+       "converged"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FitResult r = fitPoints(FitModel(c.formula), c.settings, c.points);
+    EXPECT_EQ(fitStatusText(r).substr(0, c.status.size()), c.status) << fitStatusText(r);
+    if (c.status.starts_with("failed: the width"))
+      EXPECT_TRUE(
+          fitStatusText(r).ends_with("; keep it from 0 with a lower bound, as in "
+                                     "w=0.3:0.01:"))
+          << fitStatusText(r);
+  }
+}
+
+TEST(LeastSquares, WidthsAreReportedPositive) {
+  // The model depends on |w|: a fit from a negative width ends at the same
+  // minimum as one from the positive width, and says so with the same
+  // numbers (the covariance turned with the sign).
+  const std::vector<Point> pts = sample(
+      [](double x) {
+        return 1 + gaussValue(x, 10, 5, 2) + voigtValue(x, 4, 7, 0.5, 0.3) + 0.05 * wobble(x);
+      },
+      0, 0.05, 201);
+  const FitModel model("b + gauss(x, h, c, w) + voigt(x, a, d, g, l)");
+  const FitResult plus =
+      fitPoints(model, starts({{0}, {8}, {4.8}, {1.5}, {3}, {7.1}, {0.4}, {0.4}}), pts);
+  const FitResult minus =
+      fitPoints(model, starts({{0}, {8}, {4.8}, {-1.5}, {3}, {7.1}, {-0.4}, {-0.4}}), pts);
+  ASSERT_TRUE(plus.converged) << plus.failure;
+  ASSERT_TRUE(minus.converged) << minus.failure;
+  for (std::size_t i = 0; i < plus.values.size(); ++i) {
+    EXPECT_NEAR(minus.values[i], plus.values[i], 1e-7 * std::fabs(plus.values[i])) << i;
+    EXPECT_NEAR(minus.errors[i], plus.errors[i], 1e-5 * plus.errors[i]) << i;
+    for (std::size_t j = 0; j < plus.values.size(); ++j) {
+      const double c = plus.covariance[i * plus.values.size() + j];
+      EXPECT_NEAR(minus.covariance[i * plus.values.size() + j], c, 1e-4 * std::fabs(c) + 1e-15)
+          << i << " " << j;
+    }
+  }
+  EXPECT_GT(minus.values[3], 0);
+  // A width whose bounds keep it negative stays negative.
+  ParameterSetting negative{-1.5};
+  negative.lower = -3;
+  negative.upper = -0.5;
+  const FitResult held =
+      fitPoints(model, starts({{0}, {8}, {4.8}, negative, {3}, {7.1}, {0.4}, {0.4}}), pts);
+  ASSERT_TRUE(held.converged) << held.failure;
+  EXPECT_NEAR(held.values[3], -2, 0.01);
 }
 
 TEST(LeastSquares, NoConvergenceWithinTheLimitIsAFailureWithItsReason) {
@@ -368,6 +492,9 @@ TEST(LeastSquares, BadInputIsRefusedWithItsMessage) {
        "The model is not finite at the start at x = 1 in the graph"},
       {"a/(x-2)", starts({{1}}), three,
        "The model is not finite at the start at x = 2 in the graph"},
+      {"a*x", starts({{1e200}}), three,
+       "The chi-square is not finite at the start in the graph (the model is too far from the "
+       "data)"},
       {"a*x",
        starts({{1}}),
        {{1, 1}, {2, std::nan("")}},

@@ -38,7 +38,7 @@ PY
 cat >"$T/check_fit.py" <<'PY'
 import math, re, sys
 def check(line, model, names, points, lo, hi, weights=None, err_tol=1e-4):
-    m = re.fullmatch(r"fit (\d+) (\S+): (.*) chi2=(\S+) dof=(\d+) r2=(\S+) iterations=(\d+) status=converged", line)
+    m = re.fullmatch(r"fit (\d+) (\S+): (.*) chi2=(\S+) dof=(\d+) r2=(\S+) iterations=(\d+)( start=(given|slot\d+))? status=converged", line)
     assert m, line
     pairs = m.group(3).split(" ")
     assert [p.split("=")[0] for p in pairs] == sum([[n, n + ".err"] for n in names], []), pairs
@@ -158,14 +158,15 @@ for k, line in enumerate(fits):
 raw = open(d + "/table.dat", "rb").read().decode()
 assert raw.count("\r\n") == 4 and raw.count("\n") == 4, repr(raw)
 rows = raw.split("\r\n")
-assert rows[0] == '"parameter a a.err b b.err h h.err c c.err w w.err chi2 r2', rows[0]
+assert rows[0] == '"parameter a a.err b b.err h h.err c c.err w w.err chi2 r2 status', rows[0]
 for k in range(3):
     cells = rows[k + 1].split(" ")
     assert cells[0] == str(10 * (k + 1)), cells
     vals, errs, chi2 = results[k]
     for i in range(5):
         assert float(cells[1 + 2 * i]) == vals[i] and float(cells[2 + 2 * i]) == errs[i]
-    assert float(cells[11]) == chi2
+    assert float(cells[11]) == chi2 and cells[13] == "1", cells
+assert [l.split(" start=")[1].split(" ")[0] for l in fits] == ["given", "slot0", "slot1"], fits
 assert open(d + "/bypattern.dat", "rb").read() == raw.encode()
 # Six new graphs: the model and the residual at each graph's own x in 1..4.
 slots = slots_of(lines)
@@ -251,6 +252,27 @@ expect_eq "failed fit status" "$status" 1
 grep -q "status=failed: the derivative in b is not finite at b=0" "$T/out" || fail "failed fit line"
 [ "$(wc -l <"$T/out")" = 2 ] || fail "the run goes on after a failed fit"
 
+# A chained series with an empty spectrum in it: that one is undetermined,
+# the next starts from the one before it, the table holds every graph with
+# its status, and the run ends with status 1.
+python3 -c "
+for i in range(301): print('%.10g 0' % (1 + i * 0.01))" >"$T/run_15K.dat"
+status=0
+"$CLI" -c "load $T/run_10K.dat $T/run_15K.dat $T/run_20K.dat; select all;
+           fit-chained \"$MODEL\" 1 4 a=1 b=1 h=30 c=2.1 w=0.4; fit-save $T/gaps.dat" >"$T/out" || status=$?
+expect_eq "undetermined fit status" "$status" 1
+python3 - "$T" <<'PY' || fail "a series with an empty spectrum"
+import sys
+d = sys.argv[1]
+fits = open(d + "/out").read().splitlines()
+assert "start=slot0 status=undetermined: the data do not determine c and w" in fits[1], fits[1]
+assert "start=slot0 status=converged" in fits[2] and " c=2.2" in fits[2], fits[2]
+rows = open(d + "/gaps.dat", "rb").read().decode().split("\r\n")
+assert rows[2] == '"slot 1 run_15K.dat: undetermined: the data do not determine c and w', rows[2]
+assert [r.split(" ")[0] for r in rows[1:5]] == ["10", '"slot', "15", "20"], rows
+assert [r.split(" ")[-1] for r in (rows[1], rows[3], rows[4])] == ["1", "0", "1"], rows
+PY
+
 # --- baselines and despike --------------------------------------------------------
 "$CLI" -c "load $T/small.dat; baseline-als 100 0.05; dump; undo; baseline-poly 2 0 0.9 2.1 3; dump; undo; dump" >"$T/out"
 python3 - "$T" <<'PY' || fail "baselines"
@@ -302,7 +324,7 @@ for (x, v), (px, pv) in zip(src, poly):
 assert back == [(x, v) for x, v in src], "undo"
 PY
 
-"$CLI" -c "load $T/spiky.dat; despike 8 3; dump; info; undo; dump" >"$T/out"
+"$CLI" -c "load $T/spiky.dat; despike 8 2; dump; info; undo; dump" >"$T/out"
 python3 - "$T" <<'PY' || fail "despike"
 import sys, statistics
 d = sys.argv[1]
@@ -324,18 +346,19 @@ flagged = [i for i, v in enumerate(dy) if abs(0.6745 * (v - med) / mad) > 8]
 spikes, i = set(), 0
 while i < len(flagged):
     j = i
-    while j + 1 < len(flagged) and flagged[j + 1] - flagged[j] < 3:
+    while j + 1 < len(flagged) and flagged[j + 1] - flagged[j] <= 2:
         j += 1
     spikes |= set(range(flagged[i] + 1, flagged[j] + 1))
     i = j + 1
 assert spikes == {60, 112, 113}, spikes
 for k, (x, v) in enumerate(after):
     if k in spikes:
-        near = [y[j] for j in range(k - 3, k + 4) if j not in spikes]
+        near = [y[j] for j in range(k - 2, k + 3) if j not in spikes]
         assert abs(v - sum(near) / len(near)) <= 1e-12 * v, (k, v)
     else:
         assert v == y[k], k
 assert " 3 spike points replaced in 1 graph" in lines, lines
+assert lines[0] == "3 spike points replaced in 1 graph", lines[0]
 assert back == src
 PY
 echo ok
