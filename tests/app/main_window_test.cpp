@@ -1878,18 +1878,17 @@ TEST(SessionScript, ANameWithALineBreakEndsWhatTheScriptRepeats) {
   std::vector<std::string> lines;
   for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
     lines.push_back(text.substr(at, end - at));
-  ASSERT_EQ(lines.size(), 2u + 6u) << text;
+  ASSERT_EQ(lines.size(), 2u + 8u) << text;
   EXPECT_EQ(lines[2], "load \"" + good.toStdString() + "\"");
-  EXPECT_EQ(lines[3],
-            "# save-as was not recorded: a name or text in it holds a line break or another "
-            "control character");
-  EXPECT_EQ(lines[4],
+  // A TAB is written escaped; the line break cannot be.
+  EXPECT_EQ(lines[5], "save-as $\"" + tmp.path().toStdString() + "/as\\tcopy.dat\"");
+  EXPECT_EQ(lines[6],
             "# load was not recorded: a name or text in it holds a line break or another control "
             "character");
-  EXPECT_EQ(lines[5].rfind("# skipped: select ", 0), 0u) << lines[5];
-  EXPECT_EQ(lines[6], "# skipped: current 0");
-  EXPECT_EQ(lines[7], "# skipped: normalize");
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 8);  // no line break inside a line
+  EXPECT_EQ(lines[7].rfind("# skipped: select ", 0), 0u) << lines[7];
+  EXPECT_EQ(lines[8], "# skipped: current 0");
+  EXPECT_EQ(lines[9], "# skipped: normalize");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 10);  // no line break inside a line
 }
 
 TEST(SessionScript, PathsAreRecordedAbsolute) {
