@@ -701,6 +701,10 @@ std::string journalStateFolder() {
   if (const char* x = std::getenv("XDG_STATE_HOME"); x && x[0] == '/') {
     base = x;
   } else if (const char* h = std::getenv("HOME"); h && h[0] == '/') {
+    // A missing home is not made here: the journal goes to the temporary
+    // folder instead.
+    struct stat home {};
+    if (::stat(h, &home) != 0 || !S_ISDIR(home.st_mode)) return {};
     base = std::string(h) + "/.local/state";
   } else {
     struct passwd pw {};

@@ -10,6 +10,7 @@
 #include "test_util.h"
 #include "workspace/error.h"
 #include "workspace/file_association.h"
+#include "workspace/file_io.h"
 #include "workspace/interrupted_save.h"
 
 namespace varnix {
@@ -104,8 +105,12 @@ TEST(SettingsFile, AMissingHomeIsNotMade) {
             "Unable to write to " + path);
   EXPECT_EQ(test::errorOf([&] { associateDatFiles(dir.file("home") + "/.local/share", "/v", ""); }),
             "Failed to create key " + dir.file("home") + "/.local/share/mime/packages");
+  // Nor does an in-place save keep its journal there.
+  test::ScopedEnv state("XDG_STATE_HOME", "");
+  EXPECT_EQ(journalStateFolder(), "");
   EXPECT_FALSE(std::filesystem::exists(dir.file("home")));
   std::filesystem::create_directory(dir.file("home"));
+  EXPECT_EQ(journalStateFolder(), dir.file("home") + "/.local/state/varnix/journals");
   SettingsFile fresh(path);
   writeColours(fresh, ColourSettings{});
   EXPECT_EQ(readColours(SettingsFile(path)), ColourSettings{});
