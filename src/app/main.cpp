@@ -7,48 +7,11 @@
 #include <exception>
 #include <new>
 
+#include "app/last_resort.h"
 #include "app/main_window.h"
 #include "app/user_prompts.h"
 #include "workspace/settings_file.h"
 #include "workspace/version.h"
-
-namespace {
-
-/// The last resort: an exception that escaped a handler is reported and the
-/// event loop goes on, so the user's graphs stay and can be saved.
-class Application : public QApplication {
- public:
-  using QApplication::QApplication;
-  bool notify(QObject* receiver, QEvent* event) override {
-    try {
-      return QApplication::notify(receiver, event);
-    } catch (const std::bad_alloc&) {
-      report("Not enough memory for this command; it was stopped.");
-    } catch (const std::exception& e) {
-      report(QString("Unexpected error: ") + e.what());
-    } catch (...) {
-      report("Unexpected error.");
-    }
-    return false;
-  }
-
- private:
-  /// Above every window, the stay-on-top tool windows too; one box at a
-  /// time: a fault that repeats while it is open (a refresh that fails again
-  /// on each event) opens no second box.
-  static void report(const QString& text) {
-    static bool open = false;
-    if (open) return;
-    open = true;
-    QMessageBox box(QMessageBox::Critical, "Varnix", text, QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    box.exec();
-    open = false;
-  }
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc > 1 && (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "--help") == 0)) {
@@ -64,7 +27,7 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  Application app(argc, argv);
+  varnix::LastResortApplication app(argc, argv);
   QApplication::setApplicationName("Varnix");
   // Every number is read and written with '.' whatever the user's locale.
   std::setlocale(LC_NUMERIC, "C");

@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 #include "app/baseline_window.h"
 #include "app/fit_window.h"
+#include "app/last_resort.h"
 #include "app/measure_window.h"
 #include "layout_check.h"
 
@@ -17,6 +18,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -1241,6 +1243,31 @@ TEST(Measuring, TheMeasureWindowFollowsCursorsAndSelection) {
   f.prompts.files = {dir.filePath("k.txt")};
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::ControlModifier);
   EXPECT_EQ(QString::fromStdString(readFile(dir.filePath("k.txt").toStdString())), copied);
+}
+
+TEST(Trust, TheLastResortBoxIsOneAtATimeAboveEveryWindow) {
+  QWidget tool(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint);
+  tool.show();
+  int boxes = -1;
+  bool onTop = false;
+  QTimer::singleShot(0, [&] {
+    // Counts the boxes then open and closes them.
+    QTimer::singleShot(0, [&] {
+      boxes = 0;
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+          ++boxes;
+          onTop = box->objectName() == "lastResort" &&
+                  box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+          box->reject();
+        }
+    });
+    // A fault that comes again while the box is open opens no second one.
+    LastResortApplication::report("Unexpected error: again");
+  });
+  LastResortApplication::report("Unexpected error: first");
+  EXPECT_EQ(boxes, 1);
+  EXPECT_TRUE(onTop);
 }
 
 TEST(Trust, DialogsOpenAboveWindowsThatStayOnTop) {
