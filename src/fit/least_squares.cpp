@@ -684,11 +684,22 @@ std::string kinkReason(const FitModel& model, const FitSettings& settings,
     const double v = values[w.parameter];
     if (!(std::fabs(v) < typical / 2)) continue;
     const std::string& name = model.parameters()[w.parameter];
-    return "the width " + name + " goes to 0 (" + name + "=" + formatShortest(v) +
-           ", below half the spacing of the points), where the model has a kink; keep it from "
-           "0 with a lower bound, as in " +
-           name + "=" + formatShortest(std::max(std::fabs(*s.start), bound)) + ":" +
-           formatShortest(bound) + ":";
+    std::string why = "the width ";
+    why += name;
+    why += " goes to 0 (";
+    why += name;
+    why += "=";
+    why += formatShortest(v);
+    why +=
+        ", below half the spacing of the points), where the model has a kink; keep it from 0 "
+        "with a lower bound, as in ";
+    why += name;
+    why += "=";
+    why += formatShortest(std::max(std::fabs(*s.start), bound));
+    why += ":";
+    why += formatShortest(bound);
+    why += ":";
+    return why;
   }
   return {};
 }
