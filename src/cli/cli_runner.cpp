@@ -55,10 +55,10 @@ const std::vector<Runner::Command>& Runner::commands() {
       {"import-with", 1, -1, "KEY=VALUE... FILE...",
        "Import with these settings instead of the guess: separator=tab|semicolon|comma|blanks, "
        "decimal=point|comma, skip=LINES (never data), header=LINE|none (the column titles), "
-       "layout=first-column-x|column-pairs|spectrum-per-row|stacked-scans|start-step, "
-       "x=COLUMN|none (none: x is the row number), columns=2,4-6 (the y columns), "
-       "rows=FROM:TO[:STEP] (data rows or spectra from 1; TO empty: to the last); auto for any "
-       "key is the guess",
+       "layout=first-column-x|column-pairs|spectrum-per-row|stacked-scans|start-step|"
+       "alternate-lines, x=COLUMN|none (none: x is the row number), columns=2,4-6 (the y "
+       "columns), rows=FROM:TO[:STEP] (data rows or spectra from 1; TO empty: to the last), "
+       "start=X step=DX (x of start-step); auto for any key is the guess",
        &Runner::cmdImportWith},
       {"select", 1, -1, "all|none|N...", "the selected rows become exactly these slots",
        &Runner::cmdSelect},

@@ -611,6 +611,67 @@ std::string pairWarning(const PairEvidence& pairs) {
 /// No column: x is the row number.
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
+/// x from a line of two or three numbers alone above a column of `values`
+/// intensities (diffraction exports): start and step, and the last x or the
+/// number of points, which must then agree with the column.
+StartStep bareStartStep(const double* v, std::size_t count, std::size_t values) {
+  constexpr std::size_t kLongColumn = 8;
+  StartStep a;
+  if (count < 2 || count > 3 || values < kLongColumn || !std::isfinite(v[0]) ||
+      !std::isfinite(v[1]) || v[1] == 0)
+    return a;
+  a.start = v[0];
+  a.step = v[1];
+  if (count == 3) {
+    const double last = a.start + static_cast<double>(values - 1) * a.step;
+    if (v[2] == static_cast<double>(values))
+      a.count = values;
+    else if (!(std::abs(v[2] - last) <= std::abs(a.step) / 2))
+      return a;
+  }
+  a.found = true;
+  return a;
+}
+
+/// Whether the odd lines of a column (the 1st, 3rd, ...) run one way in
+/// steps that differ by less than a factor of two, as x values written
+/// between their y values do. A part of the column that does not, ends it.
+bool oddLinesRiseSteadily(const std::vector<double>& v) {
+  constexpr std::size_t kLeast = 8;
+  if (v.size() < kLeast) return false;
+  double low = std::numeric_limits<double>::infinity(), high = 0;
+  for (std::size_t j = 2; j < v.size(); j += 2) {
+    const double d = v[j] - v[j - 2];
+    if (!std::isfinite(d) || d == 0 || (d > 0) != (v[2] > v[0])) return false;
+    low = std::min(low, std::abs(d));
+    high = std::max(high, std::abs(d));
+  }
+  return high < 2 * low;
+}
+
+/// How a column of values reads as x and y on alternate lines.
+enum class Alternation { None, Pairs, Doubtful };
+
+Alternation alternation(const std::vector<double>& v) {
+  if (!oddLinesRiseSteadily(v)) return Alternation::None;
+  bool evensRun = true, zigzag = true, sameSide = true, wholeRuns = true;
+  for (std::size_t j = 1; j < v.size(); ++j) {
+    const double d = v[j] - v[j - 1];
+    if (!std::isfinite(d)) return Alternation::None;
+    wholeRuns = wholeRuns && d != 0 && (d > 0) == (v[1] > v[0]);
+    if (j >= 2) zigzag = zigzag && (d > 0) != (v[j - 1] > v[j - 2]) && d != 0;
+    if (j % 2 == 1) sameSide = sameSide && d != 0 && (d > 0) == (v[1] > v[0]);
+    if (j >= 3 && j % 2 == 1) {
+      const double e = v[j] - v[j - 2];
+      evensRun = evensRun && e != 0 && (e > 0) == (v[3] > v[1]);
+    }
+  }
+  // A column that runs one way throughout is one curve.
+  if (wholeRuns) return Alternation::None;
+  if (v.size() % 2 == 0 && (zigzag || (sameSide && !evensRun))) return Alternation::Pairs;
+  return evensRun ? Alternation::None : Alternation::Doubtful;
+}
+
 }  // namespace
 
 /// Where a table read with x in one column stands after its last row, when
@@ -940,6 +1001,116 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   }
   r.settings.headerRow = titleLine;
 
+  // One column of values: blocks each under header lines of their own
+  // (regions or channels one after another), x and y on alternate lines.
+  // Rows that follow may yet make a column alternate: none is streamed then.
+  bool mayAlternate = false;
+  if (width == 1 && !settings.xColumn && !settings.columns &&
+      (!settings.layout || settings.layout == ImportLayout::StartStep ||
+       settings.layout == ImportLayout::AlternateLines)) {
+    struct Block {
+      std::size_t headerFrom = 0, headerTo = 0;  // its header rows
+      std::size_t aboveCell = 0;                 // the cells of the row above its values
+      std::vector<double> values;
+      std::vector<std::size_t> valueRows;
+    };
+    std::vector<Block> blocks(1);
+    blocks[0].headerTo = start;
+    blocks[0].aboveCell = start > 0 ? startCell - rows[start - 1].count : 0;
+    std::size_t cell = startCell;
+    for (std::size_t k = start; k < stop; cell += rows[k++].count) {
+      // Any other line (text, or numbers not alone on their line) is a
+      // header line of the block that follows.
+      if (rows[k].kind != RowKind::Numbers || rows[k].count != 1) {
+        if (!blocks.back().values.empty()) blocks.emplace_back().headerFrom = k;
+        blocks.back().aboveCell = cell;
+        continue;
+      }
+      Block& b = blocks.back();
+      if (b.values.empty()) b.headerTo = k;
+      b.values.push_back(cells[cell]);
+      b.valueRows.push_back(k);
+    }
+    if (blocks.back().values.empty()) blocks.pop_back();
+    mayAlternate = !blocks.empty() && oddLinesRiseSteadily(blocks[0].values);
+    const bool alternate = settings.layout == ImportLayout::AlternateLines;
+    const Alternation single =
+        blocks.size() == 1 && !settings.layout ? alternation(blocks[0].values) : Alternation::None;
+    if (single == Alternation::Doubtful)
+      r.warnings.push_back(
+          "the column alternates (its odd lines run steadily one way and its "
+          "even lines do not); import-with layout=alternate-lines reads them as "
+          "x and y");
+    if (blocks.size() > 1 || alternate || single == Alternation::Pairs) {
+      std::size_t pairBlocks = 0, axisBlocks = 0, dataRow = 0;
+      std::vector<char> valueLine(lineOf(stop - 1) + 1, 0);
+      for (std::size_t n = 0; n < blocks.size(); ++n) {
+        const Block& b = blocks[n];
+        for (std::size_t k : b.valueRows) valueLine[lineOf(k)] = 1;
+        std::vector<std::string_view> header;
+        for (std::size_t k = b.headerFrom; k < b.headerTo; ++k)
+          if (rows[k].kind == RowKind::Text || rows[k].kind == RowKind::Titled)
+            header.push_back(texts[rows[k].text]);
+        StartStep axis = startAndStep(header, choice.decimal);
+        const Row& above = rows[b.headerTo > 0 ? b.headerTo - 1 : 0];
+        if (!axis.found && b.headerTo > b.headerFrom && above.kind == RowKind::Numbers)
+          axis = bareStartStep(cells.data() + b.aboveCell, above.count, b.values.size());
+        if (settings.start) axis.start = *settings.start;
+        if (settings.step) axis.step = *settings.step;
+        axis.found = (axis.found || (settings.start && settings.step)) && axis.step != 0;
+        if (settings.layout == ImportLayout::StartStep && !axis.found) {
+          r.refusal = "the header gives no start and step of x";
+          return r;
+        }
+        const bool pairs = alternate || (!axis.found && !settings.layout &&
+                                         alternation(b.values) == Alternation::Pairs);
+        pairBlocks += pairs ? 1 : 0;
+        axisBlocks += axis.found && !pairs ? 1 : 0;
+        ImportedGraph& g = r.graphs.emplace_back();
+        const std::string name = blockName(header);
+        g.name = blocks.size() == 1 ? fileName
+                 : name.empty()     ? fileName + ", block " + std::to_string(n + 1)
+                                    : name;
+        const std::size_t step = pairs ? 2 : 1;
+        if (pairs && b.values.size() % 2 == 1)
+          r.warnings.push_back(g.name + ": the last line has no partner and gives no point");
+        for (std::size_t j = 0; j + step <= b.values.size(); j += step) {
+          const double x = pairs        ? b.values[j]
+                           : axis.found ? axis.start + static_cast<double>(j) * axis.step
+                                        : static_cast<double>(j);
+          const double y = b.values[j + step - 1];
+          if (!taken.takes(++dataRow) || isMissing(x) || isMissing(y)) continue;
+          if (!std::isfinite(x) || !std::isfinite(y))
+            ++r.nonFinite;
+          else
+            g.points.push_back({x, y});
+        }
+      }
+      r.layout += ", one column";
+      if (blocks.size() > 1)
+        r.layout += " in " + std::to_string(blocks.size()) + " blocks, each under its own header";
+      if (pairBlocks > 0) {
+        r.layout += ", x and y on alternate lines";
+        r.settings.layout = ImportLayout::AlternateLines;
+      } else if (axisBlocks == blocks.size()) {
+        r.layout += ", x from start and step";
+        r.settings.layout = ImportLayout::StartStep;
+      } else {
+        r.layout += axisBlocks > 0 ? ", x from start and step where the header gives them"
+                                   : ", x is the row number";
+      }
+      // Every line that is not a value is a comment line.
+      comments.clear();
+      forEachTextLine(text, [&](std::size_t number, std::string_view line) {
+        if ((number >= valueLine.size() || !valueLine[number]) && !trimBlanks(line).empty())
+          comments.emplace_back(trimBlanks(line));
+        return true;
+      });
+      keepComments();
+      return r;
+    }
+  }
+
   // x from a start and a step in the header, every number a y value.
   bool startStepGiven = false;  // and yet not taken, for the shape of the rows
   if (settings.layout.value_or(ImportLayout::StartStep) == ImportLayout::StartStep) {
@@ -949,8 +1120,23 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       header.push_back(line);
       return true;
     });
-    const StartStep axis = startAndStep(header, choice.decimal);
-    startStepGiven = axis.found;
+    StartStep axis = startAndStep(header, choice.decimal);
+    // Or a line of two or three numbers alone above one column (whether it
+    // agrees with the column depends on every row: none is streamed).
+    const bool bareLine =
+        start > firstDataRow && rows[start - 1].kind == RowKind::Numbers && width == 1;
+    if (!axis.found && bareLine) {
+      std::size_t values = 0;
+      for (std::size_t k = start; k < stop; ++k) values += isData(k) ? rows[k].count : 0;
+      axis = bareStartStep(cells.data() + startCell - rows[start - 1].count, rows[start - 1].count,
+                           values);
+      // The line's numbers are no y values then.
+      if (axis.found && axis.count == 0) axis.count = values;
+    }
+    if (settings.start) axis.start = *settings.start;
+    if (settings.step) axis.step = *settings.step;
+    axis.found = (axis.found || (settings.start && settings.step)) && axis.step != 0;
+    startStepGiven = axis.found || bareLine;
     // The last line of values may be shorter than any other.
     std::size_t end = stop;
     while (end < rows.size() && isData(end)) ++end;
@@ -1215,7 +1401,8 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     bool fullRows = rows.size() >= 3;
     for (std::size_t k = rows.size() - std::min<std::size_t>(rows.size(), 3); k < rows.size(); ++k)
       fullRows = fullRows && rows[k].kind == RowKind::Numbers && rows[k].count == width;
-    tail->open = fullRows && turn == rows.size() && !startStepGiven && graphs > 0 &&
+    tail->open = fullRows && turn == rows.size() && !startStepGiven && !mayAlternate &&
+                 graphs > 0 &&
                  settings.layout.value_or(ImportLayout::FirstColumnX) == ImportLayout::FirstColumnX;
     tail->choice = choice;
     tail->width = width;
