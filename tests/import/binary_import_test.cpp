@@ -318,11 +318,20 @@ TEST(ImportBinary, OtherFormatsAreRefusedByName) {
     ASSERT_TRUE(r.refusal) << c.what;
     EXPECT_NE(r.refusal->find(c.reason), std::string::npos) << c.what << ": " << *r.refusal;
   }
-  const ImportResult r = importBytes(std::string("\0\1\2", 3), "y.SPE");
-  ASSERT_TRUE(r.refusal);
-  EXPECT_EQ(*r.refusal,
-            "a Princeton SPE file (binary), which cannot be imported; "
-            "export it as text or JCAMP-DX");
+  // By the extension, unless the content names another format (PHI
+  // MultiPak's .spe: a text header, then binary data or none).
+  const Refused named[] = {
+      {"y.SPE", std::string("\0\1\2", 3), "a Princeton SPE file (binary)"},
+      {"z.spe", std::string("SOFH\nPlatform: x\nEOFH\n\0\0\1\0\xFF\0", 28),
+       "a PHI MultiPak file (binary)"},
+      {"z.spe", "SOFH\nPlatform: x\nEOFH\n1 2\n3 4\n5 6\n", "a PHI MultiPak file (binary)"},
+  };
+  for (const Refused& c : named) {
+    const ImportResult r = importBytes(c.bytes, c.what);
+    ASSERT_TRUE(r.refusal) << c.what;
+    EXPECT_EQ(*r.refusal,
+              std::string(c.reason) + ", which cannot be imported; export it as text or JCAMP-DX");
+  }
 }
 
 TEST(ImportBinary, AMapWithMoreSpectraThanFreeSlotsIsRefusedWithTheCount) {
