@@ -48,7 +48,8 @@ const std::vector<Runner::Command>& Runner::commands() {
   static const std::vector<Command> table = {
       {"load", 0, -1, "FILE...", "Add Files with these files, in order", &Runner::cmdLoad},
       {"import", 1, -1, "FILE...",
-       "Import instrument exports (CSV, semicolon, tab, decimal comma, JCAMP-DX, VAMAS, SPC, WDF); "
+       "Import instrument exports (CSV, semicolon, tab, decimal comma, JCAMP-DX, VAMAS, SPC, WDF, "
+       "XRDML); "
        "a summary line "
        "per file on standard error",
        &Runner::cmdImport},

@@ -201,6 +201,7 @@ ImportResult readBytes(std::string_view bytes, const std::string& fileName, std:
                                      "export it as text or JCAMP-DX";
     return r;
   }
+  if (looksLikeXrdml(text)) return importXrdml(text, fileName, freeSlots);
   return looksLikeVamas(text)   ? importVamas(text, fileName, freeSlots)
          : looksLikeJcamp(text) ? importJcamp(text, fileName)
                                 : importTable(text, fileName, settings);
@@ -213,7 +214,7 @@ bool tableTextStart(std::string_view bytes, std::string_view& text, std::string&
   // A UTF-16 text is converted whole; JCAMP-DX is told from plain "##"
   // headers only by all its labels.
   if (bytes.empty() || !mayBeText(bytes) || !decodeText(bytes, storage, text, encoding) ||
-      !storage.empty() || textHeadedBinary(bytes) || looksLikeVamas(text))
+      !storage.empty() || textHeadedBinary(bytes) || looksLikeVamas(text) || looksLikeXrdml(text))
     return false;
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   return first != std::string_view::npos && text.substr(first, 2) != "##";

@@ -496,6 +496,80 @@ TEST(ImportLayouts, OneColumnInBlocksAndXFromAStartAndStep) {
   EXPECT_EQ(r.graphs[0].points, stepped(5, 2, 7, 4));
 }
 
+/// An XRDML file of these scans (each the inside of its dataPoints).
+std::string xrdml(const std::vector<std::string>& scans, const std::string& sample = "quartz") {
+  std::string out =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xrdMeasurements "
+      "xmlns=\"http://www.xrdml.com/XRDMeasurement/1.5\">\n<sample type=\"To be analyzed\">"
+      "<id>S1</id><name>" +
+      sample + "</name></sample>\n<xrdMeasurement measurementType=\"Scan\">\n";
+  for (const std::string& s : scans)
+    out += "<scan scanAxis=\"Gonio\"><header/><dataPoints>" + s + "</dataPoints></scan>\n";
+  return out + "</xrdMeasurement>\n</xrdMeasurements>\n";
+}
+
+const std::string kTwoTheta =
+    "<positions axis=\"2Theta\" unit=\"deg\"><startPosition>10</startPosition>"
+    "<endPosition>11</endPosition></positions>"
+    "<positions axis=\"Omega\" unit=\"deg\"><startPosition>5</startPosition>"
+    "<endPosition>5.5</endPosition></positions>"
+    "<commonCountingTime unit=\"seconds\">1.5</commonCountingTime>";
+
+TEST(ImportXrdml, EachScanIsAGraphOverItsTwoTheta) {
+  const LayoutCase cases[] = {
+      {"one scan, start and end",
+       xrdml({kTwoTheta + "<intensities unit=\"counts\">4 8 16 32 64</intensities>"}),
+       "PANalytical XRDML",
+       {"quartz"},
+       {{{10, 4}, {10.25, 8}, {10.5, 16}, {10.75, 32}, {11, 64}}},
+       5},
+      {"two scans: counts over a list; an omega scan",
+       xrdml({"<positions axis=\"Omega\" unit=\"deg\"><commonPosition>3</commonPosition>"
+              "</positions><positions axis=\"2Theta\" unit=\"deg\"><listPositions>20 20.5 "
+              "21.5</listPositions></positions><counts unit=\"counts\">1 2 3</counts>",
+              "<positions axis=\"Omega\" unit=\"deg\"><startPosition>1</startPosition>"
+              "<endPosition>0</endPosition></positions><counts>7\n8\n</counts>"}),
+       "PANalytical XRDML, 2 scans",
+       {"quartz, scan 1", "quartz, scan 2"},
+       {{{20, 1}, {20.5, 2}, {21.5, 3}}, {{1, 7}, {0, 8}}},
+       kAnyComments},
+  };
+  for (const LayoutCase& c : cases) expectLayout(c, "run.xrdml");
+
+  struct Refusal {
+    const char* what;
+    std::string text;
+    const char* reason;
+  };
+  const Refusal refused[] = {
+      {"cut short", xrdml({kTwoTheta}).substr(0, 200), "the XRDML file is not well-formed XML ("},
+      {"no scan", xrdml({}), "the XRDML file holds no scan"},
+      {"another root", "<xrdMeasurementsX/>", "the XML file has no xrdMeasurements element"},
+      {"text among the intensities", xrdml({kTwoTheta + "<intensities>1 2 x3</intensities>"}),
+       "quartz: its intensities hold \"x3\"; the scan makes no graph"},
+      {"no moving axis",
+       xrdml({"<positions axis=\"2Theta\"><startPosition>5</startPosition><endPosition>5</"
+              "endPosition></positions><intensities>1 2</intensities>"}),
+       "quartz: it gives no positions of a moving axis"},
+  };
+  for (const Refusal& c : refused) {
+    const ImportResult r = importBytes(c.text, "run.xrdml");
+    ASSERT_TRUE(r.refusal) << c.what;
+    EXPECT_EQ(r.refusal->rfind(c.reason, 0), 0U) << c.what << ": " << *r.refusal;
+  }
+  // One scan of several that cannot be read is left out with a warning.
+  ImportResult r = importBytes(
+      xrdml({kTwoTheta + "<intensities>1 2</intensities>", "<intensities>3</intensities>"}),
+      "run.xrdml");
+  ASSERT_FALSE(r.refusal);
+  EXPECT_EQ(r.graphs.size(), 1U);
+  EXPECT_EQ(r.warnings, std::vector<std::string>{"quartz, scan 2: it gives no positions of a "
+                                                 "moving axis; the scan makes no graph"});
+  r = importBytes(xrdml(std::vector<std::string>(3, kTwoTheta + "<counts>1 2</counts>")), "a.xml",
+                  2);
+  EXPECT_EQ(r.refusal, "it needs 3 graph slots and only 2 of 301 are free");
+}
+
 TEST(ImportLayouts, RowsOfSpectraArePicked) {
   std::string text = ",1,2,3\n";
   for (int k = 1; k <= 9; ++k) text += "s" + std::to_string(k) + ",1,2,3\n";
