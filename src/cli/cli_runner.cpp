@@ -59,7 +59,8 @@ const std::vector<Runner::Command>& Runner::commands() {
        "layout=first-column-x|column-pairs|spectrum-per-row|stacked-scans|start-step|"
        "alternate-lines, x=COLUMN|none (none: x is the row number), columns=2,4-6 (the y "
        "columns), rows=FROM:TO[:STEP] (data rows or spectra from 1; TO empty: to the last), "
-       "start=X step=DX (x of start-step); auto for any key is the guess",
+       "labels=N (label columns before the numbers), start=X step=DX (x of start-step); auto "
+       "for any key is the guess",
        &Runner::cmdImportWith},
       {"select", 1, -1, "all|none|N...", "the selected rows become exactly these slots",
        &Runner::cmdSelect},

@@ -32,8 +32,9 @@ constexpr std::array<NamedLayout, 6> kLayouts = {
      {"start-step", ImportLayout::StartStep},
      {"alternate-lines", ImportLayout::AlternateLines}}};
 
-constexpr std::array<const char*, 10> kKeys = {"separator", "decimal", "skip", "header", "layout",
-                                               "x",         "columns", "rows", "start",  "step"};
+constexpr std::array<const char*, 11> kKeys = {"separator", "decimal", "skip",    "header",
+                                               "layout",    "x",       "columns", "rows",
+                                               "labels",    "start",   "step"};
 
 /// Counts are at most this: a file has no more lines or columns than that.
 constexpr std::size_t kLargest = 1'000'000'000;
@@ -146,7 +147,7 @@ std::optional<ImportSettings> parseImportSettings(const std::vector<std::string>
     if (eq == std::string::npos || std::find(kKeys.begin(), kKeys.end(), key) == kKeys.end()) {
       error = "unknown import setting \"" + word +
               "\" (the keys are separator, decimal, skip, header, layout, x, columns, rows, "
-              "start and step)";
+              "labels, start and step)";
       return std::nullopt;
     }
     if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
@@ -182,6 +183,9 @@ std::optional<ImportSettings> parseImportSettings(const std::vector<std::string>
     } else if (key == "columns") {
       s.columns = columnList(value);
       if (!s.columns) expected = "column numbers from 1 such as 2,4-6, or auto";
+    } else if (key == "labels") {
+      s.labels = wholeNumber(value);
+      if (!s.labels || *s.labels > 1000) expected = "a number of columns (0 to 1000) or auto";
     } else if (key == "start" || key == "step") {
       std::optional<double>& field = key == "start" ? s.start : s.step;
       field = finiteNumber(value);
@@ -225,6 +229,7 @@ std::vector<std::string> formatImportSettings(const ImportSettings& s) {
     words.push_back("rows=" + number(s.rows->from) + ":" +
                     (s.rows->to ? number(s.rows->to) : std::string()) +
                     (s.rows->step != 1 ? ":" + number(s.rows->step) : std::string()));
+  if (s.labels) words.push_back("labels=" + number(*s.labels));
   if (s.start) words.push_back("start=" + formatShortest(*s.start));
   if (s.step) words.push_back("step=" + formatShortest(*s.step));
   return words;
@@ -235,7 +240,8 @@ std::string importSettingsHelp() {
          "header=LINE|none (the column titles), "
          "layout=first-column-x|column-pairs|spectrum-per-row|stacked-scans|start-step|"
          "alternate-lines, x=COLUMN|none, columns=2,4-6 (the y columns), rows=FROM:TO[:STEP] (TO "
-         "empty: to the last), start=X step=DX (x of start-step); auto for any of them is the "
+         "empty: to the last), labels=N (label columns before the numbers), start=X step=DX (x of "
+         "start-step); auto for any of them is the "
          "guess";
 }
 

@@ -210,16 +210,30 @@ struct Choice {
 /// and decimal mark make of the sample lines.
 struct Score {
   std::size_t wide = 0, single = 0;
+  /// Rows of numbers after text in front (labels, a sample name, metadata).
+  std::size_t labelled = 0;
   bool operator>(const Score& o) const {
-    return wide != o.wide ? wide > o.wide : single > o.single;
+    if (wide != o.wide) return wide > o.wide;
+    if (single != o.single) return single > o.single;
+    // Labelled rows decide only where no choice reads rows of numbers.
+    return wide == 0 && labelled > o.labelled;
   }
 };
 
-Score score(const std::vector<std::string_view>& sample, Choice c) {
+/// The number of text fields in front of a row's numbers (at least one
+/// number, nothing but numbers and blanks after them); 0 if none or if the
+/// row is not so.
+std::size_t leadingTextFields(const std::vector<std::string_view>& fields, char decimal);
+
+Score score(const std::vector<std::string_view>& sample, Choice c, std::size_t labels = 0) {
   Score s;
   std::vector<std::string_view> fields;
   for (std::string_view line : sample) {
     splitFields(line, c.separator, fields);
+    // Label columns given: the numbers after them.
+    if (labels > 0)
+      fields.erase(fields.begin(),
+                   fields.begin() + static_cast<std::ptrdiff_t>(std::min(labels, fields.size())));
     if (fields.empty()) continue;
     bool numbers = true;
     std::size_t values = 0;
@@ -239,7 +253,10 @@ Score score(const std::vector<std::string_view>& sample, Choice c) {
         double v = 0;
         titled = isValue(readField(fields[k], c.decimal, v));
       }
-      if (titled) ++s.wide;
+      if (titled)
+        ++s.wide;
+      else if (leadingTextFields(fields, c.decimal) > 0)
+        ++s.labelled;
       continue;
     }
     if (values == 0) continue;
@@ -249,6 +266,23 @@ Score score(const std::vector<std::string_view>& sample, Choice c) {
       ++s.single;
   }
   return s;
+}
+
+std::size_t leadingTextFields(const std::vector<std::string_view>& fields, char decimal) {
+  std::size_t text = 0, numbers = 0;
+  for (std::string_view f : fields) {
+    double v = 0;
+    const FieldState st = readField(f, decimal, v);
+    if (st == FieldState::Text) {
+      if (numbers > 0) return 0;
+      ++text;
+    } else if (text == 0) {
+      return 0;
+    } else {
+      numbers += isValue(st) ? 1 : 0;
+    }
+  }
+  return numbers > 0 ? text : 0;
 }
 
 /// The separator and decimal mark that read the most sample lines as rows of
@@ -269,10 +303,11 @@ Choice chooseLayout(const std::vector<std::string_view>& sample, const ImportSet
       choices.push_back(c);
   if (choices.empty())
     choices.push_back({settings.separator.value_or(kBlanks), settings.decimal.value_or('.')});
+  const std::size_t labels = settings.labels.value_or(0);
   Choice best = choices[0];
-  Score bestScore = score(sample, best);
+  Score bestScore = score(sample, best, labels);
   for (std::size_t k = 1; k < choices.size(); ++k) {
-    const Score s = score(sample, choices[k]);
+    const Score s = score(sample, choices[k], labels);
     if (s > bestScore) {
       best = choices[k];
       bestScore = s;
@@ -404,6 +439,30 @@ bool isSpectrumRowTable(const std::vector<Row>& rows, const std::vector<double>&
   }
   labelsAreNumbers = matching > 0 && numbered == matching;
   return matching > 0;
+}
+
+/// Whether rows with label columns are one spectrum per row: a first row of
+/// at least three x values, strictly monotonic, then rows of no more values
+/// up to the first line of text (at least one), each with a label of its
+/// own (labels that repeat name points of one curve, not spectra).
+bool isLabelledSpectrumTable(const std::vector<Row>& rows, const std::vector<double>& cells,
+                             const std::vector<std::string>& labels, std::size_t xRow,
+                             std::size_t xCell) {
+  const Row& x = rows[xRow];
+  if (x.kind != RowKind::Numbers || x.count < 3) return false;
+  for (std::size_t j = xCell + 1; j < xCell + x.count; ++j) {
+    const double a = cells[j - 1], b = cells[j];
+    if (!std::isfinite(a) || !std::isfinite(b) || a == b ||
+        (b > a) != (cells[xCell + 1] > cells[xCell]))
+      return false;
+  }
+  std::vector<std::string_view> seen;
+  for (std::size_t k = xRow + 1; k < rows.size() && rows[k].kind != RowKind::Text; ++k) {
+    if (rows[k].count > x.count || labels[k].empty()) return false;
+    seen.emplace_back(labels[k]);
+  }
+  std::sort(seen.begin(), seen.end());
+  return !seen.empty() && std::adjacent_find(seen.begin(), seen.end()) == seen.end();
 }
 
 /// The x axis a header describes by its start and step (and often the
@@ -725,8 +784,12 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   cells.reserve(text.size() / 8 + 16);
   std::vector<std::string_view> fields;
   bool tooLong = false;
+  // Label columns in front of the numbers: each row's labels, joined.
+  const std::size_t labels = settings.labels.value_or(0);
+  std::vector<std::string> rowLabels;
   forEachTextLine(text, [&](std::size_t number, std::string_view line) {
     const std::size_t first = cells.size();
+    if (labels > 0 && !trimBlanks(line).empty()) rowLabels.emplace_back();
     if (number < firstDataLine) {
       if (number + 1 == headerLine) headerText = line;
       if (trimBlanks(line).empty()) return true;
@@ -737,7 +800,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       firstDataRow = rows.size();
       return true;
     }
-    if (readNumberLine(line, choice.separator, choice.decimal, cells)) {
+    if (labels == 0 && readNumberLine(line, choice.separator, choice.decimal, cells)) {
       if (cells.size() - first > UINT32_MAX || rows.size() == UINT32_MAX) {
         tooLong = true;
         return false;
@@ -748,8 +811,21 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       return true;
     }
     splitFields(line, choice.separator, fields);
-    if (fields.empty()) return true;
-    std::size_t textFields = 0, numbers = 0;
+    if (fields.empty()) {
+      if (labels > 0) rowLabels.pop_back();
+      return true;
+    }
+    // A line of no more fields than the labels is text.
+    bool labelsOnly = false;
+    if (labels > 0) {
+      labelsOnly = fields.size() <= labels;
+      for (std::size_t k = 0; k < labels && k < fields.size() && !labelsOnly; ++k)
+        if (!fields[k].empty())
+          rowLabels.back().append(rowLabels.back().empty() ? "" : ", ").append(fields[k]);
+      if (!labelsOnly)
+        fields.erase(fields.begin(), fields.begin() + static_cast<std::ptrdiff_t>(labels));
+    }
+    std::size_t textFields = labelsOnly ? 1 : 0, numbers = 0;
     bool firstIsText = false;
     for (std::size_t k = 0; k < fields.size(); ++k) {
       double v = 0;
@@ -809,6 +885,34 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
         break;
       }
     }
+  // Rows that start with text (a label, a sample name, metadata), more of
+  // them than rows of numbers: read again with the label columns most of
+  // them have.
+  if (!settings.labels) {
+    std::vector<std::size_t> tally;
+    std::size_t numberRows = 0;
+    for (std::size_t k = firstDataRow; k < rows.size(); ++k) {
+      const Row& row = rows[k];
+      numberRows += isData(k) ? 1 : 0;
+      if (row.kind != RowKind::Text && row.kind != RowKind::Titled) continue;
+      // Not a "Key: value" or "Key=value" line of a header; two numbers at least.
+      const std::string_view line = texts[row.text];
+      splitFields(line, choice.separator, fields);
+      const std::size_t n = leadingTextFields(fields, choice.decimal);
+      if (n == 0 || fields.size() < n + 2 || line.find('=') != std::string_view::npos ||
+          fields[n - 1].back() == ':')
+        continue;
+      if (n >= tally.size()) tally.resize(n + 1);
+      ++tally[n];
+    }
+    const auto most = std::max_element(tally.begin(), tally.end());
+    if (most != tally.end() && *most >= 2 && *most > numberRows) {
+      ImportSettings again = settings;
+      again.labels = static_cast<std::size_t>(most - tally.begin());
+      ImportResult labelled = readTable(text, fileName, sample, again, tail);
+      if (!labelled.refusal) return labelled;
+    }
+  }
   if (start == rows.size()) {
     r.refusal = "no rows of numbers";
     return r;
@@ -816,14 +920,20 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   // One spectrum per row: an x row whose first cell (the table's corner) is
   // empty, then rows that each start with their label.
   bool corner = false, labelsAreNumbers = false;
+  // Or rows with label columns, each named by its own: under a row of x values.
+  bool labelRows = false;
   if (settings.layout.value_or(ImportLayout::SpectrumPerRow) == ImportLayout::SpectrumPerRow) {
     std::size_t xRow = firstDataRow, xCell = 0;
     for (; xRow < rows.size() && !isData(xRow); ++xRow) xCell += rows[xRow].count;
     if (xRow < rows.size()) {
-      corner = settings.layout ? rows[xRow].kind == RowKind::Numbers && rows[xRow].count >= 2 &&
-                                     isMissing(cells[xCell])
-                               : isSpectrumRowTable(rows, cells, xRow, xCell, labelsAreNumbers);
-      if (corner || settings.layout) {
+      if (labels > 0)
+        labelRows =
+            !settings.layout && isLabelledSpectrumTable(rows, cells, rowLabels, xRow, xCell);
+      else
+        corner = settings.layout ? rows[xRow].kind == RowKind::Numbers && rows[xRow].count >= 2 &&
+                                       isMissing(cells[xCell])
+                                 : isSpectrumRowTable(rows, cells, xRow, xCell, labelsAreNumbers);
+      if (corner || labelRows || settings.layout) {
         start = xRow;
         // Titled rows are spectra however short.
         for (std::size_t k = xRow + 1; k < rows.size(); ++k)
@@ -859,8 +969,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       widthRows = widths[w];
     }
   const bool wide =
-      settings.layout ? *settings.layout == ImportLayout::SpectrumPerRow
-                      : corner || (dataRows >= 2 && width >= kWideFields && width >= 4 * dataRows);
+      settings.layout
+          ? *settings.layout == ImportLayout::SpectrumPerRow
+          : corner || labelRows || (dataRows >= 2 && width >= kWideFields && width >= 4 * dataRows);
   if (!wide && labelled > 0) {
     // Titled rows only make sense in a wide table; elsewhere they are text.
     for (Row& row : rows)
@@ -909,6 +1020,10 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
 
   r.layout = "separator " + separatorName(choice.separator);
   r.layout += choice.decimal == ',' ? ", decimal comma" : ", decimal point";
+  if (labels > 0) {
+    r.layout += ", " + std::to_string(labels) + (labels == 1 ? " label column" : " label columns");
+    r.settings.labels = labels;
+  }
   r.settings.separator = choice.separator;
   r.settings.decimal = choice.decimal;
   r.settings.skipLines = skip;
@@ -936,7 +1051,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       const Row& row = rows[k];
       ImportedGraph g;
       std::size_t first = cell;  // the cell of the first x
-      if (row.kind == RowKind::Labelled) {
+      if (labels > 0 && !rowLabels[k].empty()) {
+        g.name = rowLabels[k];
+      } else if (row.kind == RowKind::Labelled) {
         splitFields(texts[row.text], choice.separator, fields);
         g.name = std::string(trimBlanks(fields[0]));
       } else if (corner) {
@@ -994,6 +1111,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     splitFields(line, choice.separator, fields);
     const bool keyValue = line.find('=') != std::string_view::npos ||
                           (!fields.empty() && !fields[0].empty() && fields[0].back() == ':');
+    // The titles of the label columns name no graph.
+    if (labels > 0 && fields.size() == width + labels)
+      fields.erase(fields.begin(), fields.begin() + static_cast<std::ptrdiff_t>(labels));
     if (fields.size() == width && !keyValue) {
       for (std::string_view f : fields) titles.emplace_back(f);
       titleLine = lineOf(start - 1) + 1;
@@ -1402,7 +1522,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     for (std::size_t k = rows.size() - std::min<std::size_t>(rows.size(), 3); k < rows.size(); ++k)
       fullRows = fullRows && rows[k].kind == RowKind::Numbers && rows[k].count == width;
     tail->open = fullRows && turn == rows.size() && !startStepGiven && !mayAlternate &&
-                 graphs > 0 &&
+                 labels == 0 && graphs > 0 &&
                  settings.layout.value_or(ImportLayout::FirstColumnX) == ImportLayout::FirstColumnX;
     tail->choice = choice;
     tail->width = width;

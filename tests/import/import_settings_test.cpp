@@ -44,6 +44,7 @@ TEST(ImportSettings, FormattedWordsReadBackTheSame) {
       {"layout=start-step", "rows=5:"},
       {"layout=first-column-x", "x=3", "columns=1-2", "rows=2:2"},
       {"layout=start-step", "start=-12.5", "step=0.001"},
+      {"layout=spectrum-per-row", "labels=2"},
       {"layout=alternate-lines"},
   };
   for (const auto& words : cases) {
@@ -62,7 +63,8 @@ TEST(ImportSettings, ABadWordIsNamedAndNothingIsRead) {
   const Case cases[] = {
       {{"sep=tab"},
        "unknown import setting \"sep=tab\" (the keys are separator, decimal, skip, header, "
-       "layout, x, columns, rows, start and step)"},
+       "layout, x, columns, rows, labels, start and step)"},
+      {{"labels=x"}, "import setting \"labels=x\": the value should be a number of columns"},
       {{"step=0"}, "import setting \"step=0\": the value should be a number other than 0"},
       {{"start=nan"}, "import setting \"start=nan\": the value should be a number or auto"},
       {{"skip"}, "unknown import setting \"skip\""},

@@ -496,6 +496,42 @@ TEST(ImportLayouts, OneColumnInBlocksAndXFromAStartAndStep) {
   EXPECT_EQ(r.graphs[0].points, stepped(5, 2, 7, 4));
 }
 
+TEST(ImportLayouts, RowsThatStartWithText) {
+  const LayoutCase cases[] = {
+      {"metadata columns over x values: one spectrum per row",
+       "Sample,Date,400,401,402\nA,2024-01-01,1,2,3\nB,2024-01-02,4,5,6\n",
+       "separator comma, decimal point, 2 label columns, one spectrum per row",
+       {"A, 2024-01-01", "B, 2024-01-02"},
+       {{{400, 1}, {401, 2}, {402, 3}}, {{400, 4}, {401, 5}, {402, 6}}},
+       0},
+      {"an empty corner over the labels",
+       ";;400;401;402\nA;x;1;2;3\nB;y;4;5;6\n",
+       "2 label columns, one spectrum per row",
+       {"A, x", "B, y"},
+       {{{400, 1}, {401, 2}, {402, 3}}, {{400, 4}, {401, 5}, {402, 6}}},
+       0},
+      // A label that repeats names the points of one curve.
+      {"a sample name on every row",
+       "name\tx\ty\nrun 1\t1\t2\nrun 1\t2\t3\nrun 1\t3\t5\n",
+       "separator tab, decimal point, 1 label column",
+       {"y"},
+       {{{1, 2}, {2, 3}, {3, 5}}},
+       1},
+  };
+  for (const LayoutCase& c : cases) expectLayout(c);
+
+  // Labels that are numbers: only when given.
+  const std::string ids = "id,400,401,402\n17,1,2,3\n18,4,5,6\n";
+  ImportSettings s;
+  s.labels = 1;
+  const ImportResult r = importTable(ids, "f.txt", s);
+  ASSERT_FALSE(r.refusal);
+  ASSERT_EQ(r.graphs.size(), 2U);
+  EXPECT_EQ(r.graphs[1].name, "18");
+  EXPECT_EQ(r.graphs[1].points, (std::vector<Point>{{400, 4}, {401, 5}, {402, 6}}));
+  EXPECT_EQ(r.settings.labels, 1U);
+}
+
 /// An XRDML file of these scans (each the inside of its dataPoints).
 std::string xrdml(const std::vector<std::string>& scans, const std::string& sample = "quartz") {
   std::string out =
