@@ -910,7 +910,10 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       ImportSettings again = settings;
       again.labels = static_cast<std::size_t>(most - tally.begin());
       ImportResult labelled = readTable(text, fileName, sample, again, tail);
-      if (!labelled.refusal) return labelled;
+      if (!labelled.refusal) {
+        labelled.layout += " (label columns guessed; import-with labels=0 reads none)";
+        return labelled;
+      }
     }
   }
   if (start == rows.size()) {
@@ -1219,6 +1222,11 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
         r.layout += axisBlocks > 0 ? ", x from start and step where the header gives them"
                                    : ", x is the row number";
       }
+      // The other reading, where this one was guessed.
+      if (!settings.layout)
+        r.layout += pairBlocks > 0 && blocks.size() == 1
+                        ? " (or one column: import-with layout=first-column-x)"
+                        : " (or one graph: import-with layout=first-column-x)";
       // Every line that is not a value is a comment line.
       comments.clear();
       forEachTextLine(text, [&](std::size_t number, std::string_view line) {
@@ -1241,6 +1249,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       return true;
     });
     StartStep axis = startAndStep(header, choice.decimal);
+    bool bareAxis = false;
     // Or a line of two or three numbers alone above one column (whether it
     // agrees with the column depends on every row: none is streamed).
     const bool bareLine =
@@ -1250,6 +1259,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       for (std::size_t k = start; k < stop; ++k) values += isData(k) ? rows[k].count : 0;
       axis = bareStartStep(cells.data() + startCell - rows[start - 1].count, rows[start - 1].count,
                            values);
+      bareAxis = axis.found;
       // The line's numbers are no y values then.
       if (axis.found && axis.count == 0) axis.count = values;
     }
@@ -1291,6 +1301,10 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       }
       r.layout +=
           ", x from start " + formatShortest(axis.start) + " and step " + formatShortest(axis.step);
+      if (bareAxis && !asked && !settings.start && !settings.step)
+        r.layout +=
+            " on the line above the column (or x the row number: import-with "
+            "layout=first-column-x)";
       r.settings.layout = ImportLayout::StartStep;
       ImportedGraph& g = r.graphs.emplace_back();
       g.name = fileName;

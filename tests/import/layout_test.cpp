@@ -390,7 +390,8 @@ TEST(ImportLayouts, OneColumnInBlocksAndXFromAStartAndStep) {
       {"named regions, keyed start and step",
        "Region: C 1s\nStart: 280\nStep: 0.5\n5\n6\n7\nRegion: O 1s\nStart: 525\nStep: -1\n8\n"
        "9\n10\n",
-       "one column in 2 blocks, each under its own header, x from start and step",
+       "one column in 2 blocks, each under its own header, x from start and step (or one graph: "
+       "import-with layout=first-column-x)",
        {"C 1s", "O 1s"},
        {stepped(280, 0.5, 5, 3), stepped(525, -1, 8, 3)},
        6},
@@ -409,7 +410,8 @@ TEST(ImportLayouts, OneColumnInBlocksAndXFromAStartAndStep) {
        3},
       {"start and step alone above one long column",
        "Powder 7\n10 0.5\n" + valueLines(1, 8),
-       "x from start 10 and step 0.5",
+       "x from start 10 and step 0.5 on the line above the column (or x the row number: "
+       "import-with layout=first-column-x)",
        {"f.txt"},
        {stepped(10, 0.5, 1, 8)},
        2},
@@ -434,7 +436,8 @@ TEST(ImportLayouts, OneColumnInBlocksAndXFromAStartAndStep) {
        1},
       {"x and y on alternate lines",
        "380\n0.25\n381\n0.5\n382\n0.125\n383\n0.75\n",
-       "one column, x and y on alternate lines",
+       "one column, x and y on alternate lines (or one column: import-with "
+       "layout=first-column-x)",
        {"f.txt"},
        {{{380, 0.25}, {381, 0.5}, {382, 0.125}, {383, 0.75}}},
        0},
@@ -500,7 +503,8 @@ TEST(ImportLayouts, RowsThatStartWithText) {
   const LayoutCase cases[] = {
       {"metadata columns over x values: one spectrum per row",
        "Sample,Date,400,401,402\nA,2024-01-01,1,2,3\nB,2024-01-02,4,5,6\n",
-       "separator comma, decimal point, 2 label columns, one spectrum per row",
+       "separator comma, decimal point, 2 label columns, one spectrum per row (label columns "
+       "guessed; import-with labels=0 reads none)",
        {"A, 2024-01-01", "B, 2024-01-02"},
        {{{400, 1}, {401, 2}, {402, 3}}, {{400, 4}, {401, 5}, {402, 6}}},
        0},
