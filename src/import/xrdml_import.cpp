@@ -179,7 +179,6 @@ ImportResult importXrdml(std::string_view text, const std::string& fileName,
       else
         g.points.push_back({x, values[j]});
     }
-    g.comments = comments;
     g.comments.push_back("x: " + axis.name + (axis.unit.empty() ? "" : " (" + axis.unit + ")"));
     if (const char* unit = counts.attribute("unit").as_string(); *unit)
       g.comments.push_back("y: " + std::string(counts.name()) + " (" + unit + ")");
@@ -187,6 +186,10 @@ ImportResult importXrdml(std::string_view text, const std::string& fileName,
       g.comments.push_back("counting time: " + std::string(time));
     r.graphs.push_back(std::move(g));
   }
+  // What the scans share goes with the first graph.
+  if (!r.graphs.empty())
+    r.graphs.front().comments.insert(r.graphs.front().comments.begin(), comments.begin(),
+                                     comments.end());
   r.layout = "PANalytical XRDML" +
              (scans.size() > 1 ? ", " + std::to_string(scans.size()) + " scans" : std::string());
   if (r.graphs.empty() && !r.warnings.empty()) {
