@@ -605,6 +605,10 @@ TEST(ImportXrdml, EachScanIsAGraphOverItsTwoTheta) {
   EXPECT_EQ(r.graphs.size(), 1U);
   EXPECT_EQ(r.warnings, std::vector<std::string>{"quartz, scan 2: it gives no positions of a "
                                                  "moving axis; the scan makes no graph"});
+  // Never read as a table, however large.
+  std::string_view text;
+  std::string encoding;
+  EXPECT_FALSE(tableTextStart(xrdml({kTwoTheta}), text, encoding));
   r = importBytes(xrdml(std::vector<std::string>(3, kTwoTheta + "<counts>1 2</counts>")), "a.xml",
                   2);
   EXPECT_EQ(r.refusal, "it needs 3 graph slots and only 2 of 301 are free");
