@@ -155,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // VAMAS: an experiment header of two blocks, the blocks from the body.
       check(
           "VAMAS Surface Chemical Analysis Standard Data Transfer Format 1988 May 4\n"
-          "L\nI\nO\nE\n0\nNORM\nREGULAR\n0\n0\n0\n0\n0\n2\n" +
+          "L\nI\nO\nE\n0\nNORM\nREGULAR\n1\n0\n0\n0\n0\n0\n2\n" +
               std::string(body),
           "f.vms");
       break;

@@ -10,7 +10,7 @@ packages=(
   qt6-qpa-plugins xvfb xauth x11-apps imagemagick locales python3
   fonts-dejavu-core fonts-liberation fonts-liberation2
   dpkg-dev lintian desktop-file-utils appstream libxml2-utils shared-mime-info man-db groff-base
-  xdg-utils util-linux libgsl-dev libcerf-dev openbox strace
+  xdg-utils util-linux libgsl-dev libcerf-dev libpugixml-dev openbox strace
   qt6-base-private-dev
 )
 

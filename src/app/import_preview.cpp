@@ -131,12 +131,13 @@ ImportPreviewDialog::ImportPreviewDialog(QWidget* parent) : QDialog(parent) {
   m_decimal = choices(this, {{"Point .", '.'}, {"Comma ,", ','}});
   m_skip = new ChoiceSpinBox(1000000, QString(), this);
   m_header = new ChoiceSpinBox(1000000, "none", this);
-  m_layout =
-      choices(this, {{"First column x", static_cast<int>(ImportLayout::FirstColumnX)},
-                     {"Column pairs x y x y", static_cast<int>(ImportLayout::ColumnPairs)},
-                     {"One spectrum per row", static_cast<int>(ImportLayout::SpectrumPerRow)},
-                     {"Stacked scans", static_cast<int>(ImportLayout::StackedScans)},
-                     {"X from start and step", static_cast<int>(ImportLayout::StartStep)}});
+  m_layout = choices(
+      this, {{"First column x", static_cast<int>(ImportLayout::FirstColumnX)},
+             {"Column pairs x y x y", static_cast<int>(ImportLayout::ColumnPairs)},
+             {"One spectrum per row", static_cast<int>(ImportLayout::SpectrumPerRow)},
+             {"Stacked scans", static_cast<int>(ImportLayout::StackedScans)},
+             {"X from start and step", static_cast<int>(ImportLayout::StartStep)},
+             {"X and y on alternate lines", static_cast<int>(ImportLayout::AlternateLines)}});
   m_x = new ChoiceSpinBox(kManyColumns, "none", this);
   m_columns = new QLineEdit(this);
   m_rows = new QLineEdit(this);

@@ -48,17 +48,19 @@ const std::vector<Runner::Command>& Runner::commands() {
   static const std::vector<Command> table = {
       {"load", 0, -1, "FILE...", "Add Files with these files, in order", &Runner::cmdLoad},
       {"import", 1, -1, "FILE...",
-       "Import instrument exports (CSV, semicolon, tab, decimal comma, JCAMP-DX, VAMAS, SPC, WDF); "
+       "Import instrument exports (CSV, semicolon, tab, decimal comma, JCAMP-DX, VAMAS, SPC, WDF, "
+       "XRDML); "
        "a summary line "
        "per file on standard error",
        &Runner::cmdImport},
       {"import-with", 1, -1, "KEY=VALUE... FILE...",
        "Import with these settings instead of the guess: separator=tab|semicolon|comma|blanks, "
        "decimal=point|comma, skip=LINES (never data), header=LINE|none (the column titles), "
-       "layout=first-column-x|column-pairs|spectrum-per-row|stacked-scans|start-step, "
-       "x=COLUMN|none (none: x is the row number), columns=2,4-6 (the y columns), "
-       "rows=FROM:TO[:STEP] (data rows or spectra from 1; TO empty: to the last); auto for any "
-       "key is the guess",
+       "layout=first-column-x|column-pairs|spectrum-per-row|stacked-scans|start-step|"
+       "alternate-lines, x=COLUMN|none (none: x is the row number), columns=2,4-6 (the y "
+       "columns), rows=FROM:TO[:STEP] (data rows or spectra from 1; TO empty: to the last), "
+       "labels=N (label columns before the numbers), start=X step=DX (x of start-step); auto "
+       "for any key is the guess",
        &Runner::cmdImportWith},
       {"select", 1, -1, "all|none|N...", "the selected rows become exactly these slots",
        &Runner::cmdSelect},

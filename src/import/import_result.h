@@ -110,6 +110,17 @@ ImportResult importVamas(std::string_view text, const std::string& fileName,
 /// plain tables).
 bool looksLikeJcamp(std::string_view text);
 
+/// Whether the text is a PANalytical XRDML file: XML whose first 4 KiB open
+/// an xrdMeasurements element.
+bool looksLikeXrdml(std::string_view text);
+
+/// Reads a PANalytical XRDML file (with pugixml): each scan one graph, x
+/// from the 2Theta positions (a start and end, or a list; else the axis
+/// that moves), y its intensities or counts; more scans than freeSlots is
+/// refused before they are read.
+ImportResult importXrdml(std::string_view text, const std::string& fileName,
+                         std::size_t freeSlots = kAnySlots);
+
 /// Reads a Thermo Galactic SPC file (new and old format, one or several
 /// subfiles, even x, a shared x array or one per subfile); more subfiles than
 /// freeSlots is refused before they are read.

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <utility>
+
+#include "workspace/number_text.h"
 
 namespace varnix {
 
@@ -21,15 +24,17 @@ struct NamedLayout {
   const char* word;
   ImportLayout value;
 };
-constexpr std::array<NamedLayout, 5> kLayouts = {
+constexpr std::array<NamedLayout, 6> kLayouts = {
     {{"first-column-x", ImportLayout::FirstColumnX},
      {"column-pairs", ImportLayout::ColumnPairs},
      {"spectrum-per-row", ImportLayout::SpectrumPerRow},
      {"stacked-scans", ImportLayout::StackedScans},
-     {"start-step", ImportLayout::StartStep}}};
+     {"start-step", ImportLayout::StartStep},
+     {"alternate-lines", ImportLayout::AlternateLines}}};
 
-constexpr std::array<const char*, 8> kKeys = {"separator", "decimal", "skip",    "header",
-                                              "layout",    "x",       "columns", "rows"};
+constexpr std::array<const char*, 11> kKeys = {"separator", "decimal", "skip",    "header",
+                                               "layout",    "x",       "columns", "rows",
+                                               "labels",    "start",   "step"};
 
 /// Counts are at most this: a file has no more lines or columns than that.
 constexpr std::size_t kLargest = 1'000'000'000;
@@ -99,6 +104,16 @@ std::string number(std::size_t n) {
   return std::to_string(n);
 }
 
+/// A finite decimal number ("-12.5", "1e-3").
+std::optional<double> finiteNumber(std::string_view s) {
+  double v = 0;
+  if (!s.empty() && s[0] == '+') s.remove_prefix(1);
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v))
+    return std::nullopt;
+  return v;
+}
+
 }  // namespace
 
 std::vector<std::string> importSettingWords(std::string_view text) {
@@ -131,7 +146,8 @@ std::optional<ImportSettings> parseImportSettings(const std::vector<std::string>
         eq == std::string::npos ? std::string_view() : std::string_view(word).substr(eq + 1);
     if (eq == std::string::npos || std::find(kKeys.begin(), kKeys.end(), key) == kKeys.end()) {
       error = "unknown import setting \"" + word +
-              "\" (the keys are separator, decimal, skip, header, layout, x, columns and rows)";
+              "\" (the keys are separator, decimal, skip, header, layout, x, columns, rows, "
+              "labels, start and step)";
       return std::nullopt;
     }
     if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
@@ -158,7 +174,8 @@ std::optional<ImportSettings> parseImportSettings(const std::vector<std::string>
       s.layout = lookUp(kLayouts, value);
       if (!s.layout)
         expected =
-            "first-column-x, column-pairs, spectrum-per-row, stacked-scans, start-step or auto";
+            "first-column-x, column-pairs, spectrum-per-row, stacked-scans, start-step, "
+            "alternate-lines or auto";
     } else if (key == "x") {
       s.xColumn = value == "none" ? std::optional<std::size_t>(0) : wholeNumber(value);
       if (!s.xColumn || (value != "none" && *s.xColumn == 0))
@@ -166,6 +183,14 @@ std::optional<ImportSettings> parseImportSettings(const std::vector<std::string>
     } else if (key == "columns") {
       s.columns = columnList(value);
       if (!s.columns) expected = "column numbers from 1 such as 2,4-6, or auto";
+    } else if (key == "labels") {
+      s.labels = wholeNumber(value);
+      if (!s.labels || *s.labels > 1000) expected = "a number of columns (0 to 1000) or auto";
+    } else if (key == "start" || key == "step") {
+      std::optional<double>& field = key == "start" ? s.start : s.step;
+      field = finiteNumber(value);
+      if (!field || (key == "step" && *field == 0))
+        expected = key == "start" ? "a number or auto" : "a number other than 0, or auto";
     } else {
       s.rows = rowRange(value);
       if (!s.rows)
@@ -204,15 +229,20 @@ std::vector<std::string> formatImportSettings(const ImportSettings& s) {
     words.push_back("rows=" + number(s.rows->from) + ":" +
                     (s.rows->to ? number(s.rows->to) : std::string()) +
                     (s.rows->step != 1 ? ":" + number(s.rows->step) : std::string()));
+  if (s.labels) words.push_back("labels=" + number(*s.labels));
+  if (s.start) words.push_back("start=" + formatShortest(*s.start));
+  if (s.step) words.push_back("step=" + formatShortest(*s.step));
   return words;
 }
 
 std::string importSettingsHelp() {
   return "separator=tab|semicolon|comma|blanks, decimal=point|comma, skip=LINES, "
          "header=LINE|none (the column titles), "
-         "layout=first-column-x|column-pairs|spectrum-per-row|stacked-scans|start-step, "
-         "x=COLUMN|none, columns=2,4-6 (the y columns), rows=FROM:TO[:STEP] (TO empty: to the "
-         "last); auto for any of them is the guess";
+         "layout=first-column-x|column-pairs|spectrum-per-row|stacked-scans|start-step|"
+         "alternate-lines, x=COLUMN|none, columns=2,4-6 (the y columns), rows=FROM:TO[:STEP] (TO "
+         "empty: to the last), labels=N (label columns before the numbers), start=X step=DX (x of "
+         "start-step); auto for any of them is the "
+         "guess";
 }
 
 }  // namespace varnix

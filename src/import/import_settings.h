@@ -15,6 +15,7 @@ enum class ImportLayout {
   SpectrumPerRow,  ///< x in the first row, a graph per following row
   StackedScans,    ///< two columns, x restarting: a graph per run
   StartStep,       ///< x from a start and step in the header, all numbers y
+  AlternateLines,  ///< one column, x and y on alternate lines
 };
 
 /// Rows FROM to TO (counted from 1, TO included, 0: to the last), every STEP-th.
@@ -47,6 +48,12 @@ struct ImportSettings {
   std::optional<std::vector<std::size_t>> columns;
   /// The data rows taken (one spectrum per row: the spectra taken).
   std::optional<RowRange> rows;
+  /// Columns in front of the numbers that are labels (text, a sample name,
+  /// metadata); 0: none. A row's labels name its graph (SpectrumPerRow).
+  std::optional<std::size_t> labels;
+  /// The first x and the step of x (StartStep), over what the header says.
+  std::optional<double> start;
+  std::optional<double> step;
 
   bool operator==(const ImportSettings&) const = default;
   /// Whether every field is automatic.
@@ -54,7 +61,7 @@ struct ImportSettings {
 };
 
 /// Reads KEY=VALUE words (keys: separator, decimal, skip, header, layout, x,
-/// columns, rows; "auto" for any value). nullopt with a message naming the
+/// columns, rows, labels, start, step; "auto" for any value). nullopt with a message naming the
 /// word in error.
 std::optional<ImportSettings> parseImportSettings(const std::vector<std::string>& words,
                                                   std::string& error);

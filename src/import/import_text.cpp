@@ -144,6 +144,9 @@ bool isSpcVersion(std::string_view bytes) {
 std::string unreadableFormatName(std::string_view bytes, const std::string& fileName) {
   auto starts = [&](std::string_view magic) { return bytes.substr(0, magic.size()) == magic; };
   if (starts("Andor Technology Multi-Channel File")) return "Andor SIF";
+  // PHI MultiPak's text header (SOFH ... EOFH) before its binary data; its
+  // files are named .spe like Princeton's.
+  if (starts("SOFH")) return "PHI MultiPak";
   if (starts(std::string_view("\x0A\x0A\xFE\xFE", 4))) return "Bruker OPUS";
   if (starts("PEPE")) return "PerkinElmer SP";
   if (starts("Spectral Data File") || starts("Spectral Exchange File")) return "Thermo SPA";
@@ -165,10 +168,11 @@ bool mayBeText(std::string_view bytes) {
   return bytes.substr(0, 4) != "WDF1";
 }
 
-/// Whether text that decoded is a binary file after all (Andor writes a
-/// text line before its binary data).
-bool andorText(std::string_view bytes) {
-  return bytes.substr(0, 35) == "Andor Technology Multi-Channel File";
+/// Whether text that decoded is a binary file after all (Andor and PHI
+/// MultiPak write text before their binary data).
+bool textHeadedBinary(std::string_view bytes) {
+  return bytes.substr(0, 35) == "Andor Technology Multi-Channel File" ||
+         bytes.substr(0, 4) == "SOFH";
 }
 
 ImportResult readBytes(std::string_view bytes, const std::string& fileName, std::size_t freeSlots,
@@ -189,14 +193,15 @@ ImportResult readBytes(std::string_view bytes, const std::string& fileName, std:
     if (!r.refusal || lowerExtension(fileName) == "spc") return r;
     r = {};
   }
-  if (!isText || andorText(bytes)) {
-    const std::string format = isText ? "Andor SIF" : unreadableFormatName(bytes, fileName);
+  if (!isText || textHeadedBinary(bytes)) {
+    const std::string format = unreadableFormatName(bytes, fileName);
     r.refusal = format.empty() ? std::string("not a text file (binary content)")
                                : "a " + format +
                                      " file (binary), which cannot be imported; "
                                      "export it as text or JCAMP-DX";
     return r;
   }
+  if (looksLikeXrdml(text)) return importXrdml(text, fileName, freeSlots);
   return looksLikeVamas(text)   ? importVamas(text, fileName, freeSlots)
          : looksLikeJcamp(text) ? importJcamp(text, fileName)
                                 : importTable(text, fileName, settings);
@@ -209,7 +214,7 @@ bool tableTextStart(std::string_view bytes, std::string_view& text, std::string&
   // A UTF-16 text is converted whole; JCAMP-DX is told from plain "##"
   // headers only by all its labels.
   if (bytes.empty() || !mayBeText(bytes) || !decodeText(bytes, storage, text, encoding) ||
-      !storage.empty() || andorText(bytes) || looksLikeVamas(text))
+      !storage.empty() || textHeadedBinary(bytes) || looksLikeVamas(text) || looksLikeXrdml(text))
     return false;
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   return first != std::string_view::npos && text.substr(first, 2) != "##";

@@ -160,6 +160,7 @@ enum class Table { None, XyData, Points };
 
 struct Block {
   std::string title;
+  std::string page;  ///< the ##PAGE= of an NTUPLES page
   std::map<std::string, std::string> labels;
   std::vector<std::string> comments;
   Table table = Table::None;
@@ -168,6 +169,45 @@ struct Block {
   std::size_t group = 2;  ///< values per point of a points table
   std::vector<DataLine> data;
 };
+
+/// The comma-separated items of a label's value, trimmed.
+std::vector<std::string> listOf(const Block& b, const std::string& label) {
+  std::vector<std::string> out;
+  const auto it = b.labels.find(label);
+  if (it == b.labels.end()) return out;
+  std::string_view v = it->second;
+  while (true) {
+    const std::size_t comma = v.find(',');
+    out.emplace_back(trim(v.substr(0, comma)));
+    if (comma == std::string_view::npos) return out;
+    v.remove_prefix(comma + 1);
+  }
+}
+
+/// An NTUPLES page's table as the labels of a plain spectrum: FIRSTX,
+/// LASTX, XFACTOR, YFACTOR and NPOINTS from the columns of the header's
+/// lists that belong to x and to the page's y symbol (labels of the page
+/// itself win). The y variable's name, or empty.
+std::string ntuplesLabels(Block& b, const std::string& ySymbol) {
+  const std::vector<std::string> symbols = listOf(b, "SYMBOL");
+  auto column = [&](const std::string& symbol) {
+    for (std::size_t k = 0; k < symbols.size(); ++k)
+      if (normalLabel(symbols[k]) == symbol) return k;
+    return symbols.size();
+  };
+  const std::size_t x = column("X"), y = column(ySymbol);
+  auto set = [&](const char* label, const char* list, std::size_t k) {
+    const std::vector<std::string> items = listOf(b, list);
+    if (k < items.size() && !items[k].empty()) b.labels.try_emplace(label, items[k]);
+  };
+  set("FIRSTX", "FIRST", x);
+  set("LASTX", "LAST", x);
+  set("XFACTOR", "FACTOR", x);
+  set("NPOINTS", "VARDIM", x);
+  set("YFACTOR", "FACTOR", y);
+  const std::vector<std::string> names = listOf(b, "VARNAME");
+  return y < names.size() ? names[y] : std::string();
+}
 
 std::optional<double> labelNumber(const Block& b, const std::string& label) {
   const auto it = b.labels.find(label);
@@ -392,6 +432,38 @@ ImportResult importJcamp(std::string_view text, const std::string& fileName) {
           r.warnings.push_back(lineName(i) + ": ##XYDATA=" + std::string(value) +
                                " is a form this reader does not take; its data were left out");
         }
+      } else if (label == "PAGE") {
+        // A page of NTUPLES: a graph of its own, with the header's labels.
+        if (current->table != Table::None) {
+          Block next;
+          next.title = current->title;
+          next.labels = current->labels;
+          blocks.push_back(std::move(next));
+          current = &blocks.back();
+        }
+        current->page = std::string(value);
+      } else if (label == "DATATABLE") {
+        // "(X++(R..R)), XYDATA", "(XY..XY), PEAKS" and the like.
+        const std::size_t comma = form.rfind(',');
+        const std::string shape = form.substr(0, comma);
+        const std::string kind = comma == std::string::npos ? "" : form.substr(comma + 1);
+        const std::size_t dots = shape.find("..");
+        if (kind == "XYDATA" && shape.size() == 11 && shape.compare(0, 5, "(X++(") == 0 &&
+            shape.compare(6, 2, "..") == 0 && shape[5] == shape[8] && shape.substr(9) == "))") {
+          table = Table::XyData;
+          current->labels["DATATABLEY"] = std::string(1, shape[5]);
+        } else if ((kind == "XYPOINTS" || kind == "PEAKS") && shape.size() > 2 &&
+                   shape.front() == '(' && dots != std::string::npos && dots >= 3 &&
+                   dots - 1 <= 3) {
+          table = Table::Points;
+          group = dots - 1;
+        } else {
+          r.warnings.push_back(lineName(i) + ": ##DATA TABLE=" + std::string(value) +
+                               " is a form this reader does not take; its data were left out");
+        }
+      } else if (label == "PEAKASSIGNMENTS") {
+        r.warnings.push_back(lineName(i) + ": ##PEAK ASSIGNMENTS=" + std::string(value) +
+                             " is a form this reader does not take; its data were left out");
       } else if (label == "XYPOINTS" || label == "PEAKTABLE") {
         // (XY..XY), or with a width or multiplicity (XYW..XYW).
         const std::size_t dots = form.find("..");
@@ -428,11 +500,18 @@ ImportResult importJcamp(std::string_view text, const std::string& fileName) {
     current->data.push_back({i, line});
   }
   Forms forms;
-  bool points = false;
+  bool points = false, ntuples = false;
   for (Block& b : blocks) {
     if (b.data.empty()) continue;
     ImportedGraph g;
     g.name = b.title.empty() ? fileName : b.title;
+    if (b.labels.count("NTUPLES")) {
+      const auto y = b.labels.find("DATATABLEY");
+      const std::string yName = ntuplesLabels(b, y == b.labels.end() ? "Y" : y->second);
+      if (!b.page.empty()) g.name += ", " + b.page;
+      if (!yName.empty()) g.name += " (" + yName + ")";
+      ntuples = true;
+    }
     if (b.table == Table::XyData) {
       readXyData(b, g, r.warnings, forms);
     } else {
@@ -445,6 +524,12 @@ ImportResult importJcamp(std::string_view text, const std::string& fileName) {
   }
   if (r.graphs.empty()) {
     r.refusal = "a JCAMP-DX file without a spectrum this reader takes";
+    // Name the data that were there and not taken.
+    for (const std::string& w : r.warnings)
+      if (w.find("is a form this reader does not take") != std::string::npos) {
+        *r.refusal += " (" + w.substr(w.find("##")) + ")";
+        break;
+      }
     if (r.nonFinite > 0)
       *r.refusal += " (" + std::to_string(r.nonFinite) +
                     (r.nonFinite == 1 ? " value was" : " values were") + " not finite)";
@@ -467,6 +552,7 @@ ImportResult importJcamp(std::string_view text, const std::string& fileName) {
     if (on) used += (used.empty() ? "" : "/") + std::string(name);
   if (!used.empty()) r.layout += ", XYDATA " + used;
   if (points) r.layout += ", XY points";
+  if (ntuples) r.layout += ", NTUPLES";
   if (blocks.size() > 1) r.layout += ", " + std::to_string(r.graphs.size()) + " blocks";
   return r;
 }

@@ -194,8 +194,10 @@ class SpcReader {
         r.refusal = bytesNeeded(n, "points in a subfile");
         return r;
       }
-      int exponent = m_h.exponent;
-      if (!m_h.old && (m_h.flags & kMulti)) exponent = signedByte(m_bytes.u8(head + 1));
+      // Each subfile scales its own values; a subfile that leaves its
+      // exponent at 0 follows the file's.
+      const int own = signedByte(m_bytes.u8(head + 1));
+      const int exponent = own != 0 ? own : m_h.exponent;
       const std::vector<float>& xs = xyxy ? ownX : sharedX;
       s.points.reserve(n);
       for (std::uint64_t j = 0; j < n; ++j) {

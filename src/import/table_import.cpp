@@ -210,16 +210,30 @@ struct Choice {
 /// and decimal mark make of the sample lines.
 struct Score {
   std::size_t wide = 0, single = 0;
+  /// Rows of numbers after text in front (labels, a sample name, metadata).
+  std::size_t labelled = 0;
   bool operator>(const Score& o) const {
-    return wide != o.wide ? wide > o.wide : single > o.single;
+    if (wide != o.wide) return wide > o.wide;
+    if (single != o.single) return single > o.single;
+    // Labelled rows decide only where no choice reads rows of numbers.
+    return wide == 0 && labelled > o.labelled;
   }
 };
 
-Score score(const std::vector<std::string_view>& sample, Choice c) {
+/// The number of text fields in front of a row's numbers (at least one
+/// number, nothing but numbers and blanks after them); 0 if none or if the
+/// row is not so.
+std::size_t leadingTextFields(const std::vector<std::string_view>& fields, char decimal);
+
+Score score(const std::vector<std::string_view>& sample, Choice c, std::size_t labels = 0) {
   Score s;
   std::vector<std::string_view> fields;
   for (std::string_view line : sample) {
     splitFields(line, c.separator, fields);
+    // Label columns given: the numbers after them.
+    if (labels > 0)
+      fields.erase(fields.begin(),
+                   fields.begin() + static_cast<std::ptrdiff_t>(std::min(labels, fields.size())));
     if (fields.empty()) continue;
     bool numbers = true;
     std::size_t values = 0;
@@ -239,7 +253,10 @@ Score score(const std::vector<std::string_view>& sample, Choice c) {
         double v = 0;
         titled = isValue(readField(fields[k], c.decimal, v));
       }
-      if (titled) ++s.wide;
+      if (titled)
+        ++s.wide;
+      else if (leadingTextFields(fields, c.decimal) > 0)
+        ++s.labelled;
       continue;
     }
     if (values == 0) continue;
@@ -249,6 +266,23 @@ Score score(const std::vector<std::string_view>& sample, Choice c) {
       ++s.single;
   }
   return s;
+}
+
+std::size_t leadingTextFields(const std::vector<std::string_view>& fields, char decimal) {
+  std::size_t text = 0, numbers = 0;
+  for (std::string_view f : fields) {
+    double v = 0;
+    const FieldState st = readField(f, decimal, v);
+    if (st == FieldState::Text) {
+      if (numbers > 0) return 0;
+      ++text;
+    } else if (text == 0) {
+      return 0;
+    } else {
+      numbers += isValue(st) ? 1 : 0;
+    }
+  }
+  return numbers > 0 ? text : 0;
 }
 
 /// The separator and decimal mark that read the most sample lines as rows of
@@ -269,10 +303,11 @@ Choice chooseLayout(const std::vector<std::string_view>& sample, const ImportSet
       choices.push_back(c);
   if (choices.empty())
     choices.push_back({settings.separator.value_or(kBlanks), settings.decimal.value_or('.')});
+  const std::size_t labels = settings.labels.value_or(0);
   Choice best = choices[0];
-  Score bestScore = score(sample, best);
+  Score bestScore = score(sample, best, labels);
   for (std::size_t k = 1; k < choices.size(); ++k) {
-    const Score s = score(sample, choices[k]);
+    const Score s = score(sample, choices[k], labels);
     if (s > bestScore) {
       best = choices[k];
       bestScore = s;
@@ -404,6 +439,30 @@ bool isSpectrumRowTable(const std::vector<Row>& rows, const std::vector<double>&
   }
   labelsAreNumbers = matching > 0 && numbered == matching;
   return matching > 0;
+}
+
+/// Whether rows with label columns are one spectrum per row: a first row of
+/// at least three x values, strictly monotonic, then rows of no more values
+/// up to the first line of text (at least one), each with a label of its
+/// own (labels that repeat name points of one curve, not spectra).
+bool isLabelledSpectrumTable(const std::vector<Row>& rows, const std::vector<double>& cells,
+                             const std::vector<std::string>& labels, std::size_t xRow,
+                             std::size_t xCell) {
+  const Row& x = rows[xRow];
+  if (x.kind != RowKind::Numbers || x.count < 3) return false;
+  for (std::size_t j = xCell + 1; j < xCell + x.count; ++j) {
+    const double a = cells[j - 1], b = cells[j];
+    if (!std::isfinite(a) || !std::isfinite(b) || a == b ||
+        (b > a) != (cells[xCell + 1] > cells[xCell]))
+      return false;
+  }
+  std::vector<std::string_view> seen;
+  for (std::size_t k = xRow + 1; k < rows.size() && rows[k].kind != RowKind::Text; ++k) {
+    if (rows[k].count > x.count || labels[k].empty()) return false;
+    seen.emplace_back(labels[k]);
+  }
+  std::sort(seen.begin(), seen.end());
+  return !seen.empty() && std::adjacent_find(seen.begin(), seen.end()) == seen.end();
 }
 
 /// The x axis a header describes by its start and step (and often the
@@ -611,6 +670,67 @@ std::string pairWarning(const PairEvidence& pairs) {
 /// No column: x is the row number.
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
+/// x from a line of two or three numbers alone above a column of `values`
+/// intensities (diffraction exports): start and step, and the last x or the
+/// number of points, which must then agree with the column.
+StartStep bareStartStep(const double* v, std::size_t count, std::size_t values) {
+  constexpr std::size_t kLongColumn = 8;
+  StartStep a;
+  if (count < 2 || count > 3 || values < kLongColumn || !std::isfinite(v[0]) ||
+      !std::isfinite(v[1]) || v[1] == 0)
+    return a;
+  a.start = v[0];
+  a.step = v[1];
+  if (count == 3) {
+    const double last = a.start + static_cast<double>(values - 1) * a.step;
+    if (v[2] == static_cast<double>(values))
+      a.count = values;
+    else if (!(std::abs(v[2] - last) <= std::abs(a.step) / 2))
+      return a;
+  }
+  a.found = true;
+  return a;
+}
+
+/// Whether the odd lines of a column (the 1st, 3rd, ...) run one way in
+/// steps that differ by less than a factor of two, as x values written
+/// between their y values do. A part of the column that does not, ends it.
+bool oddLinesRiseSteadily(const std::vector<double>& v) {
+  constexpr std::size_t kLeast = 8;
+  if (v.size() < kLeast) return false;
+  double low = std::numeric_limits<double>::infinity(), high = 0;
+  for (std::size_t j = 2; j < v.size(); j += 2) {
+    const double d = v[j] - v[j - 2];
+    if (!std::isfinite(d) || d == 0 || (d > 0) != (v[2] > v[0])) return false;
+    low = std::min(low, std::abs(d));
+    high = std::max(high, std::abs(d));
+  }
+  return high < 2 * low;
+}
+
+/// How a column of values reads as x and y on alternate lines.
+enum class Alternation { None, Pairs, Doubtful };
+
+Alternation alternation(const std::vector<double>& v) {
+  if (!oddLinesRiseSteadily(v)) return Alternation::None;
+  bool evensRun = true, zigzag = true, sameSide = true, wholeRuns = true;
+  for (std::size_t j = 1; j < v.size(); ++j) {
+    const double d = v[j] - v[j - 1];
+    if (!std::isfinite(d)) return Alternation::None;
+    wholeRuns = wholeRuns && d != 0 && (d > 0) == (v[1] > v[0]);
+    if (j >= 2) zigzag = zigzag && (d > 0) != (v[j - 1] > v[j - 2]) && d != 0;
+    if (j % 2 == 1) sameSide = sameSide && d != 0 && (d > 0) == (v[1] > v[0]);
+    if (j >= 3 && j % 2 == 1) {
+      const double e = v[j] - v[j - 2];
+      evensRun = evensRun && e != 0 && (e > 0) == (v[3] > v[1]);
+    }
+  }
+  // A column that runs one way throughout is one curve.
+  if (wholeRuns) return Alternation::None;
+  if (v.size() % 2 == 0 && (zigzag || (sameSide && !evensRun))) return Alternation::Pairs;
+  return evensRun ? Alternation::None : Alternation::Doubtful;
+}
+
 }  // namespace
 
 /// Where a table read with x in one column stands after its last row, when
@@ -664,8 +784,12 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   cells.reserve(text.size() / 8 + 16);
   std::vector<std::string_view> fields;
   bool tooLong = false;
+  // Label columns in front of the numbers: each row's labels, joined.
+  const std::size_t labels = settings.labels.value_or(0);
+  std::vector<std::string> rowLabels;
   forEachTextLine(text, [&](std::size_t number, std::string_view line) {
     const std::size_t first = cells.size();
+    if (labels > 0 && !trimBlanks(line).empty()) rowLabels.emplace_back();
     if (number < firstDataLine) {
       if (number + 1 == headerLine) headerText = line;
       if (trimBlanks(line).empty()) return true;
@@ -676,7 +800,7 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       firstDataRow = rows.size();
       return true;
     }
-    if (readNumberLine(line, choice.separator, choice.decimal, cells)) {
+    if (labels == 0 && readNumberLine(line, choice.separator, choice.decimal, cells)) {
       if (cells.size() - first > UINT32_MAX || rows.size() == UINT32_MAX) {
         tooLong = true;
         return false;
@@ -687,8 +811,21 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       return true;
     }
     splitFields(line, choice.separator, fields);
-    if (fields.empty()) return true;
-    std::size_t textFields = 0, numbers = 0;
+    if (fields.empty()) {
+      if (labels > 0) rowLabels.pop_back();
+      return true;
+    }
+    // A line of no more fields than the labels is text.
+    bool labelsOnly = false;
+    if (labels > 0) {
+      labelsOnly = fields.size() <= labels;
+      for (std::size_t k = 0; k < labels && k < fields.size() && !labelsOnly; ++k)
+        if (!fields[k].empty())
+          rowLabels.back().append(rowLabels.back().empty() ? "" : ", ").append(fields[k]);
+      if (!labelsOnly)
+        fields.erase(fields.begin(), fields.begin() + static_cast<std::ptrdiff_t>(labels));
+    }
+    std::size_t textFields = labelsOnly ? 1 : 0, numbers = 0;
     bool firstIsText = false;
     for (std::size_t k = 0; k < fields.size(); ++k) {
       double v = 0;
@@ -748,6 +885,37 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
         break;
       }
     }
+  // Rows that start with text (a label, a sample name, metadata), more of
+  // them than rows of numbers: read again with the label columns most of
+  // them have.
+  if (!settings.labels) {
+    std::vector<std::size_t> tally;
+    std::size_t numberRows = 0;
+    for (std::size_t k = firstDataRow; k < rows.size(); ++k) {
+      const Row& row = rows[k];
+      numberRows += isData(k) ? 1 : 0;
+      if (row.kind != RowKind::Text && row.kind != RowKind::Titled) continue;
+      // Not a "Key: value" or "Key=value" line of a header; two numbers at least.
+      const std::string_view line = texts[row.text];
+      splitFields(line, choice.separator, fields);
+      const std::size_t n = leadingTextFields(fields, choice.decimal);
+      if (n == 0 || fields.size() < n + 2 || line.find('=') != std::string_view::npos ||
+          fields[n - 1].back() == ':')
+        continue;
+      if (n >= tally.size()) tally.resize(n + 1);
+      ++tally[n];
+    }
+    const auto most = std::max_element(tally.begin(), tally.end());
+    if (most != tally.end() && *most >= 2 && *most > numberRows) {
+      ImportSettings again = settings;
+      again.labels = static_cast<std::size_t>(most - tally.begin());
+      ImportResult labelled = readTable(text, fileName, sample, again, tail);
+      if (!labelled.refusal) {
+        labelled.layout += " (label columns guessed; import-with labels=0 reads none)";
+        return labelled;
+      }
+    }
+  }
   if (start == rows.size()) {
     r.refusal = "no rows of numbers";
     return r;
@@ -755,14 +923,20 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
   // One spectrum per row: an x row whose first cell (the table's corner) is
   // empty, then rows that each start with their label.
   bool corner = false, labelsAreNumbers = false;
+  // Or rows with label columns, each named by its own: under a row of x values.
+  bool labelRows = false;
   if (settings.layout.value_or(ImportLayout::SpectrumPerRow) == ImportLayout::SpectrumPerRow) {
     std::size_t xRow = firstDataRow, xCell = 0;
     for (; xRow < rows.size() && !isData(xRow); ++xRow) xCell += rows[xRow].count;
     if (xRow < rows.size()) {
-      corner = settings.layout ? rows[xRow].kind == RowKind::Numbers && rows[xRow].count >= 2 &&
-                                     isMissing(cells[xCell])
-                               : isSpectrumRowTable(rows, cells, xRow, xCell, labelsAreNumbers);
-      if (corner || settings.layout) {
+      if (labels > 0)
+        labelRows =
+            !settings.layout && isLabelledSpectrumTable(rows, cells, rowLabels, xRow, xCell);
+      else
+        corner = settings.layout ? rows[xRow].kind == RowKind::Numbers && rows[xRow].count >= 2 &&
+                                       isMissing(cells[xCell])
+                                 : isSpectrumRowTable(rows, cells, xRow, xCell, labelsAreNumbers);
+      if (corner || labelRows || settings.layout) {
         start = xRow;
         // Titled rows are spectra however short.
         for (std::size_t k = xRow + 1; k < rows.size(); ++k)
@@ -798,8 +972,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       widthRows = widths[w];
     }
   const bool wide =
-      settings.layout ? *settings.layout == ImportLayout::SpectrumPerRow
-                      : corner || (dataRows >= 2 && width >= kWideFields && width >= 4 * dataRows);
+      settings.layout
+          ? *settings.layout == ImportLayout::SpectrumPerRow
+          : corner || labelRows || (dataRows >= 2 && width >= kWideFields && width >= 4 * dataRows);
   if (!wide && labelled > 0) {
     // Titled rows only make sense in a wide table; elsewhere they are text.
     for (Row& row : rows)
@@ -848,6 +1023,10 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
 
   r.layout = "separator " + separatorName(choice.separator);
   r.layout += choice.decimal == ',' ? ", decimal comma" : ", decimal point";
+  if (labels > 0) {
+    r.layout += ", " + std::to_string(labels) + (labels == 1 ? " label column" : " label columns");
+    r.settings.labels = labels;
+  }
   r.settings.separator = choice.separator;
   r.settings.decimal = choice.decimal;
   r.settings.skipLines = skip;
@@ -875,7 +1054,9 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       const Row& row = rows[k];
       ImportedGraph g;
       std::size_t first = cell;  // the cell of the first x
-      if (row.kind == RowKind::Labelled) {
+      if (labels > 0 && !rowLabels[k].empty()) {
+        g.name = rowLabels[k];
+      } else if (row.kind == RowKind::Labelled) {
         splitFields(texts[row.text], choice.separator, fields);
         g.name = std::string(trimBlanks(fields[0]));
       } else if (corner) {
@@ -933,12 +1114,130 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     splitFields(line, choice.separator, fields);
     const bool keyValue = line.find('=') != std::string_view::npos ||
                           (!fields.empty() && !fields[0].empty() && fields[0].back() == ':');
+    // The titles of the label columns name no graph.
+    if (labels > 0 && fields.size() == width + labels)
+      fields.erase(fields.begin(), fields.begin() + static_cast<std::ptrdiff_t>(labels));
     if (fields.size() == width && !keyValue) {
       for (std::string_view f : fields) titles.emplace_back(f);
       titleLine = lineOf(start - 1) + 1;
     }
   }
   r.settings.headerRow = titleLine;
+
+  // One column of values: blocks each under header lines of their own
+  // (regions or channels one after another), x and y on alternate lines.
+  // Rows that follow may yet make a column alternate: none is streamed then.
+  bool mayAlternate = false;
+  if (width == 1 && !settings.xColumn && !settings.columns &&
+      (!settings.layout || settings.layout == ImportLayout::StartStep ||
+       settings.layout == ImportLayout::AlternateLines)) {
+    struct Block {
+      std::size_t headerFrom = 0, headerTo = 0;  // its header rows
+      std::size_t aboveCell = 0;                 // the cells of the row above its values
+      std::vector<double> values;
+      std::vector<std::size_t> valueRows;
+    };
+    std::vector<Block> blocks(1);
+    blocks[0].headerTo = start;
+    blocks[0].aboveCell = start > 0 ? startCell - rows[start - 1].count : 0;
+    std::size_t cell = startCell;
+    for (std::size_t k = start; k < stop; cell += rows[k++].count) {
+      // Any other line (text, or numbers not alone on their line) is a
+      // header line of the block that follows.
+      if (rows[k].kind != RowKind::Numbers || rows[k].count != 1) {
+        if (!blocks.back().values.empty()) blocks.emplace_back().headerFrom = k;
+        blocks.back().aboveCell = cell;
+        continue;
+      }
+      Block& b = blocks.back();
+      if (b.values.empty()) b.headerTo = k;
+      b.values.push_back(cells[cell]);
+      b.valueRows.push_back(k);
+    }
+    if (blocks.back().values.empty()) blocks.pop_back();
+    mayAlternate = !blocks.empty() && oddLinesRiseSteadily(blocks[0].values);
+    const bool alternate = settings.layout == ImportLayout::AlternateLines;
+    const Alternation single =
+        blocks.size() == 1 && !settings.layout ? alternation(blocks[0].values) : Alternation::None;
+    if (single == Alternation::Doubtful)
+      r.warnings.push_back(
+          "the column alternates (its odd lines run steadily one way and its "
+          "even lines do not); import-with layout=alternate-lines reads them as "
+          "x and y");
+    if (blocks.size() > 1 || alternate || single == Alternation::Pairs) {
+      std::size_t pairBlocks = 0, axisBlocks = 0, dataRow = 0;
+      std::vector<char> valueLine(lineOf(stop - 1) + 1, 0);
+      for (std::size_t n = 0; n < blocks.size(); ++n) {
+        const Block& b = blocks[n];
+        for (std::size_t k : b.valueRows) valueLine[lineOf(k)] = 1;
+        std::vector<std::string_view> header;
+        for (std::size_t k = b.headerFrom; k < b.headerTo; ++k)
+          if (rows[k].kind == RowKind::Text || rows[k].kind == RowKind::Titled)
+            header.push_back(texts[rows[k].text]);
+        StartStep axis = startAndStep(header, choice.decimal);
+        const Row& above = rows[b.headerTo > 0 ? b.headerTo - 1 : 0];
+        if (!axis.found && b.headerTo > b.headerFrom && above.kind == RowKind::Numbers)
+          axis = bareStartStep(cells.data() + b.aboveCell, above.count, b.values.size());
+        if (settings.start) axis.start = *settings.start;
+        if (settings.step) axis.step = *settings.step;
+        axis.found = (axis.found || (settings.start && settings.step)) && axis.step != 0;
+        if (settings.layout == ImportLayout::StartStep && !axis.found) {
+          r.refusal = "the header gives no start and step of x";
+          return r;
+        }
+        const bool pairs = alternate || (!axis.found && !settings.layout &&
+                                         alternation(b.values) == Alternation::Pairs);
+        pairBlocks += pairs ? 1 : 0;
+        axisBlocks += axis.found && !pairs ? 1 : 0;
+        ImportedGraph& g = r.graphs.emplace_back();
+        const std::string name = blockName(header);
+        g.name = blocks.size() == 1 ? fileName
+                 : name.empty()     ? fileName + ", block " + std::to_string(n + 1)
+                                    : name;
+        const std::size_t step = pairs ? 2 : 1;
+        if (pairs && b.values.size() % 2 == 1)
+          r.warnings.push_back(g.name + ": the last line has no partner and gives no point");
+        for (std::size_t j = 0; j + step <= b.values.size(); j += step) {
+          const double x = pairs        ? b.values[j]
+                           : axis.found ? axis.start + static_cast<double>(j) * axis.step
+                                        : static_cast<double>(j);
+          const double y = b.values[j + step - 1];
+          if (!taken.takes(++dataRow) || isMissing(x) || isMissing(y)) continue;
+          if (!std::isfinite(x) || !std::isfinite(y))
+            ++r.nonFinite;
+          else
+            g.points.push_back({x, y});
+        }
+      }
+      r.layout += ", one column";
+      if (blocks.size() > 1)
+        r.layout += " in " + std::to_string(blocks.size()) + " blocks, each under its own header";
+      if (pairBlocks > 0) {
+        r.layout += ", x and y on alternate lines";
+        r.settings.layout = ImportLayout::AlternateLines;
+      } else if (axisBlocks == blocks.size()) {
+        r.layout += ", x from start and step";
+        r.settings.layout = ImportLayout::StartStep;
+      } else {
+        r.layout += axisBlocks > 0 ? ", x from start and step where the header gives them"
+                                   : ", x is the row number";
+      }
+      // The other reading, where this one was guessed.
+      if (!settings.layout)
+        r.layout += pairBlocks > 0 && blocks.size() == 1
+                        ? " (or one column: import-with layout=first-column-x)"
+                        : " (or one graph: import-with layout=first-column-x)";
+      // Every line that is not a value is a comment line.
+      comments.clear();
+      forEachTextLine(text, [&](std::size_t number, std::string_view line) {
+        if ((number >= valueLine.size() || !valueLine[number]) && !trimBlanks(line).empty())
+          comments.emplace_back(trimBlanks(line));
+        return true;
+      });
+      keepComments();
+      return r;
+    }
+  }
 
   // x from a start and a step in the header, every number a y value.
   bool startStepGiven = false;  // and yet not taken, for the shape of the rows
@@ -949,8 +1248,25 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       header.push_back(line);
       return true;
     });
-    const StartStep axis = startAndStep(header, choice.decimal);
-    startStepGiven = axis.found;
+    StartStep axis = startAndStep(header, choice.decimal);
+    bool bareAxis = false;
+    // Or a line of two or three numbers alone above one column (whether it
+    // agrees with the column depends on every row: none is streamed).
+    const bool bareLine =
+        start > firstDataRow && rows[start - 1].kind == RowKind::Numbers && width == 1;
+    if (!axis.found && bareLine) {
+      std::size_t values = 0;
+      for (std::size_t k = start; k < stop; ++k) values += isData(k) ? rows[k].count : 0;
+      axis = bareStartStep(cells.data() + startCell - rows[start - 1].count, rows[start - 1].count,
+                           values);
+      bareAxis = axis.found;
+      // The line's numbers are no y values then.
+      if (axis.found && axis.count == 0) axis.count = values;
+    }
+    if (settings.start) axis.start = *settings.start;
+    if (settings.step) axis.step = *settings.step;
+    axis.found = (axis.found || (settings.start && settings.step)) && axis.step != 0;
+    startStepGiven = axis.found || bareLine;
     // The last line of values may be shorter than any other.
     std::size_t end = stop;
     while (end < rows.size() && isData(end)) ++end;
@@ -985,6 +1301,10 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
       }
       r.layout +=
           ", x from start " + formatShortest(axis.start) + " and step " + formatShortest(axis.step);
+      if (bareAxis && !asked && !settings.start && !settings.step)
+        r.layout +=
+            " on the line above the column (or x the row number: import-with "
+            "layout=first-column-x)";
       r.settings.layout = ImportLayout::StartStep;
       ImportedGraph& g = r.graphs.emplace_back();
       g.name = fileName;
@@ -1215,7 +1535,8 @@ ImportResult readTable(std::string_view text, const std::string& fileName,
     bool fullRows = rows.size() >= 3;
     for (std::size_t k = rows.size() - std::min<std::size_t>(rows.size(), 3); k < rows.size(); ++k)
       fullRows = fullRows && rows[k].kind == RowKind::Numbers && rows[k].count == width;
-    tail->open = fullRows && turn == rows.size() && !startStepGiven && graphs > 0 &&
+    tail->open = fullRows && turn == rows.size() && !startStepGiven && !mayAlternate &&
+                 labels == 0 && graphs > 0 &&
                  settings.layout.value_or(ImportLayout::FirstColumnX) == ImportLayout::FirstColumnX;
     tail->choice = choice;
     tail->width = width;

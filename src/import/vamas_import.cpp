@@ -101,7 +101,10 @@ ImportResult importVamas(std::string_view text, const std::string& fileName,
     const std::string scan(in.text("scan mode"));
     const bool mapping = oneOf(mode, {"MAP", "MAPDP", "MAPSV", "MAPSVDP", "SEM"});
     const bool depthProfile = oneOf(mode, {"MAPDP", "MAPSVDP", "SDP", "SDPSV"});
-    if (mapping) in.skip(4, "map description");
+    // The number of spectral regions (MAP, MAPDP, NORM and SDP), then the
+    // map's positions and coordinates (MAP and MAPDP).
+    if (oneOf(mode, {"MAP", "MAPDP", "NORM", "SDP"})) in.skip(1, "number of spectral regions");
+    if (oneOf(mode, {"MAP", "MAPDP"})) in.skip(3, "map description");
     const std::size_t variables = in.count("number of experimental variables", 2);
     in.skip(2 * variables, "experimental variables");
     const double inclusion = in.real("parameter inclusion list");
@@ -112,10 +115,11 @@ ImportResult importVamas(std::string_view text, const std::string& fileName,
     const std::size_t futureBlock = in.count("number of future block entries");
     in.skip(futureExperiment, "future experiment entries");
     const std::size_t blocks = in.count("number of blocks");
-    if (scan != "REGULAR")
-      throw VamasError{"the scan mode " + scan +
-                       " is not read (only REGULAR, x from a start "
-                       "and an increment)"};
+    // REGULAR: x from a start and an increment; IRREGULAR: x is the first
+    // corresponding variable, written with each point.
+    const bool regular = scan == "REGULAR";
+    if (!regular && scan != "IRREGULAR")
+      throw VamasError{"the scan mode " + scan + " is not read (only REGULAR and IRREGULAR)"};
     std::size_t graphs = 0;
     for (std::size_t b = 0; b < blocks; ++b) {
       std::string id(in.text("block identifier"));
@@ -142,11 +146,19 @@ ImportResult importVamas(std::string_view text, const std::string& fileName,
       in.skip(3, "analyser settings");
       in.skip(4, "analysis width and take-off angles");
       in.skip(3, "species, transition and charge");
-      in.text("abscissa label");
-      in.text("abscissa units");
-      const double start = in.real("abscissa start");
-      const double step = in.real("abscissa increment");
+      double start = 0, step = 0;
+      if (regular) {
+        in.text("abscissa label");
+        in.text("abscissa units");
+        start = in.real("abscissa start");
+        step = in.real("abscissa increment");
+      }
       const std::size_t corresponding = in.count("number of corresponding variables", 2);
+      if (!regular && corresponding < 2)
+        throw VamasError{"line " + std::to_string(in.lineNumber()) +
+                         ": an IRREGULAR block needs its abscissa and one variable at least"};
+      const std::size_t yFirst = regular ? 0 : 1;  // the first variable that is a graph
+      const std::size_t curves = corresponding - yFirst;
       std::vector<std::string> labels;
       for (std::size_t v = 0; v < corresponding; ++v) {
         labels.emplace_back(in.text("corresponding variable label"));
@@ -161,7 +173,7 @@ ImportResult importVamas(std::string_view text, const std::string& fileName,
       in.skip(futureBlock, "future block entries");
       const std::size_t announced = in.count("number of ordinate values");
       in.skip(2 * corresponding, "ordinate ranges");
-      graphs += corresponding;
+      graphs += curves;
       if (graphs > freeSlots) {
         r.refusal = slotRefusal(graphs, freeSlots) + " (or more: the file has " +
                     std::to_string(blocks) + " blocks)";
@@ -169,9 +181,9 @@ ImportResult importVamas(std::string_view text, const std::string& fileName,
         return r;
       }
       const std::size_t first = r.graphs.size();
-      for (std::size_t v = 0; v < corresponding; ++v) {
+      for (std::size_t v = yFirst; v < corresponding; ++v) {
         ImportedGraph& g = r.graphs.emplace_back();
-        g.name = corresponding == 1 ? id : id + ", " + labels[v];
+        g.name = curves == 1 ? id : id + ", " + labels[v];
         g.points.reserve(announced / std::max<std::size_t>(corresponding, 1));
       }
       if (corresponding == 0) continue;
@@ -179,6 +191,7 @@ ImportResult importVamas(std::string_view text, const std::string& fileName,
         r.warnings.push_back("block " + id + ": " + std::to_string(announced) +
                              " values do not divide among " + std::to_string(corresponding) +
                              " variables; the last point is incomplete");
+      double pointX = 0;
       for (std::size_t k = 0; k < announced; ++k) {
         double y = 0;
         const std::string_view s = in.text("ordinate values");
@@ -191,14 +204,23 @@ ImportResult importVamas(std::string_view text, const std::string& fileName,
           y = std::numeric_limits<double>::quiet_NaN();
         }
         const std::size_t point = k / corresponding;  // values interleave per point
-        const double x = start + static_cast<double>(point) * step;
-        if (!std::isfinite(y) || !std::isfinite(x))
+        const std::size_t column = k % corresponding;
+        if (!regular && column == 0) {
+          pointX = y;
+          r.nonFinite += std::isfinite(y) ? 0 : 1;
+          continue;
+        }
+        const double x = regular ? start + static_cast<double>(point) * step : pointX;
+        if (!std::isfinite(y))
           ++r.nonFinite;
-        else
-          r.graphs[first + k % corresponding].points.push_back({x, y});
+        else if (std::isfinite(x))
+          r.graphs[first + column - yFirst].points.push_back({x, y});
+        else if (regular)
+          ++r.nonFinite;
       }
     }
-    r.layout = "VAMAS, " + std::to_string(blocks) + (blocks == 1 ? " block" : " blocks");
+    r.layout = "VAMAS, " + std::to_string(blocks) + (blocks == 1 ? " block" : " blocks") +
+               (regular ? "" : ", IRREGULAR (x with each point)");
     if (!r.graphs.empty()) r.graphs.front().comments = std::move(comments);
     if (r.graphs.empty()) {
       r.refusal = "the VAMAS file holds no block";

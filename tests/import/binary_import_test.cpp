@@ -98,6 +98,32 @@ TEST(ImportSpc, EachFlavourReadsItsValuesAndNames) {
        test::spcOldFile(test::kSpcMulti, 16, 0, 1, {{65536, 131072}, {196608, 262144}}),
        "old format, 2 subfiles",
        {{"s.spc, subfile 1", {{0, 1}, {1, 2}}}, {"s.spc, subfile 2", {{0, 3}, {1, 4}}}}},
+      // Each subfile scales by its own exponent; 0 there means the file's.
+      {"old format, an exponent per subfile",
+       test::spcOldFile(test::kSpcMulti, 16, 0, 1,
+                        {{65536, 131072}, {65536, 131072}, {65536, 131072}}, "", {0, 17, 15}),
+       "old format, 3 subfiles",
+       {{"s.spc, subfile 1", {{0, 1}, {1, 2}}},
+        {"s.spc, subfile 2", {{0, 2}, {1, 4}}},
+        {"s.spc, subfile 3", {{0, 0.5}, {1, 1}}}}},
+      {"new format, one subfile following the file's exponent",
+       test::spcFile(0, 16, 0, 1, {}, {{0, {}, {65536, 196608}, 0}}),
+       "even x",
+       {{"s.spc", {{0, 1}, {1, 3}}}}},
+      {"new format, one subfile with an exponent of its own",
+       test::spcFile(0, 16, 0, 1, {}, {{0, {}, {65536, 196608}, 18}}),
+       "even x",
+       {{"s.spc", {{0, 4}, {1, 12}}}}},
+      {"x array, an exponent per subfile",
+       test::spcFile(kMultiX, 16, 0, 0, {5, 7},
+                     {{1, {}, {65536, 131072}, 15}, {2, {}, {65536, 131072}, 0}}),
+       "2 subfiles, x array",
+       {{"s.spc, z=1", {{5, 0.5}, {7, 1}}}, {"s.spc, z=2", {{5, 1}, {7, 2}}}}},
+      {"x per subfile, integers and floats mixed",
+       test::spcFile(kXyxy, 16, 0, 0, {},
+                     {{1, {1, 2}, {65536, 131072}, 17}, {2, {3}, {0.75}, -128}}),
+       "x per subfile",
+       {{"s.spc, z=1", {{1, 2}, {2, 4}}}, {"s.spc, z=2", {{3, 0.75}}}}},
   };
   for (const SpcCase& c : cases) {
     const ImportResult r = importBytes(c.bytes, "s.spc");
@@ -292,11 +318,20 @@ TEST(ImportBinary, OtherFormatsAreRefusedByName) {
     ASSERT_TRUE(r.refusal) << c.what;
     EXPECT_NE(r.refusal->find(c.reason), std::string::npos) << c.what << ": " << *r.refusal;
   }
-  const ImportResult r = importBytes(std::string("\0\1\2", 3), "y.SPE");
-  ASSERT_TRUE(r.refusal);
-  EXPECT_EQ(*r.refusal,
-            "a Princeton SPE file (binary), which cannot be imported; "
-            "export it as text or JCAMP-DX");
+  // By the extension, unless the content names another format (PHI
+  // MultiPak's .spe: a text header, then binary data or none).
+  const Refused named[] = {
+      {"y.SPE", std::string("\0\1\2", 3), "a Princeton SPE file (binary)"},
+      {"z.spe", std::string("SOFH\nPlatform: x\nEOFH\n\0\0\1\0\xFF\0", 28),
+       "a PHI MultiPak file (binary)"},
+      {"z.spe", "SOFH\nPlatform: x\nEOFH\n1 2\n3 4\n5 6\n", "a PHI MultiPak file (binary)"},
+  };
+  for (const Refused& c : named) {
+    const ImportResult r = importBytes(c.bytes, c.what);
+    ASSERT_TRUE(r.refusal) << c.what;
+    EXPECT_EQ(*r.refusal,
+              std::string(c.reason) + ", which cannot be imported; export it as text or JCAMP-DX");
+  }
 }
 
 TEST(ImportBinary, AMapWithMoreSpectraThanFreeSlotsIsRefusedWithTheCount) {

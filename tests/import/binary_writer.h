@@ -94,10 +94,12 @@ inline std::string spcFile(std::uint8_t flags, int exponent, double first, doubl
 
 /// An SPC file in the old format (version 0x4D): 32-bit integers stored
 /// with their high 16 bits first, the first subfile header inside the main
-/// header, further subfiles each with their own header.
+/// header, further subfiles each with their own header (exponent k from
+/// `subExponents`, 0 where it has none).
 inline std::string spcOldFile(std::uint8_t flags, int exponent, float first, float last,
                               const std::vector<std::vector<std::int32_t>>& subs,
-                              const std::string& memo = "") {
+                              const std::string& memo = "",
+                              const std::vector<int>& subExponents = {}) {
   ByteWriter w;
   w.u8(0, flags);
   w.u8(1, 0x4D);
@@ -109,6 +111,9 @@ inline std::string spcOldFile(std::uint8_t flags, int exponent, float first, flo
   w.u8(255, 0);
   for (std::size_t k = 0; k < subs.size(); ++k) {
     if (k > 0) w.grow(32);
+    if (k < subExponents.size())
+      w.u8(k == 0 ? 225 : w.size() - 31,
+           static_cast<std::uint8_t>(static_cast<std::int8_t>(subExponents[k])));
     for (std::int32_t v : subs[k]) {
       const auto u = static_cast<std::uint32_t>(v);
       w.u16(w.size(), u >> 16U);

@@ -43,6 +43,9 @@ TEST(ImportSettings, FormattedWordsReadBackTheSame) {
       {"skip=12", "header=13", "layout=stacked-scans", "columns=2,4-6,9", "rows=1:100:3"},
       {"layout=start-step", "rows=5:"},
       {"layout=first-column-x", "x=3", "columns=1-2", "rows=2:2"},
+      {"layout=start-step", "start=-12.5", "step=0.001"},
+      {"layout=spectrum-per-row", "labels=2"},
+      {"layout=alternate-lines"},
   };
   for (const auto& words : cases) {
     const ImportSettings s = given(words);
@@ -60,7 +63,10 @@ TEST(ImportSettings, ABadWordIsNamedAndNothingIsRead) {
   const Case cases[] = {
       {{"sep=tab"},
        "unknown import setting \"sep=tab\" (the keys are separator, decimal, skip, header, "
-       "layout, x, columns and rows)"},
+       "layout, x, columns, rows, labels, start and step)"},
+      {{"labels=x"}, "import setting \"labels=x\": the value should be a number of columns"},
+      {{"step=0"}, "import setting \"step=0\": the value should be a number other than 0"},
+      {{"start=nan"}, "import setting \"start=nan\": the value should be a number or auto"},
       {{"skip"}, "unknown import setting \"skip\""},
       {{"separator=pipe"},
        "import setting \"separator=pipe\": the value should be tab, semicolon, comma, blanks or "

@@ -630,6 +630,45 @@ TEST(ImportJcamp, PointTablesAndLinkBlocks) {
   EXPECT_EQ(r.graphs[0].comments.front(), "##TITLE=link");
 }
 
+TEST(ImportJcamp, NtuplesPagesAreGraphsOfTheirOwn) {
+  const std::string nmr =
+      "##TITLE=nmr\n##JCAMP-DX=5.01\n##DATA TYPE=NMR SPECTRUM\n##NTUPLES=NMR SPECTRUM\n"
+      "##VAR_NAME= FREQUENCY, SPECTRUM/REAL, SPECTRUM/IMAG, PAGE NUMBER\n"
+      "##SYMBOL= X, R, I, N\n##VAR_DIM= 4, 4, 4, 2\n##FIRST= 100, 0, 0, 1\n"
+      "##LAST= 400, 0, 0, 2\n##FACTOR= 1, 0.5, 2, 1\n"
+      "##PAGE= N=1\n##DATA TABLE= (X++(R..R)), XYDATA\n100 2 4\n300 6 8\n"
+      "##PAGE= N=2\n##DATA TABLE= (X++(I..I)), XYDATA\n100 1 2 3 4\n"
+      "##END NTUPLES= NMR SPECTRUM\n##END=\n";
+  ImportResult r = importBytes(nmr, "n.jdx");
+  ASSERT_FALSE(r.refusal) << *r.refusal;
+  ASSERT_EQ(r.graphs.size(), 2U);
+  EXPECT_EQ(r.graphs[0].name, "nmr, N=1 (SPECTRUM/REAL)");
+  EXPECT_EQ(r.graphs[0].points, (std::vector<Point>{{100, 1}, {200, 2}, {300, 3}, {400, 4}}));
+  EXPECT_EQ(r.graphs[1].name, "nmr, N=2 (SPECTRUM/IMAG)");
+  EXPECT_EQ(r.graphs[1].points, (std::vector<Point>{{100, 2}, {200, 4}, {300, 6}, {400, 8}}));
+  EXPECT_NE(r.layout.find("NTUPLES"), std::string::npos) << r.layout;
+
+  const std::string ms =
+      "##TITLE=gc-ms\n##JCAMP-DX=5.01\n##NTUPLES=MASS SPECTRUM\n##VAR_NAME= MASS, INTENSITY, "
+      "RETENTION TIME\n##SYMBOL= X, Y, T\n##FACTOR= 1, 10, 1\n"
+      "##PAGE= T= 5.2\n##DATA TABLE= (XY..XY), PEAKS\n50,1 51,2\n"
+      "##PAGE= T= 6.0\n##DATA TABLE= (XY..XY), PEAKS\n70,3\n##END NTUPLES=MASS SPECTRUM\n"
+      "##END=\n";
+  r = importBytes(ms, "m.jdx");
+  ASSERT_FALSE(r.refusal) << *r.refusal;
+  ASSERT_EQ(r.graphs.size(), 2U);
+  EXPECT_EQ(r.graphs[1].name, "gc-ms, T= 6.0 (INTENSITY)");
+  EXPECT_EQ(r.graphs[0].points, (std::vector<Point>{{50, 10}, {51, 20}}));
+
+  // Data this reader does not take: refused naming them.
+  r = importBytes("##TITLE=a\n##JCAMP-DX=5.01\n##PEAK ASSIGNMENTS=(XYMA)\n(1,2,<a>)\n##END=\n",
+                  "a.jdx");
+  ASSERT_TRUE(r.refusal);
+  EXPECT_EQ(*r.refusal,
+            "a JCAMP-DX file without a spectrum this reader takes (##PEAK ASSIGNMENTS=(XYMA) is "
+            "a form this reader does not take; its data were left out)");
+}
+
 // --- into the store ------------------------------------------------------------
 
 TEST(ImportFiles, GraphsEnterTheStoreAndSaveBesideTheExport) {

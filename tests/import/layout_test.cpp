@@ -371,6 +371,249 @@ TEST(ImportLayouts, DataBlocksUnderHeadersOfTheirOwn) {
   }
 }
 
+/// Lines of the values first, first + 1, ... (count of them).
+std::string valueLines(int first, int count) {
+  std::string out;
+  for (int k = 0; k < count; ++k) out += std::to_string(first + k) + "\n";
+  return out;
+}
+
+/// The points of valueLines(first, count) at x = start + j * step.
+std::vector<Point> stepped(double start, double step, int first, int count) {
+  std::vector<Point> out;
+  for (int j = 0; j < count; ++j) out.push_back({start + j * step, double(first + j)});
+  return out;
+}
+
+TEST(ImportLayouts, OneColumnInBlocksAndXFromAStartAndStep) {
+  const LayoutCase cases[] = {
+      {"named regions, keyed start and step",
+       "Region: C 1s\nStart: 280\nStep: 0.5\n5\n6\n7\nRegion: O 1s\nStart: 525\nStep: -1\n8\n"
+       "9\n10\n",
+       "one column in 2 blocks, each under its own header, x from start and step (or one graph: "
+       "import-with layout=first-column-x)",
+       {"C 1s", "O 1s"},
+       {stepped(280, 0.5, 5, 3), stepped(525, -1, 8, 3)},
+       6},
+      // Numbers not alone on their line are header lines, never points.
+      {"unnamed blocks with lines of numbers in their headers",
+       "# channel\n3 0 1\n5\n6\n7\n# channel\n3 0 1\n8\n9\n",
+       "one column in 2 blocks, each under its own header, x is the row number",
+       {"f.txt, block 1", "f.txt, block 2"},
+       {stepped(0, 1, 5, 3), stepped(0, 1, 8, 2)},
+       4},
+      {"start, step and last x alone above each block",
+       "10 0.5 13.5\n" + valueLines(1, 8) + "[B]\n20 2\n" + valueLines(11, 9),
+       "one column in 2 blocks, each under its own header, x from start and step",
+       {"f.txt, block 1", "B"},
+       {stepped(10, 0.5, 1, 8), stepped(20, 2, 11, 9)},
+       3},
+      {"start and step alone above one long column",
+       "Powder 7\n10 0.5\n" + valueLines(1, 8),
+       "x from start 10 and step 0.5 on the line above the column (or x the row number: "
+       "import-with layout=first-column-x)",
+       {"f.txt"},
+       {stepped(10, 0.5, 1, 8)},
+       2},
+      {"start, step and the number of points",
+       "-5 0.25 9\n" + valueLines(1, 9),
+       "x from start -5 and step 0.25",
+       {"f.txt"},
+       {stepped(-5, 0.25, 1, 9)},
+       1},
+      // A third number that is neither the last x nor the count: no axis.
+      {"three numbers that do not fit the column",
+       "10 0.5 99\n" + valueLines(1, 8),
+       "one column (x is the row number)",
+       {"f.txt"},
+       {stepped(0, 1, 1, 8)},
+       1},
+      {"two numbers above a short column",
+       "10 0.5\n" + valueLines(1, 4),
+       "one column (x is the row number)",
+       {"f.txt"},
+       {stepped(0, 1, 1, 4)},
+       1},
+      {"x and y on alternate lines",
+       "380\n0.25\n381\n0.5\n382\n0.125\n383\n0.75\n",
+       "one column, x and y on alternate lines (or one column: import-with "
+       "layout=first-column-x)",
+       {"f.txt"},
+       {{{380, 0.25}, {381, 0.5}, {382, 0.125}, {383, 0.75}}},
+       0},
+      {"x and y both rising, on alternate lines",
+       "1\n10\n2\n20\n3\n30\n4\n40\n",
+       "x and y on alternate lines",
+       {"f.txt"},
+       {{{1, 10}, {2, 20}, {3, 30}, {4, 40}}},
+       0},
+      {"a falling column, some noise",
+       "100\n90\n91\n73\n66\n59\n60\n48\n",
+       "one column (x",
+       {"f.txt"},
+       {{{0, 100}, {1, 90}, {2, 91}, {3, 73}, {4, 66}, {5, 59}, {6, 60}, {7, 48}}},
+       0},
+      {"odd lines that rise unevenly",
+       "1\n5\n2\n7\n8\n3\n30\n1\n",
+       "one column (x",
+       {"f.txt"},
+       {{{0, 1}, {1, 5}, {2, 2}, {3, 7}, {4, 8}, {5, 3}, {6, 30}, {7, 1}}},
+       0},
+  };
+  for (const LayoutCase& c : cases) {
+    expectLayout(c);
+    EXPECT_TRUE(importBytes(c.text, "f.txt").warnings.empty()) << c.what;
+  }
+
+  // An odd number of lines: not read as pairs, but said.
+  const std::string odd = "380\n0.25\n381\n0.5\n382\n0.125\n383\n0.75\n384\n";
+  ImportResult r = importBytes(odd, "f.txt");
+  ASSERT_EQ(r.graphs.size(), 1U);
+  EXPECT_EQ(r.graphs[0].points.size(), 9U);
+  EXPECT_EQ(r.warnings,
+            std::vector<std::string>{
+                "the column alternates (its odd lines run steadily one way and its even lines do "
+                "not); import-with layout=alternate-lines reads them as x and y"});
+  ImportSettings s;
+  s.layout = ImportLayout::AlternateLines;
+  r = importTable(odd, "f.txt", s);
+  ASSERT_EQ(r.graphs.size(), 1U);
+  EXPECT_EQ(r.graphs[0].points.size(), 4U);
+  EXPECT_EQ(r.warnings,
+            std::vector<std::string>{"f.txt: the last line has no partner and gives no point"});
+  // The other reading of a column taken as pairs.
+  s.layout = ImportLayout::FirstColumnX;
+  r = importTable(odd.substr(0, odd.size() - 4), "f.txt", s);
+  ASSERT_EQ(r.graphs.size(), 1U);
+  EXPECT_EQ(r.graphs[0].points.size(), 8U);
+  // Start and step given: over the header's, for one column and for rows.
+  s = {};
+  s.layout = ImportLayout::StartStep;
+  s.start = 5;
+  s.step = 2;
+  r = importTable("Start: 1\nStep: 1\n7\n8\n9\n", "f.txt", s);
+  ASSERT_EQ(r.graphs.size(), 1U);
+  EXPECT_EQ(r.graphs[0].points, stepped(5, 2, 7, 3));
+  r = importTable("7 8\n9 10\n", "f.txt", s);
+  ASSERT_EQ(r.graphs.size(), 1U);
+  EXPECT_EQ(r.graphs[0].points, stepped(5, 2, 7, 4));
+}
+
+TEST(ImportLayouts, RowsThatStartWithText) {
+  const LayoutCase cases[] = {
+      {"metadata columns over x values: one spectrum per row",
+       "Sample,Date,400,401,402\nA,2024-01-01,1,2,3\nB,2024-01-02,4,5,6\n",
+       "separator comma, decimal point, 2 label columns, one spectrum per row (label columns "
+       "guessed; import-with labels=0 reads none)",
+       {"A, 2024-01-01", "B, 2024-01-02"},
+       {{{400, 1}, {401, 2}, {402, 3}}, {{400, 4}, {401, 5}, {402, 6}}},
+       0},
+      {"an empty corner over the labels",
+       ";;400;401;402\nA;x;1;2;3\nB;y;4;5;6\n",
+       "2 label columns, one spectrum per row",
+       {"A, x", "B, y"},
+       {{{400, 1}, {401, 2}, {402, 3}}, {{400, 4}, {401, 5}, {402, 6}}},
+       0},
+      // A label that repeats names the points of one curve.
+      {"a sample name on every row",
+       "name\tx\ty\nrun 1\t1\t2\nrun 1\t2\t3\nrun 1\t3\t5\n",
+       "separator tab, decimal point, 1 label column",
+       {"y"},
+       {{{1, 2}, {2, 3}, {3, 5}}},
+       1},
+  };
+  for (const LayoutCase& c : cases) expectLayout(c);
+
+  // Labels that are numbers: only when given.
+  const std::string ids = "id,400,401,402\n17,1,2,3\n18,4,5,6\n";
+  ImportSettings s;
+  s.labels = 1;
+  const ImportResult r = importTable(ids, "f.txt", s);
+  ASSERT_FALSE(r.refusal);
+  ASSERT_EQ(r.graphs.size(), 2U);
+  EXPECT_EQ(r.graphs[1].name, "18");
+  EXPECT_EQ(r.graphs[1].points, (std::vector<Point>{{400, 4}, {401, 5}, {402, 6}}));
+  EXPECT_EQ(r.settings.labels, 1U);
+}
+
+/// An XRDML file of these scans (each the inside of its dataPoints).
+std::string xrdml(const std::vector<std::string>& scans, const std::string& sample = "quartz") {
+  std::string out =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xrdMeasurements "
+      "xmlns=\"http://www.xrdml.com/XRDMeasurement/1.5\">\n<sample type=\"To be analyzed\">"
+      "<id>S1</id><name>" +
+      sample + "</name></sample>\n<xrdMeasurement measurementType=\"Scan\">\n";
+  for (const std::string& s : scans)
+    out += "<scan scanAxis=\"Gonio\"><header/><dataPoints>" + s + "</dataPoints></scan>\n";
+  return out + "</xrdMeasurement>\n</xrdMeasurements>\n";
+}
+
+const std::string kTwoTheta =
+    "<positions axis=\"2Theta\" unit=\"deg\"><startPosition>10</startPosition>"
+    "<endPosition>11</endPosition></positions>"
+    "<positions axis=\"Omega\" unit=\"deg\"><startPosition>5</startPosition>"
+    "<endPosition>5.5</endPosition></positions>"
+    "<commonCountingTime unit=\"seconds\">1.5</commonCountingTime>";
+
+TEST(ImportXrdml, EachScanIsAGraphOverItsTwoTheta) {
+  const LayoutCase cases[] = {
+      {"one scan, start and end",
+       xrdml({kTwoTheta + "<intensities unit=\"counts\">4 8 16 32 64</intensities>"}),
+       "PANalytical XRDML",
+       {"quartz"},
+       {{{10, 4}, {10.25, 8}, {10.5, 16}, {10.75, 32}, {11, 64}}},
+       5},
+      {"two scans: counts over a list; an omega scan",
+       xrdml({"<positions axis=\"Omega\" unit=\"deg\"><commonPosition>3</commonPosition>"
+              "</positions><positions axis=\"2Theta\" unit=\"deg\"><listPositions>20 20.5 "
+              "21.5</listPositions></positions><counts unit=\"counts\">1 2 3</counts>",
+              "<positions axis=\"Omega\" unit=\"deg\"><startPosition>1</startPosition>"
+              "<endPosition>0</endPosition></positions><counts>7\n8\n</counts>"}),
+       "PANalytical XRDML, 2 scans",
+       {"quartz, scan 1", "quartz, scan 2"},
+       {{{20, 1}, {20.5, 2}, {21.5, 3}}, {{1, 7}, {0, 8}}},
+       kAnyComments},
+  };
+  for (const LayoutCase& c : cases) expectLayout(c, "run.xrdml");
+
+  struct Refusal {
+    const char* what;
+    std::string text;
+    const char* reason;
+  };
+  const Refusal refused[] = {
+      {"cut short", xrdml({kTwoTheta}).substr(0, 200), "the XRDML file is not well-formed XML ("},
+      {"no scan", xrdml({}), "the XRDML file holds no scan"},
+      {"another root", "<xrdMeasurementsX/>", "the XML file has no xrdMeasurements element"},
+      {"text among the intensities", xrdml({kTwoTheta + "<intensities>1 2 x3</intensities>"}),
+       "quartz: its intensities hold \"x3\"; the scan makes no graph"},
+      {"no moving axis",
+       xrdml({"<positions axis=\"2Theta\"><startPosition>5</startPosition><endPosition>5</"
+              "endPosition></positions><intensities>1 2</intensities>"}),
+       "quartz: it gives no positions of a moving axis"},
+  };
+  for (const Refusal& c : refused) {
+    const ImportResult r = importBytes(c.text, "run.xrdml");
+    ASSERT_TRUE(r.refusal) << c.what;
+    EXPECT_EQ(r.refusal->rfind(c.reason, 0), 0U) << c.what << ": " << *r.refusal;
+  }
+  // One scan of several that cannot be read is left out with a warning.
+  ImportResult r = importBytes(
+      xrdml({kTwoTheta + "<intensities>1 2</intensities>", "<intensities>3</intensities>"}),
+      "run.xrdml");
+  ASSERT_FALSE(r.refusal);
+  EXPECT_EQ(r.graphs.size(), 1U);
+  EXPECT_EQ(r.warnings, std::vector<std::string>{"quartz, scan 2: it gives no positions of a "
+                                                 "moving axis; the scan makes no graph"});
+  // Never read as a table, however large.
+  std::string_view text;
+  std::string encoding;
+  EXPECT_FALSE(tableTextStart(xrdml({kTwoTheta}), text, encoding));
+  r = importBytes(xrdml(std::vector<std::string>(3, kTwoTheta + "<counts>1 2</counts>")), "a.xml",
+                  2);
+  EXPECT_EQ(r.refusal, "it needs 3 graph slots and only 2 of 301 are free");
+}
+
 TEST(ImportLayouts, RowsOfSpectraArePicked) {
   std::string text = ",1,2,3\n";
   for (int k = 1; k <= 9; ++k) text += "s" + std::to_string(k) + ",1,2,3\n";

@@ -578,7 +578,18 @@ TEST(TableStream, EdgesOfWhatStreams) {
     const int x = 5000 - k + (k == 2600 ? 1 : 0);
     falling += std::to_string(x) + ";" + std::to_string(k % 13) + "\n";
   }
+  // One column: x and y on alternate lines; a bare start, step and count
+  // above it; values that go up and down.
+  std::string alternate, bare = "10 0.5 3000\n", column;
+  for (int k = 0; k < 3000; ++k) {
+    alternate += std::to_string(k % 2 == 0 ? 400 + k : k % 7) + "\n";
+    bare += std::to_string(k % 11) + "\n";
+    column += std::to_string((k * 7919) % 1000) + "\n";
+  }
   const Case cases[] = {
+      {"x and y on alternate lines", alternate, false, false},
+      {"start, step and count above one column", bare, false, false},
+      {"one column", column, true, false},
       {"exactly the lines of the sample", plainTable(1999), true, false},
       {"falling x standing still", falling, true, false},
       {"no line end at all, complete lines only", "1 2 3 4 5 6", false, true},

@@ -21,13 +21,15 @@ std::string vamasFile(const std::vector<VamasBlock>& blocks, const std::string& 
   std::string f =
       "VAMAS Surface Chemical Analysis Standard Data Transfer Format 1988 May 4\n"
       "Lab\nInstrument\nOperator\nExperiment\n1\nexperiment note\nNORM\n" +
-      scan + "\n1\nEtch time\ns\n" + inclusion + "\n0\n0\n0\n" + std::to_string(blocks.size()) +
+      scan + "\n1\n1\nEtch time\ns\n" + inclusion + "\n0\n0\n0\n" + std::to_string(blocks.size()) +
       "\n";
   for (const VamasBlock& b : blocks) {
     f += b.id + "\nsample A\n2024\n1\n2\n3\n4\n5\n0\n1\nblock note\n" + technique;
     f += "1486.6\n300\n100\n100\n45\n0\nFAT\n20\n1\n4.5\n0\n100\n100\n0\n0\nC\n1s\n-1\n";
     // Written as an instrument writes them, whatever the test's locale.
-    f += "kinetic energy\neV\n" + formatShortest(b.start) + "\n" + formatShortest(b.step) + "\n";
+    // IRREGULAR: the abscissa is the first variable, its values in the list.
+    if (scan == "REGULAR")
+      f += "kinetic energy\neV\n" + formatShortest(b.start) + "\n" + formatShortest(b.step) + "\n";
     f += std::to_string(b.variables.size()) + "\n";
     for (const std::string& v : b.variables) f += v + "\nd\n";
     f += "pulse counting\n0.1\n1\n0\n0\n0\n0\n0\n";
@@ -74,6 +76,27 @@ TEST(ImportVamas, EachBlocksEachVariableIsAGraph) {
                                       "experiment note", "block note", "block note"}));
 }
 
+TEST(ImportVamas, IrregularScansListXWithEachPoint) {
+  const ImportResult r =
+      importBytes(vamasFile({{"C 1s",
+                              0,
+                              0,
+                              {"kinetic energy", "counts", "ratio"},
+                              {"10", "1", "0.5", "12", "2", "nan", "11.5", "3", "0.25"}},
+                             {"O 1s", 0, 0, {"kinetic energy", "counts"}, {"inf", "4", "7", "5"}}},
+                            "IRREGULAR"),
+                  "x.vms");
+  ASSERT_FALSE(r.refusal) << *r.refusal;
+  EXPECT_EQ(r.layout, "VAMAS, 2 blocks, IRREGULAR (x with each point)");
+  ASSERT_EQ(r.graphs.size(), 3U);
+  EXPECT_EQ(r.graphs[0].name, "C 1s, counts");
+  EXPECT_EQ(r.graphs[0].points, (std::vector<Point>{{10, 1}, {12, 2}, {11.5, 3}}));
+  EXPECT_EQ(r.graphs[1].points, (std::vector<Point>{{10, 0.5}, {11.5, 0.25}}));
+  EXPECT_EQ(r.graphs[2].name, "O 1s");
+  EXPECT_EQ(r.graphs[2].points, (std::vector<Point>{{7, 5}}));
+  EXPECT_EQ(r.nonFinite, 2U);
+}
+
 TEST(ImportVamas, DamagedFilesAreRefusedWithTheReason) {
   const std::string good = vamasFile({{"C 1s", 1, 1, {"counts"}, {"1", "2", "3"}}});
   struct Case {
@@ -89,12 +112,13 @@ TEST(ImportVamas, DamagedFilesAreRefusedWithTheReason) {
        "VAMAS: the file ends before its ordinate values"},
       {"a huge block count",
        vamasFile({}).replace(vamasFile({}).find("\n0\nend"), 2, "\n999999999\n"),
-       "VAMAS: line 17: the number of blocks (999999999) does not fit the file"},
+       "VAMAS: line 18: the number of blocks (999999999) does not fit the file"},
       {"a word among the values", vamasFile({{"b", 1, 1, {"c"}, {"1", "x2"}}}),
-       "VAMAS: line 69: \"x2\" is not a number"},
-      {"irregular scans", vamasFile({{"b", 1, 1, {"c"}, {"1"}}}, "IRREGULAR"),
-       "VAMAS: the scan mode IRREGULAR is not read (only REGULAR, x from a start and an "
-       "increment)"},
+       "VAMAS: line 70: \"x2\" is not a number"},
+      {"mapping scans", vamasFile({{"b", 1, 1, {"c"}, {"1"}}}, "MAPPING"),
+       "VAMAS: the scan mode MAPPING is not read (only REGULAR and IRREGULAR)"},
+      {"an irregular block without a variable", vamasFile({{"b", 1, 1, {"x"}, {"1"}}}, "IRREGULAR"),
+       "VAMAS: line 51: an IRREGULAR block needs its abscissa and one variable at least"},
       {"an inclusion list", vamasFile({{"b", 1, 1, {"c"}, {"1"}}}, "REGULAR", "-2"),
        "VAMAS: blocks that leave out items (a parameter inclusion list) are not read"},
       {"no block", vamasFile({}), "the VAMAS file holds no block"},

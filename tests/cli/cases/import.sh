@@ -94,3 +94,21 @@ status=0
 expect_eq "mixed status" "$status" 1
 expect_eq "mixed reason" "$(sed "s#$T/##" "$T/err")" \
   "mixed.txt: not imported: no points: the lines of numbers mix separators (3 lines with semicolon, 1 line with blanks; read with separator semicolon, decimal point)"
+
+# One column in blocks under headers of their own: a graph per block, no
+# header line a point; a PANalytical XRDML file by its content.
+printf 'Region: C 1s\nStart: 280\nStep: 0.5\n5\n6\n7\nRegion: O 1s\n3 0 1\n8\n9\n' >"$T/blocks.txt"
+"$CLI" -c "import $T/blocks.txt; dump" >"$T/out" 2>"$T/err"
+expect_eq "blocks" "$(grep '^slot' "$T/out" | sed 's/ path=.* points=/ points=/; s/ mark=.*//' | tr '\n' '|')" \
+  "slot 0 name=C 1s points=3|slot 1 name=O 1s points=2|"
+grep -q "^281 7$" "$T/out" || fail "block x from start and step: $(cat "$T/out")"
+cat >"$T/scan.data" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<xrdMeasurements xmlns="http://www.xrdml.com/XRDMeasurement/1.5"><sample><name>quartz</name></sample>
+<xrdMeasurement measurementType="Scan"><scan><dataPoints>
+<positions axis="2Theta" unit="deg"><startPosition>10</startPosition><endPosition>11</endPosition></positions>
+<intensities unit="counts">4 8 16</intensities></dataPoints></scan></xrdMeasurement></xrdMeasurements>
+XML
+"$CLI" -c "import $T/scan.data; dump" >"$T/out" 2>"$T/err"
+grep -q "PANalytical XRDML" "$T/err" || fail "xrdml: $(cat "$T/err")"
+grep -q "^10.5 8$" "$T/out" || fail "xrdml points: $(cat "$T/out")"

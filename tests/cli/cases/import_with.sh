@@ -59,3 +59,16 @@ expect_eq "map refusal" "$(sed "s#$T/##" "$T/err")" \
 expect_eq "map rows" "$(grep -o '^slot [0-9]* name=[^ ]*' "$T/out" | tr '\n' '|')" \
   "slot 0 name=P10|slot 1 name=P110|slot 2 name=P210|slot 3 name=P310|"
 grep -q "^502 111$" "$T/out" || fail "map values: $(cat "$T/out")"
+
+# One column: start and step given over the header's; x and y on alternate
+# lines read as pairs, or as one column when asked.
+printf 'Start: 1\nStep: 1\n7\n8\n9\n' >"$T/col.txt"
+"$CLI" -c "import-with layout=start-step start=-2.5 step=0.5 $T/col.txt; dump" >"$T/out" 2>/dev/null
+expect_eq "start and step given" "$(grep -E '^-?[0-9.]+ [0-9]+$' "$T/out" | tr '\n' '|')" \
+  "-2.5 7|-2 8|-1.5 9|"
+printf '380\n0.25\n381\n0.5\n382\n0.125\n383\n0.75\n' >"$T/alt.txt"
+"$CLI" -c "import $T/alt.txt; dump" >"$T/out" 2>"$T/err"
+grep -q "x and y on alternate lines" "$T/err" || fail "alternate lines: $(cat "$T/err")"
+grep -q "points=4 " "$T/out" || fail "alternate pairs: $(cat "$T/out")"
+"$CLI" -c "import-with layout=first-column-x $T/alt.txt; dump" >"$T/out" 2>/dev/null
+grep -q "points=8 " "$T/out" || fail "one column asked: $(cat "$T/out")"
