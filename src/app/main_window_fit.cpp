@@ -229,13 +229,6 @@ void MainWindow::saveFitTableFromWindow() {
 void MainWindow::plotFitParameter() {
   pullSelection();
   const std::size_t before = m_store.count();
-  // The fit range is where the cursors stand: the new graph, in other units,
-  // must not move it by rescaling the chart (a new range of either axis moves
-  // the plot's edges); R shows it.
-  using Axis = ChartView::Axis;
-  const std::pair<double, double> ranges[] = {
-      {m_chart->axisMin(Axis::Bottom), m_chart->axisMax(Axis::Bottom)},
-      {m_chart->axisMin(Axis::Left), m_chart->axisMax(Axis::Left)}};
   std::string name;
   if (run([&] {
         std::vector<Point> points = m_fitWindow->parameterPoints(m_session.fitTable(), name);
@@ -244,13 +237,12 @@ void MainWindow::plotFitParameter() {
         m_store.append("fit_" + name, "fit_" + name).series.assignSorted(std::move(points));
       }))
     recordUnrepeatable("plot of the fit parameter " + name);
+  // The fit range is where the cursors stand: the new graph, in other units,
+  // must not move it by rescaling the chart (a new range of either axis moves
+  // the plot's edges); R shows it.
   if (m_store.count() > before)
-    for (const Axis a : {Axis::Bottom, Axis::Left}) {
-      const auto& [low, high] = ranges[a == Axis::Bottom ? 0 : 1];
+    for (const ChartView::Axis a : {ChartView::Axis::Bottom, ChartView::Axis::Left})
       m_chart->setAxisAutomatic(a, false);
-      m_chart->setAxisMin(a, low);
-      m_chart->setAxisMax(a, high);
-    }
   addGraphsToList(before);
 }
 

@@ -48,6 +48,7 @@ TEST(Script, EscapesInsideQuotes) {
       // In $"..." \t, \n, \r and \xHH are control characters; others as above.
       {R"(load $"a\tb\x41\x4g\q\\t" c)", {{"load", "a\tbA\\x4g\\q\\t", "c"}}},
       {R"(rename $"\r\n\x0"$"")", {{"rename", "\r\n\\x0"}}},
+      {R"(rename $"\x30\x39\x3a\x3A\x3F\x2f\x3g\x3G\x:0")", {{"rename", "09::?/\\x3g\\x3G\\x:0"}}},
       {R"(load a$b)", {{"load", "a$b"}}},
   };
   for (const Case& c : cases) EXPECT_EQ(words(c.script), c.words) << c.script;
