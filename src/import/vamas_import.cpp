@@ -211,11 +211,11 @@ ImportResult importVamas(std::string_view text, const std::string& fileName,
           continue;
         }
         const double x = regular ? start + static_cast<double>(point) * step : pointX;
-        if (!std::isfinite(y))
-          ++r.nonFinite;
-        else if (std::isfinite(x))
+        // A value with no finite x of its own (irregular scans) is counted
+        // with that x already; one of a regular scan is left out here.
+        if (std::isfinite(y) && std::isfinite(x))
           r.graphs[first + column - yFirst].points.push_back({x, y});
-        else if (regular)
+        else if (!std::isfinite(y) || regular)
           ++r.nonFinite;
       }
     }
