@@ -1551,6 +1551,30 @@ TEST(Reload, FollowFilesGrowsTheGraphAndSparesUnsavedWork) {
   EXPECT_EQ(f.list()->item(0)->text(), "a.dat");
 }
 
+TEST(Reload, TheInformationLineSpeaksOfHeldFilesUntilEachIsReadAgain) {
+  QTemporaryDir dir;
+  const QString a = dir.filePath("a.dat"), b = dir.filePath("b.dat");
+  for (const QString& p : {a, b}) writeFile(p.toStdString(), "1 2\n2 3\n3 4\n");
+  Fixture f;
+  f.load({a, b});
+  f.follow(50);
+  auto held = [&](int row) { return f.list()->item(row)->text().endsWith(" *"); };
+  // Both cut short: both held, the line says so.
+  for (const QString& p : {a, b}) writeFile(p.toStdString(), "1 2\n");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return held(0) && held(1); }, 5000));
+  EXPECT_TRUE(f.w().information()->text().contains("Not reloaded"));
+  // a is whole again: b is still held, and the line still says so.
+  writeFile(a.toStdString(), "1 2\n2 3\n3 4\n4 5\n");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !held(0); }, 5000));
+  EXPECT_TRUE(held(1));
+  EXPECT_TRUE(f.w().information()->text().contains("Not reloaded"))
+      << f.w().information()->text().toStdString();
+  // Then b: the line has had its say.
+  writeFile(b.toStdString(), "1 2\n2 3\n3 4\n4 5\n");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !held(1); }, 5000));
+  EXPECT_EQ(f.w().information()->text(), "");
+}
+
 TEST(Reload, FollowFilesNeverEmptiesAGraphAndKeepsFollowing) {
   QTemporaryDir dir;
   const QString a = dir.filePath("a.dat"), cr = dir.filePath("cr.csv"),
