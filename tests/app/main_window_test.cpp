@@ -173,7 +173,10 @@ TEST(MainWindowExit, EscInAnAnalysisWindowClosesThatWindowOnly) {
                                                       {"Fit...", f.w().fitWindow()},
                                                       {"Baseline...", f.w().baselineWindow()},
                                                       {"Remove spikes...", f.w().despikeWindow()}};
-  for (const auto& [command, window] : windows) {
+  for (const auto& entry : windows) {
+    // Named copies: clang 14 lets no lambda capture a structured binding.
+    const char* command = entry.first;
+    QDialog* window = entry.second;
     f.trigger(command);
     ASSERT_TRUE(window->isVisible()) << command;
     ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == window; })) << command;
