@@ -903,6 +903,11 @@ TEST(InPlaceSave, AJournalThatNoLongerFitsTheFileIsNotApplied) {
          overwrite(file, std::string(std::size_t{50} << 20, '7'), {});
        },
        SetAside},
+      {"a second name was linked to the file",
+       [](const std::string& file, const std::string&) {
+         fs::create_hard_link(file, file + ".link");
+       },
+       SetAside},
       {"the journal is of a later version",
        [](const std::string&, const std::string& journal) {
          std::fstream f(journal, std::ios::in | std::ios::out | std::ios::binary);
