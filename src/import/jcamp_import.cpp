@@ -425,6 +425,14 @@ ImportResult importJcamp(std::string_view text, const std::string& fileName) {
       const std::string form = normalLabel(value);
       Table table = Table::None;
       std::size_t group = 2;
+      // A new block with the header's title and labels, for the next table.
+      auto startBlock = [&] {
+        Block next;
+        next.title = current->title;
+        next.labels = current->labels;
+        blocks.push_back(std::move(next));
+        current = &blocks.back();
+      };
       if (label == "XYDATA") {
         if (form == "(X++(Y..Y))") {
           table = Table::XyData;
@@ -434,13 +442,7 @@ ImportResult importJcamp(std::string_view text, const std::string& fileName) {
         }
       } else if (label == "PAGE") {
         // A page of NTUPLES: a graph of its own, with the header's labels.
-        if (current->table != Table::None) {
-          Block next;
-          next.title = current->title;
-          next.labels = current->labels;
-          blocks.push_back(std::move(next));
-          current = &blocks.back();
-        }
+        if (current->table != Table::None) startBlock();
         current->page = std::string(value);
       } else if (label == "DATATABLE") {
         // "(X++(R..R)), XYDATA", "(XY..XY), PEAKS" and the like.
@@ -477,14 +479,8 @@ ImportResult importJcamp(std::string_view text, const std::string& fileName) {
         }
       }
       if (table != Table::None) {
-        if (current->table != Table::None) {
-          // A second table in one block: a graph of its own.
-          Block next;
-          next.title = current->title;
-          next.labels = current->labels;
-          blocks.push_back(std::move(next));
-          current = &blocks.back();
-        }
+        // A second table in one block: a graph of its own.
+        if (current->table != Table::None) startBlock();
         current->table = table;
         current->group = group;
         current->collecting = true;
